@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the program and the tests need.
+# Idempotent: packages already present are skipped by apt.
+set -euo pipefail
+PKGS=(
+  cmake g++ ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libqt6svg6
+  qt6-qpa-plugins libgl-dev
+  libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xdg-utils xvfb xauth trayer x11-utils xdotool
+  fonts-dejavu-core
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

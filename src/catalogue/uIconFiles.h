@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// Icon files live in GetInstallFolder() + "icons/": "<shop id>.ico" for shops,
+// "<link name>.ico" for personal links (a link named like a shop id shares its file).
+
+// A personal link name that can be neither a nested settings key nor a path:
+// "\" and "/" become "_", and so does a leading ".". Other characters stay.
+QString SafeLinkName(const QString& Name);
+QString IconsFolder();                              // absolute, ends in "/"
+QString ShopIconFile(int ShopId);                   // absolute
+QString LinkIconFile(const QString& LinkName);      // absolute, always inside IconsFolder()

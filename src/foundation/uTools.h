@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Opens URL in the user's web browser: the detected browser first (one argument,
+// no shell), "xdg-open URL" as fallback. Never reports a failure.
+void OpenURL(const QString& URL);
+// The browser command text: $BROWSER (first ":"-separated entry), else the Exec
+// line of the desktop file named by `xdg-settings get default-web-browser`.
+QString DetectBrowserText();
+// Reduces a browser command text to a program: quoted prefix, text before the
+// first blank, or the whole text. Empty for an unclosed quote.
+QString ReduceBrowserText(const QString& Text);
+
+void ShowWarning(const QString& Caption, const QString& Text);
+bool AskYesNo(const QString& Caption, const QString& Text);
+
+// Windows version class of (platform id, major, minor, service-pack text); -1 for
+// anything unlisted. Platform ids: 1 = Windows 95 family, 2 = NT family.
+int ClassifyWindowsVersion(int PlatformId, int Major, int Minor, const QString& CSDVersion);
+// Always -1 here: this is not Windows.
+int GetWindowsVersion();
+
+bool IsValidEmail(const QString& Text);
+// A non-loopback interface is up with an address, or the vendor host is loopback.
+bool IsOnline();
+bool IsShiftDown();
+// 0 for a missing file; throws EQuorvantis when it exists but cannot be opened.
+qint64 FileSizeOf(const QString& FileName);
+QString EscapeAmpersands(const QString& Text);
+QString UnescapeAmpersands(const QString& Text);
+QString ReplaceCRByBlank(const QString& Text);
+int BoolToInt(bool B);
+// ASCII-only lower-casing (command words, shop names on the command line).
+QString AsciiLower(const QString& Text);

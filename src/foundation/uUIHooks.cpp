@@ -1,0 +1,6 @@
+#include "uUIHooks.h"
+
+TUIHooks& UIHooks() {
+    static TUIHooks Hooks;
+    return Hooks;
+}
