@@ -1,0 +1,2 @@
+// Placeholder until the vendor server lands.
+int main() { return 0; }

@@ -1,0 +1,2 @@
+#include "ufrmQuorvantis.h"
+int main(int, char**) { return 0; }

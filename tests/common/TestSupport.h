@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+std::unique_ptr<QCoreApplication> MakeTestApplication(int& argc, char** argv);
+
+// Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR and XDG_CACHE_HOME
+// at fresh temporary folders for its lifetime and restores the previous values.
+class TTempEnvironment final {
+public:
+    TTempEnvironment();
+    ~TTempEnvironment();
+    TTempEnvironment(const TTempEnvironment&) = delete;
+    TTempEnvironment& operator=(const TTempEnvironment&) = delete;
+
+    QString Root() const { return FDir.path(); }
+    QString ConfigHome() const { return FDir.path() + "/config"; }
+    QString DataHome() const { return FDir.path() + "/data"; }
+    QString RuntimeDir() const { return FDir.path() + "/runtime"; }
+    QString InstallFolder() const { return DataHome() + "/Quorvantis/"; }
+    QString LogFile() const { return InstallFolder() + "Quorvantis.log"; }
+    QStringList LogLines() const; // lines of Quorvantis.log without CR LF
+
+private:
+    QTemporaryDir FDir;
+    QList<QPair<QByteArray, QByteArray>> FSaved;
+};
+
+// A real $BROWSER: a shell script that appends each argument it gets as one line
+// to a record file. Sets $BROWSER for its lifetime.
+class TBrowserRecorder final {
+public:
+    TBrowserRecorder();
+    ~TBrowserRecorder();
+    TBrowserRecorder(const TBrowserRecorder&) = delete;
+    TBrowserRecorder& operator=(const TBrowserRecorder&) = delete;
+
+    QString Script() const { return FDir.path() + "/browser.sh"; }
+    // Addresses opened so far (waits up to TimeoutMs for at least MinCount).
+    QStringList Opened(int MinCount = 0, int TimeoutMs = 5000) const;
+
+private:
+    QTemporaryDir FDir;
+    QByteArray FSaved;
+    bool FHadSaved = false;
+};
+
+QByteArray ReadFileBytes(const QString& FileName);
+void WriteFileBytes(const QString& FileName, const QByteArray& Bytes);
+QString TestDataFile(const QString& Name); // tests/data/<Name>
+QString BuildDir();                         // the CMake build folder
