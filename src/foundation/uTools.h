@@ -25,6 +25,8 @@ int GetWindowsVersion();
 bool IsValidEmail(const QString& Text);
 // A non-loopback interface is up with an address, or the vendor host is loopback.
 bool IsOnline();
+// True when the host of URL is "localhost" or a loopback address (127.x.x.x, ::1).
+bool IsLoopbackHostURL(const QString& URL);
 bool IsShiftDown();
 // 0 for a missing file; throws EQuorvantis when it exists but cannot be opened.
 qint64 FileSizeOf(const QString& FileName);

@@ -1,0 +1,297 @@
+#include "uTools.h"
+
+#include "uErrors.h"
+#include "uSettingsKeys.h"
+#include "uUIHooks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QUrl>
+#include <QtDebug>
+
+namespace {
+
+// xdg-settings is a shell script that may probe the desktop; never let it stall a click.
+constexpr int XdgSettingsTimeoutMs = 5000;
+
+QString EnvOr(const char* Name, const QString& Default) {
+    const QString Value = qEnvironmentVariable(Name);
+    return Value.isEmpty() ? Default : Value;
+}
+
+// Data folders searched for applications/*.desktop, most specific first.
+QStringList ApplicationFolders() {
+    QStringList Folders;
+    Folders << EnvOr("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share"));
+    Folders << EnvOr("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share")).split(':', Qt::SkipEmptyParts);
+    for (QString& Folder : Folders)
+        Folder += QStringLiteral("/applications/");
+    return Folders;
+}
+
+// A desktop file id "a-b.desktop" may also live as "a/b.desktop".
+QStringList DesktopFileCandidates(const QString& Id) {
+    QStringList Names{Id};
+    for (qsizetype I = Id.indexOf('-'); I >= 0; I = Id.indexOf('-', I + 1)) {
+        QString Name = Id;
+        Name[I] = '/';
+        Names << Name;
+    }
+    return Names;
+}
+
+// Resolves the string-level escapes of a desktop file value.
+QString UnescapeDesktopValue(const QString& Value) {
+    QString Result;
+    for (qsizetype I = 0; I < Value.size(); ++I) {
+        if (Value[I] != '\\' || I + 1 == Value.size()) {
+            Result += Value[I];
+            continue;
+        }
+        const QChar Next = Value[++I];
+        if (Next == 's')
+            Result += ' ';
+        else if (Next == 'n')
+            Result += '\n';
+        else if (Next == 't')
+            Result += '\t';
+        else if (Next == 'r')
+            Result += '\r';
+        else if (Next == '\\')
+            Result += '\\';
+        else
+            Result += QLatin1Char('\\') + Next; // argument-level escape, kept for the command line
+    }
+    return Result;
+}
+
+// Drops the field codes (%u, %U, %f, ...) of an Exec line; "%%" is a literal "%".
+QString DropFieldCodes(const QString& Exec) {
+    QString Result;
+    for (qsizetype I = 0; I < Exec.size(); ++I) {
+        if (Exec[I] != '%') {
+            Result += Exec[I];
+        } else if (I + 1 < Exec.size()) {
+            if (Exec[I + 1] == '%')
+                Result += '%';
+            ++I;
+        }
+    }
+    return Result.trimmed();
+}
+
+// The Exec value of the [Desktop Entry] group, empty when there is none.
+QString ReadDesktopExec(const QString& FileName) {
+    QFile File(FileName);
+    if (!File.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    bool InEntry = false;
+    while (!File.atEnd()) {
+        const QString Line = QString::fromUtf8(File.readLine()).trimmed();
+        if (Line.startsWith('[')) {
+            InEntry = Line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (!InEntry)
+            continue;
+        const qsizetype Eq = Line.indexOf('=');
+        if (Eq > 0 && Line.left(Eq).trimmed() == QLatin1String("Exec"))
+            return DropFieldCodes(UnescapeDesktopValue(Line.mid(Eq + 1).trimmed()));
+    }
+    return {};
+}
+
+QString DefaultBrowserDesktopId() {
+    QProcess Process;
+    Process.setProgram(QStringLiteral("xdg-settings"));
+    Process.setArguments({QStringLiteral("get"), QStringLiteral("default-web-browser")});
+    Process.setStandardInputFile(QProcess::nullDevice());
+    Process.start();
+    if (!Process.waitForStarted(XdgSettingsTimeoutMs))
+        return {};
+    if (!Process.waitForFinished(XdgSettingsTimeoutMs)) {
+        Process.kill();
+        Process.waitForFinished();
+        return {};
+    }
+    if (Process.exitStatus() != QProcess::NormalExit || Process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(Process.readAllStandardOutput()).trimmed();
+}
+
+void OpenWithSystem(const QString& URL) {
+    try {
+        if (!QProcess::startDetached(QStringLiteral("xdg-open"), {URL}))
+            qWarning("OpenURL: xdg-open could not be started");
+    } catch (...) {
+        // Opening an address never reports a failure to the caller.
+    }
+}
+
+} // namespace
+
+QString DetectBrowserText() {
+    const QString Browser = qEnvironmentVariable("BROWSER");
+    if (!Browser.isEmpty()) {
+        const QString First = Browser.section(':', 0, 0);
+        if (!First.isEmpty())
+            return First;
+    }
+    const QString Id = DefaultBrowserDesktopId();
+    // Only a plain desktop file id is looked up, never a path the tool might print.
+    if (!Id.endsWith(QLatin1String(".desktop")) || Id.contains('/') || Id.contains(QLatin1String("..")))
+        return {};
+    for (const QString& Folder : ApplicationFolders()) {
+        for (const QString& Name : DesktopFileCandidates(Id)) {
+            const QString FileName = Folder + Name;
+            if (QFileInfo(FileName).isFile())
+                return ReadDesktopExec(FileName);
+        }
+    }
+    return {};
+}
+
+QString ReduceBrowserText(const QString& Text) {
+    if (Text.startsWith('"')) {
+        const qsizetype Close = Text.indexOf('"', 1);
+        return Close < 0 ? QString() : Text.mid(1, Close - 1);
+    }
+    const qsizetype Blank = Text.indexOf(' ');
+    if (Blank > 0)
+        return Text.left(Blank);
+    return Text;
+}
+
+void OpenURL(const QString& URL) {
+    // An address that starts with "-" would reach the browser or xdg-open as an
+    // option (some browsers take options that run commands); no address looks like that.
+    if (URL.startsWith('-')) {
+        qWarning("OpenURL: refused an address that starts with \"-\"");
+        return;
+    }
+    try {
+        const QString Program = ReduceBrowserText(DetectBrowserText());
+        // One argument and no shell: nothing in the address is interpreted.
+        if (!Program.isEmpty() && QProcess::startDetached(Program, {URL}))
+            return;
+    } catch (...) {
+        // Fall through to the system's own handling of the address.
+    }
+    OpenWithSystem(URL);
+}
+
+void ShowWarning(const QString& Caption, const QString& Text) {
+    if (const auto& Hook = UIHooks().ShowWarning)
+        Hook(Caption, Text);
+}
+
+bool AskYesNo(const QString& Caption, const QString& Text) {
+    const auto& Hook = UIHooks().AskYesNo;
+    return Hook ? Hook(Caption, Text) : false;
+}
+
+bool IsShiftDown() {
+    const auto& Hook = UIHooks().IsShiftDown;
+    return Hook ? Hook() : false;
+}
+
+int ClassifyWindowsVersion(int PlatformId, int Major, int Minor, const QString& CSDVersion) {
+    constexpr int Win32Windows = 1;
+    constexpr int Win32NT = 2;
+    if (PlatformId == Win32Windows) {
+        if (Major != 4)
+            return -1;
+        switch (Minor) {
+        case 0:
+            return 0;
+        case 10:
+            return CSDVersion.size() >= 2 && CSDVersion[1] == 'A' ? 2 : 1;
+        case 90:
+            return 3;
+        default:
+            return -1;
+        }
+    }
+    if (PlatformId == Win32NT) {
+        if (Major <= 4)
+            return 4;
+        if (Major == 5 && Minor >= 0 && Minor <= 2)
+            return 5 + Minor;
+        if (Major == 6 && Minor == 0)
+            return 8;
+        return 9;
+    }
+    return -1;
+}
+
+int GetWindowsVersion() { return -1; }
+
+bool IsValidEmail(const QString& Text) { return Text.contains('@') && Text.contains('.'); }
+
+bool IsLoopbackHostURL(const QString& URL) {
+    const QString Host = QUrl(URL).host();
+    if (Host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress Address(Host);
+    return !Address.isNull() && Address.isLoopback();
+}
+
+bool IsOnline() {
+    try {
+        if (IsLoopbackHostURL(GetServerBaseURL()))
+            return true;
+    } catch (const std::exception& E) {
+        qWarning("IsOnline: %s", E.what());
+    }
+    const auto Interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface& Interface : Interfaces) {
+        const auto Flags = Interface.flags();
+        if (Flags.testFlag(QNetworkInterface::IsLoopBack) || !Flags.testFlag(QNetworkInterface::IsUp) ||
+            !Flags.testFlag(QNetworkInterface::IsRunning))
+            continue;
+        if (!Interface.addressEntries().isEmpty())
+            return true;
+    }
+    return false;
+}
+
+qint64 FileSizeOf(const QString& FileName) {
+    const QFileInfo Info(FileName);
+    if (FileName.isEmpty() || !Info.exists())
+        return 0;
+    if (Info.isDir())
+        throw EQuorvantis(QStringLiteral("FileSizeOf: %1 is a folder, not a file").arg(FileName));
+    QFile File(FileName);
+    if (!File.open(QIODevice::ReadOnly))
+        throw EQuorvantis(QStringLiteral("FileSizeOf: cannot open %1: %2").arg(FileName, File.errorString()));
+    return File.size();
+}
+
+QString UnescapeAmpersands(const QString& Text) {
+    QString Result = Text;
+    return Result.replace(QLatin1String("&&"), QLatin1String("&"));
+}
+
+QString EscapeAmpersands(const QString& Text) {
+    return UnescapeAmpersands(Text).replace(QLatin1String("&"), QLatin1String("&&"));
+}
+
+QString ReplaceCRByBlank(const QString& Text) {
+    QString Result = Text;
+    return Result.replace('\r', ' ');
+}
+
+int BoolToInt(bool B) { return B ? 1 : 0; }
+
+QString AsciiLower(const QString& Text) {
+    QString Result = Text;
+    for (QChar& C : Result) {
+        if (C >= 'A' && C <= 'Z')
+            C = QChar(C.unicode() + ('a' - 'A'));
+    }
+    return Result;
+}
