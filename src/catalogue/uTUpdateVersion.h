@@ -3,6 +3,7 @@
 #include "uTNewsItem.h"
 #include "uTSearchEngine.h"
 #include "uTShop.h"
+#include "uWindows1252.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -11,6 +12,9 @@
 #include <functional>
 
 class TLogger;
+namespace pugi {
+class xml_node;
+}
 
 using UpdateState = uint8_t;
 inline constexpr UpdateState usUpToDate = 0;
@@ -28,8 +32,8 @@ public:
     TUpdateVersion(const TUpdateVersion&) = delete;
     TUpdateVersion& operator=(const TUpdateVersion&) = delete;
 
-    TShopList Shops;         // document order
-    TShopList SortedShops;   // same records, by ASCII-upper(Category + Name), equal keys later-first
+    TShopList Shops;       // document order
+    TShopList SortedShops; // same records, by ASCII-upper(Category + Name), equal keys later-first
     TSearchEngineList SearchEngines;
     QStringList Categories;  // distinct categories, first written form, sorted case-insensitively
     TNewsItemList NewsItems; // document order; first = newest
@@ -55,6 +59,11 @@ public:
     std::function<QDate()> Today = [] { return QDate::currentDate(); };
 
 private:
+    // The list sections of a load; each swallows its own errors.
+    void ReadShops(const pugi::xml_node& Root);
+    void ReadSearchEngines(const pugi::xml_node& Root);
+    void ReadNews(const pugi::xml_node& Root);
+
     TLogger* FLogger;
 };
 
@@ -62,6 +71,3 @@ private:
 // except A-Z a-z 0-9 - _ . ! ~ * ' ( ) as "%XX" (upper-case hex); a character
 // windows-1252 cannot hold is sent as "?" (%3F).
 QString URLEncode(const QString& Text);
-// The windows-1252 bytes of Text ("?" for characters it cannot hold).
-QByteArray ToWindows1252(const QString& Text);
-QString FromWindows1252(const QByteArray& Bytes);

@@ -1,0 +1,7 @@
+#include "uTNewsItem.h"
+
+#include "uServerPaths.h"
+
+QString TNewsItem::GetNewsURL() const {
+    return BuildServerURL(TServerPath::News, {}, Ident);
+}

@@ -1,0 +1,304 @@
+#include "uTUpdateVersion.h"
+
+#include "uCatalogueDocument.h"
+#include "uErrors.h"
+#include "uFormatSettings.h"
+#include "uTLogger.h"
+
+#include <QCollator>
+#include <QLocale>
+#include <QSet>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+// First child *element* of that name; processing instructions also carry names.
+pugi::xml_node ChildElement(const pugi::xml_node& Parent, const char* Name) {
+    for (pugi::xml_node Child = Parent.first_child(); Child; Child = Child.next_sibling())
+        if (Child.type() == pugi::node_element && std::strcmp(Child.name(), Name) == 0)
+            return Child;
+    return {};
+}
+
+bool IsElementNamed(const pugi::xml_node& Node, const char* Name) {
+    return Node.type() == pugi::node_element && std::strcmp(Node.name(), Name) == 0;
+}
+
+// The element's text when its content is exactly one text node; CDATA, comments,
+// child elements and empty elements do not count.
+bool PlainText(const pugi::xml_node& Element, const char*& Text) {
+    const pugi::xml_node First = Element.first_child();
+    if (!First || First.next_sibling() || First.type() != pugi::node_pcdata)
+        return false;
+    Text = First.value();
+    return true;
+}
+
+QString TextOfChild(const pugi::xml_node& Parent, const char* Name) {
+    const char* Text = nullptr;
+    return PlainText(ChildElement(Parent, Name), Text) ? QString::fromUtf8(Text) : QString();
+}
+
+QString Attribute(const pugi::xml_node& Node, const char* Name) {
+    return QString::fromUtf8(Node.attribute(Name).value());
+}
+
+// Whole-text decimal integer (optional sign); anything else gives Default.
+int32_t IntegerAttribute(const pugi::xml_node& Node, const char* Name, int32_t Default) {
+    std::string_view Text(Node.attribute(Name).value());
+    if (Text.size() > 1 && Text[0] == '+' && Text[1] != '-')
+        Text.remove_prefix(1);
+    int32_t Value = 0;
+    const auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), Value);
+    if (Error != std::errc() || End != Text.data() + Text.size() || Text.empty())
+        return Default;
+    return Value;
+}
+
+void AppendAsciiUpper(std::string& Out, const char* Text) {
+    for (; *Text; ++Text) {
+        const char C = *Text;
+        Out.push_back(C >= 'a' && C <= 'z' ? char(C - 'a' + 'A') : C);
+    }
+}
+
+// Ascending by key, byte-wise (UTF-8 bytes order like code points); equal keys
+// later document position first. This is the order of inserting each new shop
+// before the first record whose key is not less than its own, done in O(n log n).
+struct TSortEntry {
+    uint32_t Offset;
+    uint32_t Length;
+    uint32_t Index;
+};
+
+TShopList SortShops(const TShopList& Shops, const std::string& Keys, std::vector<TSortEntry>& Entries) {
+    const char* const Base = Keys.data();
+    std::sort(Entries.begin(), Entries.end(), [Base](const TSortEntry& A, const TSortEntry& B) {
+        const int C = std::string_view(Base + A.Offset, A.Length).compare(std::string_view(Base + B.Offset, B.Length));
+        return C != 0 ? C < 0 : A.Index > B.Index;
+    });
+    TShopList Sorted;
+    Sorted.reserve(Shops.size());
+    for (const TSortEntry& E : Entries)
+        Sorted.push_back(Shops[E.Index]);
+    return Sorted;
+}
+
+// Categories are German words; the German collation keeps umlauts beside their
+// base letters whatever locale the process runs in (often "C" under systemd).
+void SortCategories(QStringList& Categories) {
+    QCollator Collator{QLocale(QLocale::German, QLocale::Germany)};
+    Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(Categories.begin(), Categories.end(),
+                     [&Collator](const QString& A, const QString& B) { return Collator.compare(A, B) < 0; });
+}
+
+int VersionComponent(QString& Rest) {
+    const qsizetype Dot = Rest.indexOf(QLatin1Char('.'));
+    const QString Part = Dot < 0 ? Rest : Rest.left(Dot);
+    Rest = Dot < 0 ? QString() : Rest.mid(Dot + 1);
+    bool Ok = false;
+    const int Value = Part.toInt(&Ok);
+    return Ok ? Value : 0;
+}
+} // namespace
+
+TUpdateVersion::TUpdateVersion(TLogger* Logger) : FLogger(Logger) {}
+
+bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
+    pugi::xml_document Doc;
+    try {
+        ParseCatalogueDocument(Stream, Doc);
+    } catch (const std::exception& E) {
+        // Nothing has been touched yet: the previous catalogue stays complete.
+        if (FLogger)
+            FLogger->Error(ExceptionMessage(E));
+        return false;
+    }
+    const pugi::xml_node Root = Doc.document_element();
+    Url = TextOfChild(Root, "url");
+    Version = TextOfChild(Root, "version");
+    RequiredVersion = TextOfChild(Root, "requiredversion");
+    Check = TextOfChild(Root, "check");
+    Game = TextOfChild(Root, "game");
+    ReadShops(Root);
+    ReadSearchEngines(Root);
+    ReadNews(Root);
+    return true;
+}
+
+void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
+    Shops.clear();
+    SortedShops.clear();
+    Categories.clear();
+    try {
+        const pugi::xml_node ShopsNode = ChildElement(Root, "shops");
+        std::string Keys;
+        std::vector<TSortEntry> Entries;
+        // Shops of one category share one string; case variants of a category
+        // keep the form read first.
+        std::unordered_map<std::string_view, QString> CategoryTexts;
+        QSet<QString> FoldedCategories;
+        for (pugi::xml_node Node = ShopsNode.first_child(); Node; Node = Node.next_sibling()) {
+            if (!IsElementNamed(Node, "shop"))
+                continue;
+            try {
+                auto Shop = std::make_shared<TShop>();
+                const char* CategoryRaw = Node.attribute("category").value();
+                const char* NameRaw = Node.attribute("name").value();
+                Shop->Id = IntegerAttribute(Node, "id", 0);
+                Shop->Name = QString::fromUtf8(NameRaw);
+                Shop->Site = Attribute(Node, "site");
+                auto [It, IsNew] = CategoryTexts.try_emplace(std::string_view(CategoryRaw));
+                if (IsNew) {
+                    It->second = QString::fromUtf8(CategoryRaw);
+                    if (!FoldedCategories.contains(It->second.toCaseFolded())) {
+                        FoldedCategories.insert(It->second.toCaseFolded());
+                        Categories.append(It->second);
+                    }
+                }
+                Shop->Category = It->second;
+                Shop->Ranking = IntegerAttribute(Node, "ranking", 1000);
+                Shop->ImageIndex = 0;
+
+                const auto Offset = uint32_t(Keys.size());
+                AppendAsciiUpper(Keys, CategoryRaw);
+                AppendAsciiUpper(Keys, NameRaw);
+                Entries.push_back({Offset, uint32_t(Keys.size() - Offset), uint32_t(Shops.size())});
+                Shops.push_back(std::move(Shop));
+            } catch (const std::exception&) {
+                // A shop that cannot be read is skipped.
+            }
+        }
+        SortedShops = SortShops(Shops, Keys, Entries);
+        SortCategories(Categories);
+    } catch (const std::exception&) {
+        // The section ends early; what was read stays.
+    }
+}
+
+void TUpdateVersion::ReadSearchEngines(const pugi::xml_node& Root) {
+    SearchEngines.clear();
+    try {
+        const pugi::xml_node Section = ChildElement(Root, "searchengines");
+        for (pugi::xml_node Node = Section.first_child(); Node; Node = Node.next_sibling()) {
+            if (!IsElementNamed(Node, "search"))
+                continue;
+            auto Engine = std::make_shared<TSearchEngine>();
+            Engine->Name = Attribute(Node, "name");
+            Engine->Type = Attribute(Node, "type");
+            SearchEngines.push_back(std::move(Engine));
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+void TUpdateVersion::ReadNews(const pugi::xml_node& Root) {
+    NewsItems.clear();
+    try {
+        const pugi::xml_node Section = ChildElement(Root, "news");
+        for (pugi::xml_node Node = Section.first_child(); Node; Node = Node.next_sibling()) {
+            const char* Text = nullptr;
+            // An item without a plain, non-empty body is no news.
+            if (!IsElementNamed(Node, "newsitem") || !PlainText(Node, Text) || !*Text)
+                continue;
+            auto Item = std::make_shared<TNewsItem>();
+            Item->Ident = Attribute(Node, "ident");
+            Item->Title = Attribute(Node, "title");
+            Item->Date = Attribute(Node, "date");
+            Item->Text = QString::fromUtf8(Text);
+            NewsItems.push_back(std::move(Item));
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+UpdateState TUpdateVersion::GetUpdateState(const QString& ProgramVersion) const {
+    if (Version.isEmpty())
+        return usError;
+    QString Newest = Version;
+    // "v2.3" is read as 2.3; the required version gets no such allowance.
+    if (!(Newest.at(0) >= QLatin1Char('0') && Newest.at(0) <= QLatin1Char('9')))
+        Newest.remove(0, 1);
+    if (CompareVersions(ProgramVersion, Newest) < 0) {
+        if (!RequiredVersion.isEmpty() && CompareVersions(ProgramVersion, RequiredVersion) < 0)
+            return usRequiredVersion;
+        return usNewVersion;
+    }
+    return IsCheckOutdated() ? usCheckOutdated : usUpToDate;
+}
+
+int TUpdateVersion::CompareVersions(const QString& A, const QString& B) {
+    QString RestA = A;
+    QString RestB = B;
+    int Result = 0;
+    do {
+        const int PartA = VersionComponent(RestA);
+        const int PartB = VersionComponent(RestB);
+        if (PartA > PartB)
+            Result = 1;
+        else if (PartA < PartB)
+            Result = -1;
+    } while (Result == 0 && !(RestA.isEmpty() && RestB.isEmpty()));
+    return Result;
+}
+
+bool TUpdateVersion::IsGameActive() const {
+    // Dates compare as yyyy-MM-dd text; the switch of the short date format is
+    // process-wide and lasting (log timestamps follow it).
+    SetShortDateFormat(QStringLiteral("yyyy-MM-dd"));
+    const QString Now = FormatShortDate(Today());
+    const bool Active = !Game.isEmpty() && Now <= Game;
+    if (FLogger)
+        FLogger->Debug(Now + QStringLiteral("<=") + Game + QStringLiteral("=") +
+                       (Active ? QStringLiteral("True") : QStringLiteral("False")));
+    return Active;
+}
+
+bool TUpdateVersion::IsCheckOutdated() const {
+    SetShortDateFormat(QStringLiteral("yyyy-MM-dd"));
+    const QString Limit = FormatShortDate(Today().addDays(-30));
+    return Limit > Check;
+}
+
+QString TUpdateVersion::GetUpdateFileName() const {
+    const qsizetype Slash = Url.lastIndexOf(QLatin1Char('/'));
+    const QString Name = Slash < 0 ? QString() : Url.mid(Slash + 1);
+    // No "/" at all, or a last segment that names a folder, gives no file name.
+    if (Name == QStringLiteral(".") || Name == QStringLiteral(".."))
+        return {};
+    return Name;
+}
+
+QString TUpdateVersion::GetSummary() const {
+    QString Summary = Version;
+    for (const TShopPtr& Shop : Shops)
+        Summary += QStringLiteral(", ") + Shop->Name;
+    for (const TSearchEnginePtr& Engine : SearchEngines)
+        Summary += QStringLiteral(", ") + Engine->Name;
+    return Summary;
+}
+
+QString URLEncode(const QString& Text) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    const QByteArray Bytes = ToWindows1252(Text);
+    QString Out;
+    Out.reserve(Bytes.size() * 3);
+    for (const char B : Bytes) {
+        const auto U = static_cast<unsigned char>(B);
+        const bool Unreserved = (U >= 'A' && U <= 'Z') || (U >= 'a' && U <= 'z') || (U >= '0' && U <= '9') ||
+                                std::strchr("-_.!~*'()", U) != nullptr;
+        if (Unreserved && U != 0) {
+            Out.append(QLatin1Char(char(U)));
+        } else {
+            Out.append(QLatin1Char('%'));
+            Out.append(QLatin1Char(Hex[U >> 4]));
+            Out.append(QLatin1Char(Hex[U & 0x0F]));
+        }
+    }
+    return Out;
+}
