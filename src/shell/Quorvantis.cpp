@@ -1,2 +1,70 @@
+#include "uConst.h"
+#include "uQtDialogs.h"
+#include "uRegistry.h"
+#include "uSettingsKeys.h"
+#include "uSignalBridge.h"
+#include "uSingleInstance.h"
 #include "ufrmQuorvantis.h"
-int main(int, char**) { return 0; }
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+QString ProgramFile() {
+    // Before the application object exists: the kernel knows the running file.
+    const QString Exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return Exe.isEmpty() ? QString() : Exe;
+}
+
+// First instance only, before any window exists. Returns a problem text for the log.
+QString InitSettings() {
+    QString Problem;
+    try {
+        WriteSetting(Setting::Version, QString::fromUtf8(ProgramVersion));
+        if (!SettingsValueExists(QString(), Setting::Install.Name))
+            WriteSetting(Setting::Install, DefaultInstallFolder());
+        SetCurrentLanguage(ReadSetting(Setting::Language));
+    } catch (const std::exception& E) {
+        Problem = QStringLiteral("InitSettings: ") + ExceptionMessage(E);
+    }
+    bool Autorun = Setting::Autorun.Default;
+    try {
+        Autorun = ReadSetting(Setting::Autorun);
+    } catch (const std::exception&) {
+    }
+    SetAutostart(QString::fromUtf8(ProgramName), ProgramFile(), Autorun);
+    return Problem;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    TInstanceGuard Guard;
+    if (!Guard.IsFirstInstance()) {
+        QCoreApplication App(argc, argv);
+        return SendCommandToFirstInstance(App.arguments());
+    }
+    QString Problem = Guard.Problem();
+    const QString SettingsProblem = InitSettings();
+    if (!SettingsProblem.isEmpty())
+        Problem = Problem.isEmpty() ? SettingsProblem : Problem + QStringLiteral("; ") + SettingsProblem;
+
+    QApplication App(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(ProgramName));
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstallQtUIHooks();
+
+    TSignalBridge Signals;
+    QObject::connect(&Signals, &TSignalBridge::Received, &App, [] {
+        if (TfrmQuorvantis* Main = frmQuorvantis())
+            Main->RequestShutdown();
+        else
+            QCoreApplication::quit();
+    });
+
+    TfrmQuorvantis Main(App.arguments(), Problem);
+    if (!Main.QuitRequested())
+        App.exec();
+    Main.FormDestroy();
+    return 0;
+}

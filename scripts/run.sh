@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the program and the local vendor server, starts
+# the server with the sample content and runs the program against it.
+# Without a display the program runs under xvfb-run. Ctrl+C ends both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+PORT=${QUORVANTIS_PORT:-8741}
+./scripts/install-deps.sh
+cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DQUORVANTIS_VENDOR_URL="http://127.0.0.1:${PORT}" -DQUORVANTIS_TESTS=OFF -DQUORVANTIS_BENCH=OFF
+cmake --build build-run --target quorvantis quorvantis-vendor-server
+./build-run/quorvantis-vendor-server --content resources/vendor --port "$PORT" \
+  --records "${TMPDIR:-/tmp}/quorvantis-submissions.jsonl" &
+SERVER=$!
+trap 'kill $SERVER 2>/dev/null || true' EXIT
+sleep 0.5
+export QTWEBENGINE_DISABLE_SANDBOX=${QTWEBENGINE_DISABLE_SANDBOX:-$([ "$(id -u)" = 0 ] && echo 1 || echo 0)}
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  xvfb-run -a ./build-run/quorvantis "$@"
+else
+  ./build-run/quorvantis "$@"
+fi

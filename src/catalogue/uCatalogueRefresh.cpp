@@ -1,0 +1,108 @@
+#include "uCatalogueRefresh.h"
+
+#include "uConst.h"
+#include "uErrors.h"
+#include "uRegistry.h"
+#include "uServerPaths.h"
+#include "uTHTTPClient.h"
+#include "uTLogger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+QString CatalogueRequestURL(int Ref) {
+    return BuildServerURL(TServerPath::Version2Xml,
+                          {{QStringLiteral("ref"), QString::number(Ref)}, {QStringLiteral("version"), ProgramVersion}});
+}
+
+QString CatalogueFileName() { return GetInstallFolder() + QStringLiteral("quorvantis.xml"); }
+
+void StoreCatalogueFile(const QByteArray& Bytes) {
+    const QString FileName = CatalogueFileName();
+    const QString Folder = QFileInfo(FileName).absolutePath();
+    if (!QDir().mkpath(Folder))
+        throw EQuorvantis(QStringLiteral("Cannot create folder %1").arg(Folder));
+    QSaveFile File(FileName);
+    if (!File.open(QIODevice::WriteOnly))
+        throw EQuorvantis(QStringLiteral("Cannot write %1: %2").arg(FileName, File.errorString()));
+    if (File.write(Bytes) != Bytes.size() || !File.commit())
+        throw EQuorvantis(QStringLiteral("Cannot write %1: %2").arg(FileName, File.errorString()));
+}
+
+TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref) {
+    TRefreshResult Result;
+    Result.URL = CatalogueRequestURL(Ref);
+    try {
+        const QByteArray Body = Client.Get(Result.URL);
+        StoreCatalogueFile(Body);
+        Result.Downloaded = true;
+        Catalogue.LoadFromStream(Body);
+    } catch (const std::exception& E) {
+        Client.Disconnect();
+        Logger.Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") + ExceptionMessage(E));
+        return Result;
+    }
+    Client.Disconnect();
+    Logger.Info(QStringLiteral("GetUpdates: Version=") + ProgramVersion + QStringLiteral(" Server=") + Catalogue.Version +
+                QStringLiteral(" Check=") + Catalogue.Check + QStringLiteral(" URL=") + Result.URL);
+    Logger.Debug(Catalogue.GetSummary());
+    Result.State = Catalogue.GetUpdateState(ProgramVersion);
+    return Result;
+}
+
+UpdateState LoadCatalogueFile(TUpdateVersion& Catalogue, TLogger& Logger, bool& Loaded) {
+    Loaded = false;
+    const QString FileName = CatalogueFileName();
+    if (!QFileInfo(FileName).isFile())
+        return 0;
+    try {
+        QFile File(FileName);
+        if (!File.open(QIODevice::ReadOnly))
+            throw EQuorvantis(QStringLiteral("Cannot read %1: %2").arg(FileName, File.errorString()));
+        const QByteArray Bytes = File.readAll();
+        Catalogue.LoadFromStream(Bytes);
+        Loaded = true;
+        Logger.Info(QStringLiteral("Load data from file: ") + Catalogue.Version);
+        return Catalogue.GetUpdateState(ProgramVersion);
+    } catch (const std::exception& E) {
+        Logger.Error(QStringLiteral("LoadVersionFile: ") + ExceptionMessage(E));
+        return 0;
+    }
+}
+
+QString StartupBalloonText(UpdateState State, bool FirstStart) {
+    if (FirstStart)
+        return txtFirstStartBalloon();
+    switch (State) {
+    case usError:
+        return txtVersionCheckError() + QStringLiteral("\r\n\r\n") + txtTryLater();
+    case usNewVersion:
+    case usRequiredVersion:
+        return txtNotUpToDateBalloon();
+    case usCheckOutdated:
+        return txtCheckOutdatedBalloon();
+    default:
+        return {};
+    }
+}
+
+TNewsItemPtr NewsItemToOffer(const TUpdateVersion& Catalogue, const QString& LastNews) {
+    if (Catalogue.NewsItems.empty())
+        return nullptr;
+    TNewsItemPtr Item = Catalogue.NewsItems.front();
+    // Ordinal comparison of the UTF-16 code units: a proper prefix sorts first.
+    if (!(LastNews < Item->Date))
+        return nullptr;
+    return Item;
+}
+
+QString NewsQuestionText(const TNewsItem& Item) {
+    return Item.Text + QStringLiteral("\r\n\r\n") + QStringLiteral("Wollen Sie den kompletten Artikel lesen?");
+}
+
+QString ShopParams(int Ref, const QString& Check) {
+    return QStringLiteral("&ref=") + QString::number(Ref) + QStringLiteral("&check=") + Check +
+           QStringLiteral("&version=") + ProgramVersion + QStringLiteral("&subid=software");
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "uTUpdateVersion.h"
+
+#include <QString>
+
+class THTTPClient;
+class TLogger;
+
+// The catalogue request "/version2.xml?ref=<Ref>&version=2.2".
+QString CatalogueRequestURL(int Ref);
+// GetInstallFolder() + "quorvantis.xml".
+QString CatalogueFileName();
+// Replaces the local catalogue file through a temporary file and a rename, so a
+// crash never leaves a truncated catalogue. Throws EQuorvantis on failure.
+void StoreCatalogueFile(const QByteArray& Bytes);
+
+struct TRefreshResult {
+    UpdateState State = usError;
+    bool Downloaded = false; // the answer arrived and was stored (it may still not have parsed)
+    QString URL;
+};
+
+// Download, store and load the catalogue, then the INFO and DEBUG lines and the
+// verdict. A failed request or file write logs "GetUpdates: URL=<address>: <message>"
+// and leaves catalogue and file as they were. The client's connection is closed
+// afterwards either way.
+TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref);
+
+// Loads the local file when it exists: INFO "Load data from file: <Version>" and
+// the verdict; Loaded tells whether there was a file. Read errors log
+// "LoadVersionFile: <message>" and return 0.
+UpdateState LoadCatalogueFile(TUpdateVersion& Catalogue, TLogger& Logger, bool& Loaded);
+
+// The start-up balloon text for a verdict; the first-start text replaces it. Empty: no balloon.
+QString StartupBalloonText(UpdateState State, bool FirstStart);
+
+// The first news item when its date sorts after LastNews (byte-wise), else null.
+TNewsItemPtr NewsItemToOffer(const TUpdateVersion& Catalogue, const QString& LastNews);
+// The question text of a news offer.
+QString NewsQuestionText(const TNewsItem& Item);
+
+// "&ref=<Ref>&check=<Check>&version=2.2&subid=software", appended to shop addresses.
+QString ShopParams(int Ref, const QString& Check);

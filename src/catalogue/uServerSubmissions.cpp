@@ -1,0 +1,54 @@
+#include "uServerSubmissions.h"
+
+#include "uConst.h"
+#include "uServerPaths.h"
+#include "uTHTTPClient.h"
+#include "uTUpdateVersion.h"
+#include "uTools.h"
+
+namespace {
+QString Ref(int Value) { return QString::number(Value); }
+} // namespace
+
+QString GewinnspielURL(int RefValue, const QString& Email, const QString& Prename, const QString& Name,
+                       const QString& Street, const QString& PLZ, const QString& City, const QString& Country,
+                       const QString& Check) {
+    return BuildServerURL(TServerPath::GewinnspielSubmit, {{"ref", Ref(RefValue)},
+                                                           {"email", URLEncode(Email)},
+                                                           {"prename", URLEncode(Prename)},
+                                                           {"name", URLEncode(Name)},
+                                                           {"street", URLEncode(Street)},
+                                                           {"plz", URLEncode(PLZ)},
+                                                           {"city", URLEncode(City)},
+                                                           {"country", URLEncode(Country)},
+                                                           {"check", URLEncode(Check)},
+                                                           {"version", ProgramVersion}});
+}
+
+QString NewsletterURL(int RefValue, const QString& Email, bool Order, const QString& Check) {
+    return BuildServerURL(TServerPath::NewsletterSubmit, {{"ref", Ref(RefValue)},
+                                                          {"email", URLEncode(Email)},
+                                                          {"newsletter", QString::number(BoolToInt(Order))},
+                                                          {"check", URLEncode(Check)},
+                                                          {"version", ProgramVersion}});
+}
+
+QString FeedbackURL(int RefValue, const QString& Email, const QString& Subject, const QString& Feedback,
+                    const QString& Check) {
+    return BuildServerURL(TServerPath::FeedbackSubmit, {{"ref", Ref(RefValue)},
+                                                        {"email", URLEncode(Email)},
+                                                        {"subject", URLEncode(Subject)},
+                                                        {"feedback", URLEncode(Feedback)},
+                                                        {"check", URLEncode(Check)},
+                                                        {"version", ProgramVersion}});
+}
+
+bool SendToServer(THTTPClient& Client, const QString& URL) {
+    try {
+        Client.GetText(URL);
+        return true;
+    } catch (const std::exception&) {
+        OpenURL(URL);
+        return false;
+    }
+}

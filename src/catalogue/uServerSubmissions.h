@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+class THTTPClient;
+
+// Addresses of the three submissions. Free-text values are percent-encoded with
+// URLEncode; so are the e-mail address and the check value, because an "&" or a
+// "#" in them would otherwise cut the query apart.
+QString GewinnspielURL(int Ref, const QString& Email, const QString& Prename, const QString& Name,
+                       const QString& Street, const QString& PLZ, const QString& City, const QString& Country,
+                       const QString& Check);
+QString NewsletterURL(int Ref, const QString& Email, bool Order, const QString& Check);
+QString FeedbackURL(int Ref, const QString& Email, const QString& Subject, const QString& Feedback,
+                    const QString& Check);
+
+// GET of URL with the client (the body is ignored). On any failure the address is
+// opened in the user's browser instead and false is returned.
+bool SendToServer(THTTPClient& Client, const QString& URL);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+class QSystemTrayIcon;
+class QTimer;
+class TLogger;
+
+// The notification-area icon. A left press and a right click both ask for the
+// menu at the cursor; the menu is never handed to the desktop shell (which would
+// drop our own drawing). Without a tray host the program keeps running: one INFO
+// line says so, and the icon is tried again for a while (autostart often runs
+// before the panel).
+class TTrayIcon final : public QObject {
+    Q_OBJECT
+public:
+    TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent = nullptr);
+    ~TTrayIcon() override;
+
+    void SetToolTip(const QString& Text);
+    void Show();
+    // A balloon with the information icon; false when there is no tray to show it.
+    bool ShowBalloon(const QString& Title, const QString& Text, int TimeoutMs = 10000);
+    bool IsShown() const;
+
+Q_SIGNALS:
+    void MenuRequested(const QPoint& GlobalPos);
+
+private:
+    void TryShow();
+    QSystemTrayIcon* FIcon;
+    QTimer* FRetry;
+    TLogger& FLogger;
+    int FAttempts = 0;
+    bool FReportedMissing = false;
+};
