@@ -27,9 +27,13 @@ public:
     int8_t Level() const { return FLevel; }
     QString FileName() const { return FFileName; }
 
-    // The stored `debug` value mapped onto the threshold range.
+    // The stored `debug` value mapped onto the threshold range: below -1 counts as
+    // -1 (silent), above 4 as 4 (everything, with message boxes). An unreadable
+    // `debug` (wrong type, unusable store) gives the default threshold 1.
     static int8_t LevelFromSetting(int Stored);
-    // The timestamp of a line for the given moment (no time part at midnight).
+    // The timestamp of a line: the process-wide short date format, a blank and the
+    // time as HH:mm:ss (24 hours, fixed so lines stay comparable across locales);
+    // at exactly midnight the blank and the time are left out.
     static QString FormatTimestamp(const class QDateTime& Moment);
 
 private:
