@@ -1,0 +1,119 @@
+#include "uTFaviconThread.h"
+
+#include "uErrors.h"
+#include "uIconFiles.h"
+#include "uTHTTPClient.h"
+#include "uTLogger.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+// Error answers (moved, forbidden, missing, server error) are expected for many
+// sites and are retried at the next start without cluttering the log.
+bool IsSilentFailure(const QString& Message) {
+    for (const char* Status : {"301", "302", "403", "404", "500"})
+        if (Message.contains(QLatin1String(Status)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::vector<TFaviconShop> FaviconShops(const TShopList& Shops) {
+    std::vector<TFaviconShop> Result;
+    Result.reserve(Shops.size());
+    for (const TShopPtr& Shop : Shops)
+        if (Shop)
+            Result.push_back({Shop->Id, Shop->Site});
+    return Result;
+}
+
+TFaviconThread::TFaviconThread(std::vector<TFaviconShop> Shops, std::vector<TFaviconLink> Links, TLogger* Logger,
+                               const QString& InstallFolder, int ReadTimeoutMs, QObject* Parent)
+    : QThread(Parent), FShops(std::move(Shops)), FLinks(std::move(Links)), FLogger(Logger),
+      FIconsFolder(InstallFolder + QStringLiteral("icons/")), FReadTimeoutMs(ReadTimeoutMs) {}
+
+TFaviconThread::~TFaviconThread() {
+    requestInterruption();
+    wait();
+}
+
+// Same names as ShopIconFile / LinkIconFile, but below the folder handed over at
+// creation, so the thread never reads the settings store for them.
+QString TFaviconThread::ShopFile(int Id) const { return FIconsFolder + QString::number(Id) + QStringLiteral(".ico"); }
+
+QString TFaviconThread::LinkFile(const QString& Name) const {
+    return FIconsFolder + SafeLinkName(Name) + QStringLiteral(".ico");
+}
+
+void TFaviconThread::run() {
+    try {
+        Execute();
+    } catch (const std::exception& E) {
+        if (FLogger)
+            FLogger->Error(QStringLiteral("Updating favicons failed: ") + ExceptionMessage(E));
+    } catch (...) {
+        if (FLogger)
+            FLogger->Error(QStringLiteral("Updating favicons failed: unknown error"));
+    }
+}
+
+void TFaviconThread::Execute() {
+    if (!QDir().mkpath(FIconsFolder))
+        throw EQuorvantis(QStringLiteral("Cannot create the folder ") + FIconsFolder);
+
+    // The client lives and dies on this thread (its network manager belongs to it).
+    THTTPClient::TOptions Options;
+    Options.FollowRedirects = true;
+    Options.SendContentType = false;
+    Options.ReadTimeoutMs = FReadTimeoutMs;
+    Options.MaxBodyBytes = MaxIconBytes;
+    THTTPClient HTTP(Options);
+
+    for (const TFaviconShop& Shop : FShops) {
+        if (isInterruptionRequested())
+            return;
+        const QString FileName = ShopFile(Shop.Id);
+        if (!QFileInfo::exists(FileName))
+            DownloadFile(HTTP, Shop.Site + QStringLiteral("/favicon.ico"), FileName);
+    }
+    for (const TFaviconLink& Link : FLinks) {
+        if (isInterruptionRequested())
+            return;
+        if (Link.Name.isEmpty())
+            continue;
+        const QString FileName = LinkFile(Link.Name);
+        if (!QFileInfo::exists(FileName))
+            DownloadFile(HTTP, Link.URL + QStringLiteral("/favicon.ico"), FileName);
+    }
+}
+
+void TFaviconThread::DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName) {
+    try {
+        // Link names come from the user; never write anywhere but the icons folder.
+        if (QFileInfo(FileName).absolutePath() != QDir(FIconsFolder).absolutePath())
+            throw EQuorvantis(QStringLiteral("File name outside the icons folder"));
+        StoreFile(FileName, HTTP.Get(URL));
+    } catch (const std::exception& E) {
+        const QString Message = ExceptionMessage(E);
+        if (IsSilentFailure(Message))
+            return;
+        if (FLogger)
+            FLogger->Error(QStringLiteral("Download failed: URL=") + URL + QStringLiteral(", File=") + FileName +
+                           QStringLiteral(", Error=") + Message);
+        HTTP.Disconnect();
+    }
+}
+
+// Through a temporary file in the same folder and a rename, so an interrupted
+// write or a crash never leaves half an icon behind.
+void TFaviconThread::StoreFile(const QString& FileName, const QByteArray& Data) {
+    QSaveFile File(FileName);
+    if (!File.open(QIODevice::WriteOnly) || File.write(Data) != Data.size() || !File.commit())
+        // The caller logs the file name; keeping it out of the message keeps a status-like
+        // number in the path from passing for a silent status failure.
+        throw EQuorvantis(QStringLiteral("Cannot write the file: ") + File.errorString());
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "uTShop.h"
+
+#include <QString>
+#include <QThread>
+#include <vector>
+
+class TLogger;
+class THTTPClient;
+
+// What the favicon thread needs of a shop, copied when the thread is created so
+// that a catalogue reload on the main thread cannot change the list under it.
+struct TFaviconShop {
+    int Id = 0;
+    QString Site;
+};
+
+// A personal link as read from the link store before the thread starts.
+struct TFaviconLink {
+    QString Name;
+    QString URL;
+};
+
+std::vector<TFaviconShop> FaviconShops(const TShopList& Shops);
+
+// Downloads the icon files that are still missing, once: shops in the given order,
+// then links. Writes only below InstallFolder + "icons/" and logs through the shared
+// logger; nothing else is touched, so the main thread picks the icons up from disk.
+// Stop it with requestInterruption() + wait(): the flag is tested between downloads,
+// and the read time-out bounds how long a download in progress can take.
+class TFaviconThread final : public QThread {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TFaviconThread)
+public:
+    static constexpr int DefaultReadTimeoutMs = 20000;
+    static constexpr qint64 MaxIconBytes = 1024 * 1024;
+
+    // Logger must outlive the thread. InstallFolder ends in "/".
+    TFaviconThread(std::vector<TFaviconShop> Shops, std::vector<TFaviconLink> Links, TLogger* Logger,
+                   const QString& InstallFolder, int ReadTimeoutMs = DefaultReadTimeoutMs, QObject* Parent = nullptr);
+    // Asks the thread to stop and waits for it.
+    ~TFaviconThread() override;
+
+    QString IconsFolder() const { return FIconsFolder; }
+    QString ShopFile(int Id) const;
+    QString LinkFile(const QString& Name) const;
+
+protected:
+    void run() override;
+
+private:
+    void Execute();
+    void DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName);
+    static void StoreFile(const QString& FileName, const QByteArray& Data);
+
+    const std::vector<TFaviconShop> FShops;
+    const std::vector<TFaviconLink> FLinks;
+    TLogger* const FLogger;
+    const QString FIconsFolder;
+    const int FReadTimeoutMs;
+};
