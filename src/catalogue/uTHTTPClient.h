@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 
+class QEventLoop;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QUrl;
 
 // A failed request. For an error status the message carries the status line
 // ("HTTP/1.1 404 Not Found"); for connection problems, the system's description.
@@ -46,12 +48,14 @@ public:
     void Get(const QString& URL, QByteArray& Buffer) { Buffer = Get(URL); }
     // The body as text (UTF-8, or the charset the server names).
     QString GetText(const QString& URL);
-    // Drops the connection(s) of this client.
+    // Drops the connection(s) of this client (cookies stay). Aborts a running request first.
     void Disconnect();
     // Ends a running request with an error ("Operation canceled"); safe from a signal handler's
     // event hand-off on the same thread.
     void Abort();
     bool IsBusy() const { return FBusy; }
+    // Content-Type header of the last final answer (empty when none arrived).
+    QByteArray LastContentType() const { return FLastContentType; }
 
     TOptions& Options() { return FOptions; }
 
@@ -67,10 +71,16 @@ public:
     static constexpr const char* Accept = "text/html, */*";
 
 private:
+    struct THop;
     void EnsureManager();
+    THop RunHop(const QUrl& Url, bool& Begun);
+    void AbortWith(const QString& Reason);
+
     TOptions FOptions;
     std::unique_ptr<QNetworkAccessManager> FManager;
     QNetworkReply* FReply = nullptr;
     bool FBusy = false;
     bool FAborted = false;
+    QString FAbortReason;
+    QByteArray FLastContentType;
 };
