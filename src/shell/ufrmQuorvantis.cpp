@@ -233,17 +233,9 @@ void TfrmQuorvantis::LoadFavicon() {
 void TfrmQuorvantis::StartFaviconThread() {
     if (FFaviconThread)
         return;
-    std::vector<TFaviconShop> Shops;
-    Shops.reserve(FUpdateVersion->Shops.size());
-    for (const TShopPtr& Shop : FUpdateVersion->Shops)
-        Shops.push_back({Shop->Id, Shop->Site});
-    std::vector<TFaviconLink> Links;
-    for (const QString& Name : FMenuItemManager->GetNames()) {
-        TURLItem Item{Name, {}, 0};
-        if (FMenuItemManager->Load(Item))
-            Links.push_back({Item.Name, Item.URL});
-    }
-    FFaviconThread = std::make_unique<TFaviconThread>(std::move(Shops), std::move(Links), FLogger.get());
+    FFaviconThread = std::make_unique<TFaviconThread>(FaviconShops(FUpdateVersion->Shops),
+                                                      FaviconLinks(*FMenuItemManager), FLogger.get(),
+                                                      GetInstallFolder());
     FFaviconThread->start();
 }
 

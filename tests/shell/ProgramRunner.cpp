@@ -1,0 +1,53 @@
+#include "ProgramRunner.h"
+
+#include "TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <csignal>
+
+QString ProgramBinary() { return BuildDir() + "/quorvantis"; }
+
+TProgramRun::TProgramRun(const QStringList& Arguments) : FProcess(std::make_unique<QProcess>()) {
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    FProcess->setProcessEnvironment(Env);
+    FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    FProcess->start(ProgramBinary(), Arguments);
+    FProcess->waitForStarted(5000);
+}
+
+TProgramRun::~TProgramRun() {
+    if (FProcess->state() != QProcess::NotRunning) {
+        FProcess->kill();
+        FProcess->waitForFinished(5000);
+    }
+}
+
+bool TProgramRun::WaitFinished(int TimeoutMs) { return FProcess->waitForFinished(TimeoutMs); }
+
+void TProgramRun::Terminate(int Signal) {
+    if (FProcess->state() != QProcess::NotRunning)
+        ::kill(static_cast<pid_t>(FProcess->processId()), Signal);
+}
+
+bool WaitForLogLine(const QString& LogFile, const QString& Text, int TimeoutMs) {
+    QElapsedTimer Timer;
+    Timer.start();
+    while (Timer.elapsed() < TimeoutMs) {
+        const QString Log = QString::fromUtf8(ReadFileBytes(LogFile));
+        for (const QString& Line : Log.split("\r\n"))
+            if (Line.endsWith(Text))
+                return true;
+        QThread::msleep(25);
+    }
+    return false;
+}
+
+int RunProgramToEnd(const QStringList& Arguments, int TimeoutMs) {
+    TProgramRun Run(Arguments);
+    if (!Run.WaitFinished(TimeoutMs))
+        return -1;
+    return Run.Process().exitCode();
+}

@@ -1,0 +1,151 @@
+// The real program binary: start, single instance, hand-off and shutdown.
+#include "ProgramRunner.h"
+#include "TestSupport.h"
+#include "uRegistry.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Refused at once: no catalogue, no network waits.
+        WriteSettingString("", "server", "http://127.0.0.1:9");
+        WriteSettingInteger("", "debug", 3);
+    }
+    TTempEnvironment Env;
+    QString Log() const { return Env.LogFile(); }
+    QString Autostart() const { return Env.ConfigHome() + "/autostart/Quorvantis.desktop"; }
+};
+
+TEST_F(ProgramTest, FirstStartInitialisesTheStoreAndKeepsRefAcrossStarts) {
+    int Ref = 0;
+    {
+        TProgramRun Run;
+        ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
+        EXPECT_EQ(ReadSettingString("", "version", ""), "2.2");
+        EXPECT_EQ(ReadSettingString("", "install", ""), Env.InstallFolder());
+        Ref = ReadSettingInteger("", "ref", 0);
+        EXPECT_GT(Ref, 0);
+        EXPECT_EQ(ReadSettingInteger("", "handle", 0), Run.Pid());
+        EXPECT_FALSE(ReadSettingBool("", "first", true));
+        // autorun defaults to true: the entry names the running program.
+        const QString Entry = QString::fromUtf8(ReadFileBytes(Autostart()));
+        EXPECT_TRUE(Entry.contains("Type=Application"));
+        EXPECT_TRUE(Entry.contains(QFileInfo(ProgramBinary()).canonicalFilePath()));
+        Run.Terminate(SIGTERM);
+        ASSERT_TRUE(Run.WaitFinished());
+        EXPECT_EQ(Run.Process().exitStatus(), QProcess::NormalExit);
+    }
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+    const QStringList Lines = Env.LogLines();
+    ASSERT_GE(Lines.size(), 2);
+    EXPECT_TRUE(Lines.first().endsWith("|DEBUG|Starting..."));
+
+    WriteSettingBool("", "autorun", false);
+    TProgramRun Second;
+    ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
+    EXPECT_EQ(ReadSettingInteger("", "ref", 0), Ref);
+    EXPECT_FALSE(QFile::exists(Autostart()));
+}
+
+TEST_F(ProgramTest, SecondStartHandsItsCommandOverAndChangesNothingElse) {
+    TProgramRun First;
+    ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
+    const QByteArray LogBefore = ReadFileBytes(Log());
+    const int Handle = ReadSettingInteger("", "handle", 0);
+
+    // An unknown shop name is served (nothing to open) and the sender returns.
+    EXPECT_EQ(RunProgramToEnd({"No-Such-SHOP"}), 0);
+    EXPECT_EQ(ReadSettingString("", "command", ""), "no-such-shop");
+    EXPECT_EQ(ReadSettingInteger("", "handle", 0), Handle);
+    EXPECT_EQ(ReadFileBytes(Log()), LogBefore);
+    EXPECT_EQ(First.Process().state(), QProcess::Running);
+}
+
+TEST_F(ProgramTest, ShowWaitsUntilTheRunningInstanceClosesItsMenu) {
+    TProgramRun First;
+    ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
+    TProgramRun Second; // no argument: "show"
+    // The menu stays open in the first instance, so the sender keeps waiting.
+    EXPECT_FALSE(Second.WaitFinished(1500));
+    EXPECT_EQ(ReadSettingString("", "command", ""), "show");
+    // A shutdown closes the menu; the sender then ends as well.
+    First.Terminate(SIGTERM);
+    EXPECT_TRUE(First.WaitFinished());
+    EXPECT_TRUE(Second.WaitFinished());
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+}
+
+TEST_F(ProgramTest, StaleHandleOrMissingListenerEndsASecondStartCleanly) {
+    // Another holder of the lock, but no listener behind the stored handle.
+    const QString LockFile = Env.RuntimeDir() + "/Quorvantis.lock";
+    const int Fd = ::open(QFile::encodeName(LockFile).constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(Fd, 0);
+    ASSERT_EQ(::flock(Fd, LOCK_EX | LOCK_NB), 0);
+    WriteSettingInteger("", "handle", 999999);
+    EXPECT_EQ(RunProgramToEnd({"show"}), 0);
+    WriteSettingInteger("", "handle", 0);
+    EXPECT_EQ(RunProgramToEnd({}), 0);
+    WriteSettingInteger("", "handle", -5);
+    EXPECT_EQ(RunProgramToEnd({}), 0);
+    ::close(Fd);
+    EXPECT_FALSE(QFile::exists(Log()));
+
+    // Lock free but a stale handle from a crash: this start is the first instance.
+    WriteSettingInteger("", "handle", 999999);
+    TProgramRun Run;
+    ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
+    EXPECT_EQ(ReadSettingInteger("", "handle", 0), Run.Pid());
+}
+
+TEST_F(ProgramTest, CrashedInstanceDoesNotBlockTheNextStart) {
+    {
+        TProgramRun Crashed;
+        ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
+        Crashed.Terminate(SIGKILL);
+        Crashed.WaitFinished();
+    }
+    QFile::remove(Log());
+    TProgramRun Next;
+    ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
+    // The new instance took over the stale socket and serves hand-offs.
+    EXPECT_EQ(RunProgramToEnd({"nothing"}), 0);
+    EXPECT_EQ(ReadSettingString("", "command", ""), "nothing");
+    for (int Signal : {SIGINT}) {
+        Next.Terminate(Signal);
+        EXPECT_TRUE(Next.WaitFinished());
+    }
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+}
+
+TEST_F(ProgramTest, BadEnvironmentStillStarts) {
+    // No runtime folder: the lock falls back to /tmp, and a log folder that cannot
+    // exist (below a regular file) only loses log lines.
+    WriteFileBytes(Env.Root() + "/plainfile", "x");
+    WriteSettingString("", "install", Env.Root() + "/plainfile/sub/");
+    QProcess P;
+    QProcessEnvironment E = QProcessEnvironment::systemEnvironment();
+    E.insert("QT_QPA_PLATFORM", "offscreen");
+    E.insert("XDG_RUNTIME_DIR", Env.Root() + "/does-not-exist");
+    P.setProcessEnvironment(E);
+    P.start(ProgramBinary(), {});
+    ASSERT_TRUE(P.waitForStarted());
+    // It keeps running until told to stop.
+    EXPECT_FALSE(P.waitForFinished(1500));
+    ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
+    EXPECT_TRUE(P.waitForFinished(10000));
+    EXPECT_EQ(P.exitCode(), 0);
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+}
+
+} // namespace
