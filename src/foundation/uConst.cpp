@@ -7,9 +7,13 @@ void SetCurrentLanguage(int Lang) {
     CurrentLanguage = (Lang == 0 || Lang == 1) ? static_cast<TLanguage>(Lang) : TLanguage{0};
 }
 
-QString TLangText::In(TLanguage Lang) const { return QString::fromUtf8(Text[Lang == 1 ? 1 : 0]); }
+QString TLangText::In(TLanguage Lang) const {
+    return QString::fromUtf8(Text[Lang == 1 ? 1 : 0]);
+}
 
-QString TLangText::operator()() const { return In(CurrentLanguage); }
+QString TLangText::operator()() const {
+    return In(CurrentLanguage);
+}
 
 QString StripHotkey(const QString& Caption) {
     QString Result;

@@ -228,9 +228,13 @@ int ClassifyWindowsVersion(int PlatformId, int Major, int Minor, const QString& 
     return -1;
 }
 
-int GetWindowsVersion() { return -1; }
+int GetWindowsVersion() {
+    return -1;
+}
 
-bool IsValidEmail(const QString& Text) { return Text.contains('@') && Text.contains('.'); }
+bool IsValidEmail(const QString& Text) {
+    return Text.contains('@') && Text.contains('.');
+}
 
 bool IsLoopbackHostURL(const QString& URL) {
     const QString Host = QUrl(URL).host();
@@ -285,7 +289,9 @@ QString ReplaceCRByBlank(const QString& Text) {
     return Result.replace('\r', ' ');
 }
 
-int BoolToInt(bool B) { return B ? 1 : 0; }
+int BoolToInt(bool B) {
+    return B ? 1 : 0;
+}
 
 QString AsciiLower(const QString& Text) {
     QString Result = Text;
