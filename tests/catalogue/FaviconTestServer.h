@@ -1,0 +1,115 @@
+#pragma once
+
+// A cpp-httplib server on 127.0.0.1 for favicon tests: answers per path (body,
+// error status, redirect or a stall until released), counts every request.
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpServer>
+#include <chrono>
+#include <condition_variable>
+#include <httplib.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class TFaviconTestServer final {
+public:
+    TFaviconTestServer() {
+        FServer.Get(R"(/.*)", [this](const httplib::Request& Req, httplib::Response& Res) { Handle(Req, Res); });
+        FPort = FServer.bind_to_any_port("127.0.0.1");
+        FThread = std::thread([this] { FServer.listen_after_bind(); });
+        while (!FServer.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~TFaviconTestServer() {
+        Release();
+        FServer.stop();
+        FThread.join();
+    }
+    TFaviconTestServer(const TFaviconTestServer&) = delete;
+    TFaviconTestServer& operator=(const TFaviconTestServer&) = delete;
+
+    // Site address of a shop on this server; its favicon is Site + "/favicon.ico".
+    QString Site(const QString& Name) const { return QStringLiteral("http://127.0.0.1:%1/%2").arg(FPort).arg(Name); }
+
+    void Serve(const QString& Name, const QByteArray& Body, int Status = 200) { Set(Name, {Status, Body, {}, false}); }
+    void Redirect(const QString& Name, const QString& Target) { Set(Name, {301, {}, Target, false}); }
+    void Stall(const QString& Name) { Set(Name, {200, {}, {}, true}); }
+    void Release() {
+        std::lock_guard Lock(FMutex);
+        FReleased = true;
+        FChanged.notify_all();
+    }
+
+    int Requests(const QString& Name) const {
+        std::lock_guard Lock(FMutex);
+        const auto It = FCounts.find(Path(Name));
+        return It == FCounts.end() ? 0 : It->second;
+    }
+    int TotalRequests() const {
+        std::lock_guard Lock(FMutex);
+        int Total = 0;
+        for (const auto& [Path, Count] : FCounts)
+            Total += Count;
+        return Total;
+    }
+    // Waits (bounded) until the favicon of Name has been asked for.
+    bool WaitForRequest(const QString& Name, std::chrono::milliseconds Limit = std::chrono::seconds(10)) {
+        std::unique_lock Lock(FMutex);
+        return FChanged.wait_for(Lock, Limit, [&] { return FCounts.count(Path(Name)) > 0; });
+    }
+
+    // An address on which nothing listens (connection refused).
+    static QString ClosedSite() {
+        QTcpServer Probe;
+        Probe.listen(QHostAddress::LocalHost);
+        const quint16 Port = Probe.serverPort();
+        Probe.close();
+        return QStringLiteral("http://127.0.0.1:%1").arg(Port);
+    }
+
+private:
+    struct TAnswer {
+        int Status = 404;
+        QByteArray Body;
+        QString Location;
+        bool Stall = false;
+    };
+
+    static std::string Path(const QString& Name) { return "/" + Name.toStdString() + "/favicon.ico"; }
+
+    void Set(const QString& Name, const TAnswer& Answer) {
+        std::lock_guard Lock(FMutex);
+        FAnswers[Path(Name)] = Answer;
+    }
+
+    void Handle(const httplib::Request& Req, httplib::Response& Res) {
+        std::unique_lock Lock(FMutex);
+        ++FCounts[Req.path];
+        FChanged.notify_all();
+        const auto It = FAnswers.find(Req.path);
+        const TAnswer Answer = It == FAnswers.end() ? TAnswer{} : It->second;
+        if (Answer.Stall) {
+            FChanged.wait(Lock, [this] { return FReleased; });
+            return; // the client gave up long ago
+        }
+        Lock.unlock();
+        if (!Answer.Location.isEmpty()) {
+            Res.set_redirect(Answer.Location.toStdString(), Answer.Status);
+            return;
+        }
+        Res.status = Answer.Status;
+        Res.set_content(Answer.Body.toStdString(), Answer.Status == 200 ? "image/x-icon" : "text/html");
+    }
+
+    httplib::Server FServer;
+    int FPort = 0;
+    std::thread FThread;
+    mutable std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::map<std::string, TAnswer> FAnswers;
+    std::map<std::string, int> FCounts;
+    bool FReleased = false;
+};
