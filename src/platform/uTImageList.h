@@ -13,6 +13,8 @@ public:
 
     // A list holding the eight fixed pictures from the program's resources.
     static TImageList WithFixedPictures();
+    // The notification-area icon: a white cart on a dark red square.
+    static QIcon TrayIcon();
 
     int Count() const { return static_cast<int>(FImages.size()); }
     // Appends an icon and returns its index.

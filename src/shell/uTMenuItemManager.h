@@ -14,7 +14,10 @@ struct TURLItem {
 };
 
 // The personal links below the settings key FRootKey ("favorites"), one sub-key
-// per link with the values `url` and `icon`.
+// per link with the values `url` and `icon`. A link's key is SafeLinkName(Name):
+// "\" and "/" in a name would otherwise split it into nested keys and a leading
+// "." would name a hidden icon file, so Load, Save, Add, Delete and Replace all
+// map the name the same way and GetNames returns the stored (safe) names.
 class TMenuItemManager final {
 public:
     explicit TMenuItemManager(const QString& RootKey);
@@ -27,6 +30,13 @@ public:
     // Stores a new link, asking before it overwrites an existing one.
     bool Add(const TURLItem& Item) const;
     bool Delete(const QString& Name) const;
+    // Renames/edits a link without ever losing it: the new link is stored first
+    // (asking before it overwrites another link), the old key is deleted only after
+    // that. False when NewItem lacks name or address or the user declined; the old
+    // link is then untouched. The same name just saves, without a question.
+    bool Replace(const QString& OldName, const TURLItem& NewItem) const;
+    // The settings key of a link.
+    QString LinkKey(const QString& Name) const;
     // Index < 0 appends, otherwise inserts at Index. A link named "-" is a separator.
     void AddMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images) const;
     void FillMenu(QMenu* Parent, int Index, const TImageList& Images) const;

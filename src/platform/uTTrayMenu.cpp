@@ -1,0 +1,142 @@
+#include "uTTrayMenu.h"
+
+#include "uTImageList.h"
+
+#include <QActionEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+#include <QSvgRenderer>
+
+namespace {
+
+constexpr QColor Maroon(0x80, 0x00, 0x00);
+constexpr double PictureWidth = 30.0;
+constexpr double PictureHeight = 680.0;
+
+QFont CaptionFont() {
+    QFont Font;
+    Font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Sans Serif")});
+    Font.setPixelSize(19);
+    Font.setBold(true);
+    Font.setItalic(true);
+    return Font;
+}
+
+// Where an element of the picture lands when the picture is scaled to the bar
+// width and aligned with the bar's foot.
+QRectF PlaceElement(const QSvgRenderer& Picture, const QString& Id, const QRect& Bar) {
+    const double Scale = Bar.width() / PictureWidth;
+    const QRectF Box = Picture.transformForElement(Id).mapRect(Picture.boundsOnElement(Id));
+    const double Top = Bar.bottom() + 1 - PictureHeight * Scale;
+    return {Bar.left() + Box.x() * Scale, Top + Box.y() * Scale, Box.width() * Scale, Box.height() * Scale};
+}
+
+} // namespace
+
+TTrayMenu::TTrayMenu(QWidget* Parent) : QMenu(Parent) {
+    (void)TImageList::TrayIcon(); // makes sure the picture resources are registered
+    FPicture = std::make_unique<QSvgRenderer>(QStringLiteral(":/pictures/sidebar.svg"));
+    const QMargins Margins = contentsMargins();
+    setContentsMargins(Margins.left() + SideBarWidth, Margins.top(), Margins.right(), Margins.bottom());
+}
+
+TTrayMenu::~TTrayMenu() = default;
+
+void TTrayMenu::SetSideBarCaption(const QString& Caption) {
+    FCaption = Caption;
+    update();
+}
+
+void TTrayMenu::MarkTopRanked(QAction& Action) {
+    Action.setProperty("tag", 1);
+    QFont Font = Action.font();
+    Font.setBold(true);
+    Action.setFont(Font);
+}
+
+void TTrayMenu::actionEvent(QActionEvent* Event) {
+    QMenu::actionEvent(Event);
+    // Entries tagged by others than MarkTopRanked still come out bold.
+    if (Event->type() == QEvent::ActionAdded) {
+        QAction* Action = Event->action();
+        if (Action->property("tag").toInt() == 1 && !Action->font().bold())
+            MarkTopRanked(*Action);
+    }
+}
+
+void TTrayMenu::paintEvent(QPaintEvent* Event) {
+    QMenu::paintEvent(Event);
+    QPainter Painter(this);
+    QStyleOption Option;
+    Option.initFrom(this);
+    const int Frame = style()->pixelMetric(QStyle::PM_MenuPanelWidth, &Option, this);
+    const QRect Bar(Frame, Frame, SideBarWidth, height() - 2 * Frame);
+    if (Bar.intersects(Event->rect()))
+        PaintSideBar(Painter, Bar);
+}
+
+const QImage& TTrayMenu::Backdrop(qreal Dpr) {
+    const QSize Size(qRound(SideBarWidth * Dpr), qRound(PictureHeight * SideBarWidth / PictureWidth * Dpr));
+    if (FBackdrop.size() == Size)
+        return FBackdrop;
+    FBackdrop = QImage(Size, QImage::Format_ARGB32_Premultiplied);
+    FBackdrop.fill(Qt::transparent);
+    QPainter Painter(&FBackdrop);
+    if (FPicture->elementExists(QStringLiteral("backdrop")))
+        FPicture->render(&Painter, QStringLiteral("backdrop"), QRectF(QPointF(0, 0), Size));
+    else
+        FPicture->render(&Painter, QRectF(QPointF(0, 0), Size));
+    // Fade the picture in over its upper half: a menu taller than the picture shows
+    // the gradient above it without an edge.
+    QLinearGradient Fade(0, 0, 0, Size.height() / 2.0);
+    Fade.setColorAt(0, QColor(0, 0, 0, 0));
+    Fade.setColorAt(1, QColor(0, 0, 0, 255));
+    Painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    Painter.fillRect(FBackdrop.rect(), Fade);
+    Painter.end();
+    FBackdrop.setDevicePixelRatio(Dpr);
+    return FBackdrop;
+}
+
+void TTrayMenu::PaintSideBar(QPainter& Painter, const QRect& Bar) {
+    Painter.save();
+    Painter.setClipRect(Bar);
+    Painter.setRenderHint(QPainter::Antialiasing);
+    Painter.setRenderHint(QPainter::SmoothPixmapTransform);
+
+    QLinearGradient Gradient(Bar.topLeft(), Bar.bottomLeft());
+    Gradient.setColorAt(0, palette().color(QPalette::ToolTipBase));
+    Gradient.setColorAt(1, Maroon);
+    Painter.fillRect(Bar, Gradient);
+
+    double CaptionFoot = Bar.bottom() - 6;
+    if (FPicture->isValid()) {
+        const QImage& Image = Backdrop(devicePixelRatioF());
+        const QSizeF Size = Image.deviceIndependentSize();
+        Painter.drawImage(QPointF(Bar.left(), Bar.bottom() + 1 - Size.height()), Image);
+        const QString Logo = QStringLiteral("logo");
+        const QString Name = QStringLiteral("name");
+        if (FPicture->elementExists(Logo)) {
+            const QRectF LogoRect = PlaceElement(*FPicture, Logo, Bar);
+            FPicture->render(&Painter, Logo, LogoRect);
+            CaptionFoot = LogoRect.top() - 8;
+        }
+        if (FCaption.isEmpty() && FPicture->elementExists(Name))
+            FPicture->render(&Painter, Name, PlaceElement(*FPicture, Name, Bar));
+    }
+
+    if (!FCaption.isEmpty()) {
+        // Bottom-to-top: rotate by -90 degrees about the caption's foot.
+        const QFont Font = CaptionFont();
+        const QFontMetricsF Metrics(Font);
+        Painter.setFont(Font);
+        Painter.setPen(Qt::white);
+        Painter.translate(Bar.left() + (Bar.width() + Metrics.ascent() - Metrics.descent()) / 2.0, CaptionFoot);
+        Painter.rotate(-90);
+        Painter.drawText(QPointF(0, 0), FCaption);
+    }
+    Painter.restore();
+}

@@ -1,0 +1,109 @@
+#include "uTMenuItemManager.h"
+
+#include "uConst.h"
+#include "uIconFiles.h"
+#include "uRegistry.h"
+#include "uTImageList.h"
+#include "uTURLMenuItem.h"
+#include "uTools.h"
+
+#include <QMenu>
+
+namespace {
+const QString UrlValue = QStringLiteral("url");
+const QString IconValue = QStringLiteral("icon");
+} // namespace
+
+TMenuItemManager::TMenuItemManager(const QString& RootKey) : FRootKey(RootKey) {}
+
+QString TMenuItemManager::LinkKey(const QString& Name) const {
+    return FRootKey + QLatin1Char('\\') + SafeLinkName(Name);
+}
+
+QStringList TMenuItemManager::GetNames() const { return GetSettingsKeyNames(FRootKey); }
+
+bool TMenuItemManager::Load(TURLItem& Item) const {
+    if (Item.Name.isEmpty())
+        return false;
+    const QString Key = LinkKey(Item.Name);
+    Item.URL = ReadSettingString(Key, UrlValue, QString());
+    Item.Icon = ReadSettingInteger(Key, IconValue, 0);
+    return true;
+}
+
+void TMenuItemManager::Save(const TURLItem& Item) const {
+    if (Item.Name.isEmpty() || Item.URL.isEmpty())
+        return;
+    const QString Key = LinkKey(Item.Name);
+    WriteSettingString(Key, UrlValue, Item.URL);
+    WriteSettingInteger(Key, IconValue, Item.Icon);
+}
+
+bool TMenuItemManager::Add(const TURLItem& Item) const {
+    if (Item.Name.isEmpty() || Item.URL.isEmpty())
+        return false;
+    if (SettingsKeyExists(LinkKey(Item.Name)) && !AskYesNo(QString::fromLatin1(ProgramName), txtNameExists()))
+        return false;
+    Save(Item);
+    return true;
+}
+
+bool TMenuItemManager::Delete(const QString& Name) const {
+    if (Name.isEmpty())
+        return false;
+    return DeleteSettingsKey(LinkKey(Name));
+}
+
+bool TMenuItemManager::Replace(const QString& OldName, const TURLItem& NewItem) const {
+    if (NewItem.Name.isEmpty() || NewItem.URL.isEmpty())
+        return false;
+    const QString OldSafe = SafeLinkName(OldName);
+    const QString NewSafe = SafeLinkName(NewItem.Name);
+    if (OldSafe.isEmpty())
+        return Add(NewItem);
+    if (OldSafe == NewSafe) {
+        Save(NewItem);
+        return true;
+    }
+    if (OldSafe.compare(NewSafe, Qt::CaseInsensitive) == 0) {
+        // Key names ignore case: a change of case needs the old key gone before the
+        // new one is written. Put the old link back if that write fails.
+        TURLItem Old{OldSafe, {}, 0};
+        Load(Old);
+        Delete(OldSafe);
+        try {
+            Save(NewItem);
+        } catch (...) {
+            Save(Old);
+            throw;
+        }
+        return true;
+    }
+    if (!Add(NewItem))
+        return false;
+    Delete(OldSafe);
+    return true;
+}
+
+void TMenuItemManager::AddMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images) const {
+    if (Parent == nullptr || Item.Name.isEmpty())
+        return;
+    auto* Entry = new TURLMenuItem(Parent, Item.URL, Item.Name);
+    if (Item.Name == QLatin1String("-"))
+        Entry->setSeparator(true);
+    const int Image = Item.Icon > 0 && Item.Icon < Images.Count() ? Item.Icon : TImageList::GlobeIndex;
+    Entry->SetImageIndex(Image);
+    Entry->setIcon(Images.Icon(Image));
+    // Own statement: a live copy of the action list would be copied on insert.
+    QAction* const Before = Index >= 0 ? Parent->actions().value(Index) : nullptr;
+    Parent->insertAction(Before, Entry);
+}
+
+void TMenuItemManager::FillMenu(QMenu* Parent, int Index, const TImageList& Images) const {
+    const QStringList Names = GetNames();
+    for (auto It = Names.crbegin(); It != Names.crend(); ++It) {
+        TURLItem Item{*It, {}, 0};
+        if (Load(Item))
+            AddMenuItem(Parent, Item, Index, Images);
+    }
+}
