@@ -1,0 +1,146 @@
+// Favicon loading into the tray image list and the favicon thread's download rate.
+#include "uFaviconLoader.h"
+#include "uIconFiles.h"
+#include "uRegistry.h"
+#include "uTFaviconThread.h"
+#include "uTImageList.h"
+#include "uTLogger.h"
+#include "uTMenuItemManager.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+#include <thread>
+
+namespace {
+
+QByteArray Png(int Side, QRgb Colour) {
+    QImage Image(Side, Side, QImage::Format_ARGB32);
+    Image.fill(Colour);
+    QByteArray Bytes;
+    QBuffer Buffer(&Bytes);
+    Buffer.open(QIODevice::WriteOnly);
+    Image.save(&Buffer, "PNG");
+    return Bytes;
+}
+
+// 32-bit bitmap entry: header with doubled height, bottom-up BGRA rows, AND mask.
+QByteArray Bmp32(int Side, QRgb Colour) {
+    QByteArray Out(40, '\0');
+    qToLittleEndian<quint32>(40, Out.data());
+    qToLittleEndian<qint32>(Side, Out.data() + 4);
+    qToLittleEndian<qint32>(Side * 2, Out.data() + 8);
+    qToLittleEndian<quint16>(1, Out.data() + 12);
+    qToLittleEndian<quint16>(32, Out.data() + 14);
+    const char Pixel[4] = {char(qBlue(Colour)), char(qGreen(Colour)), char(qRed(Colour)), char(0xFF)};
+    for (int I = 0; I < Side * Side; ++I)
+        Out.append(Pixel, 4);
+    Out.append(QByteArray(((Side + 31) / 32) * 4 * Side, '\0'));
+    return Out;
+}
+
+// A typical favicon: 16x16 bitmap and 32x32 PNG in one ICO.
+QByteArray TypicalIco() {
+    const QList<QPair<int, QByteArray>> Entries = {{16, Bmp32(16, qRgb(200, 30, 30))}, {32, Png(32, qRgb(30, 200, 30))}};
+    QByteArray Out(6 + 16 * Entries.size(), '\0');
+    qToLittleEndian<quint16>(1, Out.data() + 2);
+    qToLittleEndian<quint16>(Entries.size(), Out.data() + 4);
+    quint32 Offset = Out.size();
+    for (int I = 0; I < Entries.size(); ++I) {
+        char* Entry = Out.data() + 6 + 16 * I;
+        Entry[0] = Entry[1] = char(Entries[I].first);
+        qToLittleEndian<quint16>(1, Entry + 4);
+        qToLittleEndian<quint16>(32, Entry + 6);
+        qToLittleEndian<quint32>(Entries[I].second.size(), Entry + 8);
+        qToLittleEndian<quint32>(Offset, Entry + 12);
+        Offset += Entries[I].second.size();
+    }
+    for (const auto& Entry : Entries)
+        Out += Entry.second;
+    return Out;
+}
+
+void LoadFaviconsThousandShops(benchmark::State& State) {
+    const int ShopCount = static_cast<int>(State.range(0));
+    const QByteArray Ico = TypicalIco();
+    QDir().mkpath(IconsFolder());
+    TShopList Shops;
+    for (int Id = 1; Id <= ShopCount; ++Id) {
+        auto Shop = std::make_shared<TShop>();
+        Shop->Id = Id;
+        Shops.push_back(Shop);
+        QFile File(ShopIconFile(Id));
+        File.open(QIODevice::WriteOnly);
+        File.write(Ico);
+    }
+    TImageList Images = TImageList::WithFixedPictures();
+    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TLogger Logger(TLogger::llError, true, QStringLiteral("bench"));
+    for (auto _ : State) {
+        LoadFavicons(Images, Shops, Links, Logger);
+        benchmark::DoNotOptimize(Images.Count());
+    }
+    if (Images.Count() != TImageList::FixedCount + ShopCount)
+        State.SkipWithError("not every icon loaded");
+    State.SetItemsProcessed(State.iterations() * ShopCount);
+    QDir(IconsFolder()).removeRecursively();
+}
+BENCHMARK(LoadFaviconsThousandShops)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+void FaviconThreadThroughput(benchmark::State& State) {
+    const int ShopCount = static_cast<int>(State.range(0));
+    const std::string Ico = TypicalIco().toStdString();
+    httplib::Server Server;
+    Server.Get(R"(/.*)", [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Ico, "image/x-icon"); });
+    const int Port = Server.bind_to_any_port("127.0.0.1");
+    std::thread Listener([&] { Server.listen_after_bind(); });
+    while (!Server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    std::vector<TFaviconShop> Shops;
+    for (int Id = 1; Id <= ShopCount; ++Id)
+        Shops.push_back({Id, QStringLiteral("http://127.0.0.1:%1/shop%2").arg(Port).arg(Id)});
+    TLogger Logger(TLogger::llError, true, QStringLiteral("bench"));
+    const QString Folder = GetInstallFolder();
+    for (auto _ : State) {
+        State.PauseTiming();
+        QDir(Folder + "icons").removeRecursively();
+        State.ResumeTiming();
+        TFaviconThread Thread(Shops, {}, &Logger, Folder);
+        Thread.start();
+        Thread.wait();
+    }
+    if (QDir(Folder + "icons").entryList(QDir::Files).size() != ShopCount)
+        State.SkipWithError("not every icon fetched");
+    State.counters["icons/s"] = benchmark::Counter(double(ShopCount), benchmark::Counter::kIsIterationInvariantRate);
+    Server.stop();
+    Listener.join();
+}
+BENCHMARK(FaviconThreadThroughput)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Keep the benchmark's settings store, icons and log away from the real home folder.
+    QTemporaryDir Home;
+    for (const char* Name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+        const QString Folder = Home.path() + "/" + Name;
+        QDir().mkpath(Folder);
+        qputenv(Name, Folder.toUtf8());
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication App(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
