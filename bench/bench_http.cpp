@@ -41,9 +41,8 @@ void StartServer() {
     GServer.set_keep_alive_max_count(1000000);
     for (const char* Name : {"small", "1mb", "catalogue"}) {
         const std::string Path = std::string("/") + Name;
-        GServer.Get(Path, [Name](const httplib::Request&, httplib::Response& Res) {
-            Res.set_content(Body(Name), "text/xml");
-        });
+        GServer.Get(
+            Path, [Name](const httplib::Request&, httplib::Response& Res) { Res.set_content(Body(Name), "text/xml"); });
     }
     GPort = GServer.bind_to_any_port("127.0.0.1");
     GThread = std::thread([] { GServer.listen_after_bind(); });

@@ -8,8 +8,8 @@
 #include <QString>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <httplib.h>
@@ -47,10 +47,14 @@ std::string RawQueryOf(const httplib::Request& Req) {
 
 std::string MimeTypeOf(const fs::path& File) {
     static const std::map<std::string, std::string> Types = {
-        {".html", "text/html; charset=utf-8"}, {".htm", "text/html; charset=utf-8"},
-        {".css", "text/css; charset=utf-8"},   {".js", "text/javascript; charset=utf-8"},
-        {".xml", "text/xml"},                  {".txt", "text/plain; charset=utf-8"},
-        {".ico", "image/x-icon"},              {".png", "image/png"},
+        {".html", "text/html; charset=utf-8"},
+        {".htm", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".xml", "text/xml"},
+        {".txt", "text/plain; charset=utf-8"},
+        {".ico", "image/x-icon"},
+        {".png", "image/png"},
         {".svg", "image/svg+xml"},
     };
     const auto It = Types.find(File.extension().string());
@@ -103,9 +107,13 @@ bool TVendorServer::Bind(std::string& Error) {
     return true;
 }
 
-std::string TVendorServer::BaseURL() const { return "http://" + FOptions.Bind + ":" + std::to_string(FPort); }
+std::string TVendorServer::BaseURL() const {
+    return "http://" + FOptions.Bind + ":" + std::to_string(FPort);
+}
 
-void TVendorServer::Run() { FServer->listen_after_bind(); }
+void TVendorServer::Run() {
+    FServer->listen_after_bind();
+}
 
 void TVendorServer::Stop() {
     {
@@ -119,13 +127,15 @@ void TVendorServer::Stop() {
 // The address the client used, so the catalogue's links work whichever interface it came in on.
 std::string TVendorServer::BaseFor(const httplib::Request& Req) const {
     const std::string Host = Req.get_header_value("Host");
-    const bool Plain = !Host.empty() && Host.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                                               "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") ==
-                                            std::string::npos;
+    const bool Plain =
+        !Host.empty() && Host.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") == std::string::npos;
     return Plain ? "http://" + Host : BaseURL();
 }
 
-std::string TVendorServer::ReadContent(const std::string& Name) const { return ReadFile(FOptions.ContentDir / Name); }
+std::string TVendorServer::ReadContent(const std::string& Name) const {
+    return ReadFile(FOptions.ContentDir / Name);
+}
 
 std::map<int, TVendorServer::TShopEntry> TVendorServer::Shops() {
     const fs::path File = FOptions.ContentDir / "version2.xml";

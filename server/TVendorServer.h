@@ -16,9 +16,9 @@ struct Response;
 struct TVendorServerOptions {
     std::filesystem::path ContentDir;
     std::string Bind = "127.0.0.1";
-    int Port = 0;                     // 0 picks a free port
+    int Port = 0;                      // 0 picks a free port
     std::filesystem::path RecordsFile; // empty: <content>/submissions.jsonl
-    bool Verbose = false;             // one stderr line per request
+    bool Verbose = false;              // one stderr line per request
 };
 
 // The local stand-in for the vendor's web server: serves a content folder, fills the

@@ -87,12 +87,23 @@ std::string HtmlEscape(const std::string& Text) {
     Out.reserve(Text.size());
     for (const char C : Text) {
         switch (C) {
-        case '&': Out += "&amp;"; break;
-        case '<': Out += "&lt;"; break;
-        case '>': Out += "&gt;"; break;
-        case '"': Out += "&quot;"; break;
-        case '\'': Out += "&#39;"; break;
-        default: Out += C;
+        case '&':
+            Out += "&amp;";
+            break;
+        case '<':
+            Out += "&lt;";
+            break;
+        case '>':
+            Out += "&gt;";
+            break;
+        case '"':
+            Out += "&quot;";
+            break;
+        case '\'':
+            Out += "&#39;";
+            break;
+        default:
+            Out += C;
         }
     }
     return Out;

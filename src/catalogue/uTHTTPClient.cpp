@@ -81,7 +81,9 @@ void THTTPClient::AbortWith(const QString& Reason) {
     FReply->abort();
 }
 
-void THTTPClient::Abort() { AbortWith(QStringLiteral("Request aborted")); }
+void THTTPClient::Abort() {
+    AbortWith(QStringLiteral("Request aborted"));
+}
 
 void THTTPClient::Disconnect() {
     Abort();
@@ -104,7 +106,7 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun) {
     Request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
 
     THop Hop;
-    bool Final = false;       // headers of a non-followed answer arrived
+    bool Final = false; // headers of a non-followed answer arrived
     bool HeadersSeen = false;
     std::exception_ptr HandlerError;
 
@@ -148,8 +150,9 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun) {
         const QVariant Length = FReply->header(QNetworkRequest::ContentLengthHeader);
         const qint64 Expected = Length.isValid() ? Length.toLongLong() : 0;
         if (FOptions.MaxBodyBytes > 0 && Expected > FOptions.MaxBodyBytes) {
-            AbortWith(QStringLiteral("Response too large: %1 bytes announced, limit %2").arg(Expected).arg(
-                FOptions.MaxBodyBytes));
+            AbortWith(QStringLiteral("Response too large: %1 bytes announced, limit %2")
+                          .arg(Expected)
+                          .arg(FOptions.MaxBodyBytes));
             return;
         }
         Begun = true;
@@ -237,8 +240,7 @@ QByteArray THTTPClient::Get(const QString& URL) {
                                      QStringLiteral(": more than %1 redirects in a row").arg(MaxRedirects),
                                  Hop.Status);
             const QUrl Next = Url.resolved(RequestUrl(QString::fromLatin1(Hop.Location)));
-            if (!Next.isValid() ||
-                (Next.scheme() != QLatin1String("http") && Next.scheme() != QLatin1String("https")))
+            if (!Next.isValid() || (Next.scheme() != QLatin1String("http") && Next.scheme() != QLatin1String("https")))
                 throw EHTTPError(StatusLine(Hop.Status, Hop.Reason) + QStringLiteral(" to an invalid address: ") +
                                      QString::fromLatin1(Hop.Location),
                                  Hop.Status);

@@ -32,9 +32,9 @@ class THTTPClient final {
 public:
     struct TOptions {
         bool FollowRedirects = true;
-        bool SendContentType = true;   // "Content-Type: text/html" (main client only)
-        int ReadTimeoutMs = 0;         // 0 = wait for data without limit
-        qint64 MaxBodyBytes = 0;       // 0 = unlimited; larger bodies fail the request
+        bool SendContentType = true; // "Content-Type: text/html" (main client only)
+        int ReadTimeoutMs = 0;       // 0 = wait for data without limit
+        qint64 MaxBodyBytes = 0;     // 0 = unlimited; larger bodies fail the request
     };
 
     THTTPClient();

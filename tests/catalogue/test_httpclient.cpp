@@ -40,7 +40,9 @@ private:
     std::thread FThread;
 };
 
-std::string Str(const QByteArray& Bytes) { return Bytes.toStdString(); }
+std::string Str(const QByteArray& Bytes) {
+    return Bytes.toStdString();
+}
 
 QString FailureOf(THTTPClient& Client, const QString& URL, int* Status = nullptr) {
     try {
@@ -195,7 +197,8 @@ TEST_F(HTTPClientTest, SendsPathAndQueryExactlyAsBuilt) {
 
 TEST_F(HTTPClientTest, ReportsOneTransferWithAnnouncedLengthAndRunningTotals) {
     const std::string Big(300000, 'x');
-    Server.Svr.Get("/big", [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Big, "text/plain"); });
+    Server.Svr.Get("/big",
+                   [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Big, "text/plain"); });
     Server.Svr.Get("/to-big", [](const httplib::Request&, httplib::Response& Res) { Res.set_redirect("/big"); });
     Server.Svr.Get("/chunked", [](const httplib::Request&, httplib::Response& Res) {
         Res.set_chunked_content_provider("text/plain", [](size_t Offset, httplib::DataSink& Sink) {
@@ -250,7 +253,8 @@ TEST_F(HTTPClientTest, ReportsOneTransferWithAnnouncedLengthAndRunningTotals) {
 
 TEST_F(HTTPClientTest, AbortFromAProgressHandlerEndsTheRequest) {
     const std::string Big(2000000, 'x');
-    Server.Svr.Get("/big", [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Big, "text/plain"); });
+    Server.Svr.Get("/big",
+                   [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Big, "text/plain"); });
     Server.Start();
     THTTPClient Client;
     Client.OnWork = [&](qint64) { Client.Abort(); };

@@ -19,8 +19,8 @@ TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStr
     FProcess->setReadChannel(QProcess::StandardOutput);
     // Its complaints belong in the test output.
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    FProcess->start(Program, QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile} +
-                                 ExtraArguments);
+    FProcess->start(Program,
+                    QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile} + ExtraArguments);
     if (!FProcess->waitForStarted(10000))
         throw std::runtime_error(("cannot start " + Program + ": " + FProcess->errorString()).toStdString());
 
@@ -42,9 +42,13 @@ TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStr
     FPort = FBaseURL.section(':', -1).toInt();
 }
 
-TVendorServerProcess::~TVendorServerProcess() { Stop(); }
+TVendorServerProcess::~TVendorServerProcess() {
+    Stop();
+}
 
-QString TVendorServerProcess::DefaultContentDir() { return QStringLiteral(QUORVANTIS_SOURCE_RESOURCES "/vendor"); }
+QString TVendorServerProcess::DefaultContentDir() {
+    return QStringLiteral(QUORVANTIS_SOURCE_RESOURCES "/vendor");
+}
 
 void TVendorServerProcess::CopyContent(const QString& Target, const QString& Source) {
     QDir().mkpath(Target);
