@@ -12,8 +12,14 @@
 namespace {
 
 // Error answers (moved, forbidden, missing, server error) are expected for many
-// sites and are retried at the next start without cluttering the log.
-bool IsSilentFailure(const QString& Message) {
+// sites and are retried at the next start without cluttering the log. Only a real
+// answer's status line is searched: a host name or a size that happens to contain
+// "404" or "500" is still a failure worth a line.
+bool IsSilentFailure(const std::exception& E) {
+    const auto* HTTPError = dynamic_cast<const EHTTPError*>(&E);
+    if (!HTTPError || HTTPError->Status() == 0)
+        return false;
+    const QString Message = HTTPError->Message();
     for (const char* Status : {"301", "302", "403", "404", "500"})
         if (Message.contains(QLatin1String(Status)))
             return true;
@@ -98,12 +104,11 @@ void TFaviconThread::DownloadFile(THTTPClient& HTTP, const QString& URL, const Q
             throw EQuorvantis(QStringLiteral("File name outside the icons folder"));
         StoreFile(FileName, HTTP.Get(URL));
     } catch (const std::exception& E) {
-        const QString Message = ExceptionMessage(E);
-        if (IsSilentFailure(Message))
+        if (IsSilentFailure(E))
             return;
         if (FLogger)
             FLogger->Error(QStringLiteral("Download failed: URL=") + URL + QStringLiteral(", File=") + FileName +
-                           QStringLiteral(", Error=") + Message);
+                           QStringLiteral(", Error=") + ExceptionMessage(E));
         HTTP.Disconnect();
     }
 }
