@@ -118,6 +118,22 @@ QString FolderFromEnvironment(const char* Variable, const char* BelowHome) {
 
 QString ConfigHome() { return FolderFromEnvironment("XDG_CONFIG_HOME", ".config"); }
 
+// SettingsDatabaseFile() runs on every call; this thread's last answer is kept for
+// as long as the environment variables it came from have not changed.
+QString CurrentDatabaseFile() {
+    thread_local QByteArray LastConfig, LastHome;
+    thread_local QString LastFile;
+    const QByteArray Config = qgetenv("XDG_CONFIG_HOME");
+    const bool NeedsHome = !Config.startsWith('/');
+    const QByteArray Home = NeedsHome ? qgetenv("HOME") : QByteArray();
+    if (LastFile.isEmpty() || Config != LastConfig || Home != LastHome) {
+        LastConfig = Config;
+        LastHome = Home;
+        LastFile = SettingsDatabaseFile();
+    }
+    return LastFile;
+}
+
 QString FoldName(const QString& Name) {
     QString Result;
     Result.reserve(Name.size());
@@ -137,24 +153,37 @@ QString FoldName(const QString& Name) {
     return Result;
 }
 
+// The folded name as UTF-8, without the detour through a QString for plain ASCII.
+QByteArray FoldUtf8(const QString& Name) {
+    QByteArray Result(Name.size(), Qt::Uninitialized);
+    char* Out = Result.data();
+    for (const QChar C : Name) {
+        const char16_t U = C.unicode();
+        if (U >= 0x80)
+            return FoldName(Name).toUtf8();
+        *Out++ = static_cast<char>(U >= 'a' && U <= 'z' ? U - 32 : U);
+    }
+    return Result;
+}
+
 // A SubKey split into its segments. An empty segment ("a\\b", a trailing "\")
 // makes the path invalid: it comes from an empty name joined onto a parent path,
 // and treating it as the parent would let a delete remove the whole parent.
 struct TKeyPath {
     bool Valid = true;
-    QStringList Names;
+    QString Text;
     QByteArray Fold; // UTF-8 of the folded path, "" for the program key
+    QStringList Names() const { return Text.isEmpty() ? QStringList() : Text.split(QLatin1Char('\\')); }
 };
 
 TKeyPath ParseKeyPath(const QString& SubKey) {
     TKeyPath Path;
     if (SubKey.isEmpty())
         return Path;
-    Path.Names = SubKey.split(QLatin1Char('\\'));
-    for (const QString& Name : std::as_const(Path.Names))
-        if (Name.isEmpty())
-            Path.Valid = false;
-    Path.Fold = FoldName(SubKey).toUtf8();
+    Path.Text = SubKey;
+    Path.Valid = !SubKey.startsWith(QLatin1Char('\\')) && !SubKey.endsWith(QLatin1Char('\\')) &&
+                 !SubKey.contains(QLatin1String("\\\\"));
+    Path.Fold = FoldUtf8(SubKey);
     return Path;
 }
 
@@ -174,7 +203,10 @@ public:
     QString File;
     int ReadDepth = 0; // nesting of TSettingsReadTransaction on this thread
 
-    void Close() {
+    // Damaged: leave the files exactly as they are (no checkpoint, no WAL removal).
+    void Close(bool Damaged = false) {
+        if (Db && Damaged)
+            sqlite3_db_config(Db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         for (sqlite3_stmt*& S : FStatements) {
             sqlite3_finalize(S);
             S = nullptr;
@@ -221,6 +253,11 @@ public:
             return TOpenResult::Failed;
         }
         FNativeFile = QFile::encodeName(FileName);
+        if (!HasDatabaseHeader()) {
+            // Caught before SQLite touches the file, so its -wal stays as found too.
+            Error = QStringLiteral("file is not a database");
+            return TOpenResult::Damaged;
+        }
         const int Flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(FNativeFile.constData(), &Db, Flags, nullptr) != SQLITE_OK) {
             Error = Db ? QString::fromUtf8(sqlite3_errmsg(Db)) : QStringLiteral("out of memory");
@@ -229,6 +266,8 @@ public:
         }
         sqlite3_extended_result_codes(Db, 1);
         sqlite3_busy_timeout(Db, BusyTimeoutMs);
+        // Until the file has proven sound, closing must not checkpoint into it.
+        sqlite3_db_config(Db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         try {
             Exec("PRAGMA journal_mode = WAL");
             Exec("PRAGMA synchronous = NORMAL");
@@ -260,9 +299,10 @@ public:
                     throw TSqliteError{QString::fromUtf8(sqlite3_errmsg(Db)), true};
         } catch (const TSqliteError& E) {
             Error = E.Message;
-            Close();
+            Close(true);
             return E.Damaged ? TOpenResult::Damaged : TOpenResult::Failed;
         }
+        sqlite3_db_config(Db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
         struct stat St {};
         if (::stat(FNativeFile.constData(), &St) != 0) {
             Error = QStringLiteral("%1 vanished while it was opened").arg(FileName);
@@ -276,6 +316,16 @@ public:
     }
 
 private:
+    // An empty file is a valid new database; anything else starts with the magic text.
+    bool HasDatabaseHeader() const {
+        QFile F(QFile::decodeName(FNativeFile));
+        if (!F.exists() || F.size() == 0)
+            return true;
+        if (!F.open(QIODevice::ReadOnly))
+            return true; // let SQLite report why it cannot be read
+        return F.size() >= 100 && F.read(16) == QByteArray("SQLite format 3", 16);
+    }
+
     QString QuickCheck() {
         sqlite3_stmt* S = nullptr;
         if (sqlite3_prepare_v2(Db, "PRAGMA quick_check(1)", -1, &S, nullptr) != SQLITE_OK)
@@ -339,7 +389,7 @@ QString MoveAside(const QString& FileName) {
 // the logger itself reads the store.
 TConnection* Acquire(QString* Error = nullptr) {
     TConnection& C = ThreadConnection;
-    const QString File = SettingsDatabaseFile();
+    const QString File = CurrentDatabaseFile();
     if (C.Db && C.File == File && (C.ReadDepth > 0 || C.StillCurrent()))
         return &C;
 
@@ -383,8 +433,7 @@ class TStatement final {
 public:
     TStatement(TConnection& C, TStatementId Id) : FDb(C.Db), FStmt(C.Statement(Id)) {}
     ~TStatement() {
-        sqlite3_reset(FStmt);
-        sqlite3_clear_bindings(FStmt);
+        sqlite3_reset(FStmt); // every use binds all parameters anew
     }
     TStatement(const TStatement&) = delete;
     TStatement& operator=(const TStatement&) = delete;
@@ -429,8 +478,9 @@ private:
 // Runs a read. When the store cannot be opened the read yields Unavailable; a file
 // found damaged during the read is dropped and the read runs once more on the
 // fresh store.
-template <typename TResult, typename TBody>
-TResult RunRead(const TResult& Unavailable, const QString& What, TBody&& Body) {
+// What names the item for an error message; it is only built when one is needed.
+template <typename TResult, typename TWhat, typename TBody>
+TResult RunRead(const TResult& Unavailable, TWhat&& What, TBody&& Body) {
     for (int Attempt = 0;; ++Attempt) {
         TConnection* C = Acquire();
         if (!C)
@@ -438,22 +488,22 @@ TResult RunRead(const TResult& Unavailable, const QString& What, TBody&& Body) {
         try {
             return Body(*C);
         } catch (const TSqliteError& E) {
-            C->Close();
+            C->Close(E.Damaged);
             if (!E.Damaged || Attempt > 0)
-                throw ESettingsError(QStringLiteral("Settings store: cannot read %1: %2").arg(What, E.Message));
+                throw ESettingsError(QStringLiteral("Settings store: cannot read %1: %2").arg(What(), E.Message));
         }
     }
 }
 
 // Runs Body in its own write transaction. A read transaction of this thread is
 // ended first (its snapshot could not be upgraded reliably) and started again after.
-template <typename TResult, typename TBody> TResult RunWrite(const QString& What, TBody&& Body) {
+template <typename TResult, typename TWhat, typename TBody> TResult RunWrite(TWhat&& What, TBody&& Body) {
     for (int Attempt = 0;; ++Attempt) {
         QString Error;
         TConnection* C = Acquire(&Error);
         if (!C)
             throw ESettingsError(
-                QStringLiteral("Settings store: cannot write %1: %2").arg(What, Error));
+                QStringLiteral("Settings store: cannot write %1: %2").arg(What(), Error));
         try {
             const bool InRead = C->ReadDepth > 0 && !sqlite3_get_autocommit(C->Db);
             if (InRead)
@@ -471,9 +521,9 @@ template <typename TResult, typename TBody> TResult RunWrite(const QString& What
                 C->Exec("BEGIN");
             return *Result;
         } catch (const TSqliteError& E) {
-            C->Close();
+            C->Close(E.Damaged);
             if (!E.Damaged || Attempt > 0)
-                throw ESettingsError(QStringLiteral("Settings store: cannot write %1: %2").arg(What, E.Message));
+                throw ESettingsError(QStringLiteral("Settings store: cannot write %1: %2").arg(What(), E.Message));
         }
     }
 }
@@ -495,10 +545,11 @@ qint64 EnsureKey(TConnection& C, const TKeyPath& Path) {
     std::optional<qint64> Parent;
     QString ParentPath;
     QString Fold;
-    for (qsizetype Level = -1; Level < Path.Names.size(); ++Level) {
+    const QStringList Names = Path.Names();
+    for (qsizetype Level = -1; Level < Names.size(); ++Level) {
         QString Name;
         if (Level >= 0) {
-            Name = Path.Names.at(Level);
+            Name = Names.at(Level);
             Fold += (Level > 0 ? QStringLiteral("\\") : QString()) + FoldName(Name);
         }
         const QByteArray FoldUtf8 = Fold.toUtf8();
@@ -525,16 +576,17 @@ qint64 EnsureKey(TConnection& C, const TKeyPath& Path) {
 }
 
 void WriteValue(const QString& SubKey, const QString& Name, const auto& Data) {
-    const QString What = DescribeValue(SubKey, Name);
+    const auto What = [&] { return DescribeValue(SubKey, Name); };
     const TKeyPath Path = ParseKeyPath(SubKey);
     if (!Path.Valid)
-        throw ESettingsError(QStringLiteral("Settings store: cannot write %1: the key path has an empty name").arg(What));
+        throw ESettingsError(
+            QStringLiteral("Settings store: cannot write %1: the key path has an empty name").arg(What()));
     RunWrite<bool>(What, [&](TConnection& C) {
         const qint64 Key = EnsureKey(C, Path);
         TStatement S(C, sqUpsertValue);
         S.Bind(1, Key);
         S.Bind(2, Name);
-        S.Bind(3, FoldName(Name).toUtf8());
+        S.Bind(3, FoldUtf8(Name));
         S.Bind(4, Data);
         S.Step();
         return true;
@@ -553,10 +605,10 @@ std::optional<TStoredValue> ReadValue(const QString& SubKey, const QString& Name
     if (!Path.Valid)
         return std::nullopt;
     return RunRead<std::optional<TStoredValue>>(
-        std::nullopt, DescribeValue(SubKey, Name), [&](TConnection& C) -> std::optional<TStoredValue> {
+        std::nullopt, [&] { return DescribeValue(SubKey, Name); }, [&](TConnection& C) -> std::optional<TStoredValue> {
             TStatement S(C, sqSelectValue);
             S.Bind(1, Path.Fold);
-            S.Bind(2, FoldName(Name).toUtf8());
+            S.Bind(2, FoldUtf8(Name));
             if (!S.Step())
                 return std::nullopt;
             const int Type = S.ColumnType(0);
@@ -611,7 +663,7 @@ bool SettingsKeyExists(const QString& SubKey) {
     const TKeyPath Path = ParseKeyPath(SubKey);
     if (!Path.Valid)
         return false;
-    return RunRead<bool>(false, QStringLiteral("key \"%1\"").arg(SubKey),
+    return RunRead<bool>(false, [&] { return QStringLiteral("key \"%1\"").arg(SubKey); },
                          [&](TConnection& C) { return FindKey(C, Path.Fold).has_value(); });
 }
 
@@ -621,7 +673,7 @@ QStringList GetSettingsKeyNames(const QString& SubKey) {
     const TKeyPath Path = ParseKeyPath(SubKey);
     if (!Path.Valid)
         return {};
-    return RunRead<QStringList>({}, QStringLiteral("the sub-keys of \"%1\"").arg(SubKey), [&](TConnection& C) {
+    return RunRead<QStringList>({}, [&] { return QStringLiteral("the sub-keys of \"%1\"").arg(SubKey); }, [&](TConnection& C) {
         QStringList Names;
         TStatement S(C, sqSelectChildren);
         S.Bind(1, Path.Fold);
@@ -636,7 +688,7 @@ bool DeleteSettingsKey(const QString& SubKey) {
     if (!Path.Valid)
         return false;
     try {
-        return RunWrite<bool>(QStringLiteral("key \"%1\"").arg(SubKey), [&](TConnection& C) {
+        return RunWrite<bool>([&] { return QStringLiteral("key \"%1\"").arg(SubKey); }, [&](TConnection& C) {
             if (Path.Fold.isEmpty()) {
                 if (!FindKey(C, Path.Fold))
                     return false;
@@ -662,10 +714,10 @@ bool DeleteSettingsValue(const QString& SubKey, const QString& Name) {
     if (!Path.Valid)
         return false;
     try {
-        return RunWrite<bool>(DescribeValue(SubKey, Name), [&](TConnection& C) {
+        return RunWrite<bool>([&] { return DescribeValue(SubKey, Name); }, [&](TConnection& C) {
             TStatement S(C, sqDeleteValue);
             S.Bind(1, Path.Fold);
-            S.Bind(2, FoldName(Name).toUtf8());
+            S.Bind(2, FoldUtf8(Name));
             S.Step();
             return S.Changes() > 0;
         });

@@ -1,0 +1,446 @@
+#include "TestSupport.h"
+#include "uErrors.h"
+#include "uRegistry.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+// Child modes: the test executable runs itself with one of these in the environment.
+const char* const ChildModeVariable = "QUORVANTIS_REGISTRY_CHILD";
+const char* const ChildConfigVariable = "QUORVANTIS_REGISTRY_CONFIG";
+
+class RegistryTest : public ::testing::Test {
+protected:
+    TTempEnvironment Env;
+
+    QString StoreFolder() const { return Env.ConfigHome() + "/Quorvantis"; }
+    QStringList DamagedFiles() const {
+        return QDir(StoreFolder()).entryList({"registry.db.damaged-*"}, QDir::Files, QDir::Name);
+    }
+};
+
+QProcess* StartChild(const QString& Mode, const QString& ConfigHome, QObject* Parent = nullptr) {
+    auto* P = new QProcess(Parent);
+    QProcessEnvironment E = QProcessEnvironment::systemEnvironment();
+    E.insert(ChildModeVariable, Mode);
+    E.insert(ChildConfigVariable, ConfigHome);
+    P->setProcessEnvironment(E);
+    P->setProgram(QCoreApplication::applicationFilePath());
+    P->setArguments({"--gtest_filter=RegistryChild.*"});
+    P->setProcessChannelMode(QProcess::SeparateChannels);
+    P->start();
+    return P;
+}
+
+} // namespace
+
+TEST_F(RegistryTest, FreshInstallationReadsDefaultsWithoutCreatingKeys) {
+    EXPECT_EQ(ReadSettingInteger("", "language", 0), 0);
+    EXPECT_EQ(ReadSettingInteger("", "ref", 0), 0);
+    EXPECT_EQ(ReadSettingInteger("", "handle", 0), 0);
+    EXPECT_EQ(ReadSettingInteger("", "debug", 1), 1);
+    EXPECT_EQ(ReadSettingString("", "email", "none"), "none");
+    EXPECT_TRUE(ReadSettingBool("", "autorun", true));
+    EXPECT_FALSE(SettingsKeyExists(""));
+    EXPECT_FALSE(SettingsValueExists("", "debug"));
+    EXPECT_TRUE(GetSettingsKeyNames("").isEmpty());
+    EXPECT_TRUE(GetSettingsKeyNames("favorites").isEmpty());
+    EXPECT_FALSE(DeleteSettingsKey("favorites\\Shop A"));
+    EXPECT_FALSE(DeleteSettingsValue("", "debug"));
+    EXPECT_EQ(SettingsDatabaseFile(), Env.ConfigHome() + "/Quorvantis/registry.db");
+}
+
+TEST_F(RegistryTest, BooleansAreTrueOnlyForOne) {
+    WriteSettingInteger("", "autorun", 2);
+    EXPECT_FALSE(ReadSettingBool("", "autorun", true));
+    WriteSettingInteger("", "autorun", -1);
+    EXPECT_FALSE(ReadSettingBool("", "autorun", true));
+    WriteSettingBool("", "autorun", true);
+    EXPECT_EQ(ReadSettingInteger("", "autorun", 0), 1);
+    EXPECT_TRUE(ReadSettingBool("", "autorun", false));
+    WriteSettingBool("", "autorun", false);
+    EXPECT_EQ(ReadSettingInteger("", "autorun", 7), 0);
+    EXPECT_FALSE(ReadSettingBool("", "autorun", true));
+    EXPECT_FALSE(ReadSettingBool("", "missing", false));
+    EXPECT_TRUE(ReadSettingBool("", "missing", true));
+}
+
+TEST_F(RegistryTest, ValuesRoundTripWithTheirType) {
+    WriteSettingString("", "email", "");
+    EXPECT_EQ(ReadSettingString("", "email", "default"), ""); // an empty string is a value, not a missing one
+    WriteSettingString("", "text", QString::fromUtf8("Grüße \"aus\" München\r\nZeile 2 \xF0\x9F\x9B\x92"));
+    EXPECT_EQ(ReadSettingString("", "text", ""), QString::fromUtf8("Grüße \"aus\" München\r\nZeile 2 \xF0\x9F\x9B\x92"));
+    WriteSettingInteger("", "max", INT32_MAX);
+    WriteSettingInteger("", "min", INT32_MIN);
+    EXPECT_EQ(ReadSettingInteger("", "max", 0), INT32_MAX);
+    EXPECT_EQ(ReadSettingInteger("", "min", 0), INT32_MIN);
+    // Writing the other type replaces the value.
+    WriteSettingInteger("", "text", 5);
+    EXPECT_EQ(ReadSettingInteger("", "text", 0), 5);
+}
+
+TEST_F(RegistryTest, ReadingTheWrongTypeThrows) {
+    WriteSettingString("", "ref", "12");
+    WriteSettingInteger("", "email", 3);
+    EXPECT_THROW(ReadSettingInteger("", "ref", 0), ESettingsError);
+    EXPECT_THROW(ReadSettingBool("", "ref", true), ESettingsError);
+    EXPECT_THROW(ReadSettingString("", "email", ""), ESettingsError);
+    EXPECT_TRUE(SettingsValueExists("", "ref"));
+}
+
+TEST_F(RegistryTest, WritingALinkCreatesEveryKeyOnTheWay) {
+    WriteSettingString("favorites\\Shop A", "url", "http://a.example/");
+    EXPECT_TRUE(SettingsKeyExists(""));
+    EXPECT_TRUE(SettingsKeyExists("favorites"));
+    EXPECT_TRUE(SettingsKeyExists("favorites\\Shop A"));
+    EXPECT_EQ(GetSettingsKeyNames(""), QStringList{"favorites"});
+    EXPECT_EQ(GetSettingsKeyNames("favorites"), QStringList{"Shop A"});
+    EXPECT_TRUE(GetSettingsKeyNames("favorites\\Shop A").isEmpty());
+    EXPECT_EQ(ReadSettingString("favorites\\Shop A", "url", ""), "http://a.example/");
+}
+
+TEST_F(RegistryTest, DeletingAKeyRemovesItsSubtreeOnlyOnce) {
+    WriteSettingString("favorites\\Shop A", "url", "a");
+    WriteSettingInteger("favorites\\Shop A", "icon", 3);
+    WriteSettingString("favorites\\Shop A\\deeper", "x", "y");
+    // Neighbours whose names extend the deleted one, or sort right after the separator.
+    WriteSettingString("favorites\\Shop A2", "url", "a2");
+    WriteSettingString("favorites\\Shop A]", "url", "bracket");
+    WriteSettingString("favorites\\Shop A-b", "url", "dash");
+
+    EXPECT_TRUE(DeleteSettingsKey("FAVORITES\\shop a"));
+    EXPECT_FALSE(SettingsKeyExists("favorites\\Shop A"));
+    EXPECT_FALSE(SettingsKeyExists("favorites\\Shop A\\deeper"));
+    EXPECT_FALSE(SettingsValueExists("favorites\\Shop A", "url"));
+    EXPECT_EQ(GetSettingsKeyNames("favorites"), (QStringList{"Shop A-b", "Shop A2", "Shop A]"}));
+    EXPECT_FALSE(DeleteSettingsKey("favorites\\Shop A"));
+
+    // Recreating the key does not bring old values back.
+    WriteSettingString("favorites\\Shop A", "url", "new");
+    EXPECT_FALSE(SettingsValueExists("favorites\\Shop A", "icon"));
+
+    EXPECT_TRUE(DeleteSettingsKey(""));
+    EXPECT_FALSE(SettingsKeyExists(""));
+    EXPECT_FALSE(SettingsValueExists("favorites\\Shop A2", "url"));
+}
+
+TEST_F(RegistryTest, DeletingAValue) {
+    WriteSettingInteger("categories\\Mode->Schuhe", "Shop X", 0);
+    WriteSettingInteger("categories\\Mode->Schuhe", "Shop Y", 0);
+    EXPECT_TRUE(DeleteSettingsValue("categories\\Mode->Schuhe", "shop x"));
+    EXPECT_FALSE(DeleteSettingsValue("categories\\Mode->Schuhe", "Shop X"));
+    EXPECT_FALSE(DeleteSettingsValue("categories\\Unknown", "Shop Y"));
+    EXPECT_TRUE(SettingsValueExists("categories\\Mode->Schuhe", "Shop Y"));
+    EXPECT_TRUE(SettingsKeyExists("categories\\Mode->Schuhe")); // the key stays
+}
+
+TEST_F(RegistryTest, CategoryTextsAreKeyNamesAsTheyStand) {
+    const QString Key = QString::fromUtf8("categories\\Mode->Schuhe & Taschen (50%_Rabatt)");
+    WriteSettingBool(Key, "Shop 'X'", false);
+    WriteSettingBool("categories\\Mode", "Shop Z", false);
+    EXPECT_FALSE(ReadSettingBool(Key, "Shop 'X'", true));
+    EXPECT_TRUE(ReadSettingBool(Key, "Shop Z", true));
+    EXPECT_EQ(GetSettingsKeyNames("categories"),
+              (QStringList{"Mode", QString::fromUtf8("Mode->Schuhe & Taschen (50%_Rabatt)")}));
+    EXPECT_TRUE(DeleteSettingsKey("categories\\Mode"));
+    EXPECT_TRUE(SettingsKeyExists(Key));
+}
+
+TEST_F(RegistryTest, NamesAreCaseInsensitiveAndCasePreserving) {
+    WriteSettingString(QString::fromUtf8("Favorites\\Müller"), "URL", "m");
+    EXPECT_EQ(ReadSettingString(QString::fromUtf8("FAVORITES\\MÜLLER"), "url", ""), "m");
+    WriteSettingString(QString::fromUtf8("favorites\\MÜLLER"), "Url", "m2");
+    EXPECT_EQ(GetSettingsKeyNames("favorites"), QStringList{QString::fromUtf8("Müller")});
+    EXPECT_EQ(GetSettingsKeyNames(""), QStringList{"Favorites"});
+    EXPECT_EQ(ReadSettingString(QString::fromUtf8("favorites\\müller"), "uRl", ""), "m2");
+    // Simple per-character mapping, as the registry does: ß never equals SS.
+    WriteSettingString(QString::fromUtf8("favorites\\Straße"), "url", "s");
+    EXPECT_FALSE(SettingsKeyExists("favorites\\STRASSE"));
+    EXPECT_TRUE(SettingsKeyExists(QString::fromUtf8("FAVORITES\\STRAßE")));
+}
+
+TEST_F(RegistryTest, SubKeysEnumerateInCaseInsensitiveOrder) {
+    for (const char* Name : {"beta", "Zulu", "_under", "Alpha", "\xC3\xA4lter", "10", "alpha2"})
+        WriteSettingInteger(QStringLiteral("favorites\\") + QString::fromUtf8(Name), "icon", 0);
+    // Ordered by the upper-cased names: digits, letters, "_" after "Z", then non-ASCII.
+    EXPECT_EQ(GetSettingsKeyNames("favorites"),
+              (QStringList{"10", "Alpha", "alpha2", "beta", "Zulu", "_under", QString::fromUtf8("\xC3\xA4lter")}));
+}
+
+TEST_F(RegistryTest, PathsWithAnEmptyNameAreRefused) {
+    WriteSettingString("favorites\\Shop A", "url", "a");
+    EXPECT_THROW(WriteSettingString("favorites\\", "url", "x"), ESettingsError);
+    EXPECT_THROW(WriteSettingString("favorites\\\\Shop A", "url", "x"), ESettingsError);
+    // A link with an empty name must never stand for all links.
+    EXPECT_FALSE(DeleteSettingsKey("favorites\\"));
+    EXPECT_EQ(ReadSettingString("favorites\\", "url", "dflt"), "dflt");
+    EXPECT_TRUE(SettingsKeyExists("favorites\\Shop A"));
+}
+
+TEST_F(RegistryTest, InstallFolderEndsInASlash) {
+    EXPECT_EQ(DefaultInstallFolder(), Env.InstallFolder());
+    EXPECT_EQ(GetInstallFolder(), Env.InstallFolder());
+    EXPECT_FALSE(SettingsValueExists("", "install")); // reading the default writes nothing
+    WriteSettingString("", "install", "/opt/tools");
+    EXPECT_EQ(GetInstallFolder(), "/opt/tools/");
+    WriteSettingString("", "install", "/opt/tools/");
+    EXPECT_EQ(GetInstallFolder(), "/opt/tools/");
+    WriteSettingString("", "install", "");
+    EXPECT_EQ(GetInstallFolder(), Env.InstallFolder());
+}
+
+TEST_F(RegistryTest, EachCallFollowsTheConfigFolder) {
+    WriteSettingInteger("", "ref", 11);
+    {
+        TTempEnvironment Other;
+        EXPECT_EQ(ReadSettingInteger("", "ref", 0), 0);
+        WriteSettingInteger("", "ref", 22);
+        EXPECT_EQ(ReadSettingInteger("", "ref", 0), 22);
+    }
+    EXPECT_EQ(ReadSettingInteger("", "ref", 0), 11);
+}
+
+TEST_F(RegistryTest, UnusableLocationsGiveDefaultsAndFailedWrites) {
+    QDir().mkpath(SettingsDatabaseFile()); // a folder where the file belongs
+    EXPECT_EQ(ReadSettingInteger("", "debug", 1), 1);
+    EXPECT_FALSE(SettingsKeyExists(""));
+    EXPECT_THROW(WriteSettingInteger("", "debug", 2), ESettingsError);
+    EXPECT_FALSE(DeleteSettingsKey("favorites"));
+
+    WriteFileBytes(Env.Root() + "/plain", "x");
+    qputenv("XDG_CONFIG_HOME", (Env.Root() + "/plain/config").toUtf8());
+    EXPECT_EQ(ReadSettingString("", "email", "d"), "d");
+    EXPECT_TRUE(GetSettingsKeyNames("").isEmpty());
+    try {
+        WriteSettingString("", "email", "a@b.de");
+        FAIL() << "write below a regular file succeeded";
+    } catch (const ESettingsError& E) {
+        EXPECT_TRUE(E.Message().contains("email")) << E.Message().toStdString();
+    }
+}
+
+TEST_F(RegistryTest, ReadTransactionSharesOneSnapshot) {
+    WriteSettingInteger("", "n", 1);
+    auto WriteFromOtherThread = [](int Value) { std::thread([Value] { WriteSettingInteger("", "n", Value); }).join(); };
+    {
+        TSettingsReadTransaction Outer;
+        EXPECT_EQ(ReadSettingInteger("", "n", 0), 1);
+        WriteFromOtherThread(2);
+        {
+            TSettingsReadTransaction Inner;
+            EXPECT_EQ(ReadSettingInteger("", "n", 0), 1);
+        }
+        EXPECT_EQ(ReadSettingInteger("", "n", 0), 1); // the inner end did not end the snapshot
+        // A write inside is committed at once, as its own transaction.
+        WriteSettingInteger("", "m", 5);
+        int SeenElsewhere = 0;
+        std::thread([&] { SeenElsewhere = ReadSettingInteger("", "m", 0); }).join();
+        EXPECT_EQ(SeenElsewhere, 5);
+        EXPECT_EQ(ReadSettingInteger("", "m", 0), 5);
+    }
+    EXPECT_EQ(ReadSettingInteger("", "n", 0), 2);
+    WriteFromOtherThread(3);
+    EXPECT_EQ(ReadSettingInteger("", "n", 0), 3); // no cache outside a transaction
+}
+
+TEST_F(RegistryTest, AutostartEntryIsWrittenAndRemoved) {
+    const QString File = AutostartFileName("Quorvantis");
+    EXPECT_EQ(File, Env.ConfigHome() + "/autostart/Quorvantis.desktop");
+    SetAutostart("Quorvantis", "/opt/quorvantis/bin/quorvantis", false); // nothing there: no error, nothing made
+    EXPECT_FALSE(QFileInfo::exists(Env.ConfigHome() + "/autostart"));
+
+    SetAutostart("Quorvantis", "/opt/My Apps/quorvantis", true);
+    EXPECT_EQ(ReadFileBytes(File), QByteArray("[Desktop Entry]\n"
+                                              "Type=Application\n"
+                                              "Name=Quorvantis\n"
+                                              "Exec=\"/opt/My Apps/quorvantis\"\n"
+                                              "X-GNOME-Autostart-enabled=true\n"
+                                              "X-GNOME-Autostart-Delay=5\n"
+                                              "X-KDE-autostart-after=panel\n"
+                                              "X-LXQt-Need-Tray=true\n"));
+    // Quoting characters are escaped inside the quotes, then backslashes once more
+    // for the string value, and % is doubled so it is no field code.
+    SetAutostart("Quorvantis", "/tmp/a\"b`c$d\\e%f", true);
+    const QList<QByteArray> Lines = ReadFileBytes(File).split('\n');
+    EXPECT_TRUE(Lines.contains("Exec=\"/tmp/a\\\\\"b\\\\`c\\\\$d\\\\\\\\e%%f\""));
+    EXPECT_EQ(QDir(Env.ConfigHome() + "/autostart").entryList(QDir::Files), QStringList{"Quorvantis.desktop"});
+
+    SetAutostart("Quorvantis", "/opt/quorvantis", false);
+    EXPECT_FALSE(QFileInfo::exists(File));
+
+    qputenv("XDG_CONFIG_HOME", (File + "/below-a-file").toUtf8());
+    WriteFileBytes(File, "x");
+    SetAutostart("Quorvantis", "/opt/quorvantis", true); // returns quietly
+}
+
+// ---- damaged database files -----------------------------------------------------
+
+TEST_F(RegistryTest, GarbageFileIsMovedAsideAndAFreshStoreStarted) {
+    const QByteArray Garbage = QByteArray("this is no database at all\n").repeated(300);
+    QDir().mkpath(StoreFolder());
+    WriteFileBytes(SettingsDatabaseFile(), Garbage);
+    WriteFileBytes(SettingsDatabaseFile() + "-wal", "wal garbage");
+
+    EXPECT_EQ(ReadSettingInteger("", "debug", 1), 1);
+    const QStringList Aside = DamagedFiles();
+    ASSERT_EQ(Aside.size(), 2) << Aside.join(", ").toStdString(); // the file and its -wal
+    EXPECT_EQ(ReadFileBytes(StoreFolder() + "/" + Aside.at(0)), Garbage);
+    EXPECT_TRUE(Aside.at(1).endsWith("-wal"));
+
+    WriteSettingInteger("", "debug", 2);
+    EXPECT_EQ(ReadSettingInteger("", "debug", 1), 2);
+    EXPECT_TRUE(ReadFileBytes(SettingsDatabaseFile()).startsWith("SQLite format 3"));
+
+    const QStringList Log = Env.LogLines();
+    ASSERT_EQ(Log.size(), 1) << Log.join("\n").toStdString();
+    EXPECT_TRUE(Log.at(0).contains("|ERROR|Settings store: the damaged database")) << Log.at(0).toStdString();
+    EXPECT_TRUE(Log.at(0).contains(Aside.at(0)));
+}
+
+TEST_F(RegistryTest, DatabaseWithDamagedPagesIsMovedAside) {
+    // Fill the store from a thread of its own: its connection closes when it ends,
+    // which folds the journal into the main file.
+    std::thread([] {
+        for (int I = 0; I < 300; ++I)
+            WriteSettingString(QStringLiteral("favorites\\Shop %1").arg(I), "url", QString(60, QChar('u')));
+    }).join();
+    QByteArray Bytes = ReadFileBytes(SettingsDatabaseFile());
+    ASSERT_GT(Bytes.size(), 4 * 4096);
+    for (qsizetype I = 4096; I < Bytes.size(); ++I)
+        Bytes[I] = static_cast<char>(0xA5);
+    WriteFileBytes(SettingsDatabaseFile(), Bytes); // rewritten in place: same file, damaged pages
+
+    EXPECT_EQ(ReadSettingString("favorites\\Shop 1", "url", "gone"), "gone");
+    const QStringList Aside = DamagedFiles().filter(QRegularExpression("-\\d{6}$")); // without -wal, -shm
+    EXPECT_EQ(Aside.size(), 1) << DamagedFiles().join(", ").toStdString();
+    EXPECT_EQ(Env.LogLines().size(), 1);
+    WriteSettingString("favorites\\Shop 1", "url", "new");
+    EXPECT_EQ(GetSettingsKeyNames("favorites"), QStringList{"Shop 1"});
+}
+
+// ---- concurrency and crashes ------------------------------------------------------
+
+namespace {
+QString ValueName(int I) { return QStringLiteral("v%1").arg(I % 250); }
+QString BlockKey(const QString& Writer, int I) { return Writer + QStringLiteral("\\b%1").arg(I / 250); }
+} // namespace
+
+// Not a test of its own: the body of the child processes started below.
+TEST(RegistryChild, Run) {
+    const QByteArray Mode = qgetenv(ChildModeVariable);
+    if (Mode.isEmpty())
+        GTEST_SKIP() << "runs only as a child process";
+    qputenv("XDG_CONFIG_HOME", qgetenv(ChildConfigVariable));
+    if (Mode == "writer") {
+        for (int I = 0; I < 3000; ++I) {
+            WriteSettingInteger(BlockKey("proc", I), ValueName(I), I);
+            ASSERT_EQ(ReadSettingInteger(BlockKey("proc", I), ValueName(I), -1), I);
+            const int Other = ReadSettingInteger(BlockKey("t0", I), ValueName(I), -1);
+            ASSERT_TRUE(Other == -1 || Other == I);
+        }
+    } else if (Mode == "victim") {
+        for (int I = 0; I < 200000; ++I) {
+            WriteSettingInteger(BlockKey("kill", I), ValueName(I), I);
+            std::printf("COMMITTED %d\n", I);
+            std::fflush(stdout);
+        }
+    }
+}
+
+TEST_F(RegistryTest, TwoThreadsAndAProcessLoseNothing) {
+    std::unique_ptr<QProcess> Child(StartChild("writer", Env.ConfigHome()));
+    ASSERT_TRUE(Child->waitForStarted());
+    std::atomic<bool> ChildDone{false};
+    std::mutex FailureLock;
+    QStringList Failures;
+    int Written[2] = {0, 0};
+
+    auto Worker = [&](int N) {
+        const QString Me = QStringLiteral("t%1").arg(N);
+        const QString Other = QStringLiteral("t%1").arg(1 - N);
+        int I = 0;
+        try {
+            // Keep going until the child is done, so all three really overlap.
+            for (; (I < 2000 || !ChildDone) && I < 20000; ++I) {
+                WriteSettingInteger(BlockKey(Me, I), ValueName(I), I);
+                if (ReadSettingInteger(BlockKey(Me, I), ValueName(I), -1) != I)
+                    throw ESettingsError("own write not visible: " + QString::number(I));
+                const int Seen = ReadSettingInteger(BlockKey(Other, I / 2), ValueName(I / 2), -1);
+                if (Seen != -1 && Seen != I / 2)
+                    throw ESettingsError("foreign value wrong: " + QString::number(Seen));
+                GetSettingsKeyNames(Me);
+            }
+        } catch (const std::exception& E) {
+            std::lock_guard L(FailureLock);
+            Failures.append(QString::fromUtf8(E.what()));
+        }
+        Written[N] = I;
+    };
+    std::thread A(Worker, 0), B(Worker, 1);
+    const bool Finished = Child->waitForFinished(240000);
+    ChildDone = true;
+    A.join();
+    B.join();
+
+    ASSERT_TRUE(Finished);
+    EXPECT_EQ(Child->exitCode(), 0) << Child->readAllStandardOutput().toStdString()
+                                    << Child->readAllStandardError().toStdString();
+    EXPECT_TRUE(Child->readAllStandardOutput().contains("[  PASSED  ] 1 test"));
+    EXPECT_TRUE(Failures.isEmpty()) << Failures.join("\n").toStdString();
+
+    TSettingsReadTransaction Snapshot;
+    auto CountMissing = [](const QString& Writer, int Count) {
+        int Missing = 0;
+        for (int I = 0; I < Count; ++I)
+            Missing += ReadSettingInteger(BlockKey(Writer, I), ValueName(I), -1) != I;
+        return Missing;
+    };
+    EXPECT_GE(Written[0], 2000);
+    EXPECT_EQ(CountMissing("t0", Written[0]), 0);
+    EXPECT_EQ(CountMissing("t1", Written[1]), 0);
+    EXPECT_EQ(CountMissing("proc", 3000), 0);
+}
+
+TEST_F(RegistryTest, KilledWriterLeavesEveryCommittedValue) {
+    std::unique_ptr<QProcess> Child(StartChild("victim", Env.ConfigHome()));
+    ASSERT_TRUE(Child->waitForStarted());
+    QList<int> Committed;
+    QByteArray Pending;
+    while (Committed.size() < 600 && Child->state() == QProcess::Running) {
+        Child->waitForReadyRead(1000);
+        Pending += Child->readAllStandardOutput();
+        qsizetype End;
+        while ((End = Pending.indexOf('\n')) >= 0) {
+            const QByteArray Line = Pending.left(End);
+            Pending.remove(0, End + 1);
+            if (Line.startsWith("COMMITTED "))
+                Committed.append(Line.mid(10).toInt());
+        }
+    }
+    Child->kill(); // SIGKILL in the middle of the stream
+    Child->waitForFinished();
+    ASSERT_GE(Committed.size(), 600);
+    EXPECT_EQ(Child->exitStatus(), QProcess::CrashExit);
+
+    int Missing = 0;
+    for (int I : std::as_const(Committed))
+        Missing += ReadSettingInteger(BlockKey("kill", I), ValueName(I), -1) != I;
+    EXPECT_EQ(Missing, 0);
+    EXPECT_TRUE(DamagedFiles().isEmpty());
+    WriteSettingInteger("", "after", 1);
+    EXPECT_EQ(ReadSettingInteger("", "after", 0), 1);
+}
