@@ -1,0 +1,250 @@
+#include "TestSupport.h"
+#include "uConst.h"
+#include "uRegistry.h"
+#include "uTImageList.h"
+#include "uTMenuItemManager.h"
+#include "uTTrayMenu.h"
+#include "uTURLMenuItem.h"
+#include "uTrayMenuBuilder.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString TestParams = QStringLiteral("&ref=42&check=2024-05-01&version=2.2&subid=software");
+
+// One line per entry, nested entries indented; "*" marks bold, "[n]" the image index.
+void DumpMenu(const QMenu& Menu, const QString& Indent, QStringList& Lines) {
+    for (QAction* Action : Menu.actions()) {
+        if (Action->isSeparator()) {
+            Lines << Indent + "---";
+            continue;
+        }
+        QString Line = Indent + Action->text();
+        if (Action->font().bold())
+            Line += " *";
+        if (const auto* Item = qobject_cast<const TURLMenuItem*>(Action))
+            Line += QStringLiteral(" [%1]").arg(Item->ImageIndex());
+        Lines << Line;
+        if (const QMenu* Sub = Action->menu())
+            DumpMenu(*Sub, Indent + "  ", Lines);
+    }
+}
+
+QStringList Dump(const QMenu& Menu) {
+    QStringList Lines;
+    DumpMenu(Menu, QString(), Lines);
+    return Lines;
+}
+
+const QStringList FixedDump = {"---",   "Style Voting", "&eBay Galerie", "&Suchen", "Einstellungen",
+                               "&Info", "---",          "&Beenden"};
+
+class TrayMenuTest : public ::testing::Test {
+protected:
+    TTempEnvironment Env;
+    TImageList Images = TImageList::WithFixedPictures();
+    TTrayMenu Menu;
+    TFixedEntries Fixed;
+    TMenuItemManager Links{QStringLiteral("favorites")};
+    TShopList Shops;
+    int NewLinkCalls = 0;
+
+    void SetUp() override {
+        SetCurrentLanguage(0);
+        Fixed = CreateFixedEntries(Menu, Images);
+    }
+
+    void AddShop(const QString& Category, const QString& Name, int Id = 1, int Ranking = 1000) {
+        auto Shop = std::make_shared<TShop>();
+        Shop->Category = Category;
+        Shop->Name = Name;
+        Shop->Id = Id;
+        Shop->Ranking = Ranking;
+        Shop->Site = "http://site" + QString::number(Id) + ".example";
+        Shops.push_back(Shop);
+    }
+
+    // The catalogue's order: ASCII-upper(Category + Name), so "->" sorts before letters.
+    void Build() {
+        std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
+            return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
+        });
+        BuildTrayMenu(Menu, TMenuBuildInput{Shops, TestParams, Links, Images, [this] { ++NewLinkCalls; }}); }
+};
+
+TEST_F(TrayMenuTest, EmptyCatalogueShowsExactlyTheEightFixedEntries) {
+    Build();
+    EXPECT_EQ(Dump(Menu), FixedDump);
+    Build();
+    EXPECT_EQ(Dump(Menu), FixedDump);
+}
+
+TEST_F(TrayMenuTest, NestedCategoriesComeBeforeShopsOfTheParent) {
+    AddShop("Mode", "Gamma", 3);
+    AddShop("Mode->Schuhe", "Alpha", 1);
+    AddShop("Mode->Schuhe", "beta", 2);
+    AddShop("Technik", "Delta", 4);
+    Build();
+    const QStringList Expected = QStringList{"Mode",         "  Schuhe", "    Alpha [5]", "    beta [5]",
+                                             "  Gamma [5]", "Technik",  "  Delta [5]"} +
+                                 FixedDump;
+    EXPECT_EQ(Dump(Menu), Expected);
+    // Category submenus carry no side bar.
+    EXPECT_EQ(qobject_cast<TTrayMenu*>(Menu.actions().at(0)->menu()), nullptr);
+}
+
+TEST_F(TrayMenuTest, ShopNamedLikeASubcategoryStaysAShop) {
+    AddShop("Mode", "Gamma", 3);
+    AddShop("Mode", "Schuhe", 4);
+    AddShop("Mode->Schuhe", "Alpha", 1);
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Schuhe", "    Alpha [5]", "  Gamma [5]", "  Schuhe [5]"}) + FixedDump);
+    const QMenu* Mode = Menu.actions().at(0)->menu();
+    EXPECT_EQ(Mode->actions().at(2)->menu(), nullptr) << "the shop entry keeps its click";
+}
+
+TEST_F(TrayMenuTest, HiddenShopsAndCategoriesWithoutVisibleShopsDisappear) {
+    AddShop("Mode", "Gamma", 3);
+    AddShop("Mode->Schuhe", "Alpha", 1);
+    AddShop("Mode->Schuhe", "beta", 2);
+    SetShopVisible("Mode->Schuhe", "Alpha", false);
+    WriteSettingInteger("categories\\Mode->Schuhe", "beta", 2); // only 1 counts as shown
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Gamma [5]"}) + FixedDump);
+
+    EXPECT_FALSE(IsShopVisible("Mode->Schuhe", "Alpha"));
+    SetShopVisible("Mode->Schuhe", "Alpha", true);
+    EXPECT_FALSE(SettingsValueExists("categories\\Mode->Schuhe", "Alpha")) << "showing deletes the value";
+    EXPECT_TRUE(IsShopVisible("Mode->Schuhe", "Alpha"));
+    SetShopVisible("Mode", "Gamma", false);
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Schuhe", "    Alpha [5]"}) + FixedDump);
+}
+
+TEST_F(TrayMenuTest, TopLevelShopsFixedEntryCategoriesAndAmpersands) {
+    AddShop("", "Zeta & Co", 9);
+    AddShop("Mode", "A & B", 1);
+    AddShop("info", "Hilfe-Shop", 2);
+    Build();
+    const QStringList Expected = {"Mode",          "  A && B [5]", "Zeta && Co [5]", "---",
+                                  "Style Voting",  "&eBay Galerie", "&Suchen",       "Einstellungen",
+                                  "&Info",         "  Hilfe-Shop [5]", "---",        "&Beenden"};
+    EXPECT_EQ(Dump(Menu), Expected);
+    ASSERT_NE(Fixed.miInfo->menu(), nullptr) << "a category named like a fixed entry lands under it";
+
+    // The next build without that category gives the fixed entry back its own click.
+    std::erase_if(Shops, [](const TShopPtr& Shop) { return Shop->Category == "info"; });
+    Build();
+    EXPECT_EQ(Fixed.miInfo->menu(), nullptr);
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  A && B [5]", "Zeta && Co [5]"}) + FixedDump);
+}
+
+TEST_F(TrayMenuTest, RebuildGivesTheIdenticalMenu) {
+    AddShop("", "Solo", 5);
+    AddShop("Bücher", "Leser", 6);
+    AddShop("info", "Hilfe", 7);
+    AddShop("Mode", "Gamma", 3);
+    AddShop("Mode->Schuhe", "Alpha", 1, 3);
+    Links.Save({"Wetter", "http://wetter.example", 0});
+    Build();
+    const QStringList First = Dump(Menu);
+    const auto Count = Menu.actions().size();
+    Build();
+    EXPECT_EQ(Dump(Menu), First);
+    EXPECT_EQ(Menu.actions().size(), Count);
+    EXPECT_EQ(Menu.findChildren<QMenu*>().size(), 5) << "old submenus are deleted, not left behind";
+}
+
+TEST_F(TrayMenuTest, BoldExactlyForTopTenRanking) {
+    AddShop("Mode", "Ten", 1, 10);
+    AddShop("Mode", "Eleven", 2, 11);
+    AddShop("Mode", "Unranked", 3);
+    AddShop("Mode", "First", 4, 1);
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Eleven [5]", "  First * [5]", "  Ten * [5]", "  Unranked [5]"}) +
+                              FixedDump);
+    const QMenu* Mode = Menu.actions().at(0)->menu();
+    EXPECT_NE(Mode->actions().at(0)->property("tag").toInt(), 1);
+    EXPECT_EQ(Mode->actions().at(1)->property("tag").toInt(), 1);
+}
+
+TEST_F(TrayMenuTest, ShopImagesUseFaviconIndexesInRange) {
+    Images.Add(QIcon(":/pictures/cart.svg")); // index 8
+    AddShop("Mode", "Fav", 1);
+    AddShop("Mode", "Huge", 2);
+    Shops[0]->ImageIndex = 8;
+    Shops[1]->ImageIndex = 99;
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Fav [8]", "  Huge [5]"}) + FixedDump);
+}
+
+TEST_F(TrayMenuTest, PersonalLinksStandAtTheTop) {
+    Images.Add(QIcon(":/pictures/cart.svg")); // index 8
+    Links.Save({"Wetter", "http://wetter.example", 8});
+    Links.Save({"-", "x", 0});
+    Links.Save({"Alt", "http://alt.example", 40});
+    AddShop("Mode", "Gamma", 3);
+    Build();
+    const QStringList Expected = QStringList{"Eigene Links", "  ---", "  Alt [5]", "  Wetter [8]", "  ---",
+                                             "  Neuer Link...", "---", "Mode", "  Gamma [5]"} +
+                                 FixedDump;
+    EXPECT_EQ(Dump(Menu), Expected);
+
+    QAction* NewLink = Menu.findChild<QAction*>("miNewLink");
+    ASSERT_NE(NewLink, nullptr);
+    NewLink->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(NewLinkCalls, 1);
+}
+
+TEST_F(TrayMenuTest, ChoosingEntriesOpensTheirAddressesOncePerChoice) {
+    TBrowserRecorder Browser;
+    WriteSettingString("", "server", "http://vendor.test:8080/");
+    AddShop("Mode", "A & B", 17);
+    Links.Save({"Wetter", "http://wetter.example/?q=a&b=c", 0});
+    Build();
+    auto* Shop = qobject_cast<TURLMenuItem*>(Menu.actions().at(2)->menu()->actions().at(0));
+    ASSERT_NE(Shop, nullptr);
+    EXPECT_EQ(Shop->statusTip(), "http://site17.example");
+    auto* Link = qobject_cast<TURLMenuItem*>(Menu.actions().at(0)->menu()->actions().at(0));
+    ASSERT_NE(Link, nullptr);
+
+    Shop->trigger();
+    EXPECT_EQ(Browser.Opened(1).size(), 1);
+    Link->trigger();
+    const QStringList Opened = Browser.Opened(3, 1500);
+    EXPECT_EQ(Opened, QStringList({"http://vendor.test:8080/shop.php?id=17&ref=42&check=2024-05-01&version=2.2&subid=software",
+                                   "http://wetter.example/?q=a&b=c"}));
+}
+
+TEST_F(TrayMenuTest, FixedEntriesFollowTheLanguage) {
+    SetCurrentLanguage(1);
+    ApplyFixedEntryTexts(Fixed);
+    EXPECT_EQ(Fixed.miClose->text(), "&Exit");
+    EXPECT_EQ(Fixed.miSettings->text(), "Settings");
+    SetCurrentLanguage(0);
+    ApplyFixedEntryTexts(Fixed);
+    EXPECT_EQ(Fixed.miClose->text(), "&Beenden");
+}
+
+TEST_F(TrayMenuTest, SideBarIsReservedInTheTopLevelOnly) {
+    AddShop("Mode", "Gamma", 3);
+    Build();
+    QMenu Plain;
+    for (QAction* Action : Menu.actions())
+        Plain.addAction(Action);
+    EXPECT_GE(Menu.sizeHint().width(), Plain.sizeHint().width() + TTrayMenu::SideBarWidth);
+    Menu.SetSideBarCaption("Quorvantis");
+    Menu.popup(QPoint(10, 10));
+    for (QAction* Action : Menu.actions())
+        EXPECT_GE(Menu.actionGeometry(Action).left(), TTrayMenu::SideBarWidth) << Action->text().toStdString();
+    const QImage Shot = Menu.grab().toImage();
+    const QColor Foot = Shot.pixelColor(TTrayMenu::SideBarWidth / 2, Shot.height() - 3);
+    EXPECT_GT(Foot.red(), 2 * Foot.green()) << "dark red foot of the side bar";
+    Menu.hide();
+}
+
+} // namespace
