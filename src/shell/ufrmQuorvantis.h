@@ -8,11 +8,11 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QProgressBar>
 #include <QStringList>
 #include <memory>
 
 class QLocalSocket;
-class QProgressBar;
 class TCommandListener;
 class TFaviconThread;
 class TLogger;

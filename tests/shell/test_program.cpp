@@ -52,6 +52,7 @@ TEST_F(ProgramTest, FirstStartInitialisesTheStoreAndKeepsRefAcrossStarts) {
     EXPECT_TRUE(Lines.first().endsWith("|DEBUG|Starting..."));
 
     WriteSettingBool("", "autorun", false);
+    QFile::remove(Log());
     TProgramRun Second;
     ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
     EXPECT_EQ(ReadSettingInteger("", "ref", 0), Ref);
