@@ -197,3 +197,13 @@ TEST(VendorServerProcessTest, ServesAChangedCopyOfTheContentAndRejectsAMissingFo
 
     EXPECT_THROW(TVendorServerProcess(Dir.path() + "/missing"), std::runtime_error);
 }
+
+TEST(VendorServerProcessTest, StopsCleanlyWhileARequestStalls) {
+    TVendorServerProcess Server;
+    THTTPClient::TOptions Options;
+    Options.ReadTimeoutMs = 300;
+    THTTPClient Http(Options);
+    EXPECT_TRUE(FailureOf(Http, Server.BaseURL() + "/stall").startsWith("Read timeout"));
+    // The stalled handler is still waiting; the stop must release it instead of hanging.
+    EXPECT_EQ(Server.Stop(), 0);
+}
