@@ -108,7 +108,8 @@ bool TVendorServer::Bind(std::string& Error) {
 }
 
 std::string TVendorServer::BaseURL() const {
-    return "http://" + FOptions.Bind + ":" + std::to_string(FPort);
+    const bool IPv6 = FOptions.Bind.find(':') != std::string::npos;
+    return "http://" + (IPv6 ? "[" + FOptions.Bind + "]" : FOptions.Bind) + ":" + std::to_string(FPort);
 }
 
 void TVendorServer::Run() {
