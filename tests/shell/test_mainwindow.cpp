@@ -1,0 +1,151 @@
+// The main window and the real program against the real local vendor server.
+#include "ProgramRunner.h"
+#include "TestSupport.h"
+#include "VendorServer.h"
+#include "uConst.h"
+#include "uRegistry.h"
+#include "uTTrayMenu.h"
+#include "uTURLMenuItem.h"
+#include "uUIHooks.h"
+#include "ufrmQuorvantis.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+// A copy of the sample content whose catalogue gets Edit applied.
+QString ContentWith(const QString& Folder, const std::function<void(QString&)>& Edit) {
+    TVendorServerProcess::CopyContent(Folder);
+    QString Xml = QString::fromUtf8(ReadFileBytes(Folder + "/version2.xml"));
+    Edit(Xml);
+    WriteFileBytes(Folder + "/version2.xml", Xml.toUtf8());
+    return Folder;
+}
+
+class VendorTest : public ::testing::Test {
+protected:
+    void UseServer(const TVendorServerProcess& Server) {
+        WriteSettingString("", "server", Server.BaseURL());
+        WriteSettingInteger("", "debug", 3);
+    }
+    TTempEnvironment Env;
+};
+
+TEST_F(VendorTest, RunningProgramLoadsTheCatalogueAndOpensShopsNamedByASecondStart) {
+    const QString Content = ContentWith(Env.Root() + "/content", [](QString& Xml) {
+        Xml.replace("</shops>", "<shop id=\"2001\" name=\"kleiderwolke\" site=\"{BASE}/sites/kleiderwolke\" "
+                                "category=\"Sonstiges\"/></shops>");
+    });
+    TVendorServerProcess Server(Content);
+    UseServer(Server);
+    WriteSettingString("", "lastnews", "9999"); // no news question box in this run
+    TBrowserRecorder Browser;
+
+    TProgramRun First;
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 30000));
+    const QString Log = QString::fromUtf8(ReadFileBytes(Env.LogFile()));
+    EXPECT_TRUE(Log.contains("|INFO|GetUpdates: Version=2.2 Server=2.2 Check=2026-12-01 URL=" + Server.BaseURL() +
+                             "/version2.xml?ref="));
+    EXPECT_TRUE(QFile::exists(Env.InstallFolder() + "quorvantis.xml"));
+
+    EXPECT_EQ(RunProgramToEnd({"KLEIDERWOLKE"}), 0);
+    EXPECT_EQ(Browser.Opened(2),
+              QStringList({Server.BaseURL() + "/shop.php?id=1001", Server.BaseURL() + "/shop.php?id=2001"}));
+    // ASCII letters fold, an umlaut must match as written.
+    EXPECT_EQ(RunProgramToEnd({"SOHLENGLüCK"}), 0);
+    EXPECT_EQ(Browser.Opened(3).value(2), Server.BaseURL() + "/shop.php?id=1007");
+    EXPECT_EQ(RunProgramToEnd({"SOHLENGLÜCK"}), 0);
+    First.Terminate(SIGTERM);
+    ASSERT_TRUE(First.WaitFinished());
+    EXPECT_EQ(Browser.Opened().size(), 3);
+}
+
+// In-process main window: the start sequence with scripted answers.
+class MainWindowTest : public VendorTest {
+protected:
+    void SetUp() override {
+        UIHooks().AskYesNo = [this](const QString& Caption, const QString& Text) {
+            Questions << Caption + "|" + Text;
+            return false;
+        };
+    }
+    void TearDown() override { UIHooks() = TUIHooks(); }
+    QStringList Questions;
+};
+
+TEST_F(MainWindowTest, FirstStartBalloonThenVersionWarningAndNewsOfferedOnce) {
+    const QString Content =
+        ContentWith(Env.Root() + "/content", [](QString& Xml) { Xml.replace("<version>2.2<", "<version>2.3<"); });
+    TVendorServerProcess Server(Content);
+    UseServer(Server);
+    SetCurrentLanguage(0);
+    {
+        TfrmQuorvantis Main({"quorvantis"});
+        EXPECT_EQ(Main.LastBalloonText(), txtFirstStartBalloon.In(0));
+        EXPECT_FALSE(Main.GetShops().empty());
+    }
+    ASSERT_EQ(Questions.size(), 1);
+    EXPECT_TRUE(Questions[0].endsWith("\r\n\r\nWollen Sie den kompletten Artikel lesen?"));
+    EXPECT_EQ(ReadSettingString("", "lastnews", ""), "2026-12-01");
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+    {
+        TfrmQuorvantis Main({"quorvantis"});
+        EXPECT_EQ(Main.LastBalloonText(), txtNotUpToDateBalloon.In(0));
+        // Declined before: not offered again, also not on a forced refresh.
+        EXPECT_EQ(Main.RefreshCatalogue(true), 1);
+    }
+    EXPECT_EQ(Questions.size(), 1);
+}
+
+TEST_F(MainWindowTest, ShopEntryOpensTheFullAddressAndShowPopsTheMenuUp) {
+    TVendorServerProcess Server;
+    UseServer(Server);
+    WriteSettingString("", "lastnews", "9999");
+    TBrowserRecorder Browser;
+    TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_FALSE(Main.GetSortedShops().empty());
+
+    TURLMenuItem* Entry = nullptr;
+    std::function<void(QMenu*)> Find = [&](QMenu* Menu) {
+        for (QAction* A : Menu->actions()) {
+            if (auto* Item = qobject_cast<TURLMenuItem*>(A); Item && Item->URL().endsWith("/shop.php?id=1007"))
+                Entry = Item;
+            if (A->menu())
+                Find(A->menu());
+        }
+    };
+    Find(Main.TrayMenu());
+    ASSERT_NE(Entry, nullptr);
+    Entry->trigger();
+    EXPECT_EQ(Browser.Opened(1), QStringList{Server.BaseURL() + "/shop.php?id=1007&ref=" + QString::number(Main.Ref()) +
+                                             "&check=2026-12-01&version=2.2&subid=software"});
+
+    bool WasOpen = false;
+    QTimer::singleShot(200, [&] {
+        WasOpen = QApplication::activePopupWidget() == Main.TrayMenu();
+        Main.TrayMenu()->close();
+    });
+    Main.ExecuteCommand("SHOW");
+    EXPECT_TRUE(WasOpen);
+    EXPECT_EQ(Browser.Opened().size(), 1);
+}
+
+TEST_F(MainWindowTest, OfflineStartWithoutAnyCatalogueKeepsTheFixedMenu) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    WriteSettingBool("", "first", false);
+    TfrmQuorvantis Main({"quorvantis"});
+    EXPECT_TRUE(Main.GetShops().empty());
+    EXPECT_EQ(Main.TrayMenu()->actions().size(), 8);
+    // The refresh failed and no local file exists: the file's verdict 0 gives no notice.
+    EXPECT_EQ(Main.LastBalloonText(), "");
+    EXPECT_TRUE(Env.LogLines().join("\n").contains("|ERROR|GetUpdates: URL=http://127.0.0.1:9/version2.xml?ref="));
+}
+
+} // namespace
