@@ -116,7 +116,9 @@ QString FolderFromEnvironment(const char* Variable, const char* BelowHome) {
     return Folder;
 }
 
-QString ConfigHome() { return FolderFromEnvironment("XDG_CONFIG_HOME", ".config"); }
+QString ConfigHome() {
+    return FolderFromEnvironment("XDG_CONFIG_HOME", ".config");
+}
 
 // SettingsDatabaseFile() runs on every call; this thread's last answer is kept for
 // as long as the environment variables it came from have not changed.
@@ -231,9 +233,8 @@ public:
     }
 
     sqlite3_stmt* Statement(TStatementId Id) {
-        if (!FStatements[Id] &&
-            sqlite3_prepare_v3(Db, StatementSql[Id], -1, SQLITE_PREPARE_PERSISTENT, &FStatements[Id], nullptr) !=
-                SQLITE_OK)
+        if (!FStatements[Id] && sqlite3_prepare_v3(Db, StatementSql[Id], -1, SQLITE_PREPARE_PERSISTENT,
+                                                   &FStatements[Id], nullptr) != SQLITE_OK)
             ThrowSqlite(Db);
         return FStatements[Id];
     }
@@ -502,8 +503,7 @@ template <typename TResult, typename TWhat, typename TBody> TResult RunWrite(TWh
         QString Error;
         TConnection* C = Acquire(&Error);
         if (!C)
-            throw ESettingsError(
-                QStringLiteral("Settings store: cannot write %1: %2").arg(What(), Error));
+            throw ESettingsError(QStringLiteral("Settings store: cannot write %1: %2").arg(What(), Error));
         try {
             const bool InRead = C->ReadDepth > 0 && !sqlite3_get_autocommit(C->Db);
             if (InRead)
@@ -605,7 +605,8 @@ std::optional<TStoredValue> ReadValue(const QString& SubKey, const QString& Name
     if (!Path.Valid)
         return std::nullopt;
     return RunRead<std::optional<TStoredValue>>(
-        std::nullopt, [&] { return DescribeValue(SubKey, Name); }, [&](TConnection& C) -> std::optional<TStoredValue> {
+        std::nullopt, [&] { return DescribeValue(SubKey, Name); },
+        [&](TConnection& C) -> std::optional<TStoredValue> {
             TStatement S(C, sqSelectValue);
             S.Bind(1, Path.Fold);
             S.Bind(2, FoldUtf8(Name));
@@ -619,14 +620,17 @@ std::optional<TStoredValue> ReadValue(const QString& SubKey, const QString& Name
 
 } // namespace
 
-QString SettingsDatabaseFile() { return ConfigHome() + QStringLiteral("/Quorvantis/registry.db"); }
+QString SettingsDatabaseFile() {
+    return ConfigHome() + QStringLiteral("/Quorvantis/registry.db");
+}
 
 QString ReadSettingString(const QString& SubKey, const QString& Name, const QString& Default) {
     const auto Value = ReadValue(SubKey, Name);
     if (!Value)
         return Default;
     if (Value->Type != SQLITE_TEXT)
-        throw ESettingsError(QStringLiteral("Settings store: %1 is not a string value").arg(DescribeValue(SubKey, Name)));
+        throw ESettingsError(
+            QStringLiteral("Settings store: %1 is not a string value").arg(DescribeValue(SubKey, Name)));
     return Value->Text;
 }
 
@@ -663,24 +667,29 @@ bool SettingsKeyExists(const QString& SubKey) {
     const TKeyPath Path = ParseKeyPath(SubKey);
     if (!Path.Valid)
         return false;
-    return RunRead<bool>(false, [&] { return QStringLiteral("key \"%1\"").arg(SubKey); },
-                         [&](TConnection& C) { return FindKey(C, Path.Fold).has_value(); });
+    return RunRead<bool>(
+        false, [&] { return QStringLiteral("key \"%1\"").arg(SubKey); },
+        [&](TConnection& C) { return FindKey(C, Path.Fold).has_value(); });
 }
 
-bool SettingsValueExists(const QString& SubKey, const QString& Name) { return ReadValue(SubKey, Name).has_value(); }
+bool SettingsValueExists(const QString& SubKey, const QString& Name) {
+    return ReadValue(SubKey, Name).has_value();
+}
 
 QStringList GetSettingsKeyNames(const QString& SubKey) {
     const TKeyPath Path = ParseKeyPath(SubKey);
     if (!Path.Valid)
         return {};
-    return RunRead<QStringList>({}, [&] { return QStringLiteral("the sub-keys of \"%1\"").arg(SubKey); }, [&](TConnection& C) {
-        QStringList Names;
-        TStatement S(C, sqSelectChildren);
-        S.Bind(1, Path.Fold);
-        while (S.Step())
-            Names.append(S.Text(0));
-        return Names;
-    });
+    return RunRead<QStringList>(
+        {}, [&] { return QStringLiteral("the sub-keys of \"%1\"").arg(SubKey); },
+        [&](TConnection& C) {
+            QStringList Names;
+            TStatement S(C, sqSelectChildren);
+            S.Bind(1, Path.Fold);
+            while (S.Step())
+                Names.append(S.Text(0));
+            return Names;
+        });
 }
 
 bool DeleteSettingsKey(const QString& SubKey) {
@@ -688,22 +697,23 @@ bool DeleteSettingsKey(const QString& SubKey) {
     if (!Path.Valid)
         return false;
     try {
-        return RunWrite<bool>([&] { return QStringLiteral("key \"%1\"").arg(SubKey); }, [&](TConnection& C) {
-            if (Path.Fold.isEmpty()) {
-                if (!FindKey(C, Path.Fold))
-                    return false;
-                TStatement S(C, sqDeleteAll);
-                S.Step();
-                return true;
-            }
-            // The key and every key whose folded path starts with "<key>\" ("]" follows "\").
-            TStatement S(C, sqDeleteTree);
-            S.Bind(1, Path.Fold);
-            S.Bind(2, Path.Fold + '\\');
-            S.Bind(3, Path.Fold + ']');
-            S.Step();
-            return S.Changes() > 0;
-        });
+        return RunWrite<bool>([&] { return QStringLiteral("key \"%1\"").arg(SubKey); },
+                              [&](TConnection& C) {
+                                  if (Path.Fold.isEmpty()) {
+                                      if (!FindKey(C, Path.Fold))
+                                          return false;
+                                      TStatement S(C, sqDeleteAll);
+                                      S.Step();
+                                      return true;
+                                  }
+                                  // The key and every key whose folded path starts with "<key>\" ("]" follows "\").
+                                  TStatement S(C, sqDeleteTree);
+                                  S.Bind(1, Path.Fold);
+                                  S.Bind(2, Path.Fold + '\\');
+                                  S.Bind(3, Path.Fold + ']');
+                                  S.Step();
+                                  return S.Changes() > 0;
+                              });
     } catch (const ESettingsError&) {
         return false;
     }
@@ -714,13 +724,14 @@ bool DeleteSettingsValue(const QString& SubKey, const QString& Name) {
     if (!Path.Valid)
         return false;
     try {
-        return RunWrite<bool>([&] { return DescribeValue(SubKey, Name); }, [&](TConnection& C) {
-            TStatement S(C, sqDeleteValue);
-            S.Bind(1, Path.Fold);
-            S.Bind(2, FoldUtf8(Name));
-            S.Step();
-            return S.Changes() > 0;
-        });
+        return RunWrite<bool>([&] { return DescribeValue(SubKey, Name); },
+                              [&](TConnection& C) {
+                                  TStatement S(C, sqDeleteValue);
+                                  S.Bind(1, Path.Fold);
+                                  S.Bind(2, FoldUtf8(Name));
+                                  S.Step();
+                                  return S.Changes() > 0;
+                              });
     } catch (const ESettingsError&) {
         return false;
     }

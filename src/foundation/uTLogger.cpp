@@ -97,8 +97,8 @@ void TLogger::Log(int Level, const QString& Text) {
     const char* Label = LevelLabel(Level);
     if (!Label)
         return;
-    const QString Line =
-        FormatTimestamp(QDateTime::currentDateTime()) + QLatin1Char('|') + QLatin1String(Label) + QLatin1Char('|') + Text;
+    const QString Line = FormatTimestamp(QDateTime::currentDateTime()) + QLatin1Char('|') + QLatin1String(Label) +
+                         QLatin1Char('|') + Text;
     if (FLevel == llStep || Level == llStep)
         ShowOnUserInterface(Line);
 

@@ -83,7 +83,8 @@ TEST_F(RegistryTest, ValuesRoundTripWithTheirType) {
     WriteSettingString("", "email", "");
     EXPECT_EQ(ReadSettingString("", "email", "default"), ""); // an empty string is a value, not a missing one
     WriteSettingString("", "text", QString::fromUtf8("Grüße \"aus\" München\r\nZeile 2 \xF0\x9F\x9B\x92"));
-    EXPECT_EQ(ReadSettingString("", "text", ""), QString::fromUtf8("Grüße \"aus\" München\r\nZeile 2 \xF0\x9F\x9B\x92"));
+    EXPECT_EQ(ReadSettingString("", "text", ""),
+              QString::fromUtf8("Grüße \"aus\" München\r\nZeile 2 \xF0\x9F\x9B\x92"));
     WriteSettingInteger("", "max", INT32_MAX);
     WriteSettingInteger("", "min", INT32_MIN);
     EXPECT_EQ(ReadSettingInteger("", "max", 0), INT32_MAX);
@@ -335,8 +336,12 @@ TEST_F(RegistryTest, DatabaseWithDamagedPagesIsMovedAside) {
 // ---- concurrency and crashes ------------------------------------------------------
 
 namespace {
-QString ValueName(int I) { return QStringLiteral("v%1").arg(I % 250); }
-QString BlockKey(const QString& Writer, int I) { return Writer + QStringLiteral("\\b%1").arg(I / 250); }
+QString ValueName(int I) {
+    return QStringLiteral("v%1").arg(I % 250);
+}
+QString BlockKey(const QString& Writer, int I) {
+    return Writer + QStringLiteral("\\b%1").arg(I / 250);
+}
 } // namespace
 
 // Not a test of its own: the body of the child processes started below.
