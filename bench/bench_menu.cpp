@@ -9,13 +9,12 @@
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <map>
-#include <unistd.h>
+#include <malloc.h>
 
 namespace {
 
@@ -70,12 +69,10 @@ void SetLinks(bool With) {
         Links.Save({QStringLiteral("Link %1").arg(I), QStringLiteral("http://link%1.example").arg(I), 0});
 }
 
+// Heap bytes in use (the resident size hides reuse of freed blocks).
 long ResidentBytes() {
-    QFile Statm(QStringLiteral("/proc/self/statm"));
-    if (!Statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> Fields = Statm.readAll().split(' ');
-    return Fields.size() > 1 ? Fields[1].toLong() * sysconf(_SC_PAGESIZE) : 0;
+    const struct mallinfo2 Info = mallinfo2();
+    return static_cast<long>(Info.uordblks + Info.hblkhd);
 }
 
 void BM_BuildTrayMenu(benchmark::State& State) {

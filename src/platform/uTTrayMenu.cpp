@@ -112,6 +112,9 @@ void TTrayMenu::PaintSideBar(QPainter& Painter, const QRect& Bar) {
     Gradient.setColorAt(1, Maroon);
     Painter.fillRect(Bar, Gradient);
 
+    const QFont Font = CaptionFont();
+    const QFontMetricsF Metrics(Font);
+    const double CaptionLength = FCaption.isEmpty() ? 0.0 : Metrics.horizontalAdvance(FCaption);
     double CaptionFoot = Bar.bottom() - 6;
     if (FPicture->isValid()) {
         const QImage& Image = Backdrop(devicePixelRatioF());
@@ -121,8 +124,11 @@ void TTrayMenu::PaintSideBar(QPainter& Painter, const QRect& Bar) {
         const QString Name = QStringLiteral("name");
         if (FPicture->elementExists(Logo)) {
             const QRectF LogoRect = PlaceElement(*FPicture, Logo, Bar);
-            FPicture->render(&Painter, Logo, LogoRect);
-            CaptionFoot = LogoRect.top() - 8;
+            // In a short menu the caption gets the whole bar.
+            if (CaptionLength == 0.0 || LogoRect.top() - 8 - CaptionLength >= Bar.top() + 4) {
+                FPicture->render(&Painter, Logo, LogoRect);
+                CaptionFoot = LogoRect.top() - 8;
+            }
         }
         if (FCaption.isEmpty() && FPicture->elementExists(Name))
             FPicture->render(&Painter, Name, PlaceElement(*FPicture, Name, Bar));
@@ -130,8 +136,6 @@ void TTrayMenu::PaintSideBar(QPainter& Painter, const QRect& Bar) {
 
     if (!FCaption.isEmpty()) {
         // Bottom-to-top: rotate by -90 degrees about the caption's foot.
-        const QFont Font = CaptionFont();
-        const QFontMetricsF Metrics(Font);
         Painter.setFont(Font);
         Painter.setPen(Qt::white);
         Painter.translate(Bar.left() + (Bar.width() + Metrics.ascent() - Metrics.descent()) / 2.0, CaptionFoot);

@@ -73,6 +73,13 @@ struct TLevel {
         return Menu;
     }
 
+    // The menu that will receive shop entries.
+    QMenu* ShopMenu(QMenu& Root) {
+        QMenu* Target = EnsureMenu(Root);
+        TURLMenuItem::RouteClicksOf(*Target);
+        return Target;
+    }
+
     void InsertFirst(QAction* Action) {
         Menu->insertAction(First, Action);
         First = Action;
@@ -208,8 +215,13 @@ void ApplyFixedEntryTexts(const TFixedEntries& Entries) {
 }
 
 void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
-    const bool Updates = Menu.updatesEnabled();
-    Menu.setUpdatesEnabled(false);
+    // Repaint once at the end, also when a settings read throws half-way.
+    struct TUpdateBracket {
+        QMenu& Menu;
+        const bool Enabled;
+        explicit TUpdateBracket(QMenu& M) : Menu(M), Enabled(M.updatesEnabled()) { Menu.setUpdatesEnabled(false); }
+        ~TUpdateBracket() { Menu.setUpdatesEnabled(Enabled); }
+    } Bracket(Menu);
     ClearDynamicPart(Menu);
 
     TSettingsReadTransaction Reads;
@@ -220,6 +232,11 @@ void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
 
     TVisibility Visibility;
     const QIcon Globe = Input.Images.Icon(TImageList::GlobeIndex);
+    // GetShopURL reads the server address from the settings each time: take its
+    // prefix once, the id is all that differs.
+    TShop Probe;
+    QString ShopURLPrefix = Probe.GetShopURL();
+    ShopURLPrefix.chop(QString::number(Probe.Id).size());
     const TShop* Previous = nullptr;
     TLevel* Target = nullptr;
     for (auto It = Input.SortedShops.crbegin(); It != Input.SortedShops.crend(); ++It) {
@@ -230,13 +247,12 @@ void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
         if (Previous == nullptr || Previous->Category != Shop.Category) {
             Target = ResolveCategory(Root, Menu, Shop.GetCategoryPath());
             Target->Seed();
-            Target->EnsureMenu(Menu);
+            Target->ShopMenu(Menu);
         }
         Previous = &Shop;
 
-        auto* Entry = new TURLMenuItem(Target->Menu, Shop.GetShopURL(), EscapeAmpersands(Shop.Name));
-        Entry->setStatusTip(Shop.Site);
-        Entry->setToolTip(Shop.Site);
+        auto* Entry = new TURLMenuItem(Target->Menu, ShopURLPrefix + QString::number(Shop.Id), Shop.Name, Shop.Site,
+                                       TURLMenuItem::TRouting::OwningMenu);
         Entry->SetParams(Input.Params);
         if (Shop.ImageIndex > 0 && Shop.ImageIndex < Input.Images.Count()) {
             Entry->SetImageIndex(Shop.ImageIndex);
@@ -250,7 +266,6 @@ void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
     }
 
     AddPersonalLinks(Menu, Input);
-    Menu.setUpdatesEnabled(Updates);
 }
 
 bool IsShopVisible(const QString& Category, const QString& Name) {

@@ -204,20 +204,27 @@ TEST_F(TrayMenuTest, ChoosingEntriesOpensTheirAddressesOncePerChoice) {
     TBrowserRecorder Browser;
     WriteSettingString("", "server", "http://vendor.test:8080/");
     AddShop("Mode", "A & B", 17);
+    AddShop("", "Solo", 23);
     Links.Save({"Wetter", "http://wetter.example/?q=a&b=c", 0});
     Build();
-    auto* Shop = qobject_cast<TURLMenuItem*>(Menu.actions().at(2)->menu()->actions().at(0));
-    ASSERT_NE(Shop, nullptr);
-    EXPECT_EQ(Shop->statusTip(), "http://site17.example");
+    // Eigene Links, separator, Mode, Solo, fixed entries.
+    auto* Nested = qobject_cast<TURLMenuItem*>(Menu.actions().at(2)->menu()->actions().at(0));
+    auto* TopLevel = qobject_cast<TURLMenuItem*>(Menu.actions().at(3));
     auto* Link = qobject_cast<TURLMenuItem*>(Menu.actions().at(0)->menu()->actions().at(0));
-    ASSERT_NE(Link, nullptr);
+    ASSERT_TRUE(Nested && TopLevel && Link);
+    EXPECT_EQ(Nested->statusTip(), "http://site17.example");
 
-    Shop->trigger();
+    Nested->trigger();
     EXPECT_EQ(Browser.Opened(1).size(), 1);
+    TopLevel->trigger();
+    EXPECT_EQ(Browser.Opened(2).size(), 2);
     Link->trigger();
-    const QStringList Opened = Browser.Opened(3, 1500);
-    EXPECT_EQ(Opened, QStringList({"http://vendor.test:8080/shop.php?id=17&ref=42&check=2024-05-01&version=2.2&subid=software",
-                                   "http://wetter.example/?q=a&b=c"}));
+    // Wait for a fourth launch that must not come.
+    const QStringList Opened = Browser.Opened(4, 1500);
+    EXPECT_EQ(Opened,
+              QStringList({"http://vendor.test:8080/shop.php?id=17&ref=42&check=2024-05-01&version=2.2&subid=software",
+                           "http://vendor.test:8080/shop.php?id=23&ref=42&check=2024-05-01&version=2.2&subid=software",
+                           "http://wetter.example/?q=a&b=c"}));
 }
 
 TEST_F(TrayMenuTest, FixedEntriesFollowTheLanguage) {
