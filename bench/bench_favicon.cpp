@@ -47,7 +47,8 @@ QByteArray Bmp32(int Side, QRgb Colour) {
 
 // A typical favicon: 16x16 bitmap and 32x32 PNG in one ICO.
 QByteArray TypicalIco() {
-    const QList<QPair<int, QByteArray>> Entries = {{16, Bmp32(16, qRgb(200, 30, 30))}, {32, Png(32, qRgb(30, 200, 30))}};
+    const QList<QPair<int, QByteArray>> Entries = {{16, Bmp32(16, qRgb(200, 30, 30))},
+                                                   {32, Png(32, qRgb(30, 200, 30))}};
     QByteArray Out(6 + 16 * Entries.size(), '\0');
     qToLittleEndian<quint16>(1, Out.data() + 2);
     qToLittleEndian<quint16>(Entries.size(), Out.data() + 4);
@@ -101,7 +102,8 @@ void FaviconThreadThroughput(benchmark::State& State) {
     // and the client's delayed acknowledgement: tens of milliseconds per icon that no client
     // can avoid. Measured both ways (second argument).
     Server.set_tcp_nodelay(State.range(1) != 0);
-    Server.Get(R"(/.*)", [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Ico, "image/x-icon"); });
+    Server.Get(R"(/.*)",
+               [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Ico, "image/x-icon"); });
     const int Port = Server.bind_to_any_port("127.0.0.1");
     std::thread Listener([&] { Server.listen_after_bind(); });
     while (!Server.is_running())

@@ -49,7 +49,9 @@ TFaviconThread::~TFaviconThread() {
 
 // Same names as ShopIconFile / LinkIconFile, but below the folder handed over at
 // creation, so the thread never reads the settings store for them.
-QString TFaviconThread::ShopFile(int Id) const { return FIconsFolder + QString::number(Id) + QStringLiteral(".ico"); }
+QString TFaviconThread::ShopFile(int Id) const {
+    return FIconsFolder + QString::number(Id) + QStringLiteral(".ico");
+}
 
 QString TFaviconThread::LinkFile(const QString& Name) const {
     return FIconsFolder + SafeLinkName(Name) + QStringLiteral(".ico");

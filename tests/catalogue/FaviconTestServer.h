@@ -55,6 +55,14 @@ public:
             Total += Count;
         return Total;
     }
+    // A request header of the last request for Name's favicon ("<none>" when absent).
+    std::string Header(const QString& Name, const std::string& Key) const {
+        std::lock_guard Lock(FMutex);
+        const auto It = FHeaders.find(Path(Name));
+        if (It == FHeaders.end() || It->second.find(Key) == It->second.end())
+            return "<none>";
+        return It->second.find(Key)->second;
+    }
     // Waits (bounded) until the favicon of Name has been asked for.
     bool WaitForRequest(const QString& Name, std::chrono::milliseconds Limit = std::chrono::seconds(10)) {
         std::unique_lock Lock(FMutex);
@@ -88,6 +96,7 @@ private:
     void Handle(const httplib::Request& Req, httplib::Response& Res) {
         std::unique_lock Lock(FMutex);
         ++FCounts[Req.path];
+        FHeaders[Req.path] = Req.headers;
         FChanged.notify_all();
         const auto It = FAnswers.find(Req.path);
         const TAnswer Answer = It == FAnswers.end() ? TAnswer{} : It->second;
@@ -111,5 +120,6 @@ private:
     std::condition_variable FChanged;
     std::map<std::string, TAnswer> FAnswers;
     std::map<std::string, int> FCounts;
+    std::map<std::string, httplib::Headers> FHeaders;
     bool FReleased = false;
 };

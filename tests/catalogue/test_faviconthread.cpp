@@ -46,8 +46,8 @@ TEST_F(FaviconThreadTest, FetchesOnlyMissingFilesShopsFirstThenLinks) {
     Server.Redirect("s4", Server.Site("s1") + "/favicon.ico");
     Server.Serve("mine", "link icon");
     QDir().mkpath(Icons());
-    WriteFileBytes(Icons() + "2.ico", "");            // even an empty file counts as present
-    WriteFileBytes(Icons() + "3.ico", "<html>");      // and so does a broken one
+    WriteFileBytes(Icons() + "2.ico", "");       // even an empty file counts as present
+    WriteFileBytes(Icons() + "3.ico", "<html>"); // and so does a broken one
 
     Run({{1, Server.Site("s1")}, {2, Server.Site("s2")}, {3, Server.Site("s3")}, {4, Server.Site("s4")}},
         {{"Mine", Server.Site("mine")}, {"1", Server.Site("never")}});
@@ -61,6 +61,9 @@ TEST_F(FaviconThreadTest, FetchesOnlyMissingFilesShopsFirstThenLinks) {
     EXPECT_EQ(Server.Requests("s3"), 0);
     EXPECT_EQ(Server.Requests("never"), 0) << "a link named like a shop id shares the shop's file";
     EXPECT_EQ(Server.Requests("mine"), 1);
+    EXPECT_EQ(Server.Header("mine", "Accept"), "text/html, */*");
+    EXPECT_EQ(Server.Header("mine", "User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
+    EXPECT_EQ(Server.Header("mine", "Content-Type"), "<none>");
     EXPECT_TRUE(Errors().isEmpty()) << Errors().join('\n').toStdString();
 
     // A second run finds everything on disk and asks for nothing.
@@ -78,7 +81,11 @@ TEST_F(FaviconThreadTest, StatusFailuresAreSilentOtherFailuresLoggedOncePerIcon)
     Server.Serve("ok", IconBytes);
     const QString Closed = TFaviconTestServer::ClosedSite();
 
-    Run({{1, Server.Site("e404")}, {2, Server.Site("e500")}, {3, Server.Site("e403")}, {5, Closed}, {6, Server.Site("big")},
+    Run({{1, Server.Site("e404")},
+         {2, Server.Site("e500")},
+         {3, Server.Site("e403")},
+         {5, Closed},
+         {6, Server.Site("big")},
          {7, Server.Site("ok")}},
         {{"Down", Closed}, {QString(300, 'n'), Server.Site("ok")}});
 

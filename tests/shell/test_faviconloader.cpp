@@ -98,7 +98,7 @@ TEST_F(FaviconLoaderTest, FetchedIconsReachTheImageListAtTheNextLoad) {
     const TShopPtr Two = AddShop(2, Server.Site("two"));
     const TShopPtr Missing = AddShop(3, Server.Site("missing"));
     Missing->ImageIndex = 42; // left over from an earlier load
-    Images.Add(QIcon()); // favicons of an earlier load are dropped
+    Images.Add(QIcon());      // favicons of an earlier load are dropped
 
     LoadFavicons(Images, Shops, Links, Logger);
     EXPECT_EQ(Images.Count(), TImageList::FixedCount);
@@ -157,7 +157,7 @@ TEST_F(FaviconLoaderTest, LinksGetTheirIndexStoredAndLoseAStaleOne) {
     const TShopPtr Shop = AddShop(5, "http://127.0.0.1:1/shop");
     Copy("multisize.ico", ShopIconFile(5));
     AddLink("Mine", "http://mine.example", 3);
-    AddLink("5", "http://shares.example");   // named like the shop: same file
+    AddLink("5", "http://shares.example"); // named like the shop: same file
     AddLink("NoFile", "http://nofile.example", 12);
     AddLink("Broken", "http://broken.example", 11);
     AddLink("../up", "http://up.example");
