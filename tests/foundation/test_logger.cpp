@@ -118,13 +118,10 @@ TEST_F(LoggerTest, ThresholdFromTheStoredDebugValue) {
         EXPECT_EQ(Written(), Case.Lines);
         EXPECT_EQ(BoxTexts(), Case.Boxes);
     }
-}
-
-TEST_F(LoggerTest, OtherLevelsNeverWrite) {
-    TLogger Logger(TLogger::llStep, true, "Quorvantis");
-    Logger.Log(0, "zero");
-    Logger.Log(5, "five");
-    Logger.Log(-1, "minus");
+    Boxes.clear();
+    TLogger Logger(TLogger::llStep, false, "Quorvantis");
+    for (int Level : {0, 5, -1})
+        Logger.Log(Level, "never");
     EXPECT_FALSE(QFileInfo::exists(Logger.FileName()));
     EXPECT_TRUE(Boxes.isEmpty());
 }
@@ -208,13 +205,4 @@ TEST_F(LoggerTest, StepLineOfAWorkerReachesTheHookOnTheMainThread) {
     EXPECT_EQ(BoxTexts(), QStringList{"STEP|from the worker"});
     ASSERT_EQ(BoxThreads.size(), 1);
     EXPECT_EQ(BoxThreads.at(0), QCoreApplication::instance()->thread());
-}
-
-TEST_F(LoggerTest, NoHookNoBox) {
-    UIHooks().ShowLogMessage = nullptr;
-    TLogger Logger(TLogger::llStep, true, "Quorvantis");
-    Logger.Error("quiet");
-    std::thread([&] { Logger.Error("quiet too"); }).join();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(Written().size(), 2);
 }
