@@ -10,6 +10,7 @@
 #include "uTools.h"
 
 #include <QMenu>
+#include <QSet>
 #include <memory>
 #include <unordered_map>
 
@@ -134,21 +135,31 @@ void ClearDynamicPart(QMenu& Menu) {
     }
 }
 
-// Visibility with one key probe per category: a category without a key has no
-// hidden shops, so its shops need no value reads.
+// Visibility without a settings probe per shop: a category without a key of its
+// own has no hidden shops, so its shops need no value reads. The keys below
+// "categories" are listed once; folding may only make more names equal than the
+// store does, which costs reads but never hides a shop.
 class TVisibility final {
 public:
+    TVisibility() {
+        for (const QString& Name : GetSettingsKeyNames(QLatin1String(CategoriesKey)))
+            FKeyed.insert(Name.toCaseFolded());
+    }
+
     bool IsVisible(const TShop& Shop) {
         if (!FValid || Shop.Category != FCategory) {
             FCategory = Shop.Category;
             FKey = CategoryKey(Shop.Category);
-            FKeyExists = SettingsKeyExists(FKey);
+            // A "\" in a category names a nested key that the list does not show.
+            FKeyExists = Shop.Category.contains(QLatin1Char('\\')) ? SettingsKeyExists(FKey)
+                                                                     : FKeyed.contains(Shop.Category.toCaseFolded());
             FValid = true;
         }
         return !FKeyExists || ReadSettingBool(FKey, Shop.Name, true);
     }
 
 private:
+    QSet<QString> FKeyed;
     bool FValid = false;
     bool FKeyExists = false;
     QString FCategory;

@@ -120,8 +120,11 @@ TEST_F(TrayMenuTest, HiddenShopsAndCategoriesWithoutVisibleShopsDisappear) {
     EXPECT_FALSE(SettingsValueExists("categories\\Mode->Schuhe", "Alpha")) << "showing deletes the value";
     EXPECT_TRUE(IsShopVisible("Mode->Schuhe", "Alpha"));
     SetShopVisible("Mode", "Gamma", false);
+    AddShop("Haus\\Garten", "Laube", 5); // a backslash in a category makes a nested key
+    AddShop("Haus\\Garten", "Zaun", 6);
+    SetShopVisible("Haus\\Garten", "Laube", false);
     Build();
-    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Schuhe", "    Alpha [5]"}) + FixedDump);
+    EXPECT_EQ(Dump(Menu), QStringList({"Haus\\Garten", "  Zaun [5]", "Mode", "  Schuhe", "    Alpha [5]"}) + FixedDump);
 }
 
 TEST_F(TrayMenuTest, TopLevelShopsFixedEntryCategoriesAndAmpersands) {
