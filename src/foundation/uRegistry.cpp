@@ -23,6 +23,8 @@
 //       `fold` the path upper-cased code point by code point: the lookup key.
 //   reg_value(key_id, name, fold, data)    one row per value; typeof(data) is
 //       'text' for a string value and 'integer' for a 32-bit integer value.
+// Key ids are never reused (AUTOINCREMENT), so values orphaned by a hand edit
+// without foreign keys switched on can never attach to a later key.
 //
 // Case folding follows the registry: every code point is mapped by its simple
 // upper-case mapping (so "ü" matches "Ü", "ß" stays "ß" and never matches "SS").
@@ -40,7 +42,7 @@ constexpr int SchemaVersion = 1;
 
 const char* const SchemaSql = R"SQL(
 CREATE TABLE IF NOT EXISTS reg_key (
-    id     INTEGER PRIMARY KEY,
+    id     INTEGER PRIMARY KEY AUTOINCREMENT,
     parent INTEGER REFERENCES reg_key(id) ON DELETE CASCADE,
     name   TEXT NOT NULL,
     path   TEXT NOT NULL,
