@@ -6,6 +6,7 @@
 #include "uRegistry.h"
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
+#include "uSingleInstance.h"
 #include "uUIHooks.h"
 #include "ufrmQuorvantis.h"
 
@@ -14,7 +15,13 @@
 #include <QFile>
 #include <QMenu>
 #include <QTimer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
 
 #include <csignal>
 
@@ -146,6 +153,47 @@ TEST_F(MainWindowTest, OfflineStartWithoutAnyCatalogueKeepsTheFixedMenu) {
     // The refresh failed and no local file exists: the file's verdict 0 gives no notice.
     EXPECT_EQ(Main.LastBalloonText(), "");
     EXPECT_TRUE(Env.LogLines().join("\n").contains("|ERROR|GetUpdates: URL=http://127.0.0.1:9/version2.xml?ref="));
+}
+
+TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    WriteSettingString("", "lastnews", "9999");
+    TBrowserRecorder Browser;
+    TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(Main.GetShops().empty());
+
+    // A vendor server that answers the catalogue request slowly.
+    httplib::Server Slow;
+    Slow.Get("/version2.xml", [](const httplib::Request&, httplib::Response& Res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        Res.set_content("<c><version>2.2</version><shops><shop id=\"5\" name=\"Zauberladen\"/></shops></c>",
+                        "text/xml");
+    });
+    const int Port = Slow.bind_to_any_port("127.0.0.1");
+    std::thread Thread([&] { Slow.listen_after_bind(); });
+    const QString Base = QStringLiteral("http://127.0.0.1:%1").arg(Port);
+    WriteSettingString("", "server", Base);
+
+    TInstanceGuard Guard; // this process is the running instance
+    ASSERT_TRUE(Guard.IsFirstInstance());
+    QProcess Second;
+    QProcessEnvironment E = QProcessEnvironment::systemEnvironment();
+    E.insert("QT_QPA_PLATFORM", "offscreen");
+    Second.setProcessEnvironment(E);
+    Second.start(ProgramBinary(), {"ZAUBERLADEN"});
+    ASSERT_TRUE(Second.waitForStarted());
+    // The command arrives while the request runs; served inside it, it would find no shop.
+    EXPECT_EQ(Main.RefreshCatalogue(true), usCheckOutdated);
+    QElapsedTimer Timer;
+    Timer.start();
+    while (Second.state() != QProcess::NotRunning && Timer.elapsed() < 15000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(Second.state(), QProcess::NotRunning);
+    EXPECT_EQ(Browser.Opened(1), QStringList{Base + "/shop.php?id=5"});
+    Slow.stop();
+    Thread.join();
 }
 
 } // namespace
