@@ -3,6 +3,7 @@
 #include "uCatalogueDocument.h"
 #include "uErrors.h"
 #include "uFormatSettings.h"
+#include "uShopOrder.h"
 #include "uTLogger.h"
 
 #include <QCollator>
@@ -59,42 +60,16 @@ int32_t IntegerAttribute(const pugi::xml_node& Node, const char* Name, int32_t D
     return Value;
 }
 
-void AppendAsciiUpper(std::string& Out, const char* Text) {
-    for (; *Text; ++Text) {
-        const char C = *Text;
-        Out.push_back(C >= 'a' && C <= 'z' ? char(C - 'a' + 'A') : C);
-    }
-}
-
-// Ascending by key, byte-wise (UTF-8 bytes order like code points); equal keys
-// later document position first. This is the order of inserting each new shop
-// before the first record whose key is not less than its own, done in O(n log n).
-struct TSortEntry {
-    uint32_t Offset;
-    uint32_t Length;
-    uint32_t Index;
-};
-
-TShopList SortShops(const TShopList& Shops, const std::string& Keys, std::vector<TSortEntry>& Entries) {
-    const char* const Base = Keys.data();
-    std::sort(Entries.begin(), Entries.end(), [Base](const TSortEntry& A, const TSortEntry& B) {
-        const int C = std::string_view(Base + A.Offset, A.Length).compare(std::string_view(Base + B.Offset, B.Length));
-        return C != 0 ? C < 0 : A.Index > B.Index;
-    });
-    TShopList Sorted;
-    Sorted.reserve(Shops.size());
-    for (const TSortEntry& E : Entries)
-        Sorted.push_back(Shops[E.Index]);
-    return Sorted;
-}
-
 // Categories are German words; the German collation keeps umlauts beside their
 // base letters whatever locale the process runs in (often "C" under systemd).
 void SortCategories(QStringList& Categories) {
-    QCollator Collator{QLocale(QLocale::German, QLocale::Germany)};
-    Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    thread_local QCollator Collator = [] {
+        QCollator C{QLocale(QLocale::German, QLocale::Germany)};
+        C.setCaseSensitivity(Qt::CaseInsensitive);
+        return C;
+    }();
     std::stable_sort(Categories.begin(), Categories.end(),
-                     [&Collator](const QString& A, const QString& B) { return Collator.compare(A, B) < 0; });
+                     [](const QString& A, const QString& B) { return Collator.compare(A, B) < 0; });
 }
 
 int VersionComponent(QString& Rest) {
@@ -137,11 +112,15 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
     Categories.clear();
     try {
         const pugi::xml_node ShopsNode = ChildElement(Root, "shops");
-        std::string Keys;
-        std::vector<TSortEntry> Entries;
+        std::vector<TShopSortKey> Keys;
         // Shops of one category share one string; case variants of a category
         // keep the form read first.
-        std::unordered_map<std::string_view, QString> CategoryTexts;
+        struct TCategory {
+            QString Text;
+            uint32_t Index;
+        };
+        std::unordered_map<std::string_view, TCategory> CategoryTexts;
+        std::vector<const char*> DistinctCategories;
         QSet<QString> FoldedCategories;
         for (pugi::xml_node Node = ShopsNode.first_child(); Node; Node = Node.next_sibling()) {
             if (!IsElementNamed(Node, "shop"))
@@ -155,26 +134,29 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
                 Shop->Site = Attribute(Node, "site");
                 auto [It, IsNew] = CategoryTexts.try_emplace(std::string_view(CategoryRaw));
                 if (IsNew) {
-                    It->second = QString::fromUtf8(CategoryRaw);
-                    if (!FoldedCategories.contains(It->second.toCaseFolded())) {
-                        FoldedCategories.insert(It->second.toCaseFolded());
-                        Categories.append(It->second);
+                    It->second = {QString::fromUtf8(CategoryRaw), uint32_t(DistinctCategories.size())};
+                    DistinctCategories.push_back(CategoryRaw);
+                    const QString Folded = It->second.Text.toCaseFolded();
+                    if (!FoldedCategories.contains(Folded)) {
+                        FoldedCategories.insert(Folded);
+                        Categories.append(It->second.Text);
                     }
                 }
-                Shop->Category = It->second;
+                Shop->Category = It->second.Text;
                 Shop->Ranking = IntegerAttribute(Node, "ranking", 1000);
                 Shop->ImageIndex = 0;
-
-                const auto Offset = uint32_t(Keys.size());
-                AppendAsciiUpper(Keys, CategoryRaw);
-                AppendAsciiUpper(Keys, NameRaw);
-                Entries.push_back({Offset, uint32_t(Keys.size() - Offset), uint32_t(Shops.size())});
-                Shops.push_back(std::move(Shop));
+                Keys.push_back({It->second.Index, NameRaw});
+                try {
+                    Shops.push_back(std::move(Shop));
+                } catch (...) {
+                    Keys.pop_back(); // keys and shops stay in step
+                    throw;
+                }
             } catch (const std::exception&) {
                 // A shop that cannot be read is skipped.
             }
         }
-        SortedShops = SortShops(Shops, Keys, Entries);
+        SortedShops = SortShops(Shops, Keys, DistinctCategories);
         SortCategories(Categories);
     } catch (const std::exception&) {
         // The section ends early; what was read stays.

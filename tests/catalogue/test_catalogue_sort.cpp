@@ -54,8 +54,10 @@ TEST(CatalogueSort, SortedShopsEqualTheInsertionWalkOnRandomCatalogues) {
         const int Count = std::uniform_int_distribution<int>(0, 60)(Random);
         QByteArray Doc = "<q><shops>";
         for (int I = 0; I < Count; ++I)
+            // Odd rounds: categories of which none is a prefix of another ("|" ends
+            // each), which the sort handles by category rank; even rounds: any.
             Doc += "<shop id=\"" + QByteArray::number(I) + "\" name=\"" + Escaped(Text(3)) + "\" category=\"" +
-                   Escaped(Text(2)) + "\"/>";
+                   Escaped(Text(2) + (Round % 2 ? "|" : "")) + "\"/>";
         Doc += "</shops></q>";
         TUpdateVersion C;
         ASSERT_TRUE(C.LoadFromStream(Doc));
