@@ -175,7 +175,9 @@ void TfrmQuorvantis::SetLanguage(int Language) {
 void TfrmQuorvantis::ApplyLanguage() {
     if (mnuTrayMenu)
         ApplyFixedEntryTexts(FFixed);
-    // The windows re-apply their own texts here as they arrive.
+    // The windows in their fixed order, each only when it exists.
+    if (TfrmEditFavorites* Editor = ExistingEditFavorites())
+        Editor->ApplyLanguage();
 }
 
 // ---- catalogue ------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -153,6 +154,34 @@ TEST_F(MainWindowTest, OfflineStartWithoutAnyCatalogueKeepsTheFixedMenu) {
     // The refresh failed and no local file exists: the file's verdict 0 gives no notice.
     EXPECT_EQ(Main.LastBalloonText(), "");
     EXPECT_TRUE(Env.LogLines().join("\n").contains("|ERROR|GetUpdates: URL=http://127.0.0.1:9/version2.xml?ref="));
+}
+
+TEST_F(MainWindowTest, UnreachableServerFallsBackToTheLocalFile) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    WriteSettingBool("", "first", false);
+    WriteSettingInteger("", "debug", 2);
+    WriteFileBytes(Env.InstallFolder() + "quorvantis.xml",
+                   "<c><version>2.3</version><shops><shop id=\"1\" name=\"Lokal\" category=\"A\"/></shops></c>");
+    TfrmQuorvantis Main({"quorvantis"});
+    EXPECT_EQ(Main.GetShops().size(), 1u);
+    EXPECT_EQ(Main.LastBalloonText(), txtNotUpToDateBalloon.In(0));
+    QStringList Lines = Env.LogLines();
+    // Without a notification area the program says so once and keeps going.
+    EXPECT_EQ(Lines.filter("|INFO|No notification area found").size(), 1);
+    Lines = Lines.filter(QRegularExpression("GetUpdates|Load data"));
+    ASSERT_EQ(Lines.size(), 2);
+    EXPECT_TRUE(Lines[0].contains("|ERROR|GetUpdates: URL=http://127.0.0.1:9/version2.xml?ref="));
+    EXPECT_TRUE(Lines[1].endsWith("|INFO|Load data from file: 2.3"));
+}
+
+TEST_F(MainWindowTest, HintsGoToTheStatusBarsWithCarriageReturnsAsBlanks) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    QStringList Shown;
+    QObject::connect(&Main, &TfrmQuorvantis::HintChanged, [&](const QString& Text) { Shown << Text; });
+    Main.DisplayHint("Zeile 1\r\nZeile 2");
+    Main.DisplayHint("");
+    EXPECT_EQ(Shown, QStringList({"Zeile 1 \nZeile 2", "Quorvantis 2.2"}));
 }
 
 TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
