@@ -1,8 +1,8 @@
 // Catalogue load against the parser floor.
-//   ninja -C build-catalogue bench_catalogue && build-catalogue/bench/bench_catalogue --benchmark_repetitions=5
+//   ninja -C build-catalogue bench_catalogue && build-catalogue/bench/bench_catalogue
 // Load = parse + records + sorted list + categories. Floor = pugixml parsing the
 // same bytes and copying the five shop attributes into plain structs. After the
-// timings a table gives the ratio per size, the heap retained by a loaded
+// timings a table gives both measured alternately and their ratio per size, the heap retained by a loaded
 // catalogue (mallinfo2) and the peak resident growth during one load (VmHWM
 // in a forked child).
 #include "uCatalogueDocument.h"
@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <malloc.h>
@@ -163,40 +164,34 @@ template <typename F> long PeakGrowthKb(F&& Work) {
     return Growth;
 }
 
-class TSummaryReporter final : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Millis, CpuMillis;
-    void ReportRuns(const std::vector<Run>& Runs) override {
-        // The fastest repetition: the least disturbed by other load on the machine.
-        for (const Run& R : Runs) {
-            if (R.run_type != Run::RT_Iteration)
-                continue;
-            const std::string Name = R.run_name.str();
-            Millis[Name] =
-                Millis.count(Name) ? std::min(Millis[Name], R.GetAdjustedRealTime()) : R.GetAdjustedRealTime();
-            CpuMillis[Name] =
-                CpuMillis.count(Name) ? std::min(CpuMillis[Name], R.GetAdjustedCPUTime()) : R.GetAdjustedCPUTime();
-        }
-        ConsoleReporter::ReportRuns(Runs);
+// Floor and load alternately, the fastest of Rounds each (wall-clock ms), so both
+// see the same conditions on a machine shared with other work.
+std::pair<double, double> InterleavedMillis(const QByteArray& Bytes, int Rounds) {
+    using Clock = std::chrono::steady_clock;
+    double Floor = 1e300, Load = 1e300;
+    for (int R = 0; R < Rounds; ++R) {
+        auto Start = Clock::now();
+        auto Plain = std::make_unique<std::vector<TPlainShop>>(ParseFloor(Bytes));
+        Floor = std::min(Floor, std::chrono::duration<double, std::milli>(Clock::now() - Start).count());
+        Plain.reset();
+        auto C = std::make_unique<TUpdateVersion>();
+        Start = Clock::now();
+        C->LoadFromStream(Bytes);
+        Load = std::min(Load, std::chrono::duration<double, std::milli>(Clock::now() - Start).count());
     }
-};
+    return {Floor, Load};
+}
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    TSummaryReporter Reporter;
-    benchmark::RunSpecifiedBenchmarks(&Reporter);
+    benchmark::RunSpecifiedBenchmarks();
 
-    // Wall-clock and CPU time: on a shared machine the CPU time is the steadier of the two.
-    std::printf("\n%8s %10s %10s %7s %10s %10s %7s %9s %16s %13s %14s\n", "shops", "floor ms", "load ms", "ratio",
-                "floor cpu", "load cpu", "ratio", "us/shop", "retained B/shop", "peak load MB", "peak floor MB");
+    std::printf("\nfastest of 15 alternating runs per size\n%8s %10s %10s %7s %9s %16s %13s %14s\n", "shops",
+                "floor ms", "load ms", "ratio", "us/shop", "retained B/shop", "peak load MB", "peak floor MB");
     for (const int N : {1000, 10000, 100000}) {
         const QByteArray& Bytes = Catalogue(N);
-        const std::string Arg = "/" + std::to_string(N);
-        const double Floor = Reporter.Millis.count("BM_Floor" + Arg) ? Reporter.Millis["BM_Floor" + Arg] : 0;
-        const double Load = Reporter.Millis.count("BM_Load" + Arg) ? Reporter.Millis["BM_Load" + Arg] : 0;
-        const double FloorCpu = Reporter.CpuMillis.count("BM_Floor" + Arg) ? Reporter.CpuMillis["BM_Floor" + Arg] : 0;
-        const double LoadCpu = Reporter.CpuMillis.count("BM_Load" + Arg) ? Reporter.CpuMillis["BM_Load" + Arg] : 0;
+        const auto [Floor, Load] = InterleavedMillis(Bytes, 15);
 
         malloc_trim(0);
         const size_t Before = mallinfo2().uordblks;
@@ -210,9 +205,8 @@ int main(int argc, char** argv) {
             Loaded.LoadFromStream(Bytes);
         });
         const long PeakFloor = PeakGrowthKb([&] { benchmark::DoNotOptimize(ParseFloor(Bytes).size()); });
-        std::printf("%8d %10.2f %10.2f %7.2f %10.2f %10.2f %7.2f %9.3f %16.0f %13.1f %14.1f\n", N, Floor, Load,
-                    Floor > 0 ? Load / Floor : 0.0, FloorCpu, LoadCpu, FloorCpu > 0 ? LoadCpu / FloorCpu : 0.0,
-                    LoadCpu * 1000.0 / N, Retained, PeakLoad / 1024.0, PeakFloor / 1024.0);
+        std::printf("%8d %10.2f %10.2f %7.2f %9.3f %16.0f %13.1f %14.1f\n", N, Floor, Load, Load / Floor,
+                    Load * 1000.0 / N, Retained, PeakLoad / 1024.0, PeakFloor / 1024.0);
     }
     std::printf("document: %.0f bytes per shop element on average\n", double(Catalogue(100000).size()) / 100000.0);
     benchmark::Shutdown();

@@ -90,12 +90,12 @@ bool IsValidUtf8(const char* Data, size_t Size, size_t* ErrorOffset) {
     const auto* P = reinterpret_cast<const unsigned char*>(Data);
     size_t I = 0;
     while (I < Size) {
-        // ASCII runs eight bytes at a time.
-        if (I + 8 <= Size) {
-            uint64_t Word;
-            std::memcpy(&Word, P + I, 8);
-            if ((Word & 0x8080808080808080ULL) == 0) {
-                I += 8;
+        // ASCII runs 32 bytes at a time.
+        if (I + 32 <= Size) {
+            uint64_t W[4];
+            std::memcpy(W, P + I, 32);
+            if (((W[0] | W[1] | W[2] | W[3]) & 0x8080808080808080ULL) == 0) {
+                I += 32;
                 continue;
             }
         }

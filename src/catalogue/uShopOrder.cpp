@@ -19,9 +19,9 @@ void AppendAsciiUpper(std::string& Out, const char* Text, size_t Length) {
 
 // Sixteen bytes big-endian, zero-padded: integer order equals byte order of
 // those bytes, and texts hold no NUL, so a shorter text pads below any byte.
-void Heads(const char* Text, uint32_t Length, uint64_t& Head0, uint64_t& Head1) {
+void Heads(std::string_view Text, uint64_t& Head0, uint64_t& Head1) {
     unsigned char Bytes[16] = {};
-    std::memcpy(Bytes, Text, std::min<uint32_t>(Length, 16));
+    std::memcpy(Bytes, Text.data(), std::min<size_t>(Text.size(), 16));
     Head0 = Head1 = 0;
     for (int I = 0; I < 8; ++I) {
         Head0 = (Head0 << 8) | Bytes[I];
@@ -29,9 +29,24 @@ void Heads(const char* Text, uint32_t Length, uint64_t& Head0, uint64_t& Head1) 
     }
 }
 
+int Compare(std::string_view A, std::string_view B) {
+    const int C = std::memcmp(A.data(), B.data(), std::min(A.size(), B.size()));
+    return C != 0 ? C : (A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0);
+}
+
+// X against the concatenation T + Y.
+int CompareWithConcat(std::string_view X, std::string_view T, std::string_view Y) {
+    if (const int C = std::memcmp(X.data(), T.data(), std::min(X.size(), T.size())); C != 0)
+        return C;
+    if (X.size() < T.size())
+        return -1;
+    return Compare(X.substr(T.size()), Y);
+}
+
 struct TEntry {
-    uint64_t Head0; // first sixteen bytes of the compared text
+    uint64_t Head0; // first sixteen bytes of the upper-cased name
     uint64_t Head1;
+    uint32_t Rank;  // of the upper-cased category among the distinct ones
     uint32_t Index; // document position
     uint32_t Offset;
     uint32_t Length;
@@ -40,71 +55,82 @@ struct TEntry {
 
 TShopList SortShops(const TShopList& Shops, const std::vector<TShopSortKey>& Keys,
                     const std::vector<const char*>& Categories) {
-    // Upper-cased distinct categories in byte order. When none of them is a proper
-    // prefix of another, comparing Category + Name equals comparing the category's
-    // rank and then the name alone, which is much cheaper; a proper prefix always
-    // shows up between neighbours of the sorted list.
+    // Distinct upper-cased categories in byte order, and for each the last rank
+    // that still starts with it: the texts starting with C follow C directly.
+    // Two shops whose categories are not prefixes of one another compare by rank
+    // alone; same category, by name; otherwise the concatenations decide.
     std::vector<std::string> Upper(Categories.size());
     for (size_t I = 0; I < Categories.size(); ++I)
         AppendAsciiUpper(Upper[I], Categories[I], std::strlen(Categories[I]));
     std::vector<uint32_t> ByKey(Categories.size());
     std::iota(ByKey.begin(), ByKey.end(), 0u);
     std::sort(ByKey.begin(), ByKey.end(), [&Upper](uint32_t A, uint32_t B) { return Upper[A] < Upper[B]; });
-    std::vector<uint32_t> Rank(Categories.size(), 0);
-    bool Separable = true;
-    uint32_t Next = 0;
-    for (size_t I = 0; I < ByKey.size(); ++I) {
-        if (I > 0) {
-            const std::string& Prev = Upper[ByKey[I - 1]];
-            const std::string& Cur = Upper[ByKey[I]];
-            if (Prev != Cur) {
-                ++Next;
-                if (std::string_view(Cur).substr(0, Prev.size()) == Prev)
-                    Separable = false;
-            }
-        }
-        Rank[ByKey[I]] = Next;
+    std::vector<uint32_t> RankOf(Categories.size());
+    std::vector<std::string_view> Text; // by rank
+    std::vector<uint32_t> Family;       // by rank: rank of its outermost prefix
+    for (const uint32_t C : ByKey) {
+        if (Text.empty() || Text.back() != Upper[C])
+            Text.push_back(Upper[C]);
+        RankOf[C] = uint32_t(Text.size() - 1);
     }
+    const auto Ranks = uint32_t(Text.size());
+    std::vector<uint32_t> End(Ranks);
+    Family.resize(Ranks);
+    std::vector<uint32_t> Open; // ranks whose text is a prefix of the current one
+    for (uint32_t R = 0; R < Ranks; ++R) {
+        while (!Open.empty() && Text[R].substr(0, Text[Open.back()].size()) != Text[Open.back()]) {
+            End[Open.back()] = R - 1;
+            Open.pop_back();
+        }
+        Family[R] = Open.empty() ? R : Family[Open.front()];
+        Open.push_back(R);
+    }
+    for (const uint32_t R : Open)
+        End[R] = Ranks - 1;
 
-    // Bucket the shops by category rank (stable counting sort), then sort each
-    // bucket by its texts: small ranges that stay in cache.
-    const uint32_t Buckets = Separable ? Next + 1 : 1;
-    std::vector<uint32_t> BucketStart(size_t(Buckets) + 1, 0);
+    // Families are disjoint rank ranges in key order: bucket by family (stable
+    // counting sort), then sort each bucket, small ranges that stay in cache.
+    std::vector<uint32_t> BucketStart(size_t(Ranks) + 1, 0);
     for (const TShopSortKey& K : Keys)
-        ++BucketStart[(Separable ? Rank[K.Category] : 0) + 1];
+        ++BucketStart[Family[RankOf[K.Category]] + 1];
     std::partial_sum(BucketStart.begin(), BucketStart.end(), BucketStart.begin());
+    std::vector<uint32_t> Fill(BucketStart.begin(), BucketStart.end() - 1);
 
     std::string Arena;
     std::vector<TEntry> Entries(Keys.size());
-    std::vector<uint32_t> Fill(BucketStart.begin(), BucketStart.end() - 1);
     for (size_t I = 0; I < Keys.size(); ++I) {
         const auto Offset = uint32_t(Arena.size());
-        if (!Separable)
-            Arena += Upper[Keys[I].Category];
         AppendAsciiUpper(Arena, Keys[I].Name, std::strlen(Keys[I].Name));
-        const uint32_t Slot = Fill[Separable ? Rank[Keys[I].Category] : 0]++;
-        Entries[Slot] = {0, 0, uint32_t(I), Offset, uint32_t(Arena.size() - Offset)};
+        const uint32_t Rank = RankOf[Keys[I].Category];
+        Entries[Fill[Family[Rank]]++] = {0, 0, Rank, uint32_t(I), Offset, uint32_t(Arena.size() - Offset)};
     }
     const char* const Base = Arena.data();
     for (TEntry& E : Entries)
-        Heads(Base + E.Offset, E.Length, E.Head0, E.Head1);
+        Heads(std::string_view(Base + E.Offset, E.Length), E.Head0, E.Head1);
 
-    const auto Less = [Base](const TEntry& A, const TEntry& B) {
-        if (A.Head0 != B.Head0)
-            return A.Head0 < B.Head0;
-        if (A.Head1 != B.Head1)
-            return A.Head1 < B.Head1;
-        if (A.Length > 16 && B.Length > 16) {
-            const uint32_t Common = std::min(A.Length, B.Length) - 16;
-            if (const int C = std::memcmp(Base + A.Offset + 16, Base + B.Offset + 16, Common); C != 0)
-                return C < 0;
+    const auto Name = [Base](const TEntry& E) { return std::string_view(Base + E.Offset, E.Length); };
+    const auto Less = [&](const TEntry& A, const TEntry& B) {
+        int C;
+        if (A.Rank == B.Rank) {
+            if (A.Head0 != B.Head0)
+                return A.Head0 < B.Head0;
+            if (A.Head1 != B.Head1)
+                return A.Head1 < B.Head1;
+            C = Compare(Name(A), Name(B));
+        } else if (A.Rank < B.Rank) {
+            if (B.Rank > End[A.Rank])
+                return true;
+            C = CompareWithConcat(Name(A), Text[B.Rank].substr(Text[A.Rank].size()), Name(B));
+        } else {
+            if (A.Rank > End[B.Rank])
+                return false;
+            C = -CompareWithConcat(Name(B), Text[A.Rank].substr(Text[B.Rank].size()), Name(A));
         }
-        if (A.Length != B.Length)
-            return A.Length < B.Length;
-        return A.Index > B.Index; // equal keys: the later shop first
+        return C != 0 ? C < 0 : A.Index > B.Index; // equal keys: the later shop first
     };
-    for (uint32_t B = 0; B < Buckets; ++B)
-        std::sort(Entries.begin() + BucketStart[B], Entries.begin() + BucketStart[B + 1], Less);
+    for (uint32_t B = 0; B < Ranks; ++B)
+        if (BucketStart[B + 1] - BucketStart[B] > 1)
+            std::sort(Entries.begin() + BucketStart[B], Entries.begin() + BucketStart[B + 1], Less);
 
     TShopList Sorted;
     Sorted.reserve(Entries.size());

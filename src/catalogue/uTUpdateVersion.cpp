@@ -48,9 +48,11 @@ QString Attribute(const pugi::xml_node& Node, const char* Name) {
     return QString::fromUtf8(Node.attribute(Name).value());
 }
 
-// Whole-text decimal integer (optional sign); anything else gives Default.
-int32_t IntegerAttribute(const pugi::xml_node& Node, const char* Name, int32_t Default) {
-    std::string_view Text(Node.attribute(Name).value());
+// Whole-text decimal integer (optional sign); absent or anything else gives Default.
+int32_t ParseInteger(const char* Raw, int32_t Default) {
+    if (!Raw)
+        return Default;
+    std::string_view Text(Raw);
     if (Text.size() > 1 && Text[0] == '+' && Text[1] != '-')
         Text.remove_prefix(1);
     int32_t Value = 0;
@@ -58,6 +60,24 @@ int32_t IntegerAttribute(const pugi::xml_node& Node, const char* Name, int32_t D
     if (Error != std::errc() || End != Text.data() + Text.size() || Text.empty())
         return Default;
     return Value;
+}
+
+// Index of a shop attribute in the order id, name, site, category, ranking; -1 for others.
+int AttributeIndex(const char* Name) {
+    switch (Name[0]) {
+    case 'i':
+        return std::strcmp(Name, "id") == 0 ? 0 : -1;
+    case 'n':
+        return std::strcmp(Name, "name") == 0 ? 1 : -1;
+    case 's':
+        return std::strcmp(Name, "site") == 0 ? 2 : -1;
+    case 'c':
+        return std::strcmp(Name, "category") == 0 ? 3 : -1;
+    case 'r':
+        return std::strcmp(Name, "ranking") == 0 ? 4 : -1;
+    default:
+        return -1;
+    }
 }
 
 // Categories are German words; the German collation keeps umlauts beside their
@@ -126,12 +146,20 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
             if (!IsElementNamed(Node, "shop"))
                 continue;
             try {
+                // One pass over the attributes; the first of a name counts.
+                const char* Raw[5] = {};
+                enum { aId, aName, aSite, aCategory, aRanking };
+                for (pugi::xml_attribute A = Node.first_attribute(); A; A = A.next_attribute()) {
+                    const int Which = AttributeIndex(A.name());
+                    if (Which >= 0 && !Raw[Which])
+                        Raw[Which] = A.value();
+                }
+                const char* CategoryRaw = Raw[aCategory] ? Raw[aCategory] : "";
+                const char* NameRaw = Raw[aName] ? Raw[aName] : "";
                 auto Shop = std::make_shared<TShop>();
-                const char* CategoryRaw = Node.attribute("category").value();
-                const char* NameRaw = Node.attribute("name").value();
-                Shop->Id = IntegerAttribute(Node, "id", 0);
+                Shop->Id = ParseInteger(Raw[aId], 0);
                 Shop->Name = QString::fromUtf8(NameRaw);
-                Shop->Site = Attribute(Node, "site");
+                Shop->Site = QString::fromUtf8(Raw[aSite] ? Raw[aSite] : "");
                 auto [It, IsNew] = CategoryTexts.try_emplace(std::string_view(CategoryRaw));
                 if (IsNew) {
                     It->second = {QString::fromUtf8(CategoryRaw), uint32_t(DistinctCategories.size())};
@@ -143,7 +171,7 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
                     }
                 }
                 Shop->Category = It->second.Text;
-                Shop->Ranking = IntegerAttribute(Node, "ranking", 1000);
+                Shop->Ranking = ParseInteger(Raw[aRanking], 1000);
                 Shop->ImageIndex = 0;
                 Keys.push_back({It->second.Index, NameRaw});
                 try {
