@@ -35,7 +35,10 @@ public:
     TShopList Shops;       // document order
     TShopList SortedShops; // same records, by ASCII-upper(Category + Name), equal keys later-first
     TSearchEngineList SearchEngines;
-    QStringList Categories;  // distinct categories, first written form, sorted case-insensitively
+    // Distinct categories (case variants: the form read first), sorted case-insensitively
+    // by the German collation (ICU through QCollator) whatever the process locale,
+    // so "Ärzte" sorts beside "Arzt".
+    QStringList Categories;
     TNewsItemList NewsItems; // document order; first = newest
     QString Check;
     QString Url;
