@@ -13,8 +13,8 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <benchmark/benchmark.h>
-#include <map>
 #include <malloc.h>
+#include <map>
 
 namespace {
 

@@ -21,13 +21,14 @@ std::string SampleCatalogue(const QString& Base) {
 }
 
 std::string GeneratedCatalogue(int Shops, const QString& Base) {
-    std::string Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q><version>2.2</version><check>2099-01-01</check><shops>";
+    std::string Xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q><version>2.2</version><check>2099-01-01</check><shops>";
     for (int I = 0; I < Shops; ++I) {
         const int Cat = I % 200;
         Xml += "<shop id=\"" + std::to_string(I + 1) + "\" name=\"Händler " + std::to_string(I) + "\" site=\"" +
                Base.toStdString() + "/sites/s" + std::to_string(I) + "\" category=\"Bereich " +
-               std::to_string(Cat % 20) + "->Gruppe " + std::to_string(Cat) + "\" ranking=\"" +
-               std::to_string(I % 50) + "\"/>\n";
+               std::to_string(Cat % 20) + "->Gruppe " + std::to_string(Cat) + "\" ranking=\"" + std::to_string(I % 50) +
+               "\"/>\n";
     }
     return Xml + "</shops></q>";
 }
@@ -38,9 +39,8 @@ struct TServer {
     std::string Body;
     QString Base;
     TServer() {
-        Http.Get("/version2.xml", [this](const httplib::Request&, httplib::Response& Res) {
-            Res.set_content(Body, "text/xml");
-        });
+        Http.Get("/version2.xml",
+                 [this](const httplib::Request&, httplib::Response& Res) { Res.set_content(Body, "text/xml"); });
         const int Port = Http.bind_to_any_port("127.0.0.1");
         Base = QStringLiteral("http://127.0.0.1:%1").arg(Port);
         Thread = std::thread([this] { Http.listen_after_bind(); });
@@ -69,10 +69,22 @@ void RunRefresh(benchmark::State& State, bool Sample) {
     State.counters["bytes"] = static_cast<double>(Server.Body.size());
 }
 
-void BM_GetUpdatesSample(benchmark::State& State) { RunRefresh(State, true); }
-void BM_GetUpdates10000(benchmark::State& State) { RunRefresh(State, false); }
-BENCHMARK(BM_GetUpdatesSample)->Iterations(1)->Repetitions(10)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetUpdates10000)->Iterations(1)->Repetitions(10)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+void BM_GetUpdatesSample(benchmark::State& State) {
+    RunRefresh(State, true);
+}
+void BM_GetUpdates10000(benchmark::State& State) {
+    RunRefresh(State, false);
+}
+BENCHMARK(BM_GetUpdatesSample)
+    ->Iterations(1)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetUpdates10000)
+    ->Iterations(1)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -16,7 +16,9 @@
 
 namespace {
 
-QString BinDir() { return QCoreApplication::applicationDirPath(); }
+QString BinDir() {
+    return QCoreApplication::applicationDirPath();
+}
 
 QProcessEnvironment Environment(const QTemporaryDir& Dir) {
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
@@ -79,7 +81,13 @@ void BM_ProgramStartToStarted(benchmark::State& State) {
             State.SkipWithError("no Started line");
     }
 }
-BENCHMARK(BM_ProgramStartToStarted)->Arg(1)->Arg(0)->UseManualTime()->Iterations(1)->Repetitions(10)->ReportAggregatesOnly(true)
+BENCHMARK(BM_ProgramStartToStarted)
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 
 void BM_BareTrayApplication(benchmark::State& State) {
@@ -98,7 +106,12 @@ void BM_BareTrayApplication(benchmark::State& State) {
         P.waitForFinished();
     }
 }
-BENCHMARK(BM_BareTrayApplication)->UseManualTime()->Iterations(1)->Repetitions(10)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareTrayApplication)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -3,7 +3,7 @@
 # Idempotent: packages already present are skipped by apt.
 set -euo pipefail
 PKGS=(
-  cmake g++ ninja-build pkg-config git
+  cmake g++ ninja-build pkg-config git clang-format
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libqt6svg6
   qt6-qpa-plugins libgl-dev
   libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev

@@ -17,7 +17,9 @@ QString CatalogueRequestURL(int Ref) {
                           {{QStringLiteral("ref"), QString::number(Ref)}, {QStringLiteral("version"), ProgramVersion}});
 }
 
-QString CatalogueFileName() { return GetInstallFolder() + QStringLiteral("quorvantis.xml"); }
+QString CatalogueFileName() {
+    return GetInstallFolder() + QStringLiteral("quorvantis.xml");
+}
 
 void StoreCatalogueFile(const QByteArray& Bytes) {
     const QString FileName = CatalogueFileName();
@@ -45,8 +47,8 @@ TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue,
         return Result;
     }
     Client.Disconnect();
-    Logger.Info(QStringLiteral("GetUpdates: Version=") + ProgramVersion + QStringLiteral(" Server=") + Catalogue.Version +
-                QStringLiteral(" Check=") + Catalogue.Check + QStringLiteral(" URL=") + Result.URL);
+    Logger.Info(QStringLiteral("GetUpdates: Version=") + ProgramVersion + QStringLiteral(" Server=") +
+                Catalogue.Version + QStringLiteral(" Check=") + Catalogue.Check + QStringLiteral(" URL=") + Result.URL);
     Logger.Debug(Catalogue.GetSummary());
     Result.State = Catalogue.GetUpdateState(ProgramVersion);
     return Result;

@@ -11,8 +11,14 @@ QString SafeLinkName(const QString& Name) {
     return Safe;
 }
 
-QString IconsFolder() { return GetInstallFolder() + QStringLiteral("icons/"); }
+QString IconsFolder() {
+    return GetInstallFolder() + QStringLiteral("icons/");
+}
 
-QString ShopIconFile(int ShopId) { return IconsFolder() + QString::number(ShopId) + QStringLiteral(".ico"); }
+QString ShopIconFile(int ShopId) {
+    return IconsFolder() + QString::number(ShopId) + QStringLiteral(".ico");
+}
 
-QString LinkIconFile(const QString& LinkName) { return IconsFolder() + SafeLinkName(LinkName) + QStringLiteral(".ico"); }
+QString LinkIconFile(const QString& LinkName) {
+    return IconsFolder() + SafeLinkName(LinkName) + QStringLiteral(".ico");
+}

@@ -8,6 +8,6 @@
 // A personal link name that can be neither a nested settings key nor a path:
 // "\" and "/" become "_", and so does a leading ".". Other characters stay.
 QString SafeLinkName(const QString& Name);
-QString IconsFolder();                              // absolute, ends in "/"
-QString ShopIconFile(int ShopId);                   // absolute
-QString LinkIconFile(const QString& LinkName);      // absolute, always inside IconsFolder()
+QString IconsFolder();                         // absolute, ends in "/"
+QString ShopIconFile(int ShopId);              // absolute
+QString LinkIconFile(const QString& LinkName); // absolute, always inside IconsFolder()

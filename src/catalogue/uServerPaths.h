@@ -26,10 +26,10 @@ enum class TServerPath {
 
 struct TServerPathInfo {
     TServerPath Path;
-    const char* Pattern;             // path below the base address; "%1" stands for the path argument
-    std::vector<const char*> Keys;   // query keys in the order they are sent
-    const char* SentBy;              // HTTP client, user's browser or embedded browser
-    const char* ReliesOn;            // what the program reads back
+    const char* Pattern;           // path below the base address; "%1" stands for the path argument
+    std::vector<const char*> Keys; // query keys in the order they are sent
+    const char* SentBy;            // HTTP client, user's browser or embedded browser
+    const char* ReliesOn;          // what the program reads back
 };
 
 const std::vector<TServerPathInfo>& ServerPathTable();

@@ -7,7 +7,9 @@
 #include "uTools.h"
 
 namespace {
-QString Ref(int Value) { return QString::number(Value); }
+QString Ref(int Value) {
+    return QString::number(Value);
+}
 } // namespace
 
 QString GewinnspielURL(int RefValue, const QString& Email, const QString& Prename, const QString& Name,

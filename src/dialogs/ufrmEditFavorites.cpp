@@ -18,7 +18,9 @@ const QString HttpPrefix = QStringLiteral("http://");
 
 QPointer<TfrmEditFavorites> SharedEditor;
 
-void DeleteSharedEditor() { delete SharedEditor.data(); }
+void DeleteSharedEditor() {
+    delete SharedEditor.data();
+}
 
 bool IsEnterKey(const QEvent* Event) {
     if (Event->type() != QEvent::KeyPress)
@@ -162,7 +164,9 @@ TfrmEditFavorites& frmEditFavorites() {
     return *SharedEditor;
 }
 
-TfrmEditFavorites* ExistingEditFavorites() { return SharedEditor.data(); }
+TfrmEditFavorites* ExistingEditFavorites() {
+    return SharedEditor.data();
+}
 
 bool EditFavorite(TURLItem& Item) {
     try {

@@ -18,4 +18,6 @@ public:
 };
 
 // Any exception turned into the text that goes after "Operation: " in the log.
-inline QString ExceptionMessage(const std::exception& E) { return QString::fromUtf8(E.what()); }
+inline QString ExceptionMessage(const std::exception& E) {
+    return QString::fromUtf8(E.what());
+}

@@ -21,4 +21,6 @@ void SetShortDateFormat(const QString& NewFormat) {
     Format() = NewFormat;
 }
 
-QString FormatShortDate(const QDate& Date) { return Date.toString(ShortDateFormat()); }
+QString FormatShortDate(const QDate& Date) {
+    return Date.toString(ShortDateFormat());
+}

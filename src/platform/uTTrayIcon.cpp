@@ -21,11 +21,17 @@ TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
     });
 }
 
-TTrayIcon::~TTrayIcon() { FIcon->hide(); }
+TTrayIcon::~TTrayIcon() {
+    FIcon->hide();
+}
 
-void TTrayIcon::SetToolTip(const QString& Text) { FIcon->setToolTip(Text.left(127)); }
+void TTrayIcon::SetToolTip(const QString& Text) {
+    FIcon->setToolTip(Text.left(127));
+}
 
-void TTrayIcon::Show() { TryShow(); }
+void TTrayIcon::Show() {
+    TryShow();
+}
 
 void TTrayIcon::TryShow() {
     ++FAttempts;
@@ -52,4 +58,6 @@ bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int Timeo
     return true;
 }
 
-bool TTrayIcon::IsShown() const { return FIcon->isVisible(); }
+bool TTrayIcon::IsShown() const {
+    return FIcon->isVisible();
+}

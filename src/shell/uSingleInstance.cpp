@@ -113,7 +113,9 @@ TCommandListener::TCommandListener(QObject* Parent) : QObject(Parent), FServer(n
     connect(FServer, &QLocalServer::newConnection, this, &TCommandListener::OnNewConnection);
 }
 
-TCommandListener::~TCommandListener() { Close(); }
+TCommandListener::~TCommandListener() {
+    Close();
+}
 
 bool TCommandListener::Listen(QString& Error) {
     const QString Name = TInstanceGuard::SocketName();

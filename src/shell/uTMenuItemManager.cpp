@@ -20,7 +20,9 @@ QString TMenuItemManager::LinkKey(const QString& Name) const {
     return FRootKey + QLatin1Char('\\') + SafeLinkName(Name);
 }
 
-QStringList TMenuItemManager::GetNames() const { return GetSettingsKeyNames(FRootKey); }
+QStringList TMenuItemManager::GetNames() const {
+    return GetSettingsKeyNames(FRootKey);
+}
 
 bool TMenuItemManager::Load(TURLItem& Item) const {
     if (Item.Name.isEmpty())

@@ -152,7 +152,7 @@ public:
             FKey = CategoryKey(Shop.Category);
             // A "\" in a category names a nested key that the list does not show.
             FKeyExists = Shop.Category.contains(QLatin1Char('\\')) ? SettingsKeyExists(FKey)
-                                                                     : FKeyed.contains(Shop.Category.toCaseFolded());
+                                                                   : FKeyed.contains(Shop.Category.toCaseFolded());
             FValid = true;
         }
         return !FKeyExists || ReadSettingBool(FKey, Shop.Name, true);

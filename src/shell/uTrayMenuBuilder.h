@@ -29,7 +29,7 @@ void ApplyFixedEntryTexts(const TFixedEntries& Entries);
 
 struct TMenuBuildInput {
     const TShopList& SortedShops;
-    QString Params;                 // "&ref=..&check=..&version=2.2&subid=software"
+    QString Params; // "&ref=..&check=..&version=2.2&subid=software"
     const TMenuItemManager& Links;
     const TImageList& Images;
     std::function<void()> OnNewLink; // "Neuer Link..."

@@ -32,7 +32,9 @@ TfrmQuorvantis* MainWindow = nullptr;
 constexpr int MaxRandomRef = 2147483646;
 } // namespace
 
-TfrmQuorvantis* frmQuorvantis() { return MainWindow; }
+TfrmQuorvantis* frmQuorvantis() {
+    return MainWindow;
+}
 
 class TfrmQuorvantis::TRequestScope final {
 public:
@@ -95,8 +97,8 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
         connect(FHook, &TCommandListener::MessageReceived, this, &TfrmQuorvantis::CommandMessage);
         QString ListenError;
         if (!FHook->Listen(ListenError))
-            throw EQuorvantis(QStringLiteral("Cannot listen for commands on %1: %2")
-                                  .arg(TInstanceGuard::SocketName(), ListenError));
+            throw EQuorvantis(
+                QStringLiteral("Cannot listen for commands on %1: %2").arg(TInstanceGuard::SocketName(), ListenError));
         FLogger->Debug(QStringLiteral("Started"));
     } catch (const std::exception& E) {
         FLogger->Error(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
@@ -235,9 +237,8 @@ void TfrmQuorvantis::LoadFavicon() {
 void TfrmQuorvantis::StartFaviconThread() {
     if (FFaviconThread)
         return;
-    FFaviconThread = std::make_unique<TFaviconThread>(FaviconShops(FUpdateVersion->Shops),
-                                                      FaviconLinks(*FMenuItemManager), FLogger.get(),
-                                                      GetInstallFolder());
+    FFaviconThread = std::make_unique<TFaviconThread>(
+        FaviconShops(FUpdateVersion->Shops), FaviconLinks(*FMenuItemManager), FLogger.get(), GetInstallFolder());
     FFaviconThread->start();
 }
 
@@ -359,7 +360,9 @@ void TfrmQuorvantis::miNewLinkClick() {
         BuildMenu();
 }
 
-void TfrmQuorvantis::miCloseClick() { RequestShutdown(); }
+void TfrmQuorvantis::miCloseClick() {
+    RequestShutdown();
+}
 
 void TfrmQuorvantis::RequestShutdown() {
     FQuitRequested = true;

@@ -28,8 +28,7 @@ class TfrmQuorvantis final : public QObject {
     Q_DISABLE_COPY_MOVE(TfrmQuorvantis)
 public:
     // Runs the start sequence. Arguments are the program's (index 0 = program).
-    explicit TfrmQuorvantis(const QStringList& Arguments, const QString& StartProblem = {},
-                            QObject* Parent = nullptr);
+    explicit TfrmQuorvantis(const QStringList& Arguments, const QString& StartProblem = {}, QObject* Parent = nullptr);
     ~TfrmQuorvantis() override;
 
     void FormDestroy();

@@ -33,10 +33,11 @@ public:
             Res.set_header("Set-Cookie", "session=abc123; Path=/");
             Res.set_content(FBody.toStdString(), "text/xml");
         });
-        FServer.Get(R"(/(newsletter|feedback|gewinnspiel)\.php)", [this](const httplib::Request& Req, httplib::Response& Res) {
-            Record(Req);
-            Res.set_content("OK", "text/plain");
-        });
+        FServer.Get(R"(/(newsletter|feedback|gewinnspiel)\.php)",
+                    [this](const httplib::Request& Req, httplib::Response& Res) {
+                        Record(Req);
+                        Res.set_content("OK", "text/plain");
+                    });
         FPort = FServer.bind_to_any_port("127.0.0.1");
         FThread = std::thread([this] { FServer.listen_after_bind(); });
         while (!FServer.is_running())
@@ -53,7 +54,7 @@ public:
         FBody = Body;
     }
     struct TSeen {
-        std::string Target;  // path and query as sent
+        std::string Target; // path and query as sent
         httplib::Params Params;
         std::string Cookie;
     };
@@ -184,8 +185,8 @@ TEST_F(SubmissionTest, FieldsArriveExactlyAsTypedAndTheCookieComesAlong) {
     TTestServer Server;
     DownloadCatalogue(Client, Catalogue, Log, 77); // sets the cookie and the check value
     const QString Email = "a&b#c@x.de";
-    ASSERT_TRUE(::SendToServer(Client, GewinnspielURL(77, Email, "Jürgen Ö", "Groß & Sohn", "Weg #5", "12345",
-                                                      "Köln", "Deutschland", Catalogue.Check)));
+    ASSERT_TRUE(::SendToServer(Client, GewinnspielURL(77, Email, "Jürgen Ö", "Groß & Sohn", "Weg #5", "12345", "Köln",
+                                                      "Deutschland", Catalogue.Check)));
     ASSERT_TRUE(::SendToServer(Client, NewsletterURL(77, Email, false, Catalogue.Check)));
     ASSERT_TRUE(::SendToServer(Client, FeedbackURL(77, Email, "Allgemein", "50% mehr € bitte?", "")));
     const auto Seen = Server.Seen();
@@ -205,7 +206,8 @@ TEST_F(SubmissionTest, FieldsArriveExactlyAsTypedAndTheCookieComesAlong) {
     EXPECT_EQ(Seen[1].Target.rfind("/gewinnspiel.php?ref=77&email=a%26b%23c%40x.de&prename=J%FCrgen%20%D6&", 0), 0u)
         << Seen[1].Target;
     EXPECT_EQ(Value(Seen[2], "newsletter"), "0");
-    EXPECT_EQ(Seen[2].Target, "/newsletter.php?ref=77&email=a%26b%23c%40x.de&newsletter=0&check=2099-01-01&version=2.2");
+    EXPECT_EQ(Seen[2].Target,
+              "/newsletter.php?ref=77&email=a%26b%23c%40x.de&newsletter=0&check=2099-01-01&version=2.2");
     EXPECT_EQ(Value(Seen[3], "feedback"), "50% mehr € bitte?");
     EXPECT_EQ(Value(Seen[3], "check"), "");
 }

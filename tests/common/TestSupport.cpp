@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <stdexcept>
 
@@ -50,7 +50,8 @@ TBrowserRecorder::TBrowserRecorder() {
     FSaved = qgetenv("BROWSER");
     const QString Record = FDir.path() + "/opened.txt";
     // printf keeps the argument byte for byte; nothing in it is interpreted.
-    WriteFileBytes(Script(), "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + Record.toUtf8() + "'; done\n");
+    WriteFileBytes(Script(),
+                   "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + Record.toUtf8() + "'; done\n");
     QFile::setPermissions(Script(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("BROWSER", Script().toUtf8());
 }
@@ -90,5 +91,9 @@ void WriteFileBytes(const QString& FileName, const QByteArray& Bytes) {
     F.write(Bytes);
 }
 
-QString TestDataFile(const QString& Name) { return QStringLiteral(QUORVANTIS_TEST_DATA) + "/" + Name; }
-QString BuildDir() { return QStringLiteral(QUORVANTIS_BINARY_DIR); }
+QString TestDataFile(const QString& Name) {
+    return QStringLiteral(QUORVANTIS_TEST_DATA) + "/" + Name;
+}
+QString BuildDir() {
+    return QStringLiteral(QUORVANTIS_BINARY_DIR);
+}

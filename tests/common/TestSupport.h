@@ -53,4 +53,4 @@ private:
 QByteArray ReadFileBytes(const QString& FileName);
 void WriteFileBytes(const QString& FileName, const QByteArray& Bytes);
 QString TestDataFile(const QString& Name); // tests/data/<Name>
-QString BuildDir();                         // the CMake build folder
+QString BuildDir();                        // the CMake build folder

@@ -7,7 +7,9 @@
 
 #include <csignal>
 
-QString ProgramBinary() { return BuildDir() + "/quorvantis"; }
+QString ProgramBinary() {
+    return BuildDir() + "/quorvantis";
+}
 
 TProgramRun::TProgramRun(const QStringList& Arguments) : FProcess(std::make_unique<QProcess>()) {
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
@@ -25,7 +27,9 @@ TProgramRun::~TProgramRun() {
     }
 }
 
-bool TProgramRun::WaitFinished(int TimeoutMs) { return FProcess->waitForFinished(TimeoutMs); }
+bool TProgramRun::WaitFinished(int TimeoutMs) {
+    return FProcess->waitForFinished(TimeoutMs);
+}
 
 void TProgramRun::Terminate(int Signal) {
     if (FProcess->state() != QProcess::NotRunning)

@@ -28,9 +28,15 @@ bool EditWith(TURLItem& Item, const std::function<void(TfrmEditFavorites&)>& Act
     return EditFavorite(Item);
 }
 
-QLineEdit* Title(TfrmEditFavorites& E) { return E.findChild<QLineEdit*>("edtTitle"); }
-QLineEdit* URL(TfrmEditFavorites& E) { return E.findChild<QLineEdit*>("edtURL"); }
-QPushButton* Save(TfrmEditFavorites& E) { return E.findChild<QPushButton*>("btnSave"); }
+QLineEdit* Title(TfrmEditFavorites& E) {
+    return E.findChild<QLineEdit*>("edtTitle");
+}
+QLineEdit* URL(TfrmEditFavorites& E) {
+    return E.findChild<QLineEdit*>("edtURL");
+}
+QPushButton* Save(TfrmEditFavorites& E) {
+    return E.findChild<QPushButton*>("btnSave");
+}
 
 class EditFavoritesTest : public ::testing::Test {
 protected:

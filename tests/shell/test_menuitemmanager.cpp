@@ -74,8 +74,8 @@ TEST_F(MenuItemManagerTest, AddAsksBeforeOverwriting) {
 }
 
 TEST_F(MenuItemManagerTest, HostileNamesStaySingleKeysInsideTheLinkStore) {
-    for (const QString& Name : {QStringLiteral("..\\x"), QStringLiteral("a/b"), QStringLiteral(".hidden"),
-                                QStringLiteral("c\\d\\e")})
+    for (const QString& Name :
+         {QStringLiteral("..\\x"), QStringLiteral("a/b"), QStringLiteral(".hidden"), QStringLiteral("c\\d\\e")})
         EXPECT_TRUE(Links.Add({Name, "http://" + QString::number(Name.size()) + ".example", 0}));
     QStringList Names = Links.GetNames();
     Names.sort();

@@ -39,8 +39,8 @@ QStringList Dump(const QMenu& Menu) {
     return Lines;
 }
 
-const QStringList FixedDump = {"---",   "Style Voting", "&eBay Galerie", "&Suchen", "Einstellungen",
-                               "&Info", "---",          "&Beenden"};
+const QStringList FixedDump = {"---",           "Style Voting", "&eBay Galerie", "&Suchen",
+                               "Einstellungen", "&Info",        "---",           "&Beenden"};
 
 class TrayMenuTest : public ::testing::Test {
 protected:
@@ -72,7 +72,8 @@ protected:
         std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
             return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
         });
-        BuildTrayMenu(Menu, TMenuBuildInput{Shops, TestParams, Links, Images, [this] { ++NewLinkCalls; }}); }
+        BuildTrayMenu(Menu, TMenuBuildInput{Shops, TestParams, Links, Images, [this] { ++NewLinkCalls; }});
+    }
 };
 
 TEST_F(TrayMenuTest, EmptyCatalogueShowsExactlyTheEightFixedEntries) {
@@ -88,9 +89,9 @@ TEST_F(TrayMenuTest, NestedCategoriesComeBeforeShopsOfTheParent) {
     AddShop("Mode->Schuhe", "beta", 2);
     AddShop("Technik", "Delta", 4);
     Build();
-    const QStringList Expected = QStringList{"Mode",         "  Schuhe", "    Alpha [5]", "    beta [5]",
-                                             "  Gamma [5]", "Technik",  "  Delta [5]"} +
-                                 FixedDump;
+    const QStringList Expected =
+        QStringList{"Mode", "  Schuhe", "    Alpha [5]", "    beta [5]", "  Gamma [5]", "Technik", "  Delta [5]"} +
+        FixedDump;
     EXPECT_EQ(Dump(Menu), Expected);
     // Category submenus carry no side bar.
     EXPECT_EQ(qobject_cast<TTrayMenu*>(Menu.actions().at(0)->menu()), nullptr);
@@ -101,7 +102,8 @@ TEST_F(TrayMenuTest, ShopNamedLikeASubcategoryStaysAShop) {
     AddShop("Mode", "Schuhe", 4);
     AddShop("Mode->Schuhe", "Alpha", 1);
     Build();
-    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Schuhe", "    Alpha [5]", "  Gamma [5]", "  Schuhe [5]"}) + FixedDump);
+    EXPECT_EQ(Dump(Menu),
+              QStringList({"Mode", "  Schuhe", "    Alpha [5]", "  Gamma [5]", "  Schuhe [5]"}) + FixedDump);
     const QMenu* Mode = Menu.actions().at(0)->menu();
     EXPECT_EQ(Mode->actions().at(2)->menu(), nullptr) << "the shop entry keeps its click";
 }
@@ -132,9 +134,9 @@ TEST_F(TrayMenuTest, TopLevelShopsFixedEntryCategoriesAndAmpersands) {
     AddShop("Mode", "A & B", 1);
     AddShop("info", "Hilfe-Shop", 2);
     Build();
-    const QStringList Expected = {"Mode",          "  A && B [5]", "Zeta && Co [5]", "---",
-                                  "Style Voting",  "&eBay Galerie", "&Suchen",       "Einstellungen",
-                                  "&Info",         "  Hilfe-Shop [5]", "---",        "&Beenden"};
+    const QStringList Expected = {"Mode",          "  A && B [5]", "Zeta && Co [5]", "---",   "Style Voting",
+                                  "&eBay Galerie", "&Suchen",      "Einstellungen",  "&Info", "  Hilfe-Shop [5]",
+                                  "---",           "&Beenden"};
     EXPECT_EQ(Dump(Menu), Expected);
     ASSERT_NE(Fixed.miInfo->menu(), nullptr) << "a category named like a fixed entry lands under it";
 
@@ -167,8 +169,8 @@ TEST_F(TrayMenuTest, BoldExactlyForTopTenRanking) {
     AddShop("Mode", "Unranked", 3);
     AddShop("Mode", "First", 4, 1);
     Build();
-    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Eleven [5]", "  First * [5]", "  Ten * [5]", "  Unranked [5]"}) +
-                              FixedDump);
+    EXPECT_EQ(Dump(Menu),
+              QStringList({"Mode", "  Eleven [5]", "  First * [5]", "  Ten * [5]", "  Unranked [5]"}) + FixedDump);
     const QMenu* Mode = Menu.actions().at(0)->menu();
     EXPECT_NE(Mode->actions().at(0)->property("tag").toInt(), 1);
     EXPECT_EQ(Mode->actions().at(1)->property("tag").toInt(), 1);
@@ -191,8 +193,8 @@ TEST_F(TrayMenuTest, PersonalLinksStandAtTheTop) {
     Links.Save({"Alt", "http://alt.example", 40});
     AddShop("Mode", "Gamma", 3);
     Build();
-    const QStringList Expected = QStringList{"Eigene Links", "  ---", "  Alt [5]", "  Wetter [8]", "  ---",
-                                             "  Neuer Link...", "---", "Mode", "  Gamma [5]"} +
+    const QStringList Expected = QStringList{"Eigene Links",    "  ---", "  Alt [5]", "  Wetter [8]", "  ---",
+                                             "  Neuer Link...", "---",   "Mode",      "  Gamma [5]"} +
                                  FixedDump;
     EXPECT_EQ(Dump(Menu), Expected);
 
