@@ -26,34 +26,103 @@ void SetCurrentLanguage(int Lang);
 QString StripHotkey(const QString& Caption);
 
 // The text table (all 94 constants), defined in uConst.cpp.
-#define QV_TEXTS(X)                                                                                                    \
-    X(txtHelpFile)                                                                                                     \
-    X(txtBtnAdd) X(txtBtnAddHint) X(txtBtnOpen) X(txtBtnOpenHint) X(txtBtnCancel) X(txtBtnCancelHint) X(txtCategories) \
-        X(txtBtnClose) X(txtBtnCloseHint) X(txtBtnDelete) X(txtBtnDeleteHint) X(txtBtnEdit) X(txtBtnEditHint) X(       \
-            txtEnglish) X(txtMenuExit) X(txtGerman) X(txtBtnSaveNewsletter) X(txtBtnSaveNewsletterHint) X(txtHelp)     \
-            X(txtHelpHint) X(txtMenuInfo) X(txtBtnOk) X(txtBtnOkHint) X(txtNewsletterOrder) X(txtNewsletterOrderHint)  \
-                X(txtBtnSave) X(txtBtnSaveHint) X(txtBtnSearch) X(txtBtnSearchHint) X(txtSearchWhat) X(txtSearchWhere) \
-                    X(txtBtnSend) X(txtBtnSendHint) X(txtSettings) X(txtShops) X(txtSoftwareUpdate)                    \
-                        X(txtFeedbackSubject) X(txtNewsletterCancel) X(txtNewsletterCancelHint) X(txtBtnUpdate) X(     \
-                            txtBtnUpdateHint) X(txtBtnUpdateShopsHint) X(txtTitleLabel) X(txtTitleHint) X(txtURLLabel) \
-                            X(txtURLHint) X(txtFeedback) X(txtFeedbackTitle) X(txtFeedbackPlaceholder) X(              \
-                                txtFeedbackGeneral) X(txtFeedbackSuggestShop) X(txtFeedbackProblem) X(txtFeedbackSent) \
-                                X(txtNewsletter) X(txtDataSaved) X(txtGewinnspiel) X(txtGewinnspielEntered)            \
-                                    X(txtEmailHint) X(txtCategoriesLabel) X(txtShopsLabel) X(txtInfo) X(txtLanguage)   \
-                                        X(txtSoftwareUpdateGroup) X(txtAutoStart) X(txtAutoStartHint) X(txtHelpTitle)  \
-                                            X(txtHelpText) X(txtAboutTitle) X(txtAboutText) X(txtPersonalLinksLabel)   \
-                                                X(txtAboutCaption) X(txtSearchCaption) X(txtEditFavoritesCaption)      \
-                                                    X(txtConfirmDelete) X(txtConfirmDeleteItem) X(txtHelpFileMissing)  \
-                                                        X(txtNameExists) X(txtNoItemsFound) X(txtInvalidEmail)         \
-                                                            X(txtEditorAlreadyOpen) X(txtInvalidEmailCaption)          \
-                                                                X(txtNoFeedbackText) X(txtNoTextCaption)               \
-                                                                    X(txtShopsUpdated) X(txtFirstStartBalloon)         \
-                                                                        X(txtNoNewVersion) X(txtNoNewVersionText)      \
-                                                                            X(txtNewVersion) X(txtNewVersionText)      \
-                                                                                X(txtNotUpToDateBalloon)               \
-                                                                                    X(txtVersionCheckError)            \
-                                                                                        X(txtTryLater)                 \
-                                                                                            X(txtCheckOutdatedBalloon)
+// clang-format off
+#define QV_TEXTS(X) \
+    X(txtHelpFile) \
+    X(txtBtnAdd) \
+    X(txtBtnAddHint) \
+    X(txtBtnOpen) \
+    X(txtBtnOpenHint) \
+    X(txtBtnCancel) \
+    X(txtBtnCancelHint) \
+    X(txtCategories) \
+    X(txtBtnClose) \
+    X(txtBtnCloseHint) \
+    X(txtBtnDelete) \
+    X(txtBtnDeleteHint) \
+    X(txtBtnEdit) \
+    X(txtBtnEditHint) \
+    X(txtEnglish) \
+    X(txtMenuExit) \
+    X(txtGerman) \
+    X(txtBtnSaveNewsletter) \
+    X(txtBtnSaveNewsletterHint) \
+    X(txtHelp) \
+    X(txtHelpHint) \
+    X(txtMenuInfo) \
+    X(txtBtnOk) \
+    X(txtBtnOkHint) \
+    X(txtNewsletterOrder) \
+    X(txtNewsletterOrderHint) \
+    X(txtBtnSave) \
+    X(txtBtnSaveHint) \
+    X(txtBtnSearch) \
+    X(txtBtnSearchHint) \
+    X(txtSearchWhat) \
+    X(txtSearchWhere) \
+    X(txtBtnSend) \
+    X(txtBtnSendHint) \
+    X(txtSettings) \
+    X(txtShops) \
+    X(txtSoftwareUpdate) \
+    X(txtFeedbackSubject) \
+    X(txtNewsletterCancel) \
+    X(txtNewsletterCancelHint) \
+    X(txtBtnUpdate) \
+    X(txtBtnUpdateHint) \
+    X(txtBtnUpdateShopsHint) \
+    X(txtTitleLabel) \
+    X(txtTitleHint) \
+    X(txtURLLabel) \
+    X(txtURLHint) \
+    X(txtFeedback) \
+    X(txtFeedbackTitle) \
+    X(txtFeedbackPlaceholder) \
+    X(txtFeedbackGeneral) \
+    X(txtFeedbackSuggestShop) \
+    X(txtFeedbackProblem) \
+    X(txtFeedbackSent) \
+    X(txtNewsletter) \
+    X(txtDataSaved) \
+    X(txtGewinnspiel) \
+    X(txtGewinnspielEntered) \
+    X(txtEmailHint) \
+    X(txtCategoriesLabel) \
+    X(txtShopsLabel) \
+    X(txtInfo) \
+    X(txtLanguage) \
+    X(txtSoftwareUpdateGroup) \
+    X(txtAutoStart) \
+    X(txtAutoStartHint) \
+    X(txtHelpTitle) \
+    X(txtHelpText) \
+    X(txtAboutTitle) \
+    X(txtAboutText) \
+    X(txtPersonalLinksLabel) \
+    X(txtAboutCaption) \
+    X(txtSearchCaption) \
+    X(txtEditFavoritesCaption) \
+    X(txtConfirmDelete) \
+    X(txtConfirmDeleteItem) \
+    X(txtHelpFileMissing) \
+    X(txtNameExists) \
+    X(txtNoItemsFound) \
+    X(txtInvalidEmail) \
+    X(txtEditorAlreadyOpen) \
+    X(txtInvalidEmailCaption) \
+    X(txtNoFeedbackText) \
+    X(txtNoTextCaption) \
+    X(txtShopsUpdated) \
+    X(txtFirstStartBalloon) \
+    X(txtNoNewVersion) \
+    X(txtNoNewVersionText) \
+    X(txtNewVersion) \
+    X(txtNewVersionText) \
+    X(txtNotUpToDateBalloon) \
+    X(txtVersionCheckError) \
+    X(txtTryLater) \
+    X(txtCheckOutdatedBalloon)
+// clang-format on
 
 #define QV_DECLARE_TEXT(Name) extern const TLangText Name;
 QV_TEXTS(QV_DECLARE_TEXT)
