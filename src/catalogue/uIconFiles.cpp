@@ -16,7 +16,11 @@ QString IconsFolder() {
 }
 
 QString ShopIconFile(int ShopId) {
-    return IconsFolder() + QString::number(ShopId) + QStringLiteral(".ico");
+    return ShopIconFile(IconsFolder(), ShopId);
+}
+
+QString ShopIconFile(const QString& Folder, int ShopId) {
+    return Folder + QString::number(ShopId) + QStringLiteral(".ico");
 }
 
 QString LinkIconFile(const QString& LinkName) {

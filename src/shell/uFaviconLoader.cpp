@@ -2,7 +2,6 @@
 
 #include "uErrors.h"
 #include "uIconFiles.h"
-#include "uRegistry.h"
 #include "uTImageList.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
@@ -104,17 +103,15 @@ int AddIconFile(TImageList& Images, const QString& FileName, TLogger& Logger) {
 
 void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemManager& Links, TLogger& Logger) {
     Images.Truncate(TImageList::FixedCount);
-    {
-        // One consistent read of the install folder for the whole list.
-        const TSettingsReadTransaction ReadAll;
-        for (const TShopPtr& Shop : Shops) {
-            if (!Shop)
-                continue;
-            Shop->ImageIndex = 0;
-            const QString FileName = ShopIconFile(Shop->Id);
-            if (QFileInfo::exists(FileName))
-                Shop->ImageIndex = AddIconFile(Images, FileName, Logger);
-        }
+    // One read of the install folder for the whole list.
+    const QString Folder = IconsFolder();
+    for (const TShopPtr& Shop : Shops) {
+        if (!Shop)
+            continue;
+        Shop->ImageIndex = 0;
+        const QString FileName = ShopIconFile(Folder, Shop->Id);
+        if (QFileInfo::exists(FileName))
+            Shop->ImageIndex = AddIconFile(Images, FileName, Logger);
     }
     for (const QString& Name : Links.GetNames()) {
         TURLItem Item;
