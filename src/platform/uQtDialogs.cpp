@@ -3,6 +3,7 @@
 #include "uConst.h"
 #include "uUIHooks.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 
@@ -11,6 +12,12 @@ namespace {
 // platform boxes the program was designed with.
 int RunBox(QMessageBox::Icon Icon, const QString& Caption, const QString& Text, QMessageBox::StandardButtons Buttons) {
     QMessageBox Box(Icon, Caption, Text, Buttons);
+    // Qt's own button texts are English; the program speaks the user's language.
+    const bool German = CurrentLanguage == 0;
+    if (QAbstractButton* Yes = Box.button(QMessageBox::Yes))
+        Yes->setText(German ? QStringLiteral("&Ja") : QStringLiteral("&Yes"));
+    if (QAbstractButton* No = Box.button(QMessageBox::No))
+        No->setText(German ? QStringLiteral("&Nein") : QStringLiteral("&No"));
     Box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     Box.show();
     Box.raise();
