@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <thread>
 
 #include <csignal>
@@ -75,6 +76,50 @@ TEST_F(VendorTest, RunningProgramLoadsTheCatalogueAndOpensShopsNamedByASecondSta
     First.Terminate(SIGTERM);
     ASSERT_TRUE(First.WaitFinished());
     EXPECT_EQ(Browser.Opened().size(), 3);
+}
+
+TEST_F(VendorTest, SignalEndsAnOpenQuestionBoxOrARunningRequestFirst) {
+    TVendorServerProcess Server;
+    UseServer(Server); // the news question box opens during the start
+    {
+        TProgramRun Run;
+        // The news question comes right after the catalogue line.
+        QElapsedTimer Timer;
+        Timer.start();
+        while (!ReadFileBytes(Env.LogFile()).contains("|INFO|GetUpdates: Version=2.2") && Timer.elapsed() < 15000)
+            QThread::msleep(20);
+        ASSERT_TRUE(ReadFileBytes(Env.LogFile()).contains("|INFO|GetUpdates: Version=2.2"));
+        QThread::msleep(300);
+        EXPECT_EQ(Run.Process().state(), QProcess::Running);
+        Run.Terminate(SIGTERM);
+        ASSERT_TRUE(Run.WaitFinished(10000));
+        EXPECT_EQ(Run.Process().exitCode(), 0);
+    }
+
+    // A server that accepts the catalogue request and then sends nothing.
+    httplib::Server Stalled;
+    std::atomic<bool> Release{false};
+    Stalled.Get("/version2.xml", [&](const httplib::Request&, httplib::Response& Res) {
+        for (int I = 0; I < 600 && !Release; ++I)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Res.set_content("<c/>", "text/xml");
+    });
+    const int Port = Stalled.bind_to_any_port("127.0.0.1");
+    std::thread Thread([&] { Stalled.listen_after_bind(); });
+    WriteSettingString("", "server", QStringLiteral("http://127.0.0.1:%1").arg(Port));
+    QFile::remove(Env.LogFile());
+    {
+        TProgramRun Run;
+        ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Starting..."));
+        QThread::msleep(500);
+        Run.Terminate(SIGTERM);
+        EXPECT_TRUE(Run.WaitFinished(10000));
+        EXPECT_EQ(Run.Process().exitCode(), 0);
+    }
+    EXPECT_TRUE(Env.LogLines().join("\n").contains("|ERROR|GetUpdates: URL=http://127.0.0.1:"));
+    Release = true;
+    Stalled.stop();
+    Thread.join();
 }
 
 // In-process main window: the start sequence with scripted answers.
