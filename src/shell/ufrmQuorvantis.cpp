@@ -191,13 +191,11 @@ UpdateState TfrmQuorvantis::RefreshCatalogue(bool Force) {
 }
 
 UpdateState TfrmQuorvantis::GetUpdates() {
-    TRefreshResult Result;
-    {
-        TRequestScope Busy(*this);
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        Result = DownloadCatalogue(IdHTTP, *FUpdateVersion, *FLogger, FRef);
-        QApplication::restoreOverrideCursor();
-    }
+    // Hand-off commands and tray clicks wait for the whole refresh, the rebuilt menu included.
+    TRequestScope Busy(*this);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const TRefreshResult Result = DownloadCatalogue(IdHTTP, *FUpdateVersion, *FLogger, FRef);
+    QApplication::restoreOverrideCursor();
     if (!Result.Downloaded)
         return Result.State;
     try {
