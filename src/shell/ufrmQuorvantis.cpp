@@ -108,12 +108,11 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
 void TfrmQuorvantis::SetupTray() {
     imgImages = TImageList::WithFixedPictures();
     mnuTrayMenu = new TTrayMenu();
-    mnuTrayMenu->setParent(nullptr);
     FFixed = CreateFixedEntries(*mnuTrayMenu, imgImages);
     connect(FFixed.miClose, &QAction::triggered, this, &TfrmQuorvantis::miCloseClick);
     // The remaining windows attach to miStyleVoting, miEbay, miSearch, miSettings and miInfo.
 
-    SxTrayIcon = new TTrayIcon(QIcon(QStringLiteral(":/pictures/trayicon.svg")), *FLogger, this);
+    SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
     connect(SxTrayIcon, &TTrayIcon::MenuRequested, this, &TfrmQuorvantis::PopupMenu);
 
     IdHTTP.OnWorkBegin = [this](qint64 Expected) { IdHTTPWorkBegin(Expected); };
