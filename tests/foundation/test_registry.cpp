@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -246,6 +247,27 @@ TEST_F(RegistryTest, GarbageFileIsMovedAsideAndAFreshStoreStarted) {
     ASSERT_EQ(Log.size(), 1) << Log.join("\n").toStdString();
     EXPECT_TRUE(Log.at(0).contains("|ERROR|Settings store: the damaged database")) << Log.at(0).toStdString();
     EXPECT_TRUE(Log.at(0).contains(Aside.at(0)));
+}
+
+TEST_F(RegistryTest, DatabaseWithDamagedPagesIsMovedAside) {
+    // Fill the store from a thread of its own: its connection closes when it ends,
+    // which folds the journal into the main file.
+    std::thread([] {
+        for (int I = 0; I < 300; ++I)
+            WriteSettingString(QStringLiteral("favorites\\Shop %1").arg(I), "url", QString(60, QChar('u')));
+    }).join();
+    QByteArray Bytes = ReadFileBytes(SettingsDatabaseFile());
+    ASSERT_GT(Bytes.size(), 4 * 4096);
+    for (qsizetype I = 4096; I < Bytes.size(); ++I)
+        Bytes[I] = static_cast<char>(0xA5);
+    WriteFileBytes(SettingsDatabaseFile(), Bytes); // rewritten in place: intact header, damaged pages
+
+    EXPECT_EQ(ReadSettingString("favorites\\Shop 1", "url", "gone"), "gone");
+    const QStringList Aside = DamagedFiles().filter(QRegularExpression("-\\d{6}$")); // without -wal, -shm
+    EXPECT_EQ(Aside.size(), 1) << DamagedFiles().join(", ").toStdString();
+    EXPECT_EQ(Env.LogLines().size(), 1);
+    WriteSettingString("favorites\\Shop 1", "url", "new");
+    EXPECT_EQ(GetSettingsKeyNames("favorites"), QStringList{"Shop 1"});
 }
 
 // ---- concurrency and crashes ------------------------------------------------------
