@@ -166,6 +166,16 @@ QString ReduceBrowserText(const QString& Text) {
     return Text;
 }
 
+namespace {
+// Launchers that need the rest of their command line ("env VAR=1 browser %u",
+// "flatpak run org.example.Browser %u"): given only the address they start but open
+// nothing, so the system's own handling of the address does the job instead.
+bool IsLauncher(const QString& Program) {
+    static const QStringList Launchers{"env", "flatpak", "snap", "gtk-launch", "sh", "bash", "dbus-launch"};
+    return Launchers.contains(QFileInfo(Program).fileName());
+}
+} // namespace
+
 void OpenURL(const QString& URL) {
     // An address that starts with "-" would reach the browser or xdg-open as an
     // option (some browsers take options that run commands); no address looks like that.
@@ -176,7 +186,7 @@ void OpenURL(const QString& URL) {
     try {
         const QString Program = ReduceBrowserText(DetectBrowserText());
         // One argument and no shell: nothing in the address is interpreted.
-        if (!Program.isEmpty() && QProcess::startDetached(Program, {URL}))
+        if (!Program.isEmpty() && !IsLauncher(Program) && QProcess::startDetached(Program, {URL}))
             return;
     } catch (...) {
         // Fall through to the system's own handling of the address.

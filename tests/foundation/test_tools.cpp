@@ -114,6 +114,7 @@ TEST_F(ToolsTest, OpenURLFallsBackToXdgOpen) {
         {"/nonexistent/browser --new-tab", "http://example.invalid/missing"},
         {"\"/nonexistent/browser -x", Hostile}, // unclosed quote
         {QByteArray(), "http://example.invalid/none"},
+        {"env MOZ_FLAG=1 firefox %s", "http://example.invalid/env"}, // a launcher, not the browser
     };
     int Count = 0;
     for (const auto& [Browser, Address] : Cases) {
