@@ -13,8 +13,7 @@
 namespace {
 QString ProgramFile() {
     // Before the application object exists: the kernel knows the running file.
-    const QString Exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    return Exe.isEmpty() ? QString() : Exe;
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
 }
 
 // First instance only, before any window exists. Returns a problem text for the log.
