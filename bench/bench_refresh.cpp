@@ -1,6 +1,7 @@
 // A whole catalogue refresh of the main window (download, store, parse, favicons,
 // menu rebuild) against a local HTTP server: the sample catalogue and a generated
 // 10,000-shop catalogue.
+#include "uBuildPaths.h"
 #include "uRegistry.h"
 #include "ufrmQuorvantis.h"
 

@@ -1,6 +1,7 @@
 #include "VendorServer.h"
 
 #include "TestSupport.h"
+#include "uBuildPaths.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
