@@ -1,0 +1,4 @@
+#pragma once
+
+// Shows the info window.
+void ShowInfo();
