@@ -14,6 +14,7 @@
 #include "uTTrayMenu.h"
 #include "uTools.h"
 #include "ufrmEditFavorites.h"
+#include "ufrmSettings.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -110,6 +111,7 @@ void TfrmQuorvantis::SetupTray() {
     mnuTrayMenu = new TTrayMenu();
     FFixed = CreateFixedEntries(*mnuTrayMenu, imgImages);
     connect(FFixed.miClose, &QAction::triggered, this, &TfrmQuorvantis::miCloseClick);
+    connect(FFixed.miSettings, &QAction::triggered, this, [] { ShowSettings(); });
     // The remaining windows attach to miStyleVoting, miEbay, miSearch, miSettings and miInfo.
 
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
@@ -179,6 +181,8 @@ void TfrmQuorvantis::ApplyLanguage() {
     // The windows in their fixed order, each only when it exists.
     if (TfrmEditFavorites* Editor = ExistingEditFavorites())
         Editor->ApplyLanguage();
+    if (TfrmSettings* Settings = ExistingSettings())
+        Settings->ApplyLanguage();
 }
 
 // ---- catalogue ------------------------------------------------------------------
@@ -352,9 +356,17 @@ void TfrmQuorvantis::ServePending() {
 }
 
 void TfrmQuorvantis::miNewLinkClick() {
-    TURLItem Item;
-    if (EditFavorite(Item) && FMenuItemManager->Add(Item))
+    try {
+        TURLItem Item;
+        if (!EditFavorite(Item) || !FMenuItemManager->Add(Item))
+            return;
         BuildMenu();
+        // An open settings dialog lists the new link at once.
+        if (TfrmSettings* Settings = ExistingSettings())
+            Settings->FillPersonalLinks();
+    } catch (const std::exception& E) {
+        FLogger->Error(QStringLiteral("miNewLinkClick: ") + ExceptionMessage(E));
+    }
 }
 
 void TfrmQuorvantis::miCloseClick() {

@@ -59,6 +59,7 @@ public:
     const TSearchEngineList& GetSearchEngines() const { return FUpdateVersion->SearchEngines; }
     const QStringList& GetCategories() const { return FUpdateVersion->Categories; }
     QString GetCheck() const { return FUpdateVersion->Check; }
+    bool IsGameActive() const { return FUpdateVersion->IsGameActive(); }
     TShopPtr FindShop(const QString& Name, const QString& Category) const;
 
     int Ref() const { return FRef; }

@@ -1,0 +1,29 @@
+#include "uCategoryShops.h"
+
+TCategoryShops::TCategoryShops(const QStringList& Categories, const TShopList& Shops) {
+    FGroups.resize(static_cast<size_t>(Categories.size()));
+    QHash<QString, int> IndexOf;
+    IndexOf.reserve(Categories.size());
+    for (int I = 0; I < Categories.size(); ++I)
+        IndexOf.insert(Categories.at(I), I); // a repeated name keeps its last line; the list holds none
+    for (const TShopPtr& Shop : Shops) {
+        if (!Shop)
+            continue;
+        const auto Found = IndexOf.constFind(Shop->Category);
+        if (Found != IndexOf.constEnd())
+            FGroups[static_cast<size_t>(*Found)].push_back(Shop);
+    }
+}
+
+const TShopList& TCategoryShops::Shops(int Index) const {
+    static const TShopList None;
+    if (Index < 0 || Index >= Count())
+        return None;
+    return FGroups[static_cast<size_t>(Index)];
+}
+
+int CategoryCheckState(bool AnySelected, bool AnyDeselected) {
+    if (AnySelected && AnyDeselected)
+        return 1;
+    return AnySelected ? 2 : 0;
+}

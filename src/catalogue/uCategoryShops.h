@@ -1,0 +1,29 @@
+#pragma once
+
+#include "uTShop.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// The shops of each listed category, found in one pass over the catalogue.
+// A shop belongs to a category only when its category text matches exactly
+// (case-sensitive), so a shop written with other capitals than the listed form
+// is in no group. Each group keeps catalogue document order.
+class TCategoryShops final {
+public:
+    TCategoryShops() = default;
+    TCategoryShops(const QStringList& Categories, const TShopList& Shops);
+
+    int Count() const { return static_cast<int>(FGroups.size()); }
+    // The shops of the category at Index of the list given; empty when out of range.
+    const TShopList& Shops(int Index) const;
+
+private:
+    std::vector<TShopList> FGroups;
+};
+
+// The check state of a category line from its shops' choices: 0 unchecked,
+// 1 grayed (some selected, some not), 2 checked (all selected, at least one shop).
+int CategoryCheckState(bool AnySelected, bool AnyDeselected);

@@ -1,0 +1,424 @@
+#include "ufrmSettings.h"
+
+#include "uErrors.h"
+#include "uRegistry.h"
+#include "uSettingsKeys.h"
+#include "uTCheckListBox.h"
+#include "uTLogger.h"
+#include "uTools.h"
+#include "ufrmHelp.h"
+#include "ufrmQuorvantis.h"
+#include "ufrmSoftwareUpdate.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+namespace {
+
+QPointer<TfrmSettings> SettingsWindow;
+
+void DeleteSettingsWindow() {
+    delete SettingsWindow.data();
+}
+
+TfrmQuorvantis& Main() {
+    TfrmQuorvantis* Window = frmQuorvantis();
+    if (Window == nullptr)
+        throw EQuorvantis(QStringLiteral("The main window does not exist"));
+    return *Window;
+}
+
+void LogError(const QString& Text) {
+    if (TfrmQuorvantis* Window = frmQuorvantis())
+        Window->Logger().Error(Text);
+}
+
+void SetHint(QWidget* Control, const QString& Hint) {
+    Control->setToolTip(Hint);
+    Control->setStatusTip(Hint);
+}
+
+void SetCaption(QAbstractButton* Button, const TLangText& Caption, const TLangText& Hint) {
+    Button->setText(Caption());
+    SetHint(Button, Hint());
+}
+
+// The key that holds the shop choices of a category.
+QString CategoryKeyOf(const QString& Category) {
+    return QString::fromLatin1(CategoriesKey) + QLatin1Char('\\') + Category;
+}
+
+Qt::CheckState ToCheckState(int State) {
+    return State == 2 ? Qt::Checked : State == 1 ? Qt::PartiallyChecked : Qt::Unchecked;
+}
+
+} // namespace
+
+TfrmSettings::TfrmSettings(QWidget* Parent)
+    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("frmSettings"));
+    setWindowTitle(QStringLiteral("Application settings"));
+    setModal(false);
+    FormCreate();
+    labVersion->setText(QStringLiteral("Version ") + QString::fromLatin1(ProgramVersion));
+    pcSettings->setCurrentIndex(0);
+    // Captions of both languages must fit: size for the longer ones, then fix it.
+    SetCurrentLanguage(1 - CurrentLanguage);
+    ApplyFrameTexts();
+    ApplyTabTexts();
+    const QSize English = sizeHint();
+    SetCurrentLanguage(1 - CurrentLanguage);
+    ApplyFrameTexts();
+    ApplyTabTexts();
+    setFixedSize(sizeHint().expandedTo(English).expandedTo(QSize(524, 468)));
+    if (TfrmQuorvantis* Window = frmQuorvantis())
+        connect(Window, &TfrmQuorvantis::HintChanged, this, &TfrmSettings::ShowHint);
+    ShowHint(QStringLiteral("Quorvantis ") + QString::fromLatin1(ProgramVersion));
+}
+
+// ---- opening and texts -------------------------------------------------------------
+
+void TfrmSettings::ShowSettings() {
+    try {
+        LoadSettings();
+        ApplyLanguage();
+        if (!isVisible()) {
+            if (const QScreen* Screen = QGuiApplication::primaryScreen())
+                move(Screen->availableGeometry().center() - rect().center());
+            show();
+        }
+        raise();
+        activateWindow();
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("TfrmSettings.ShowSettings: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::LoadSettings() {
+    cbxAutoStart->setChecked(ReadSetting(Setting::Autorun));
+    const bool Order = ReadSetting(Setting::Newsletter);
+    rdbRetrieve->setChecked(Order);
+    rdbDelete->setChecked(!Order);
+    const QString Email = ReadSetting(Setting::Email);
+    for (QLineEdit* Field : {edtEmail, edtFeedbackEmail, edtGewinnspielEmail})
+        Field->setText(Email);
+    FSavedLanguage = CurrentLanguage;
+    FillCategories();
+    FillPersonalLinks();
+}
+
+void TfrmSettings::ApplyLanguage() {
+    ApplyFrameTexts();
+    ApplyTabTexts();
+    // Only shows the language in force; switches nothing.
+    const QSignalBlocker BlockGerman(rdbLanguageGerman);
+    const QSignalBlocker BlockEnglish(rdbLanguageEnglish);
+    (CurrentLanguage == 1 ? rdbLanguageEnglish : rdbLanguageGerman)->setChecked(true);
+    ApplyPlaceholder();
+    ShowGewinnspielTab();
+}
+
+void TfrmSettings::ApplyFrameTexts() {
+    setWindowTitle(StripHotkey(txtSettings()));
+    SetCaption(btnOk, txtBtnOk, txtBtnOkHint);
+    SetCaption(btnCancel, txtBtnCancel, txtBtnCancelHint);
+    SetCaption(btnHelp, txtHelp, txtHelpHint);
+}
+
+void TfrmSettings::ApplyTabTexts() {
+    rdbLanguageGerman->setText(txtGerman());
+    rdbLanguageEnglish->setText(txtEnglish());
+    SetCaption(cbxAutoStart, txtAutoStart, txtAutoStartHint);
+    SetCaption(btnSoftwareUpdate, txtBtnUpdate, txtBtnUpdateHint);
+    SetCaption(btnUpdateShops, txtBtnUpdate, txtBtnUpdateShopsHint);
+    gbxStartSettings->setTitle(txtInfo());
+    gbxLanguage->setTitle(txtLanguage());
+    gbxSoftwareUpdate->setTitle(txtSoftwareUpdateGroup());
+    gbxCategories->setTitle(txtCategories());
+    gbxShops->setTitle(txtShops());
+    SetHint(edtEmail, txtEmailHint());
+    SetHint(edtFeedbackEmail, txtEmailHint());
+    labCategories->setText(txtCategoriesLabel());
+    labShopsText->setText(txtShopsLabel());
+    SetCaption(btnGetNewsletter, txtBtnSaveNewsletter, txtBtnSaveNewsletterHint);
+    SetCaption(rdbRetrieve, txtNewsletterOrder, txtNewsletterOrderHint);
+    SetCaption(rdbDelete, txtNewsletterCancel, txtNewsletterCancelHint);
+    SetCaption(btnSendFeedback, txtBtnSend, txtBtnSendHint);
+    rdbFeedbackType->setTitle(txtFeedbackSubject());
+    labFeedbackTitle->setText(txtFeedbackTitle());
+    SetCaption(btnAddPersonalLink, txtBtnAdd, txtBtnAddHint);
+    SetCaption(btnEditPersonalLink, txtBtnEdit, txtBtnEditHint);
+    SetCaption(btnDeletePersonalLink, txtBtnDelete, txtBtnDeleteHint);
+    SetCaption(btnCallPersonalLink, txtBtnOpen, txtBtnOpenHint);
+    labPersonalLinks->setText(txtPersonalLinksLabel());
+    lbxPersonalLinks->setHeaderLabels({StripHotkey(txtTitleLabel()), StripHotkey(txtURLLabel())});
+    const TLangText* Types[3] = {&txtFeedbackGeneral, &txtFeedbackSuggestShop, &txtFeedbackProblem};
+    for (int I = 0; I < 3; ++I)
+        rdbFeedbackItems[I]->setText((*Types[I])());
+}
+
+void TfrmSettings::ApplyPlaceholder() {
+    const QString Text = edtFeedback->toPlainText();
+    if (Text.isEmpty() || Text == txtFeedbackPlaceholder.In(0) || Text == txtFeedbackPlaceholder.In(1))
+        edtFeedback->setPlainText(txtFeedbackPlaceholder());
+}
+
+void TfrmSettings::ShowGewinnspielTab() {
+    bool Active = false;
+    if (TfrmQuorvantis* Window = frmQuorvantis())
+        Active = Window->IsGameActive();
+    pcSettings->setTabVisible(pcSettings->indexOf(tabGewinnspiel), Active);
+}
+
+void TfrmSettings::ShowHint(const QString& Text) {
+    pnlStatusBar->showMessage(Text);
+}
+
+// ---- shops -------------------------------------------------------------------------
+
+void TfrmSettings::FillCategories() {
+    TfrmQuorvantis& Window = Main();
+    lbxCategories->clear();
+    lbxShops->clear();
+    const QStringList& Categories = Window.GetCategories();
+    // One pass over the catalogue for all lines; the list then only looks shops up.
+    FCategoryShops = TCategoryShops(Categories, Window.GetShops());
+    lbxCategories->setUpdatesEnabled(false);
+    for (const QString& Category : Categories)
+        lbxCategories->AddLine(Category);
+    {
+        const TSettingsReadTransaction Reads;
+        for (int I = 0; I < lbxCategories->count(); ++I)
+            UpdateCategoryState(I);
+    }
+    lbxCategories->setUpdatesEnabled(true);
+    if (lbxCategories->count() > 0) {
+        lbxCategories->SetItemIndex(0);
+        lbxCategoriesClick();
+    }
+}
+
+void TfrmSettings::UpdateCategoryState(int Index) {
+    const QListWidgetItem* Line = lbxCategories->item(Index);
+    if (Line == nullptr)
+        return;
+    const QString Category = Line->text();
+    const TShopList& Shops = FCategoryShops.Shops(Index);
+    bool AnySelected = false;
+    bool AnyDeselected = false;
+    // Without any stored choice every shop of the category is selected.
+    if (!Shops.empty() && !SettingsKeyExists(CategoryKeyOf(Category))) {
+        AnySelected = true;
+    } else {
+        TfrmQuorvantis& Window = Main();
+        for (const TShopPtr& Shop : Shops) {
+            (Window.IsShopVisible(Category, Shop->Name) ? AnySelected : AnyDeselected) = true;
+            if (AnySelected && AnyDeselected)
+                break;
+        }
+    }
+    lbxCategories->SetState(Index, ToCheckState(CategoryCheckState(AnySelected, AnyDeselected)));
+}
+
+QString TfrmSettings::SelectedCategory() const {
+    const int Index = lbxCategories->ItemIndex();
+    return Index < 0 ? QString() : lbxCategories->item(Index)->text();
+}
+
+void TfrmSettings::StoreShopVisible(const QString& Category, const QString& Name, bool Visible) {
+    TfrmQuorvantis& Window = Main();
+    // Every write is a transaction of its own: skip those that would change nothing.
+    const bool Stored =
+        Visible ? SettingsValueExists(CategoryKeyOf(Category), Name) : Window.IsShopVisible(Category, Name);
+    if (Stored)
+        Window.SetShopVisible(Category, Name, Visible);
+}
+
+void TfrmSettings::lbxCategoriesClick() {
+    try {
+        lbxShops->clear();
+        const int Index = lbxCategories->ItemIndex();
+        if (Index < 0)
+            return;
+        const QString Category = lbxCategories->item(Index)->text();
+        const Qt::CheckState State = lbxCategories->State(Index);
+        TfrmQuorvantis& Window = Main();
+        lbxShops->setUpdatesEnabled(false);
+        for (const TShopPtr& Shop : FCategoryShops.Shops(Index)) {
+            if (State == Qt::PartiallyChecked) {
+                lbxShops->AddLine(Shop->Name, Window.IsShopVisible(Category, Shop->Name) ? Qt::Checked : Qt::Unchecked);
+            } else {
+                lbxShops->AddLine(Shop->Name, State);
+                StoreShopVisible(Category, Shop->Name, State == Qt::Checked);
+            }
+        }
+        lbxShops->setUpdatesEnabled(true);
+    } catch (const std::exception& E) {
+        lbxShops->setUpdatesEnabled(true);
+        LogError(QStringLiteral("lbxCategoriesClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::lbxShopsClick() {
+    try {
+        const int Index = lbxShops->ItemIndex();
+        if (Index < 0)
+            return;
+        StoreShopVisible(SelectedCategory(), lbxShops->item(Index)->text(), lbxShops->Checked(Index));
+        UpdateCategoryState(lbxCategories->ItemIndex());
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("lbxShopsClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::lbxShopsDblClick() {
+    try {
+        const int Index = lbxShops->ItemIndex();
+        if (Index < 0)
+            return;
+        TfrmQuorvantis& Window = Main();
+        const TShopPtr Shop = Window.FindShop(lbxShops->item(Index)->text(), SelectedCategory());
+        if (!Shop)
+            return;
+        OpenURL(Shop->GetShopURL() + QStringLiteral("&ref=") + QString::number(Window.Ref()) +
+                QStringLiteral("&check=") + Window.GetCheck() + QStringLiteral("&version=") +
+                QString::fromLatin1(ProgramVersion) + QStringLiteral("&subid=software"));
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("lbxShopsDblClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::btnUpdateShopsClick() {
+    try {
+        const UpdateState Status = Main().RefreshCatalogue(true);
+        if (Status != usUpToDate && Status != usError) {
+            ::ShowUpdates(Status, false);
+            return;
+        }
+        FillCategories();
+        ShowWarning(StripHotkey(txtBtnUpdate()), txtShopsUpdated());
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnUpdateShopsClick: ") + ExceptionMessage(E));
+    }
+}
+
+// ---- program tab ---------------------------------------------------------------------
+
+void TfrmSettings::btnSoftwareUpdateClick() {
+    try {
+        const UpdateState Status = Main().RefreshCatalogue(true);
+        ::ShowUpdates(Status, IsShiftDown());
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnSoftwareUpdateClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::rdbLanguageGermanClick() {
+    try {
+        Main().SetLanguage(0);
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("rdbLanguageGermanClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::rdbLanguageEnglishClick() {
+    try {
+        Main().SetLanguage(1);
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("rdbLanguageEnglishClick: ") + ExceptionMessage(E));
+    }
+}
+
+// ---- frame -----------------------------------------------------------------------------
+
+void TfrmSettings::SaveSettings() {
+    const bool Autorun = cbxAutoStart->isChecked();
+    WriteSetting(Setting::Autorun, Autorun);
+    // The entry starts the program file that runs now: the install folder holds no program here.
+    SetAutostart(QString::fromLatin1(ProgramName), QCoreApplication::applicationFilePath(), Autorun);
+    Main().BuildMenu();
+}
+
+void TfrmSettings::btnOkClick() {
+    try {
+        SaveSettings();
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnOkClick: ") + ExceptionMessage(E));
+    }
+    hide();
+}
+
+void TfrmSettings::btnCancelClick() {
+    try {
+        Main().SetLanguage(FSavedLanguage);
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnCancelClick: ") + ExceptionMessage(E));
+    }
+    hide();
+}
+
+void TfrmSettings::btnHelpClick() {
+    ::ShowHelp();
+}
+
+void TfrmSettings::keyPressEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) {
+        btnCancelClick();
+        return;
+    }
+    // Enter must not close the window through a default button.
+    if (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) {
+        Event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
+}
+
+bool TfrmSettings::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Event->type() == QEvent::MouseButtonRelease) {
+        if (Watched == labWebsite)
+            labWebsiteClick();
+        else if (Watched == lblAccept1)
+            lblAccept1Click();
+    }
+    if (Event->type() == QEvent::MouseButtonPress && Watched == edtFeedback->viewport())
+        edtFeedbackClick();
+    // Tabbing into the memo prepares it for writing just as a click does.
+    if (Event->type() == QEvent::FocusIn && Watched == edtFeedback &&
+        static_cast<QFocusEvent*>(Event)->reason() != Qt::ActiveWindowFocusReason)
+        edtFeedbackClick();
+    return QDialog::eventFilter(Watched, Event);
+}
+
+// ---- the one window ----------------------------------------------------------------------
+
+void ShowSettings() {
+    try {
+        if (SettingsWindow.isNull()) {
+            SettingsWindow = new TfrmSettings(nullptr);
+            // A parentless widget must go before the application object does.
+            qAddPostRoutine(DeleteSettingsWindow);
+        }
+        SettingsWindow->ShowSettings();
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("ShowSettings: ") + ExceptionMessage(E));
+    }
+}
+
+TfrmSettings* ExistingSettings() {
+    return SettingsWindow.data();
+}

@@ -1,0 +1,252 @@
+// The settings dialog's personal links, newsletter, feedback and sweepstakes.
+#include "uErrors.h"
+#include "uIconFiles.h"
+#include "uServerPaths.h"
+#include "uSettingsKeys.h"
+#include "uTLogger.h"
+#include "uTMenuItemManager.h"
+#include "uTools.h"
+#include "ufrmEditFavorites.h"
+#include "ufrmQuorvantis.h"
+#include "ufrmSettings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+namespace {
+
+const QString Gewinnspiel = QStringLiteral("Gewinnspiel");
+
+TfrmQuorvantis& Main() {
+    TfrmQuorvantis* Window = frmQuorvantis();
+    if (Window == nullptr)
+        throw EQuorvantis(QStringLiteral("The main window does not exist"));
+    return *Window;
+}
+
+void LogError(const QString& Text) {
+    if (TfrmQuorvantis* Window = frmQuorvantis())
+        Window->Logger().Error(Text);
+}
+
+bool IsPlaceholder(const QString& Text) {
+    return Text == txtFeedbackPlaceholder.In(0) || Text == txtFeedbackPlaceholder.In(1);
+}
+
+// A renamed link keeps its favicon: the icon file follows the name.
+void MoveLinkIcon(const QString& OldName, const QString& NewName) {
+    const QString OldFile = LinkIconFile(OldName);
+    const QString NewFile = LinkIconFile(NewName);
+    if (OldFile == NewFile || !QFile::exists(OldFile))
+        return;
+    QFile::remove(NewFile);
+    QFile::rename(OldFile, NewFile);
+}
+
+} // namespace
+
+// ---- personal links --------------------------------------------------------------------
+
+void TfrmSettings::FillPersonalLinks() {
+    const TMenuItemManager& Links = Main().MenuItemManager();
+    const QString Selected = SelectedLinkName();
+    lbxPersonalLinks->clear();
+    for (const QString& Name : Links.GetNames()) {
+        TURLItem Item;
+        Item.Name = Name;
+        if (!Links.Load(Item))
+            continue;
+        auto* Row = new QTreeWidgetItem(lbxPersonalLinks, {Item.Name, Item.URL});
+        if (Item.Name == Selected)
+            lbxPersonalLinks->setCurrentItem(Row);
+    }
+    PrepareSelectedItems();
+}
+
+void TfrmSettings::PrepareSelectedItems() {
+    const bool HasRows = lbxPersonalLinks->topLevelItemCount() > 0;
+    if (HasRows && lbxPersonalLinks->selectedItems().isEmpty())
+        lbxPersonalLinks->setCurrentItem(lbxPersonalLinks->topLevelItem(0));
+    const bool Enabled = HasRows && !lbxPersonalLinks->selectedItems().isEmpty();
+    btnCallPersonalLink->setEnabled(Enabled);
+    btnEditPersonalLink->setEnabled(Enabled);
+    btnDeletePersonalLink->setEnabled(Enabled);
+    btnAddPersonalLink->setEnabled(true);
+}
+
+QString TfrmSettings::SelectedLinkName() const {
+    const QList<QTreeWidgetItem*> Selected = lbxPersonalLinks->selectedItems();
+    return Selected.isEmpty() ? QString() : Selected.first()->text(0);
+}
+
+void TfrmSettings::lbxPersonalLinksClick() {
+    PrepareSelectedItems();
+}
+
+void TfrmSettings::btnCallPersonalLinkClick() {
+    try {
+        TURLItem Item;
+        Item.Name = SelectedLinkName();
+        if (Item.Name.isEmpty())
+            return;
+        // The address comes from the store, not from the list cell.
+        if (Main().MenuItemManager().Load(Item) && !Item.URL.isEmpty())
+            OpenURL(Item.URL);
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnCallPersonalLinkClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::btnAddPersonalLinkClick() {
+    try {
+        TURLItem Item;
+        if (EditFavorite(Item) && Main().MenuItemManager().Add(Item))
+            FillPersonalLinks();
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnAddPersonalLinkClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::btnEditPersonalLinkClick() {
+    try {
+        const QString OldName = SelectedLinkName();
+        if (OldName.isEmpty())
+            return;
+        const TMenuItemManager& Links = Main().MenuItemManager();
+        TURLItem Item;
+        Item.Name = OldName;
+        if (!Links.Load(Item) || !EditFavorite(Item))
+            return;
+        // Stores the edited link before the old one goes: a refused overwrite keeps it.
+        if (!Links.Replace(OldName, Item))
+            return;
+        MoveLinkIcon(OldName, Item.Name);
+        FillPersonalLinks();
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnEditPersonalLinkClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::btnDeletePersonalLinkClick() {
+    try {
+        const QString Name = SelectedLinkName();
+        if (Name.isEmpty())
+            return;
+        if (!AskYesNo(txtConfirmDelete(), txtConfirmDeleteItem().replace(QStringLiteral("%s"), Name)))
+            return;
+        if (Main().MenuItemManager().Delete(Name))
+            FillPersonalLinks();
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnDeletePersonalLinkClick: ") + ExceptionMessage(E));
+    }
+}
+
+// ---- the three forms ----------------------------------------------------------------------
+
+void TfrmSettings::ShareEmail(const QString& Email, std::initializer_list<QLineEdit*> Others) {
+    WriteSetting(Setting::Email, Email);
+    for (QLineEdit* Field : Others)
+        if (Field->text().isEmpty())
+            Field->setText(Email);
+}
+
+void TfrmSettings::btnGetNewsletterClick() {
+    try {
+        const QString Email = edtEmail->text();
+        if (!IsValidEmail(Email)) {
+            ShowWarning(txtInvalidEmailCaption(), txtInvalidEmail());
+            return;
+        }
+        const bool Order = rdbRetrieve->isChecked();
+        WriteSetting(Setting::Newsletter, Order);
+        ShareEmail(Email, {edtFeedbackEmail, edtGewinnspielEmail});
+        if (Main().SendNewsletter(Email, Order))
+            ShowWarning(txtNewsletter(), txtDataSaved());
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnGetNewsletterClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::edtFeedbackClick() {
+    if (IsPlaceholder(edtFeedback->toPlainText()))
+        edtFeedback->clear();
+}
+
+void TfrmSettings::btnSendFeedbackClick() {
+    try {
+        const QString Text = edtFeedback->toPlainText();
+        if (Text.isEmpty() || IsPlaceholder(Text)) {
+            ShowWarning(txtNoTextCaption(), txtNoFeedbackText());
+            return;
+        }
+        const QString Email = edtFeedbackEmail->text();
+        if (!IsValidEmail(Email)) {
+            ShowWarning(txtInvalidEmailCaption(), txtInvalidEmail());
+            return;
+        }
+        ShareEmail(Email, {edtEmail, edtGewinnspielEmail});
+        QString Subject;
+        for (const QRadioButton* Item : rdbFeedbackItems)
+            if (Item->isChecked())
+                Subject = Item->text();
+        if (Main().SendFeedback(Email, Subject, Text))
+            ShowWarning(txtFeedback(), txtFeedbackSent());
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnSendFeedbackClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::btnGewinnspielClick() {
+    try {
+        for (const QLineEdit* Field : {edtPrename, edtName, edtStreet, edtPLZ, edtCity}) {
+            if (Field->text().isEmpty()) {
+                ShowWarning(Gewinnspiel,
+                            QStringLiteral("Bitte füllen Sie alle Felder aus, um am Gewinnspiel teilzunehmen!"));
+                return;
+            }
+        }
+        const QString Email = edtGewinnspielEmail->text();
+        if (!IsValidEmail(Email)) {
+            ShowWarning(txtInvalidEmailCaption(), txtInvalidEmail());
+            return;
+        }
+        // Stored before the answer is checked: a wrong answer keeps the address.
+        ShareEmail(Email, {edtEmail, edtFeedbackEmail});
+        if (!rdbAnswer2->isChecked()) {
+            ShowWarning(Gewinnspiel,
+                        QStringLiteral("Bitte beantworten Sie die Frage richtig, um am Gewinnspiel teilzunehmen!"));
+            return;
+        }
+        if (!cbxAccept->isChecked()) {
+            ShowWarning(Gewinnspiel, QStringLiteral("Bitte akzeptieren Sie die Teilnahmebedinungen!"));
+            return;
+        }
+        if (Main().SendGewinnspiel(Email, edtPrename->text(), edtName->text(), edtStreet->text(), edtPLZ->text(),
+                                   edtCity->text(), cboCountry->currentText()))
+            ShowWarning(txtGewinnspiel(), txtGewinnspielEntered());
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("btnGewinnspielClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::labWebsiteClick() {
+    try {
+        OpenURL(BuildServerURL(TServerPath::GewinnspielPage));
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("labWebsiteClick: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmSettings::lblAccept1Click() {
+    try {
+        OpenURL(BuildServerURL(TServerPath::Teilnahmebedingungen));
+    } catch (const std::exception& E) {
+        LogError(QStringLiteral("lblAccept1Click: ") + ExceptionMessage(E));
+    }
+}

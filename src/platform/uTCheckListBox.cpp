@@ -1,0 +1,55 @@
+#include "uTCheckListBox.h"
+
+#include <QKeyEvent>
+
+TCheckListBox::TCheckListBox(QWidget* Parent) : QListWidget(Parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setUniformItemSizes(true);       // long lists stay fast to fill and lay out
+    setTextElideMode(Qt::ElideNone); // long category paths scroll instead of losing their end
+    // Without the user-tristate flag the item view toggles exactly as wanted:
+    // checked -> unchecked, anything else -> checked.
+    connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem* Line) {
+        // A click on a box leaves the selection alone in Qt; the line clicked is the one meant.
+        if (!Line->isSelected())
+            SetItemIndex(row(Line));
+        Q_EMIT Click();
+    });
+}
+
+void TCheckListBox::AddLine(const QString& Text, Qt::CheckState State) {
+    auto* Line = new QListWidgetItem(Text, this);
+    Line->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    Line->setCheckState(State);
+}
+
+Qt::CheckState TCheckListBox::State(int Index) const {
+    const QListWidgetItem* Line = item(Index);
+    return Line ? Line->checkState() : Qt::Unchecked;
+}
+
+void TCheckListBox::SetState(int Index, Qt::CheckState State) {
+    if (QListWidgetItem* Line = item(Index))
+        Line->setCheckState(State);
+}
+
+int TCheckListBox::ItemIndex() const {
+    const QList<QListWidgetItem*> Selected = selectedItems();
+    return Selected.isEmpty() ? -1 : row(Selected.first());
+}
+
+void TCheckListBox::SetItemIndex(int Index) {
+    if (Index < 0 || Index >= count()) {
+        clearSelection();
+        return;
+    }
+    setCurrentRow(Index, QItemSelectionModel::ClearAndSelect);
+}
+
+void TCheckListBox::keyPressEvent(QKeyEvent* Event) {
+    const int Before = ItemIndex();
+    const Qt::CheckState StateBefore = State(Before);
+    QListWidget::keyPressEvent(Event);
+    const int After = ItemIndex();
+    if (After >= 0 && (After != Before || State(After) != StateBefore))
+        Q_EMIT Click();
+}

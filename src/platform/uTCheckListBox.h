@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QListWidget>
+
+// A check list: one line per text, each with a check box. Lines may be set to
+// the grayed state from code, but the user never produces it: a click on a box
+// turns unchecked into checked, checked into unchecked and grayed into checked.
+// Click is emitted after a mouse click on a line (once its box has changed) and
+// after the keyboard moved the selection or toggled a box, so a handler always
+// sees the new state.
+class TCheckListBox final : public QListWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TCheckListBox)
+public:
+    explicit TCheckListBox(QWidget* Parent = nullptr);
+
+    void AddLine(const QString& Text, Qt::CheckState State = Qt::Unchecked);
+    Qt::CheckState State(int Index) const;
+    void SetState(int Index, Qt::CheckState State);
+    bool Checked(int Index) const { return State(Index) == Qt::Checked; }
+    // The selected line, -1 when none.
+    int ItemIndex() const;
+    void SetItemIndex(int Index);
+
+Q_SIGNALS:
+    void Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* Event) override;
+};
