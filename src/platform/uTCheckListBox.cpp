@@ -4,7 +4,6 @@
 
 TCheckListBox::TCheckListBox(QWidget* Parent) : QListWidget(Parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setUniformItemSizes(true);       // long lists stay fast to fill and lay out
     setTextElideMode(Qt::ElideNone); // long category paths scroll instead of losing their end
     // Without the user-tristate flag the item view toggles exactly as wanted:
     // checked -> unchecked, anything else -> checked.
