@@ -4,6 +4,7 @@
 #include "uRegistry.h"
 #include "uSettingsKeys.h"
 #include "uTCheckListBox.h"
+#include "uTImageList.h"
 #include "uTLogger.h"
 #include "uTools.h"
 #include "ufrmHelp.h"
@@ -73,18 +74,20 @@ TfrmSettings::TfrmSettings(QWidget* Parent)
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Application settings"));
     setModal(false);
+    setWindowIcon(TImageList::TrayIcon());
     FormCreate();
     labVersion->setText(QStringLiteral("Version ") + QString::fromLatin1(ProgramVersion));
     pcSettings->setCurrentIndex(0);
-    // Captions of both languages must fit: size for the longer ones, then fix it.
-    SetCurrentLanguage(1 - CurrentLanguage);
+    // Captions of both languages must fit: size for the other language too, then fix it.
+    const TLanguage Language = CurrentLanguage;
+    SetCurrentLanguage(1 - Language);
     ApplyFrameTexts();
     ApplyTabTexts();
-    const QSize English = sizeHint();
-    SetCurrentLanguage(1 - CurrentLanguage);
+    const QSize Other = sizeHint();
+    SetCurrentLanguage(Language);
     ApplyFrameTexts();
     ApplyTabTexts();
-    setFixedSize(sizeHint().expandedTo(English).expandedTo(QSize(524, 468)));
+    setFixedSize(sizeHint().expandedTo(Other).expandedTo(QSize(524, 468)));
     if (TfrmQuorvantis* Window = frmQuorvantis())
         connect(Window, &TfrmQuorvantis::HintChanged, this, &TfrmSettings::ShowHint);
     ShowHint(QStringLiteral("Quorvantis ") + QString::fromLatin1(ProgramVersion));

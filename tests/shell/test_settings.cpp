@@ -249,6 +249,7 @@ TEST_F(SettingsTest, LanguageCancelReopenAndAutostart) {
     EXPECT_EQ(ReadSettingInteger("", "language", -1), 1);
     EXPECT_EQ(Memo->toPlainText(), "Please input your feedback here");
     EXPECT_EQ(Find<QPushButton>("btnCancel")->text(), "C&ancel");
+    EXPECT_EQ(Main->TrayMenu()->actions().value(Main->TrayMenu()->actions().size() - 4)->text(), "Settings");
 
     // Escape: back to the language of the opening, everywhere, and stored.
     QTest::keyClick(Dialog, Qt::Key_Escape);
@@ -256,6 +257,7 @@ TEST_F(SettingsTest, LanguageCancelReopenAndAutostart) {
     EXPECT_EQ(CurrentLanguage, 0);
     EXPECT_EQ(ReadSettingInteger("", "language", -1), 0);
     EXPECT_EQ(ExistingEditFavorites()->windowTitle(), txtEditFavoritesCaption.In(0));
+    EXPECT_EQ(Main->TrayMenu()->actions().value(Main->TrayMenu()->actions().size() - 4)->text(), "Einstellungen");
 
     // Own text survives the switch; an unconfirmed autostart change and typed
     // addresses do not survive a second opening of the open dialog.
