@@ -200,7 +200,6 @@ void TfrmSettings::FillCategories() {
     const QStringList& Categories = Window.GetCategories();
     // One pass over the catalogue for all lines; the list then only looks shops up.
     FCategoryShops = TCategoryShops(Categories, Window.GetShops());
-    lbxCategories->setUpdatesEnabled(false);
     for (const QString& Category : Categories)
         lbxCategories->AddLine(Category);
     {
@@ -208,7 +207,6 @@ void TfrmSettings::FillCategories() {
         for (int I = 0; I < lbxCategories->count(); ++I)
             UpdateCategoryState(I);
     }
-    lbxCategories->setUpdatesEnabled(true);
     if (lbxCategories->count() > 0) {
         lbxCategories->SetItemIndex(0);
         lbxCategoriesClick();
@@ -260,7 +258,6 @@ void TfrmSettings::lbxCategoriesClick() {
         const QString Category = lbxCategories->item(Index)->text();
         const Qt::CheckState State = lbxCategories->State(Index);
         TfrmQuorvantis& Window = Main();
-        lbxShops->setUpdatesEnabled(false);
         for (const TShopPtr& Shop : FCategoryShops.Shops(Index)) {
             if (State == Qt::PartiallyChecked) {
                 lbxShops->AddLine(Shop->Name, Window.IsShopVisible(Category, Shop->Name) ? Qt::Checked : Qt::Unchecked);
@@ -269,9 +266,7 @@ void TfrmSettings::lbxCategoriesClick() {
                 StoreShopVisible(Category, Shop->Name, State == Qt::Checked);
             }
         }
-        lbxShops->setUpdatesEnabled(true);
     } catch (const std::exception& E) {
-        lbxShops->setUpdatesEnabled(true);
         LogError(QStringLiteral("lbxCategoriesClick: ") + ExceptionMessage(E));
     }
 }

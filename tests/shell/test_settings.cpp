@@ -204,6 +204,16 @@ TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndStoreEveryClickAtOnce) 
     EXPECT_EQ(Warnings, QStringList({"Aktualisieren|Shops aktualisiert", "Aktualisieren|Shops aktualisiert"}));
 }
 
+TEST_F(SettingsTest, WithoutACatalogueBothListsStayEmpty) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    Main = std::make_unique<TfrmQuorvantis>(QStringList{"quorvantis"});
+    Open();
+    EXPECT_EQ(Find<TCheckListBox>("lbxCategories")->count(), 0);
+    EXPECT_EQ(Find<TCheckListBox>("lbxCategories")->ItemIndex(), -1);
+    EXPECT_EQ(Find<TCheckListBox>("lbxShops")->count(), 0);
+    EXPECT_FALSE(Find<QTabWidget>("pcSettings")->isTabVisible(4));
+}
+
 TEST_F(SettingsTest, HidingShopsShowsInTheTrayMenuOnlyAfterOk) {
     Start();
     QAction* SettingsEntry = nullptr;
