@@ -3,6 +3,7 @@
 // dialog and main window. Run with QT_QPA_PLATFORM=offscreen (set here when
 // unset); settings live in a temporary XDG_CONFIG_HOME.
 #include "uRegistry.h"
+#include "uTCheckListBox.h"
 #include "uTrayMenuBuilder.h"
 #include "ufrmQuorvantis.h"
 #include "ufrmSettings.h"
@@ -49,6 +50,24 @@ void BM_FillCategoriesAndFirstClick(benchmark::State& State) {
     }
     State.SetItemsProcessed(State.iterations() * State.range(0));
 }
+
+// A click on the first category's box, twice: every shop of it stored as
+// deselected, then as selected again (one write per shop).
+void BM_ToggleCategoryTwice(benchmark::State& State) {
+    LoadCatalogue(static_cast<int>(State.range(0)), static_cast<int>(State.range(1)), 10);
+    TfrmSettings Dialog;
+    Dialog.FillCategories();
+    auto* Categories = Dialog.findChild<TCheckListBox*>(QStringLiteral("lbxCategories"));
+    for (auto _ : State) {
+        for (Qt::CheckState Next : {Qt::Unchecked, Qt::Checked}) {
+            Categories->SetState(0, Next);
+            Dialog.lbxCategoriesClick();
+        }
+    }
+    State.SetItemsProcessed(State.iterations() * 2 * State.range(0) / State.range(1));
+}
+
+BENCHMARK(BM_ToggleCategoryTwice)->Args({10000, 200})->Args({100000, 300})->Unit(benchmark::kMillisecond);
 
 // The last argument: every how many categories one holds a deselected shop (1: all of them).
 BENCHMARK(BM_FillCategoriesAndFirstClick)
