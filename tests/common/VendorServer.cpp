@@ -13,7 +13,7 @@
 #include <stdexcept>
 
 TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStringList& ExtraArguments)
-    : FContentDir(ContentDir), FRecordsFile(FDir.path() + "/submissions.jsonl"),
+    : FContentDir(ContentDir), FRecordsFile(FDir.path() + "/submissions.jsonl"), FRequestLog(FDir.path() + "/requests.log"),
       FProcess(std::make_unique<QProcess>()) {
     const QString Program = BuildDir() + "/quorvantis-vendor-server";
     FProcess->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
@@ -21,7 +21,8 @@ TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStr
     // Its complaints belong in the test output.
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     FProcess->start(Program,
-                    QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile} + ExtraArguments);
+                    QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile, "--request-log", FRequestLog} +
+                        ExtraArguments);
     if (!FProcess->waitForStarted(10000))
         throw std::runtime_error(("cannot start " + Program + ": " + FProcess->errorString()).toStdString());
 
@@ -64,6 +65,12 @@ void TVendorServerProcess::CopyContent(const QString& Target, const QString& Sou
         if (!QFile::copy(File, Copy))
             throw std::runtime_error(("cannot copy " + File + " to " + Copy).toStdString());
     }
+}
+
+QStringList TVendorServerProcess::Requests() const {
+    QStringList Lines = QString::fromUtf8(ReadFileBytes(FRequestLog)).split('\n');
+    Lines.removeAll(QString());
+    return Lines;
 }
 
 QList<QJsonObject> TVendorServerProcess::Records() const {
