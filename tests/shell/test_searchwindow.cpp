@@ -249,6 +249,7 @@ TEST_F(WindowsTest, WebWindowsWithoutTheModuleSaySoLogItAndStillWork) {
     Errors = Env.LogLines().filter("|ERROR|Load ");
     ASSERT_EQ(Errors.size(), 3);
     EXPECT_TRUE(Errors[2].contains("|ERROR|Load Style Voting: Web module not loaded"));
+    QApplication::setActiveWindow(Voting); // where the user's keys go
     QTest::keyClick(Voting, Qt::Key_Escape);
     EXPECT_FALSE(Voting->isVisible());
 }
