@@ -5,23 +5,27 @@
 #include <QHash>
 
 bool TShopSearch::IsBuiltFrom(const TShopList& Shops) const {
-    return Shops == FShops; // element-wise: the same records in the same order
+    return Shops == *FShops; // element-wise: the same records in the same order
 }
 
 void TShopSearch::Build(const TShopList& Shops) {
-    FShops = Shops;
+    FShops = std::make_shared<const TShopList>(Shops);
     FFolded.clear();
-    FFolded.reserve(Shops.size());
+    FStart.clear();
+    FStart.reserve(Shops.size() + 1);
     FNameId.clear();
     FNameId.reserve(Shops.size());
     QHash<QString, int32_t> Ids;
     for (const TShopPtr& Shop : Shops) {
-        FFolded.push_back(AsciiLower(Shop->Name + u' ' + Shop->Category));
+        FStart.push_back(FFolded.size());
+        FFolded += AsciiLower(Shop->Name + u' ' + Shop->Category);
+        FFolded += u'\n';
         auto It = Ids.constFind(Shop->Name);
         if (It == Ids.cend())
             It = Ids.insert(Shop->Name, static_cast<int32_t>(Ids.size()));
         FNameId.push_back(It.value());
     }
+    FStart.push_back(FFolded.size());
     FListedIn.assign(Ids.size(), 0);
     FSearchNo = 0;
 }
@@ -29,26 +33,33 @@ void TShopSearch::Build(const TShopList& Shops) {
 TShopList TShopSearch::Find(const TShopList& Shops, const QString& Text) {
     if (!IsBuiltFrom(Shops))
         Build(Shops);
-    return Find(Text);
+    TShopList Result;
+    for (const int32_t Row : FindRows(Text))
+        Result.push_back((*FShops)[static_cast<size_t>(Row)]);
+    return Result;
 }
 
-TShopList TShopSearch::Find(const QString& Text) const {
-    TShopList Result;
+TShopSearch::TRows TShopSearch::FindRows(const QString& Text) const {
+    TRows Rows;
     const QString Query = AsciiLower(Text);
-    if (Query.isEmpty())
-        return Result;
+    if (Query.isEmpty() || Query.contains(u'\n'))
+        return Rows;
     if (++FSearchNo == 0) { // wrapped: forget every mark
         std::fill(FListedIn.begin(), FListedIn.end(), 0);
         FSearchNo = 1;
     }
-    for (size_t I = 0; I < FFolded.size(); ++I) {
-        if (!FFolded[I].contains(Query))
-            continue;
-        uint32_t& Listed = FListedIn[static_cast<size_t>(FNameId[I])];
-        if (Listed == FSearchNo)
-            continue;
-        Listed = FSearchNo;
-        Result.push_back(FShops[I]);
+    const QStringView All(FFolded);
+    size_t Shop = 0;
+    for (qsizetype Pos = All.indexOf(Query); Pos >= 0;) {
+        while (FStart[Shop + 1] <= Pos) // the shop whose text holds Pos
+            ++Shop;
+        uint32_t& Listed = FListedIn[static_cast<size_t>(FNameId[Shop])];
+        if (Listed != FSearchNo) {
+            Listed = FSearchNo;
+            Rows.push_back(static_cast<int32_t>(Shop));
+        }
+        // One hit per shop is enough: go on with the next shop's text.
+        Pos = All.indexOf(Query, FStart[++Shop]);
     }
-    return Result;
+    return Rows;
 }

@@ -7,10 +7,10 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSvgRenderer>
-#include <QPainter>
 #include <QWidget>
 
 void LogWindowError(const QString& Text) {
@@ -53,7 +53,8 @@ QLabel* CreateBanner(QWidget& Window, int Width) {
     Picture.setDevicePixelRatio(2);
     Picture.fill(Qt::transparent);
     QPainter Painter(&Picture);
-    QSvgRenderer(QStringLiteral(":/pictures/banner.svg")).render(&Painter, QRectF(0, 0, qMax(Width, 570), 33)); // narrower windows cut the right end
+    QSvgRenderer(QStringLiteral(":/pictures/banner.svg"))
+        .render(&Painter, QRectF(0, 0, qMax(Width, 570), 33)); // narrower windows cut the right end
     Painter.end();
     Banner->setPixmap(Picture);
     return Banner;

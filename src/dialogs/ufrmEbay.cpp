@@ -8,8 +8,8 @@
 #include "uWindowSupport.h"
 
 #include <QComboBox>
-#include <QHideEvent>
 #include <QCoreApplication>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,23 +29,40 @@ struct TCategoryRow {
 
 // eBay Germany's top-level categories, in the order the list shows them.
 constexpr TCategoryRow CategoryRows[] = {
-    {"Antiquitäten & Kunst", 353},     {"Audio & Hi-Fi", 10614},
-    {"Auto & Motorrad", 9800},         {"Baby", 12081},
-    {"Beauty & Gesundheit", 12155},    {"Briefmarken", 260},
-    {"Bücher", 267},                   {"Büro & Schreibwaren", 9815},
-    {"Business & Industrie", 12576},   {"Computer", 160},
-    {"Feinschmecker", 62682},          {"Filme & DVDs", 11232},
-    {"Foto & Camcorder", 625},         {"Garten", 2032},
-    {"Handy & Organizer", 14675},      {"Haushaltsgeräte", 20710},
-    {"Heimwerker", 3187},              {"Immobilien", 60089},
-    {"Kleidung & Accessoires", 11450}, {"Modellbau", 22128},
-    {"Möbel & Wohnen", 11700},         {"Münzen", 11116},
-    {"Musik", 11233},                  {"Musikinstrumente", 619},
-    {"PC- & Videospiele", 14616},      {"Reise", 11730},
-    {"Sammeln & Seltenes", 1},         {"Software", 181},
-    {"Spielzeug", 220},                {"Sport", 888},
-    {"Tickets", 8529},                 {"Tierwelt", 8440},
-    {"TV, Video & Elektronik", 293},   {"Uhren & Schmuck", 281},
+    {"Antiquitäten & Kunst", 353},
+    {"Audio & Hi-Fi", 10614},
+    {"Auto & Motorrad", 9800},
+    {"Baby", 12081},
+    {"Beauty & Gesundheit", 12155},
+    {"Briefmarken", 260},
+    {"Bücher", 267},
+    {"Büro & Schreibwaren", 9815},
+    {"Business & Industrie", 12576},
+    {"Computer", 160},
+    {"Feinschmecker", 62682},
+    {"Filme & DVDs", 11232},
+    {"Foto & Camcorder", 625},
+    {"Garten", 2032},
+    {"Handy & Organizer", 14675},
+    {"Haushaltsgeräte", 20710},
+    {"Heimwerker", 3187},
+    {"Immobilien", 60089},
+    {"Kleidung & Accessoires", 11450},
+    {"Modellbau", 22128},
+    {"Möbel & Wohnen", 11700},
+    {"Münzen", 11116},
+    {"Musik", 11233},
+    {"Musikinstrumente", 619},
+    {"PC- & Videospiele", 14616},
+    {"Reise", 11730},
+    {"Sammeln & Seltenes", 1},
+    {"Software", 181},
+    {"Spielzeug", 220},
+    {"Sport", 888},
+    {"Tickets", 8529},
+    {"Tierwelt", 8440},
+    {"TV, Video & Elektronik", 293},
+    {"Uhren & Schmuck", 281},
 };
 constexpr const char* DefaultCategory = "Kleidung & Accessoires";
 
@@ -149,9 +166,9 @@ void TfrmEbay::btnSearchClick() {
 
 void TfrmEbay::LoadBanner(const QString& EncodedText, int CategoryId) {
     try {
-        panelBrowser->Navigate(BuildServerURL(TServerPath::Banner, {{QStringLiteral("search"), EncodedText},
-                                                                    {QStringLiteral("category"),
-                                                                     QString::number(CategoryId)}}));
+        panelBrowser->Navigate(
+            BuildServerURL(TServerPath::Banner, {{QStringLiteral("search"), EncodedText},
+                                                 {QStringLiteral("category"), QString::number(CategoryId)}}));
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("Load banner: ") + QString::fromUtf8(E.what()));
     }

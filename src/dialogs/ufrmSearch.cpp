@@ -37,23 +37,24 @@ void DeleteSearchWindow() {
     delete SearchWindow.data();
 }
 
-const TShopList& CatalogueShops() {
-    static const TShopList None;
-    const TfrmQuorvantis* Main = frmQuorvantis();
-    return Main ? Main->GetShops() : None;
-}
-
-const TSearchEngineList& CatalogueEngines() {
-    static const TSearchEngineList None;
-    const TfrmQuorvantis* Main = frmQuorvantis();
-    return Main ? Main->GetSearchEngines() : None;
-}
-
 bool IsEnter(int Key) {
     return Key == Qt::Key_Return || Key == Qt::Key_Enter;
 }
 
 } // namespace
+
+TSearchCatalogue MainWindowCatalogue() {
+    return {[]() -> const TShopList& {
+                static const TShopList None;
+                const TfrmQuorvantis* Main = frmQuorvantis();
+                return Main ? Main->GetShops() : None;
+            },
+            []() -> const TSearchEngineList& {
+                static const TSearchEngineList None;
+                const TfrmQuorvantis* Main = frmQuorvantis();
+                return Main ? Main->GetSearchEngines() : None;
+            }};
+}
 
 // The result entries: the shop's name shown as a link; its address is made when
 // it is opened, so a long result list costs no address building.
@@ -61,17 +62,19 @@ class TShopResultModel final : public QAbstractListModel {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    void SetShops(TShopList Shops) {
+    void SetRows(std::shared_ptr<const TShopList> Shops, TShopSearch::TRows Rows) {
         beginResetModel();
         FShops = std::move(Shops);
+        FRows = std::move(Rows);
         endResetModel();
     }
-    const TShopList& Shops() const { return FShops; }
     TShopPtr Shop(const QModelIndex& Index) const {
-        return Index.isValid() && Index.row() < rowCount() ? FShops[static_cast<size_t>(Index.row())] : nullptr;
+        if (!FShops || !Index.isValid() || Index.row() >= rowCount())
+            return nullptr;
+        return (*FShops)[static_cast<size_t>(FRows[static_cast<size_t>(Index.row())])];
     }
     int rowCount(const QModelIndex& Parent = {}) const override {
-        return Parent.isValid() ? 0 : static_cast<int>(FShops.size());
+        return Parent.isValid() ? 0 : static_cast<int>(FRows.size());
     }
     QVariant data(const QModelIndex& Index, int Role) const override {
         const TShopPtr Item = Shop(Index);
@@ -90,10 +93,12 @@ public:
     }
 
 private:
-    TShopList FShops;
+    std::shared_ptr<const TShopList> FShops;
+    TShopSearch::TRows FRows;
 };
 
-TfrmSearch::TfrmSearch(QWidget* Parent) : QWidget(Parent) {
+TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
+    : QWidget(Parent), FCatalogue(std::move(Catalogue)) {
     SetupToolWindow(*this, QStringLiteral("frmSearch"), ClientWidth, ClientHeight);
     setWindowTitle(QStringLiteral("Search"));
 
@@ -215,7 +220,7 @@ void TfrmSearch::RebuildChoices(const TSearchEngineList& Engines) {
 }
 
 void TfrmSearch::SyncChoices() {
-    const TSearchEngineList& Engines = CatalogueEngines();
+    const TSearchEngineList& Engines = FCatalogue.SearchEngines();
     if (Engines == FSearchEngines)
         return;
     // Keep the chosen engine when the new catalogue still has it.
@@ -230,7 +235,7 @@ void TfrmSearch::SyncChoices() {
 
 void TfrmSearch::PrepareAndShow() {
     SetDesignHeight(InputAreaHeight());
-    RebuildChoices(CatalogueEngines());
+    RebuildChoices(FCatalogue.SearchEngines());
     FChoiceButtons.first()->setChecked(true);
     btnSearchClick();
     ApplyLanguage();
@@ -261,18 +266,20 @@ void TfrmSearch::SearchShops() {
         SetDesignHeight(InputAreaHeight());
         return;
     }
-    TShopList Found = FShopSearch.Find(CatalogueShops(), edtSearch->text());
+    if (!FShopSearch.IsBuiltFrom(FCatalogue.Shops()))
+        FShopSearch.Build(FCatalogue.Shops());
+    TShopSearch::TRows Found = FShopSearch.FindRows(edtSearch->text());
     if (!Found.empty()) {
         lblNotFound->hide();
         // 15 pixels per entry up to 14 entries; more scroll.
-        const int Rows = static_cast<int>(qMin<size_t>(Found.size(), 14));
-        FResults->SetShops(std::move(Found));
-        listResult->setFixedHeight(Rows * RowHeight);
+        const int Shown = static_cast<int>(qMin<size_t>(Found.size(), 14));
+        FResults->SetRows(FShopSearch.Shops(), std::move(Found));
+        listResult->setFixedHeight(Shown * RowHeight);
         listResult->show();
         SetDesignHeight(bvlBottom->y() + listResult->height() + 55);
     } else {
         listResult->hide();
-        FResults->SetShops({});
+        FResults->SetRows(nullptr, {});
         lblNotFound->setText(txtNoItemsFound());
         lblNotFound->show();
         SetDesignHeight(bvlBottom->y() + lblNotFound->height() + 55);
@@ -324,7 +331,7 @@ bool TfrmSearch::event(QEvent* Event) {
 void ShowSearch() {
     try {
         if (SearchWindow.isNull()) {
-            SearchWindow = new TfrmSearch(nullptr);
+            SearchWindow = new TfrmSearch();
             qAddPostRoutine(DeleteSearchWindow);
         }
         SearchWindow->PrepareAndShow();

@@ -4,6 +4,7 @@
 #include "uTSearchEngine.h"
 
 #include <QWidget>
+#include <functional>
 
 class QButtonGroup;
 class QFrame;
@@ -16,13 +17,22 @@ class QPushButton;
 class QRadioButton;
 class TShopResultModel;
 
+// Where the search window takes its shops and search engines from; the lists stay
+// owned by their source.
+struct TSearchCatalogue {
+    std::function<const TShopList&()> Shops;
+    std::function<const TSearchEngineList&()> SearchEngines;
+};
+// The main window's catalogue (empty lists while there is no main window).
+TSearchCatalogue MainWindowCatalogue();
+
 // The search window: the catalogue search while typing, or a search engine of
 // the catalogue opened in the user's browser. Its height follows the last
 // search: input area only, with the result list, or with the "not found" line.
 class TfrmSearch final : public QWidget {
     Q_OBJECT
 public:
-    explicit TfrmSearch(QWidget* Parent = nullptr);
+    explicit TfrmSearch(TSearchCatalogue Catalogue = MainWindowCatalogue(), QWidget* Parent = nullptr);
     ~TfrmSearch() override;
     Q_DISABLE_COPY_MOVE(TfrmSearch)
 
@@ -63,6 +73,7 @@ private:
     QListView* listResult;
     TShopResultModel* FResults;
 
+    TSearchCatalogue FCatalogue;
     // The engines behind the choices (a copy: a catalogue reload cannot change
     // what a choice stands for).
     TSearchEngineList FSearchEngines;

@@ -54,9 +54,7 @@ TfrmStyleVoting::TfrmStyleVoting(QWidget* Parent) : QWidget(Parent) {
     panelBrowser->setGeometry(16, 88, 537, 459);
     panelBrowser->setFocusPolicy(Qt::StrongFocus);
     panelBrowser->OnOpenExternal = [](const QString& URL) { OpenURL(URL); };
-    panelBrowser->OnFailure = [](const QString& Text) {
-        LogWindowError(QStringLiteral("Load Style Voting: ") + Text);
-    };
+    panelBrowser->OnFailure = [](const QString& Text) { LogWindowError(QStringLiteral("Load Style Voting: ") + Text); };
 
     setTabOrder(panelBrowser, btnRefresh);
     setTabOrder(btnRefresh, btnTops);

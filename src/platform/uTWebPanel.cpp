@@ -10,8 +10,8 @@
 
 namespace {
 // Not part of the designed text table: the designed program always had its browser.
-const TLangText txtWebViewUnavailable{{"Die Seite kann hier nicht angezeigt werden: %1",
-                                       "The page cannot be shown here: %1"}};
+const TLangText txtWebViewUnavailable{
+    {"Die Seite kann hier nicht angezeigt werden: %1", "The page cannot be shown here: %1"}};
 } // namespace
 
 TWebPanel::TWebPanel(QWidget* Parent) : QWidget(Parent), FMessage(new QLabel(this)) {
@@ -36,8 +36,8 @@ QString TWebPanel::Message() const {
 
 void TWebPanel::ShowMessage(const QString& Text) {
     // One line: the reason may be long, the panel is not.
-    FMessage->setText(FMessage->fontMetrics().elidedText(txtWebViewUnavailable().arg(Text), Qt::ElideRight,
-                                                         qMax(100, width() - 16)));
+    FMessage->setText(
+        FMessage->fontMetrics().elidedText(txtWebViewUnavailable().arg(Text), Qt::ElideRight, qMax(100, width() - 16)));
     FMessage->setToolTip(Text);
     FMessage->show();
 }

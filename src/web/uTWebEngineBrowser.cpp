@@ -22,8 +22,7 @@ namespace {
 // browser, then the page goes away.
 class TLeavingPage final : public QWebEnginePage {
 public:
-    TLeavingPage(QWebEngineProfile* Profile, TWebBrowser& Owner)
-        : QWebEnginePage(Profile, &Owner), FOwner(&Owner) {}
+    TLeavingPage(QWebEngineProfile* Profile, TWebBrowser& Owner) : QWebEnginePage(Profile, &Owner), FOwner(&Owner) {}
 
 protected:
     bool acceptNavigationRequest(const QUrl& Url, NavigationType, bool) override {

@@ -13,16 +13,16 @@
 #include <stdexcept>
 
 TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStringList& ExtraArguments)
-    : FContentDir(ContentDir), FRecordsFile(FDir.path() + "/submissions.jsonl"), FRequestLog(FDir.path() + "/requests.log"),
-      FProcess(std::make_unique<QProcess>()) {
+    : FContentDir(ContentDir), FRecordsFile(FDir.path() + "/submissions.jsonl"),
+      FRequestLog(FDir.path() + "/requests.log"), FProcess(std::make_unique<QProcess>()) {
     const QString Program = BuildDir() + "/quorvantis-vendor-server";
     FProcess->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     FProcess->setReadChannel(QProcess::StandardOutput);
     // Its complaints belong in the test output.
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    FProcess->start(Program,
-                    QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile, "--request-log", FRequestLog} +
-                        ExtraArguments);
+    FProcess->start(Program, QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile,
+                                         "--request-log", FRequestLog} +
+                                 ExtraArguments);
     if (!FProcess->waitForStarted(10000))
         throw std::runtime_error(("cannot start " + Program + ": " + FProcess->errorString()).toStdString());
 
