@@ -2,12 +2,15 @@
 
 #include <QCoreApplication>
 #include <QOpenGLContext>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+
+#include <malloc.h>
 
 namespace QtWebEngineCore {
 // The engine's own start-up, which an application that links the engine gets
@@ -36,6 +39,15 @@ protected:
 private:
     TWebBrowser* FOwner;
 };
+
+// No storage name: off the record, nothing written to disk. One per browser, so
+// everything the engine keeps for it (memory cache included) goes when it goes.
+QWebEngineProfile* NewProfile() {
+    auto* Profile = new QWebEngineProfile();
+    Profile->setHttpCacheType(QWebEngineProfile::NoCache);
+    Profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    return Profile;
+}
 
 QString TerminationText(QWebEnginePage::RenderProcessTerminationStatus Status, int ExitCode) {
     switch (Status) {
@@ -71,8 +83,9 @@ QWebEnginePage* TVendorPage::createWindow(WebWindowType) {
     return new TLeavingPage(profile(), FOwner);
 }
 
-TWebEngineBrowser::TWebEngineBrowser(QWebEngineProfile* Profile, QWidget* Parent)
-    : TWebBrowser(Parent), FView(new QWebEngineView(this)), FPage(new TVendorPage(Profile, *this, FView)) {
+TWebEngineBrowser::TWebEngineBrowser(QWidget* Parent)
+    : TWebBrowser(Parent), FProfile(NewProfile()), FView(new QWebEngineView(this)),
+      FPage(new TVendorPage(FProfile, *this, FView)) {
     auto* Layout = new QVBoxLayout(this);
     Layout->setContentsMargins(0, 0, 0, 0);
     Layout->addWidget(FView);
@@ -89,8 +102,14 @@ TWebEngineBrowser::TWebEngineBrowser(QWebEngineProfile* Profile, QWidget* Parent
 }
 
 TWebEngineBrowser::~TWebEngineBrowser() {
-    // The page goes before the view that shows it (it unbinds itself).
+    // The page goes before the view that shows it (it unbinds itself), and before
+    // its profile.
     delete FPage;
+    delete FView;
+    delete FProfile;
+    // The engine frees its caches and page state over the next moments; hand what the
+    // allocator keeps back to the system once it has.
+    QTimer::singleShot(2000, [] { ::malloc_trim(0); });
 }
 
 bool TWebEngineBrowser::Navigate(const QString& Address, QString& Error) {
@@ -126,14 +145,10 @@ bool TWebEngineFactory::StartEngine(QString& Error) {
 }
 
 TWebBrowser* TWebEngineFactory::CreateBrowser(QWidget* Parent, QString& Error) {
-    if (!FProfile) {
+    if (!FStarted) {
         if (!StartEngine(Error))
             return nullptr;
-        // No storage name: off the record, nothing written to disk. Parented to the
-        // application so it outlives every page.
-        FProfile = new QWebEngineProfile(QCoreApplication::instance());
-        FProfile->setHttpCacheType(QWebEngineProfile::NoCache);
-        FProfile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+        FStarted = true;
     }
-    return new TWebEngineBrowser(FProfile, Parent);
+    return new TWebEngineBrowser(Parent);
 }

@@ -27,19 +27,20 @@ private:
 // QWebEngineView inside a TWebBrowser; the history is cleared after every load.
 class TWebEngineBrowser final : public TWebBrowser {
 public:
-    TWebEngineBrowser(QWebEngineProfile* Profile, QWidget* Parent);
+    explicit TWebEngineBrowser(QWidget* Parent);
     ~TWebEngineBrowser() override;
 
     bool Navigate(const QString& Address, QString& Error) override;
     QString Address() const override;
 
 private:
+    QWebEngineProfile* FProfile;
     QWebEngineView* FView;
     TVendorPage* FPage;
 };
 
-// The module's root object: one off-the-record profile without HTTP cache for
-// every view of the process.
+// The module's root object: starts the engine once and makes the browsers, each
+// with its own off-the-record profile without HTTP cache.
 class TWebEngineFactory final : public QObject, public IWebBrowserFactory {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID IWebBrowserFactory_iid)
@@ -51,5 +52,5 @@ public:
 private:
     bool StartEngine(QString& Error);
 
-    QPointer<QWebEngineProfile> FProfile;
+    bool FStarted = false;
 };
