@@ -81,7 +81,10 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
     imgTop = CreateBanner(*this, ClientWidth);
     labSearch = new QLabel(this);
     labSearch->setObjectName(QStringLiteral("labSearch"));
-    labSearch->setGeometry(10, 52, 108, 16);
+    // Two lines when the language's words do not fit beside the field.
+    labSearch->setGeometry(10, 43, 108, 32);
+    labSearch->setWordWrap(true);
+    labSearch->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     MakeBold(*labSearch);
 
     edtSearch = new QLineEdit(QStringLiteral("Zara"), this);

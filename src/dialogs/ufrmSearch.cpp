@@ -105,7 +105,10 @@ TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
     imgTop = CreateBanner(*this, ClientWidth);
     labSearch = new QLabel(this);
     labSearch->setObjectName(QStringLiteral("labSearch"));
-    labSearch->setGeometry(10, 52, 108, 16);
+    // Two lines when the language's words do not fit beside the field.
+    labSearch->setGeometry(10, 43, 108, 32);
+    labSearch->setWordWrap(true);
+    labSearch->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     MakeBold(*labSearch);
 
     edtSearch = new QLineEdit(this);

@@ -37,10 +37,10 @@ TfrmStyleVoting::TfrmStyleVoting(QWidget* Parent) : QWidget(Parent) {
     lblVoteYourStyle->setGeometry(16, 52, 220, 20);
     MakeBold(*lblVoteYourStyle, 13);
 
-    btnFlops = CreatePictureButton(*this, QStringLiteral("btnFlops"), QStringLiteral("chart"));
+    btnFlops = CreatePictureButton(*this, QStringLiteral("btnFlops"), QStringLiteral("flops"));
     btnFlops->setText(QStringLiteral("&Flops"));
     btnFlops->setGeometry(248, 46, 100, 25);
-    btnTops = CreatePictureButton(*this, QStringLiteral("btnTops"), QStringLiteral("chart"));
+    btnTops = CreatePictureButton(*this, QStringLiteral("btnTops"), QStringLiteral("tops"));
     btnTops->setText(QStringLiteral("&Tops"));
     btnTops->setGeometry(352, 46, 100, 25);
     btnRefresh = CreatePictureButton(*this, QStringLiteral("btnRefresh"), QStringLiteral("gallery"));
