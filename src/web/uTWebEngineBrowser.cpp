@@ -15,7 +15,9 @@
 namespace QtWebEngineCore {
 // The engine's own start-up, which an application that links the engine gets
 // before its QApplication exists: it makes the OpenGL context every web view
-// shares. Loaded later, the module has to run it before the first view.
+// shares. Loaded later, the module runs it before the first view. (Asking the
+// application for shared contexts instead would load the OpenGL driver at every
+// program start.)
 Q_DECL_IMPORT void initialize();
 } // namespace QtWebEngineCore
 
