@@ -61,6 +61,7 @@ void TWebPanel::Navigate(const QString& Address) {
                     OnFailure(Text);
             };
             layout()->addWidget(Browser);
+            setFocusProxy(Browser); // the tab order reaches the page through the panel
             FBrowser = Browser;
         }
         FMessage->hide();

@@ -92,6 +92,7 @@ TWebEngineBrowser::TWebEngineBrowser(QWidget* Parent)
     Layout->setContentsMargins(0, 0, 0, 0);
     Layout->addWidget(FView);
     FView->setPage(FPage);
+    setFocusProxy(FView);
     // Back, forward and reload of a context menu would bypass the window's own loads.
     FView->setContextMenuPolicy(Qt::NoContextMenu);
     QObject::connect(FPage, &QWebEnginePage::loadFinished, FPage, [this](bool) { FPage->history()->clear(); });
