@@ -83,6 +83,8 @@ int RunEbayChild(int argc, char** argv) {
     std::printf("%lld %ld %ld %ld %ld %ld %ld\n", static_cast<long long>(Shown), Before, WithPage,
                 StatusKiB("RssAnon:"), BeforeFile, WithPageFile, StatusKiB("RssFile:"));
     std::fflush(stdout);
+    if (argc > 3 && qstrcmp(argv[3], "--hold") == 0)
+        QThread::sleep(20); // time to look at /proc/<pid>/smaps
     return 0;
 }
 
