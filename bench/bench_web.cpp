@@ -76,7 +76,7 @@ int RunEbayChild(int argc, char** argv) {
     ExistingEbay()->close();
     QElapsedTimer Wait;
     Wait.start();
-    while ((PageProcesses() > 0 || Wait.elapsed() < 2000) && Wait.elapsed() < 30000) {
+    while ((PageProcesses() > 0 || Wait.elapsed() < 3000) && Wait.elapsed() < 30000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         QThread::msleep(50);
     }
