@@ -188,9 +188,19 @@ void TVendorServer::SetupRoutes() {
 
     S.Get(".*", [this](const httplib::Request& Req, httplib::Response& Res) { ServeStatic(Req, Res); });
 
-    if (FOptions.Verbose)
-        S.set_logger([](const httplib::Request& Req, const httplib::Response& Res) {
-            std::fprintf(stderr, "%s %s %d\n", Req.method.c_str(), Req.target.c_str(), Res.status);
+    if (FOptions.Verbose || !FOptions.RequestLog.empty())
+        S.set_logger([this](const httplib::Request& Req, const httplib::Response& Res) {
+            // The raw target: what a client really sent, percent-encoding included.
+            const std::string Line = Req.method + " " + Req.target + " " + std::to_string(Res.status) + "\n";
+            if (FOptions.Verbose)
+                std::fputs(Line.c_str(), stderr);
+            if (!FOptions.RequestLog.empty()) {
+                std::lock_guard<std::mutex> Lock(FRecordsLock);
+                if (std::FILE* Log = std::fopen(FOptions.RequestLog.c_str(), "a")) {
+                    std::fputs(Line.c_str(), Log);
+                    std::fclose(Log);
+                }
+            }
         });
 }
 

@@ -19,6 +19,7 @@ struct TVendorServerOptions {
     int Port = 0;                      // 0 picks a free port
     std::filesystem::path RecordsFile; // empty: <content>/submissions.jsonl
     bool Verbose = false;              // one stderr line per request
+    std::filesystem::path RequestLog;  // when set: one line per request appended here
 };
 
 // The local stand-in for the vendor's web server: serves a content folder, fills the

@@ -18,6 +18,7 @@ void PrintUsage() {
                  "  --port N        port to listen on; 0 picks a free one (default 0)\n"
                  "  --bind ADDR     address to listen on (default 127.0.0.1)\n"
                  "  --records FILE  where submissions are appended (default DIR/submissions.jsonl)\n"
+                 "  --request-log FILE  append one line per request (method, raw target, status) to FILE\n"
                  "  --verbose       one line per request on stderr\n";
 }
 
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
             Options.Bind = Value();
         } else if (Arg == "--records") {
             Options.RecordsFile = Value();
+        } else if (Arg == "--request-log") {
+            Options.RequestLog = Value();
         } else if (Arg == "--verbose") {
             Options.Verbose = true;
         } else if (Arg == "--help" || Arg == "-h") {

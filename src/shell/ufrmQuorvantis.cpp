@@ -13,8 +13,11 @@
 #include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
 #include "uTools.h"
+#include "ufrmEbay.h"
 #include "ufrmEditFavorites.h"
+#include "ufrmSearch.h"
 #include "ufrmSettings.h"
+#include "ufrmStyleVoting.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -111,8 +114,10 @@ void TfrmQuorvantis::SetupTray() {
     mnuTrayMenu = new TTrayMenu();
     FFixed = CreateFixedEntries(*mnuTrayMenu, imgImages);
     connect(FFixed.miClose, &QAction::triggered, this, &TfrmQuorvantis::miCloseClick);
+    connect(FFixed.miStyleVoting, &QAction::triggered, this, [] { ShowStyleVoting(); });
+    connect(FFixed.miEbay, &QAction::triggered, this, [] { ShowEbay(); });
+    connect(FFixed.miSearch, &QAction::triggered, this, [] { ShowSearch(); });
     connect(FFixed.miSettings, &QAction::triggered, this, [] { ShowSettings(); });
-    // The remaining windows attach to miStyleVoting, miEbay, miSearch, miSettings and miInfo.
 
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
     connect(SxTrayIcon, &TTrayIcon::MenuRequested, this, &TfrmQuorvantis::PopupMenu);
@@ -179,10 +184,16 @@ void TfrmQuorvantis::ApplyLanguage() {
     if (mnuTrayMenu)
         ApplyFixedEntryTexts(FFixed);
     // The windows in their fixed order, each only when it exists.
+    if (TfrmEbay* Ebay = ExistingEbay())
+        Ebay->ApplyLanguage();
     if (TfrmEditFavorites* Editor = ExistingEditFavorites())
         Editor->ApplyLanguage();
+    if (TfrmSearch* Search = ExistingSearch())
+        Search->ApplyLanguage();
     if (TfrmSettings* Settings = ExistingSettings())
         Settings->ApplyLanguage();
+    if (TfrmStyleVoting* StyleVoting = ExistingStyleVoting())
+        StyleVoting->ApplyLanguage();
 }
 
 // ---- catalogue ------------------------------------------------------------------

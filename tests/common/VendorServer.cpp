@@ -14,14 +14,15 @@
 
 TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStringList& ExtraArguments)
     : FContentDir(ContentDir), FRecordsFile(FDir.path() + "/submissions.jsonl"),
-      FProcess(std::make_unique<QProcess>()) {
+      FRequestLog(FDir.path() + "/requests.log"), FProcess(std::make_unique<QProcess>()) {
     const QString Program = BuildDir() + "/quorvantis-vendor-server";
     FProcess->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     FProcess->setReadChannel(QProcess::StandardOutput);
     // Its complaints belong in the test output.
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    FProcess->start(Program,
-                    QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile} + ExtraArguments);
+    FProcess->start(Program, QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile,
+                                         "--request-log", FRequestLog} +
+                                 ExtraArguments);
     if (!FProcess->waitForStarted(10000))
         throw std::runtime_error(("cannot start " + Program + ": " + FProcess->errorString()).toStdString());
 
@@ -64,6 +65,12 @@ void TVendorServerProcess::CopyContent(const QString& Target, const QString& Sou
         if (!QFile::copy(File, Copy))
             throw std::runtime_error(("cannot copy " + File + " to " + Copy).toStdString());
     }
+}
+
+QStringList TVendorServerProcess::Requests() const {
+    QStringList Lines = QString::fromUtf8(ReadFileBytes(FRequestLog)).split('\n');
+    Lines.removeAll(QString());
+    return Lines;
 }
 
 QList<QJsonObject> TVendorServerProcess::Records() const {

@@ -29,6 +29,8 @@ public:
     int Port() const { return FPort; }
     QString ContentDir() const { return FContentDir; }
     QString RecordsFile() const { return FRecordsFile; }
+    // Every request so far as "METHOD raw-target status", oldest first.
+    QStringList Requests() const;
     // The recorded submissions, one object per line, oldest first.
     QList<QJsonObject> Records() const;
     // SIGTERM and wait; returns the exit code (-1 when it had to be killed or crashed).
@@ -38,6 +40,7 @@ private:
     QTemporaryDir FDir;
     QString FContentDir;
     QString FRecordsFile;
+    QString FRequestLog;
     QString FBaseURL;
     int FPort = 0;
     std::unique_ptr<QProcess> FProcess;

@@ -1,0 +1,348 @@
+#include "ufrmSearch.h"
+
+#include "uConst.h"
+#include "uTools.h"
+#include "uWindowSupport.h"
+#include "ufrmEbay.h"
+#include "ufrmQuorvantis.h"
+
+#include <QAbstractListModel>
+#include <QButtonGroup>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+
+namespace {
+
+constexpr int ClientWidth = 427;
+constexpr int ClientHeight = 434;
+// Title bar and borders of the window the layout arithmetic was made for: heights
+// below are outer heights, the client area is this much smaller.
+constexpr int FrameHeight = 30;
+constexpr int RowHeight = 15;
+constexpr int ListWidth = 409;
+const QString CatalogueChoice = QStringLiteral("Quorvantis");
+
+QPointer<TfrmSearch> SearchWindow;
+
+void DeleteSearchWindow() {
+    delete SearchWindow.data();
+}
+
+bool IsEnter(int Key) {
+    return Key == Qt::Key_Return || Key == Qt::Key_Enter;
+}
+
+} // namespace
+
+TSearchCatalogue MainWindowCatalogue() {
+    return {[]() -> const TShopList& {
+                static const TShopList None;
+                const TfrmQuorvantis* Main = frmQuorvantis();
+                return Main ? Main->GetShops() : None;
+            },
+            []() -> const TSearchEngineList& {
+                static const TSearchEngineList None;
+                const TfrmQuorvantis* Main = frmQuorvantis();
+                return Main ? Main->GetSearchEngines() : None;
+            }};
+}
+
+// The result entries: the shop's name shown as a link; its address is made when
+// it is opened, so a long result list costs no address building.
+class TShopResultModel final : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void SetRows(std::shared_ptr<const TShopList> Shops, TShopSearch::TRows Rows) {
+        beginResetModel();
+        FShops = std::move(Shops);
+        FRows = std::move(Rows);
+        endResetModel();
+    }
+    TShopPtr Shop(const QModelIndex& Index) const {
+        if (!FShops || !Index.isValid() || Index.row() >= rowCount())
+            return nullptr;
+        return (*FShops)[static_cast<size_t>(FRows[static_cast<size_t>(Index.row())])];
+    }
+    int rowCount(const QModelIndex& Parent = {}) const override {
+        return Parent.isValid() ? 0 : static_cast<int>(FRows.size());
+    }
+    QVariant data(const QModelIndex& Index, int Role) const override {
+        const TShopPtr Item = Shop(Index);
+        if (!Item)
+            return {};
+        switch (Role) {
+        case Qt::DisplayRole:
+            return Item->Name;
+        case Qt::UserRole:
+            return Item->GetShopURL();
+        case Qt::SizeHintRole:
+            return QSize(0, RowHeight);
+        default:
+            return {};
+        }
+    }
+
+private:
+    std::shared_ptr<const TShopList> FShops;
+    TShopSearch::TRows FRows;
+};
+
+TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
+    : QWidget(Parent), FCatalogue(std::move(Catalogue)) {
+    SetupToolWindow(*this, QStringLiteral("frmSearch"), ClientWidth, ClientHeight);
+    setWindowTitle(QStringLiteral("Search"));
+
+    imgTop = CreateBanner(*this, ClientWidth);
+    labSearch = new QLabel(this);
+    labSearch->setObjectName(QStringLiteral("labSearch"));
+    // Two lines when the language's words do not fit beside the field.
+    labSearch->setGeometry(10, 43, 108, 32);
+    labSearch->setWordWrap(true);
+    labSearch->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    MakeBold(*labSearch);
+
+    edtSearch = new QLineEdit(this);
+    edtSearch->setObjectName(QStringLiteral("edtSearch"));
+    edtSearch->setGeometry(120, 48, 193, 21);
+    edtSearch->installEventFilter(this);
+
+    btnSearch = CreatePictureButton(*this, QStringLiteral("btnSearch"), QStringLiteral("search"));
+    btnSearch->setGeometry(328, 46, 85, 25);
+    connect(btnSearch, &QPushButton::clicked, this, &TfrmSearch::btnSearchClick);
+
+    rdgSearchType = new QGroupBox(this);
+    rdgSearchType->setObjectName(QStringLiteral("rdgSearchType"));
+    rdgSearchType->setGeometry(120, 88, 193, 121);
+    FChoices = new QButtonGroup(this);
+    connect(FChoices, &QButtonGroup::idClicked, this, &TfrmSearch::rdgSearchTypeClick);
+
+    bvlBottom = new QFrame(this);
+    bvlBottom->setObjectName(QStringLiteral("bvlBottom"));
+    bvlBottom->setFrameShape(QFrame::HLine);
+    bvlBottom->setFrameShadow(QFrame::Sunken);
+    bvlBottom->setGeometry(8, 216, 411, 9);
+
+    lblNotFound = new QLabel(this);
+    lblNotFound->setObjectName(QStringLiteral("lblNotFound"));
+    lblNotFound->setGeometry(8, 232, ListWidth, 13);
+    MakeBold(*lblNotFound);
+    lblNotFound->hide();
+
+    FResults = new TShopResultModel(this);
+    listResult = new QListView(this);
+    listResult->setObjectName(QStringLiteral("listResult"));
+    listResult->setGeometry(8, 232, ListWidth, 200);
+    listResult->setModel(FResults);
+    listResult->setFrameShape(QFrame::NoFrame);
+    listResult->setUniformItemSizes(true);
+    listResult->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listResult->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listResult->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    listResult->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Drawn like a list of links on the window's face: navy, underlined, hand pointer,
+    // the entry under the mouse highlighted, one click opens.
+    listResult->setMouseTracking(true);
+    listResult->viewport()->setCursor(Qt::PointingHandCursor);
+    listResult->viewport()->setAutoFillBackground(false);
+    QPalette Links = listResult->palette();
+    Links.setColor(QPalette::Base, palette().color(QPalette::Window));
+    Links.setColor(QPalette::Text, QColor(0x00, 0x00, 0x80));
+    listResult->setPalette(Links);
+    QFont Underlined = listResult->font();
+    Underlined.setUnderline(true);
+    listResult->setFont(Underlined);
+    connect(listResult, &QListView::entered, this,
+            [this](const QModelIndex& Index) { listResult->setCurrentIndex(Index); });
+    connect(listResult, &QListView::clicked, this, &TfrmSearch::listResultClick);
+    listResult->hide();
+
+    setTabOrder(edtSearch, btnSearch);
+    setTabOrder(btnSearch, rdgSearchType);
+    setTabOrder(rdgSearchType, listResult);
+
+    auto* Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(Escape, &QShortcut::activated, this, &QWidget::close);
+
+    RebuildChoices({});
+    SetDesignHeight(InputAreaHeight());
+}
+
+TfrmSearch::~TfrmSearch() = default;
+
+int TfrmSearch::InputAreaHeight() const {
+    return bvlBottom->y() + 40;
+}
+
+void TfrmSearch::SetDesignHeight(int Height) {
+    FDesignHeight = Height;
+    setFixedSize(ClientWidth, Height - FrameHeight);
+}
+
+int TfrmSearch::SearchType() const {
+    return FChoices->checkedId();
+}
+
+void TfrmSearch::RebuildChoices(const TSearchEngineList& Engines) {
+    FSearchEngines = Engines;
+    for (QRadioButton* Button : FChoiceButtons) {
+        FChoices->removeButton(Button);
+        delete Button;
+    }
+    FChoiceButtons.clear();
+    QStringList Names{CatalogueChoice};
+    for (const TSearchEnginePtr& Engine : FSearchEngines)
+        Names << Engine->Name;
+
+    const int N = static_cast<int>(FSearchEngines.size());
+    const int GroupHeight = 10 * N + 91;
+    rdgSearchType->setFixedHeight(GroupHeight);
+    bvlBottom->move(bvlBottom->x(), 10 * N + 186);
+    lblNotFound->move(lblNotFound->x(), 10 * N + 202);
+    listResult->move(listResult->x(), 10 * N + 202);
+
+    // The items share the group's height below its caption, as a radio group does.
+    const int Step = (GroupHeight - 24) / static_cast<int>(Names.size());
+    for (int I = 0; I < Names.size(); ++I) {
+        auto* Button = new QRadioButton(Names[I], rdgSearchType);
+        Button->setGeometry(10, 20 + I * Step, 175, qMin(Step, 20));
+        FChoices->addButton(Button, I);
+        FChoiceButtons << Button;
+        Button->show();
+    }
+    FChoiceButtons.first()->setChecked(true);
+}
+
+void TfrmSearch::SyncChoices() {
+    const TSearchEngineList& Engines = FCatalogue.SearchEngines();
+    if (Engines == FSearchEngines)
+        return;
+    // Keep the chosen engine when the new catalogue still has it.
+    const QString Chosen = SearchType() > 0 ? FChoiceButtons[SearchType()]->text() : QString();
+    RebuildChoices(Engines);
+    for (QRadioButton* Button : FChoiceButtons)
+        if (!Chosen.isEmpty() && Button->text() == Chosen)
+            Button->setChecked(true);
+    if (!Chosen.isEmpty() && SearchType() == 0)
+        SetDesignHeight(InputAreaHeight());
+}
+
+void TfrmSearch::PrepareAndShow() {
+    SetDesignHeight(InputAreaHeight());
+    RebuildChoices(FCatalogue.SearchEngines());
+    FChoiceButtons.first()->setChecked(true);
+    btnSearchClick();
+    ApplyLanguage();
+    ShowAndRaise(*this);
+    edtSearch->setFocus();
+}
+
+void TfrmSearch::ApplyLanguage() {
+    setWindowTitle(txtSearchCaption());
+    SetCaptionAndHint(*btnSearch, txtBtnSearch(), txtBtnSearchHint());
+    rdgSearchType->setTitle(txtSearchWhere());
+    labSearch->setText(txtSearchWhat());
+}
+
+void TfrmSearch::btnSearchClick() {
+    SyncChoices();
+    if (SearchType() > 0)
+        SearchWithEngine();
+    else
+        SearchShops();
+    TfrmEbay* Ebay = ExistingEbay();
+    if (Ebay && Ebay->isVisible())
+        Ebay->SearchFor(edtSearch->text());
+}
+
+void TfrmSearch::SearchShops() {
+    if (edtSearch->text().isEmpty()) {
+        SetDesignHeight(InputAreaHeight());
+        return;
+    }
+    if (!FShopSearch.IsBuiltFrom(FCatalogue.Shops()))
+        FShopSearch.Build(FCatalogue.Shops());
+    TShopSearch::TRows Found = FShopSearch.FindRows(edtSearch->text());
+    if (!Found.empty()) {
+        lblNotFound->hide();
+        // 15 pixels per entry up to 14 entries; more scroll.
+        const int Shown = static_cast<int>(qMin<size_t>(Found.size(), 14));
+        FResults->SetRows(FShopSearch.Shops(), std::move(Found));
+        listResult->setFixedHeight(Shown * RowHeight);
+        listResult->show();
+        SetDesignHeight(bvlBottom->y() + listResult->height() + 55);
+    } else {
+        listResult->hide();
+        FResults->SetRows(nullptr, {});
+        lblNotFound->setText(txtNoItemsFound());
+        lblNotFound->show();
+        SetDesignHeight(bvlBottom->y() + lblNotFound->height() + 55);
+    }
+}
+
+void TfrmSearch::SearchWithEngine() {
+    const int Index = SearchType() - 1;
+    if (Index < 0 || Index >= static_cast<int>(FSearchEngines.size()))
+        return;
+    OpenURL(FSearchEngines[static_cast<size_t>(Index)]->GetSearchURL(edtSearch->text()));
+}
+
+void TfrmSearch::rdgSearchTypeClick() {
+    SetDesignHeight(InputAreaHeight());
+    if (SearchType() == 0)
+        btnSearchClick();
+}
+
+void TfrmSearch::listResultClick(const QModelIndex& Index) {
+    const TShopPtr Shop = FResults->Shop(Index);
+    if (Shop)
+        OpenURL(Shop->GetShopURL());
+}
+
+void TfrmSearch::edtSearchKeyUp(int Key) {
+    if (IsEnter(Key))
+        btnSearchClick();
+    else if (SearchType() == 0)
+        SearchShops();
+}
+
+bool TfrmSearch::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == edtSearch && Event->type() == QEvent::KeyRelease) {
+        const auto* Key = static_cast<QKeyEvent*>(Event);
+        if (Key->key() != Qt::Key_Escape)
+            edtSearchKeyUp(Key->key());
+    }
+    return QWidget::eventFilter(Watched, Event);
+}
+
+bool TfrmSearch::event(QEvent* Event) {
+    // A catalogue refreshed from another window while this one stayed open.
+    if (Event->type() == QEvent::WindowActivate)
+        SyncChoices();
+    return QWidget::event(Event);
+}
+
+void ShowSearch() {
+    try {
+        if (SearchWindow.isNull()) {
+            SearchWindow = new TfrmSearch();
+            qAddPostRoutine(DeleteSearchWindow);
+        }
+        SearchWindow->PrepareAndShow();
+    } catch (const std::exception& E) {
+        LogWindowError(QStringLiteral("ShowSearch: ") + QString::fromUtf8(E.what()));
+    }
+}
+
+TfrmSearch* ExistingSearch() {
+    return SearchWindow.data();
+}

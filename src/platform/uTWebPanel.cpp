@@ -1,0 +1,86 @@
+#include "uTWebPanel.h"
+
+#include "uConst.h"
+#include "uErrors.h"
+#include "uTWebBrowser.h"
+#include "uWebModule.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace {
+// Not part of the designed text table: the designed program always had its browser.
+const TLangText txtWebViewUnavailable{
+    {"Die Seite kann hier nicht angezeigt werden: %1", "The page cannot be shown here: %1"}};
+} // namespace
+
+TWebPanel::TWebPanel(QWidget* Parent) : QWidget(Parent), FMessage(new QLabel(this)) {
+    setObjectName(QStringLiteral("panelBrowser"));
+    setAutoFillBackground(true);
+    QPalette White = palette();
+    White.setColor(QPalette::Window, Qt::white);
+    setPalette(White);
+    auto* Layout = new QVBoxLayout(this);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    FMessage->setObjectName(QStringLiteral("labBrowserMessage"));
+    FMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    FMessage->setContentsMargins(8, 8, 8, 8);
+    FMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FMessage->hide();
+    Layout->addWidget(FMessage);
+}
+
+QString TWebPanel::Message() const {
+    return FMessage->isHidden() ? QString() : FMessage->text();
+}
+
+void TWebPanel::ShowMessage(const QString& Text) {
+    // One line: the reason may be long, the panel is not.
+    FMessage->setText(
+        FMessage->fontMetrics().elidedText(txtWebViewUnavailable().arg(Text), Qt::ElideRight, qMax(100, width() - 16)));
+    FMessage->setToolTip(Text);
+    FMessage->show();
+}
+
+void TWebPanel::Navigate(const QString& Address) {
+    try {
+        if (!FBrowser) {
+            QString Error;
+            TWebBrowser* Browser = WebBrowserFactory().CreateBrowser(this, Error);
+            if (!Browser)
+                throw EQuorvantis(Error);
+            Browser->OnLeavePage = [this](const QUrl& Url) {
+                if (OnOpenExternal)
+                    OnOpenExternal(Url.toString(QUrl::FullyEncoded));
+            };
+            Browser->OnFailure = [this](const QString& Text) {
+                ShowMessage(Text);
+                if (FBrowser)
+                    FBrowser->hide();
+                if (OnFailure)
+                    OnFailure(Text);
+            };
+            layout()->addWidget(Browser);
+            setFocusProxy(Browser); // the tab order reaches the page through the panel
+            FBrowser = Browser;
+        }
+        FMessage->hide();
+        FBrowser->show();
+        QString Error;
+        if (!FBrowser->Navigate(Address, Error))
+            throw EQuorvantis(Error);
+    } catch (const EQuorvantis& E) {
+        ShowMessage(E.Message());
+        throw;
+    }
+}
+
+void TWebPanel::Release() {
+    if (!FBrowser)
+        return;
+    // Later, not now: the key or close event that hides the window may still be on
+    // its way through the browser's widgets.
+    FBrowser->hide();
+    FBrowser->deleteLater();
+    FBrowser = nullptr;
+}

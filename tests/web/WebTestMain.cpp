@@ -1,0 +1,8 @@
+#include "TestSupport.h"
+
+#include <QApplication>
+
+// The web windows need real widgets on a real display (the engine draws with OpenGL).
+std::unique_ptr<QCoreApplication> MakeTestApplication(int& argc, char** argv) {
+    return std::make_unique<QApplication>(argc, argv);
+}

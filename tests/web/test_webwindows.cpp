@@ -1,0 +1,181 @@
+// The web windows with the real engine on a real X display, against the local
+// vendor server, whose request log tells what the engine fetched.
+#include "ProgramRunner.h"
+#include "TestSupport.h"
+#include "VendorServer.h"
+#include "uRegistry.h"
+#include "uTWebPanel.h"
+#include "ufrmEbay.h"
+#include "ufrmStyleVoting.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+namespace {
+
+// Generous: the engine starts slowly on a loaded machine.
+constexpr int EngineDeadlineMs = 60000;
+
+bool WaitUntil(const std::function<bool()>& Condition, int TimeoutMs = EngineDeadlineMs) {
+    QElapsedTimer Timer;
+    Timer.start();
+    while (!Condition()) {
+        if (Timer.elapsed() > TimeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// Processes started by the engine's helper processes (the zygotes the engine
+// starts directly): the render processes of pages.
+int PageProcesses(qint64 Pid) {
+    QHash<qint64, qint64> Parent;
+    for (const QString& Entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool Number = false;
+        const qint64 Child = Entry.toLongLong(&Number);
+        if (!Number)
+            continue;
+        const QByteArray Stat = ReadFileBytes("/proc/" + Entry + "/stat");
+        const QList<QByteArray> Fields = Stat.mid(Stat.lastIndexOf(')') + 2).split(' ');
+        if (Fields.size() > 1)
+            Parent.insert(Child, Fields[1].toLongLong());
+    }
+    int Count = 0;
+    for (auto It = Parent.cbegin(); It != Parent.cend(); ++It)
+        if (Parent.value(It.value()) == Pid)
+            ++Count;
+    return Count;
+}
+
+bool MapsEngine(qint64 Pid) {
+    return ReadFileBytes(QStringLiteral("/proc/%1/maps").arg(Pid)).contains("libQt6WebEngineCore");
+}
+
+class WebTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteSettingString("", "server", Server.BaseURL());
+        WriteSettingString("", "lastnews", "9999");
+        WriteSettingBool("", "first", false);
+    }
+    void TearDown() override {
+        delete ExistingEbay();
+        delete ExistingStyleVoting();
+    }
+    int Count(const QString& Request) const { return Server.Requests().count("GET " + Request + " 200"); }
+    bool WaitForRequest(const QString& Request, int Times = 1) {
+        return WaitUntil([&] { return Count(Request) >= Times; });
+    }
+    TTempEnvironment Env;
+    TVendorServerProcess Server;
+    TBrowserRecorder Browser;
+};
+
+TEST_F(WebTest, EbayLoadsEachSearchFreshLinksLeaveAndHidingEndsThePageProcesses) {
+    ShowEbay();
+    TfrmEbay* Ebay = ExistingEbay();
+    ASSERT_NE(Ebay, nullptr);
+    ASSERT_TRUE(WaitForRequest("/banner.html?search=Zara&category=11450"))
+        << Server.Requests().join('\n').toStdString();
+    EXPECT_TRUE(Ebay->Browser().HasBrowser());
+    EXPECT_EQ(Ebay->Browser().Message(), "");
+
+    Ebay->SearchFor("Grüne Jacke"); // windows-1252 bytes on the wire
+    EXPECT_TRUE(WaitForRequest("/banner.html?search=Gr%FCne%20Jacke&category=11450"));
+    Ebay->findChild<QComboBox*>("cboCategory")->setCurrentIndex(26);
+    EXPECT_TRUE(WaitForRequest("/banner.html?search=Gr%FCne%20Jacke&category=1"));
+    Ebay->SearchFor("Grüne Jacke"); // the same address again: fetched again, no cache
+    EXPECT_TRUE(WaitForRequest("/banner.html?search=Gr%FCne%20Jacke&category=1", 2));
+
+    // The page's logo links to the vendor's home page: it opens in the user's browser.
+    QWidget* View = nullptr;
+    for (QWidget* Widget : Ebay->findChildren<QWidget*>())
+        if (Widget->inherits("QWebEngineView"))
+            View = Widget;
+    ASSERT_NE(View, nullptr);
+    const bool Left = WaitUntil([&] {
+        if (QWidget* Target = View->focusProxy())
+            QTest::mouseClick(Target, Qt::LeftButton, {}, QPoint(40, 22));
+        return !Browser.Opened(1, 2000).isEmpty();
+    });
+    EXPECT_TRUE(Left);
+    EXPECT_EQ(Browser.Opened().value(0), Server.BaseURL() + "/") << Browser.Opened().join(' ').toStdString();
+    EXPECT_EQ(Count("/"), 0); // not loaded inside
+
+    const qint64 Self = QCoreApplication::applicationPid();
+    EXPECT_GE(PageProcesses(Self), 1);
+    Ebay->close();
+    EXPECT_FALSE(Ebay->Browser().HasBrowser());
+    EXPECT_TRUE(WaitUntil([&] { return PageProcesses(Self) == 0; })) << PageProcesses(Self);
+
+    // Reopening shows the last text and category and loads the page again.
+    ShowEbay();
+    EXPECT_TRUE(WaitForRequest("/banner.html?search=Gr%FCne%20Jacke&category=1", 3));
+}
+
+TEST_F(WebTest, StyleVotingFetchesTheVotingPageAtEveryOpeningAndEveryNextPage) {
+    ShowStyleVoting();
+    TfrmStyleVoting* Voting = ExistingStyleVoting();
+    ASSERT_NE(Voting, nullptr);
+    ASSERT_TRUE(WaitForRequest("/votingbanner.html"));
+    auto* Next = Voting->findChild<QPushButton*>("btnRefresh");
+    QTest::mouseClick(Next, Qt::LeftButton);
+    EXPECT_TRUE(WaitForRequest("/votingbanner.html", 2));
+    QTest::mouseClick(Next, Qt::LeftButton);
+    EXPECT_TRUE(WaitForRequest("/votingbanner.html", 3));
+    Voting->close();
+    ShowStyleVoting();
+    EXPECT_TRUE(WaitForRequest("/votingbanner.html", 4));
+    QTest::mouseClick(Voting->findChild<QPushButton*>("btnTops"), Qt::LeftButton);
+    EXPECT_EQ(Browser.Opened(1), QStringList{Server.BaseURL() + "/topvotes.html?ref=software"});
+    EXPECT_EQ(Count("/votingbanner.html"), 4); // Tops left the embedded page alone
+}
+
+TEST_F(WebTest, TheProgramMapsTheEngineOnlyOnceTheEbayWindowOpens) {
+    const QString XDoTool = QStandardPaths::findExecutable("xdotool");
+    if (XDoTool.isEmpty())
+        GTEST_SKIP() << "xdotool is needed to use the program's menu";
+    QProcess Program;
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert("QT_QPA_PLATFORM", "xcb");
+    Program.setProcessEnvironment(Environment);
+    Program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    Program.start(ProgramBinary(), {});
+    ASSERT_TRUE(Program.waitForStarted());
+    WriteSettingInteger("", "debug", 3);
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", EngineDeadlineMs));
+    EXPECT_FALSE(MapsEngine(Program.processId()));
+
+    // No notification area here: "show" pops the menu up, "e" picks "&eBay Galerie".
+    const bool Opened = WaitUntil([&] {
+        QProcess Show;
+        Show.setProcessEnvironment(Environment);
+        Show.start(ProgramBinary(), {"show"});
+        QThread::msleep(1500);
+        QProcess::execute(XDoTool, {"key", "e"});
+        Show.waitForFinished(5000);
+        return WaitUntil([&] { return Count("/banner.html?search=Zara&category=11450") > 0; }, 5000);
+    });
+    ASSERT_TRUE(Opened) << Server.Requests().join('\n').toStdString();
+    EXPECT_TRUE(MapsEngine(Program.processId()));
+
+    ::kill(static_cast<pid_t>(Program.processId()), SIGTERM);
+    ASSERT_TRUE(Program.waitForFinished(30000));
+    EXPECT_EQ(Program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Program.exitCode(), 0);
+}
+
+} // namespace
