@@ -45,9 +45,17 @@ QString FeedbackURL(int RefValue, const QString& Email, const QString& Subject, 
                                                         {"version", ProgramVersion}});
 }
 
-bool SendToServer(THTTPClient& Client, const QString& URL) {
+bool SendToServer(THTTPClient& Client, const QString& URL, int DeadlineMs) {
     try {
-        Client.GetText(URL);
+        const int Saved = Client.Options().DeadlineMs;
+        Client.Options().DeadlineMs = DeadlineMs;
+        try {
+            Client.GetText(URL);
+        } catch (...) {
+            Client.Options().DeadlineMs = Saved;
+            throw;
+        }
+        Client.Options().DeadlineMs = Saved;
         return true;
     } catch (const std::exception&) {
         OpenURL(URL);
