@@ -124,8 +124,9 @@ TEST_F(RefreshTest, UnreachableServerKeepsEverythingAndTheFileIsUsedNext) {
 TEST_F(RefreshTest, AnswerThatDoesNotParseKeepsFileAndCatalogue) {
     TTestServer Server;
     ASSERT_TRUE(DownloadCatalogue(Client, Catalogue, Log, 1).Downloaded);
-    // An error page, an empty body and a cut-off document, all with status 200.
-    for (const QByteArray& Bad : {QByteArray("<html><body><p>Wartung<br></body></html>"), QByteArray(),
+    // Error pages (also well-formed ones), an empty body and a cut-off document, all with status 200.
+    for (const QByteArray& Bad : {QByteArray("<html><body><p>Wartung<br></body></html>"),
+                                  QByteArray("<html><body><p>Wartung</p></body></html>"), QByteArray(),
                                   Catalogue23.left(Catalogue23.size() / 2)}) {
         SCOPED_TRACE(Bad.toStdString());
         Server.SetBody(Bad);
