@@ -116,6 +116,7 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadl
     QEventLoop Loop;
     QTimer ReadTimer;
     ReadTimer.setSingleShot(true);
+    ReadTimer.setTimerType(Qt::PreciseTimer);
     const int Timeout = FOptions.ReadTimeoutMs;
     auto Touch = [&] {
         if (Timeout > 0)
@@ -138,6 +139,7 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadl
     // The read time-out restarts with every byte; a server that trickles is stopped by the deadline.
     QTimer DeadlineTimer;
     DeadlineTimer.setSingleShot(true);
+    DeadlineTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&DeadlineTimer, &QTimer::timeout, &Loop, [&] {
         AbortWith(QStringLiteral("Timeout: the answer did not arrive within %1 ms").arg(FDeadlineMs));
     });
