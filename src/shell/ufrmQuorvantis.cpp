@@ -346,14 +346,13 @@ bool TfrmQuorvantis::eventFilter(QObject* Watched, QEvent* Event) {
 // ---- menu and commands --------------------------------------------------------------
 
 void TfrmQuorvantis::PopupMenu(const QPoint& Pos) {
-    if (FQuitRequested)
+    // A click on the icon while the menu is open only closes it.
+    if (FQuitRequested || FMenuOpen || !mnuTrayMenu)
         return;
     if (FRequestDepth > 0 || FUserWaitDepth > 0) {
         FPendingPopup = true; // served when the request or box has ended
         return;
     }
-    if (FMenuOpen || !mnuTrayMenu)
-        return;
     FMenuOpen = true;
     {
         TUserWaitScope Open(*this);
