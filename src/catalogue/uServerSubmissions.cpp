@@ -47,15 +47,7 @@ QString FeedbackURL(int RefValue, const QString& Email, const QString& Subject, 
 
 bool SendToServer(THTTPClient& Client, const QString& URL, int DeadlineMs) {
     try {
-        const int Saved = Client.Options().DeadlineMs;
-        Client.Options().DeadlineMs = DeadlineMs;
-        try {
-            Client.GetText(URL);
-        } catch (...) {
-            Client.Options().DeadlineMs = Saved;
-            throw;
-        }
-        Client.Options().DeadlineMs = Saved;
+        Client.GetWithin(URL, DeadlineMs); // the answer's body is not used
         return true;
     } catch (const std::exception&) {
         OpenURL(URL);

@@ -253,7 +253,8 @@ QByteArray THTTPClient::Get(const QString& URL) {
     FLastContentType.clear();
     bool Begun = false;
     FDeadlineMs = FOptions.DeadlineMs;
-    const QDeadlineTimer Deadline = FDeadlineMs > 0 ? QDeadlineTimer(FDeadlineMs) : QDeadlineTimer(QDeadlineTimer::Forever);
+    const QDeadlineTimer Deadline =
+        FDeadlineMs > 0 ? QDeadlineTimer(FDeadlineMs) : QDeadlineTimer(QDeadlineTimer::Forever);
     auto Finish = [&] {
         FBusy = false;
         FReply = nullptr;

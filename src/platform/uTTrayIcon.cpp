@@ -98,8 +98,9 @@ void TTrayIcon::NotifyNoTray() {
         FLogger.Info(QStringLiteral("No notification area and no notification service: nothing to tell the user"));
         return;
     }
-    QDBusMessage Notify = QDBusMessage::createMethodCall(NotificationsService, QStringLiteral("/org/freedesktop/Notifications"),
-                                                         NotificationsService, QStringLiteral("Notify"));
+    QDBusMessage Notify =
+        QDBusMessage::createMethodCall(NotificationsService, QStringLiteral("/org/freedesktop/Notifications"),
+                                       NotificationsService, QStringLiteral("Notify"));
     Notify << QString::fromUtf8(ProgramName) << 0u << QStringLiteral("dialog-information")
            << QString::fromUtf8(ProgramName) << NoTrayNoticeText() << QStringList() << QVariantMap() << 10000;
     Bus.asyncCall(Notify);

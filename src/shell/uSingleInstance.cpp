@@ -1,9 +1,9 @@
 #include "uSingleInstance.h"
 
-#include "uRegistry.h"
-#include "uSettingsKeys.h"
 #include "uConst.h"
 #include "uErrors.h"
+#include "uRegistry.h"
+#include "uSettingsKeys.h"
 #include "uTLogger.h"
 #include "uTools.h"
 
@@ -99,8 +99,8 @@ namespace {
 
 // The one log line of a second start that could not hand its command over.
 void LogGiveUp(const QString& Command, const QString& Why) {
-    const QString Line = QStringLiteral("SendCommandToFirstInstance: the command \"%1\" was not handed over: %2")
-                             .arg(Command, Why);
+    const QString Line =
+        QStringLiteral("SendCommandToFirstInstance: the command \"%1\" was not handed over: %2").arg(Command, Why);
     try {
         TLogger(QString::fromUtf8(ProgramName)).Error(Line);
     } catch (...) {
@@ -142,7 +142,8 @@ int SendCommandToFirstInstance(const QStringList& Arguments, const THandOffTimeo
     case TConnectResult::NoInstance:
         return 0; // the instance ended meanwhile: nobody to hand anything to
     case TConnectResult::TimedOut:
-        LogGiveUp(Command, QStringLiteral("the running instance did not listen within %1 s").arg(Timeouts.ListenerMs / 1000));
+        LogGiveUp(Command,
+                  QStringLiteral("the running instance did not listen within %1 s").arg(Timeouts.ListenerMs / 1000));
         return 0;
     case TConnectResult::Connected:
         break;
@@ -159,13 +160,15 @@ int SendCommandToFirstInstance(const QStringList& Arguments, const THandOffTimeo
     QDeadlineTimer Deadline(Timeouts.ReceiptMs);
     while (Socket.state() == QLocalSocket::ConnectedState) {
         if (!Waiting && Deadline.hasExpired()) {
-            LogGiveUp(Command, Received ? QStringLiteral("the running instance did not serve it within %1 s")
-                                              .arg(Timeouts.ServeMs / 1000)
-                                        : QStringLiteral("the running instance did not answer within %1 s")
-                                              .arg(Timeouts.ReceiptMs / 1000));
+            LogGiveUp(
+                Command,
+                Received
+                    ? QStringLiteral("the running instance did not serve it within %1 s").arg(Timeouts.ServeMs / 1000)
+                    : QStringLiteral("the running instance did not answer within %1 s").arg(Timeouts.ReceiptMs / 1000));
             return 0;
         }
-        Socket.waitForReadyRead(Waiting ? 1000 : static_cast<int>(qBound(qint64(1), Deadline.remainingTime(), qint64(1000))));
+        Socket.waitForReadyRead(Waiting ? 1000
+                                        : static_cast<int>(qBound(qint64(1), Deadline.remainingTime(), qint64(1000))));
         for (const char Byte : Socket.readAll()) {
             if (Byte == TCommandListener::Done)
                 return 0;

@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {

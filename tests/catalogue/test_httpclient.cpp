@@ -1,6 +1,5 @@
 #include "uTHTTPClient.h"
 
-#include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
 #include <chrono>
@@ -275,45 +274,4 @@ TEST_F(HTTPClientTest, WorksFromAWorkerThreadWithoutItsOwnEventLoop) {
     ASSERT_TRUE(Worker->wait(60000));
     EXPECT_EQ(Str(Body), "end of chain");
     EXPECT_EQ(Failure, "HTTP/1.1 404 Not Found");
-}
-
-TEST_F(HTTPClientTest, TricklingServerIsBoundedByTheDeadlineAndByAStoppingThread) {
-    std::atomic<bool> Release{false};
-    // One byte every 100 ms: a read time-out alone would never fire.
-    Server.Svr.Get("/trickle", [&](const Request&, Response& Res) {
-        Res.set_chunked_content_provider("text/plain", [&](size_t, httplib::DataSink& Sink) {
-            if (Release)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            return Sink.write("x", 1);
-        });
-    });
-    Server.Start();
-    THTTPClient::TOptions Options;
-    Options.ReadTimeoutMs = 500;
-    Options.DeadlineMs = 800;
-    THTTPClient Client(Options);
-    QElapsedTimer Timer;
-    Timer.start();
-    const QString Message = FailureOf(Client, Server.URL("/trickle"));
-    EXPECT_TRUE(Message.startsWith("Timeout")) << Message.toStdString();
-    EXPECT_LT(Timer.elapsed(), 5000);
-    // A per-request deadline overrides the option and is dropped afterwards.
-    EXPECT_TRUE(Client.GetWithin(Server.URL("/r/0"), 5000) == "end of chain");
-    EXPECT_EQ(Client.Options().DeadlineMs, 800);
-
-    // Without any bound, a worker thread that is asked to stop ends its request at once.
-    QString WorkerFailure;
-    std::unique_ptr<QThread> Worker(QThread::create([&] {
-        THTTPClient Unbounded;
-        WorkerFailure = FailureOf(Unbounded, Server.URL("/trickle"));
-    }));
-    Worker->start();
-    QThread::msleep(300);
-    Timer.restart();
-    Worker->requestInterruption();
-    ASSERT_TRUE(Worker->wait(10000));
-    EXPECT_LT(Timer.elapsed(), 2000);
-    EXPECT_TRUE(WorkerFailure.startsWith("Request aborted")) << WorkerFailure.toStdString();
-    Release = true;
 }

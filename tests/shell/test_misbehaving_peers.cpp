@@ -25,9 +25,9 @@
 
 namespace {
 
-const QString CatalogueTemplate = QStringLiteral(
-    "<c><version>2.2</version><check>2099-01-01</check><shops>"
-    "<shop id=\"7\" name=\"Alpha\" site=\"BASE/trickle\" category=\"Mode\"/></shops></c>");
+const QString CatalogueTemplate =
+    QStringLiteral("<c><version>2.2</version><check>2099-01-01</check><shops>"
+                   "<shop id=\"7\" name=\"Alpha\" site=\"BASE/trickle\" category=\"Mode\"/></shops></c>");
 
 // A vendor server on 127.0.0.1 whose catalogue answer can be delayed, stalled or
 // replaced, and whose favicon route trickles one byte a second.
