@@ -83,6 +83,10 @@ bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int Timeo
     return true;
 }
 
+bool TTrayIcon::IsShown() const {
+    return FIcon->isVisible();
+}
+
 void TTrayIcon::ShowPendingBalloon() {
     if (FPendingText.isEmpty() || !FIcon->isVisible())
         return;

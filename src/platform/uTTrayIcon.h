@@ -14,8 +14,9 @@ class TLogger;
 // drop our own drawing). Without a tray host the program keeps running: one INFO
 // line says so, and the icon is tried again for a while (autostart often runs
 // before the panel). A balloon asked for before the icon is visible is shown once
-// it is; when no tray host turns up at all, one desktop notification says that the
-// program runs and how to open its menu.
+// it is, and a click on it opens the menu (a notification does not point at the
+// icon as a balloon does); when no tray host turns up at all, one desktop
+// notification says that the program runs and how to open its menu.
 class TTrayIcon final : public QObject {
     Q_OBJECT
 public:
@@ -27,10 +28,7 @@ public:
     // A balloon with the information icon; false when it has to wait for the icon.
     bool ShowBalloon(const QString& Title, const QString& Text, int TimeoutMs = 10000);
     bool IsShown() const;
-    // The text of a balloon still waiting for the icon.
-    QString PendingBalloon() const { return FPendingText; }
-
-    // A notification does not point at the icon: its text invites a click, which opens the menu.
+    // The notice sent when no tray host turns up, in the current language.
     static QString NoTrayNoticeText();
 
 Q_SIGNALS:
