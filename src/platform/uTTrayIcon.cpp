@@ -77,9 +77,11 @@ bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int Timeo
         FPendingTitle = Title;
         FPendingText = Text;
         FPendingTimeoutMs = TimeoutMs;
+        FLogger.Debug(QStringLiteral("Balloon waits for the notification area"));
         return false;
     }
     FIcon->showMessage(Title.left(63), Text.left(255), QSystemTrayIcon::Information, TimeoutMs);
+    FLogger.Debug(QStringLiteral("Balloon shown: ") + Text.section(QLatin1Char('\r'), 0, 0));
     return true;
 }
 
