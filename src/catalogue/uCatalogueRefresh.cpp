@@ -21,26 +21,50 @@ QString CatalogueFileName() {
     return GetInstallFolder() + QStringLiteral("quorvantis.xml");
 }
 
+namespace {
+// The local catalogue through a temporary file in the same folder: nothing is
+// replaced until Commit, so a crash or a refused answer never costs the good file.
+class TCatalogueFileWriter final {
+public:
+    TCatalogueFileWriter() : FFileName(CatalogueFileName()), FFile(FFileName) {}
+
+    void Write(const QByteArray& Bytes) {
+        const QString Folder = QFileInfo(FFileName).absolutePath();
+        if (!QDir().mkpath(Folder))
+            throw EQuorvantis(QStringLiteral("Cannot create folder %1").arg(Folder));
+        if (!FFile.open(QIODevice::WriteOnly) || FFile.write(Bytes) != Bytes.size())
+            throw EQuorvantis(QStringLiteral("Cannot write %1: %2").arg(FFileName, FFile.errorString()));
+    }
+    void Commit() {
+        if (!FFile.commit())
+            throw EQuorvantis(QStringLiteral("Cannot write %1: %2").arg(FFileName, FFile.errorString()));
+    }
+
+private:
+    QString FFileName;
+    QSaveFile FFile; // dropped without a trace unless committed
+};
+} // namespace
+
 void StoreCatalogueFile(const QByteArray& Bytes) {
-    const QString FileName = CatalogueFileName();
-    const QString Folder = QFileInfo(FileName).absolutePath();
-    if (!QDir().mkpath(Folder))
-        throw EQuorvantis(QStringLiteral("Cannot create folder %1").arg(Folder));
-    QSaveFile File(FileName);
-    if (!File.open(QIODevice::WriteOnly))
-        throw EQuorvantis(QStringLiteral("Cannot write %1: %2").arg(FileName, File.errorString()));
-    if (File.write(Bytes) != Bytes.size() || !File.commit())
-        throw EQuorvantis(QStringLiteral("Cannot write %1: %2").arg(FileName, File.errorString()));
+    TCatalogueFileWriter Writer;
+    Writer.Write(Bytes);
+    Writer.Commit();
 }
 
 TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref) {
     TRefreshResult Result;
     Result.URL = CatalogueRequestURL(Ref);
     try {
-        const QByteArray Body = Client.Get(Result.URL);
-        StoreCatalogueFile(Body);
+        const QByteArray Body = Client.GetWithin(Result.URL, CatalogueDeadlineMs);
+        // Written first, so a file that cannot be written leaves the catalogue as it was;
+        // kept only when it parsed, so an error page or a cut-off answer never replaces
+        // the good file that the next offline start depends on.
+        TCatalogueFileWriter Writer;
+        Writer.Write(Body);
         Result.Downloaded = true;
-        Catalogue.LoadFromStream(Body);
+        if (Catalogue.LoadFromStream(Body)) // logs the parser's message when it fails
+            Writer.Commit();
     } catch (const std::exception& E) {
         Client.Disconnect();
         Logger.Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") + ExceptionMessage(E));

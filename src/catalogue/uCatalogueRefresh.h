@@ -7,6 +7,11 @@
 class THTTPClient;
 class TLogger;
 
+// Requests to the vendor server fail after this long without a byte, or when the
+// whole answer has not arrived by the deadline.
+inline constexpr int ServerIdleTimeoutMs = 30000;
+inline constexpr int CatalogueDeadlineMs = 60000;
+
 // The catalogue request "/version2.xml?ref=<Ref>&version=2.2".
 QString CatalogueRequestURL(int Ref);
 // GetInstallFolder() + "quorvantis.xml".
@@ -17,14 +22,15 @@ void StoreCatalogueFile(const QByteArray& Bytes);
 
 struct TRefreshResult {
     UpdateState State = usError;
-    bool Downloaded = false; // the answer arrived and was stored (it may still not have parsed)
+    bool Downloaded = false; // the answer arrived (stored only when it parsed)
     QString URL;
 };
 
-// Download, store and load the catalogue, then the INFO and DEBUG lines and the
-// verdict. A failed request or file write logs "GetUpdates: URL=<address>: <message>"
-// and leaves catalogue and file as they were. The client's connection is closed
-// afterwards either way.
+// Download and load the catalogue, store it when it parsed, then the INFO and DEBUG
+// lines and the verdict. A failed request or file write logs
+// "GetUpdates: URL=<address>: <message>" and leaves catalogue and file as they were;
+// an answer that does not parse leaves them as well. The client's connection is
+// closed afterwards either way.
 TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref);
 
 // Loads the local file when it exists: INFO "Load data from file: <Version>" and

@@ -45,9 +45,9 @@ QString FeedbackURL(int RefValue, const QString& Email, const QString& Subject, 
                                                         {"version", ProgramVersion}});
 }
 
-bool SendToServer(THTTPClient& Client, const QString& URL) {
+bool SendToServer(THTTPClient& Client, const QString& URL, int DeadlineMs) {
     try {
-        Client.GetText(URL);
+        Client.GetWithin(URL, DeadlineMs); // the answer's body is not used
         return true;
     } catch (const std::exception&) {
         OpenURL(URL);

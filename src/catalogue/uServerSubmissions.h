@@ -16,4 +16,4 @@ QString FeedbackURL(int Ref, const QString& Email, const QString& Subject, const
 
 // GET of URL with the client (the body is ignored). On any failure the address is
 // opened in the user's browser instead and false is returned.
-bool SendToServer(THTTPClient& Client, const QString& URL);
+bool SendToServer(THTTPClient& Client, const QString& URL, int DeadlineMs = 0);

@@ -77,7 +77,10 @@ void TFaviconThread::Execute() {
     THTTPClient::TOptions Options;
     Options.FollowRedirects = true;
     Options.SendContentType = false;
+    // One slow site must not hold the thread, and with it the shutdown: the time-out
+    // bounds the whole icon, not only the gap between two bytes.
     Options.ReadTimeoutMs = FReadTimeoutMs;
+    Options.DeadlineMs = FReadTimeoutMs;
     Options.MaxBodyBytes = MaxIconBytes;
     THTTPClient HTTP(Options);
 
@@ -106,7 +109,7 @@ void TFaviconThread::DownloadFile(THTTPClient& HTTP, const QString& URL, const Q
             throw EQuorvantis(QStringLiteral("File name outside the icons folder"));
         StoreFile(FileName, HTTP.Get(URL));
     } catch (const std::exception& E) {
-        if (IsSilentFailure(E))
+        if (IsSilentFailure(E) || isInterruptionRequested())
             return;
         if (FLogger)
             FLogger->Error(QStringLiteral("Download failed: URL=") + URL + QStringLiteral(", File=") + FileName +

@@ -27,8 +27,8 @@ std::vector<TFaviconShop> FaviconShops(const TShopList& Shops);
 // Downloads the icon files that are still missing, once: shops in the given order,
 // then links. Writes only below InstallFolder + "icons/" and logs through the shared
 // logger; nothing else is touched, so the main thread picks the icons up from disk.
-// Stop it with requestInterruption() + wait(): the flag is tested between downloads,
-// and the read time-out bounds how long a download in progress can take.
+// Stop it with requestInterruption() + wait(): the flag also aborts a download in
+// progress, and each icon has ReadTimeoutMs for the whole answer.
 class TFaviconThread final : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TFaviconThread)

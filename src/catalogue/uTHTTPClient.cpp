@@ -1,6 +1,7 @@
 #include "uTHTTPClient.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -91,7 +92,7 @@ void THTTPClient::Disconnect() {
         FManager->clearConnectionCache();
 }
 
-THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun) {
+THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadlineTimer& Deadline) {
     QNetworkRequest Request(Url);
     Request.setRawHeader("Accept", Accept);
     Request.setRawHeader("User-Agent", UserAgent);
@@ -115,6 +116,7 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun) {
     QEventLoop Loop;
     QTimer ReadTimer;
     ReadTimer.setSingleShot(true);
+    ReadTimer.setTimerType(Qt::PreciseTimer);
     const int Timeout = FOptions.ReadTimeoutMs;
     auto Touch = [&] {
         if (Timeout > 0)
@@ -134,6 +136,24 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun) {
     QObject::connect(&ReadTimer, &QTimer::timeout, &Loop, [&] {
         AbortWith(QStringLiteral("Read timeout: no data from the server for %1 ms").arg(Timeout));
     });
+    // The read time-out restarts with every byte; a server that trickles is stopped by the deadline.
+    QTimer DeadlineTimer;
+    DeadlineTimer.setSingleShot(true);
+    DeadlineTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&DeadlineTimer, &QTimer::timeout, &Loop, [&] {
+        AbortWith(QStringLiteral("Timeout: the answer did not arrive within %1 ms").arg(FDeadlineMs));
+    });
+    if (!Deadline.isForever())
+        DeadlineTimer.start(static_cast<int>(qMin<qint64>(Deadline.remainingTime(), 1 << 30)));
+    // A worker thread asked to stop must not wait for a slow server.
+    QTimer StopPoll;
+    if (!OnApplicationThread()) {
+        QObject::connect(&StopPoll, &QTimer::timeout, &Loop, [&] {
+            if (QThread::currentThread()->isInterruptionRequested())
+                AbortWith(QStringLiteral("Request aborted: the thread is stopping"));
+        });
+        StopPoll.start(100);
+    }
     QObject::connect(FReply, &QNetworkReply::metaDataChanged, &Loop, [&] {
         Touch();
         if (HeadersSeen)
@@ -179,6 +199,8 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun) {
             Loop.exec();
     }
     ReadTimer.stop();
+    DeadlineTimer.stop();
+    StopPoll.stop();
     if (!FAborted)
         Hop.Body += FReply->readAll();
     FReply = nullptr;
@@ -203,6 +225,19 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun) {
     return Hop;
 }
 
+QByteArray THTTPClient::GetWithin(const QString& URL, int DeadlineMs) {
+    const int Saved = FOptions.DeadlineMs;
+    FOptions.DeadlineMs = DeadlineMs;
+    try {
+        QByteArray Body = Get(URL);
+        FOptions.DeadlineMs = Saved;
+        return Body;
+    } catch (...) {
+        FOptions.DeadlineMs = Saved;
+        throw;
+    }
+}
+
 QByteArray THTTPClient::Get(const QString& URL) {
     if (FBusy)
         throw EHTTPError(QStringLiteral("The HTTP client is busy with another request"), 0);
@@ -217,6 +252,9 @@ QByteArray THTTPClient::Get(const QString& URL) {
     FAbortReason.clear();
     FLastContentType.clear();
     bool Begun = false;
+    FDeadlineMs = FOptions.DeadlineMs;
+    const QDeadlineTimer Deadline =
+        FDeadlineMs > 0 ? QDeadlineTimer(FDeadlineMs) : QDeadlineTimer(QDeadlineTimer::Forever);
     auto Finish = [&] {
         FBusy = false;
         FReply = nullptr;
@@ -227,7 +265,7 @@ QByteArray THTTPClient::Get(const QString& URL) {
     };
     try {
         for (int Redirects = 0;;) {
-            THop Hop = RunHop(Url, Begun);
+            THop Hop = RunHop(Url, Begun, Deadline);
             if (!Hop.Redirect) {
                 Finish();
                 return std::move(Hop.Body);

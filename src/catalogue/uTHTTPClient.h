@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class QDeadlineTimer;
 class QEventLoop;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -27,13 +28,15 @@ private:
 // in memory for the life of the client, no proxy is used. On the thread of the
 // QCoreApplication the wait keeps processing events except user input (windows
 // repaint, no second request can be started by a click); on other threads it
-// simply blocks that thread. One request at a time per client.
+// simply blocks that thread, and QThread::requestInterruption() on that thread
+// aborts a running request within a tenth of a second. One request at a time per client.
 class THTTPClient final {
 public:
     struct TOptions {
         bool FollowRedirects = true;
         bool SendContentType = true; // "Content-Type: text/html" (main client only)
         int ReadTimeoutMs = 0;       // 0 = wait for data without limit
+        int DeadlineMs = 0;          // whole request, redirects included; 0 = none
         qint64 MaxBodyBytes = 0;     // 0 = unlimited; larger bodies fail the request
     };
 
@@ -45,6 +48,8 @@ public:
 
     // Body of the final answer; throws EHTTPError.
     QByteArray Get(const QString& URL);
+    // The same with a deadline for this request only (overrides Options().DeadlineMs).
+    QByteArray GetWithin(const QString& URL, int DeadlineMs);
     void Get(const QString& URL, QByteArray& Buffer) { Buffer = Get(URL); }
     // The body as text (UTF-8, or the charset the server names).
     QString GetText(const QString& URL);
@@ -73,7 +78,7 @@ public:
 private:
     struct THop;
     void EnsureManager();
-    THop RunHop(const QUrl& Url, bool& Begun);
+    THop RunHop(const QUrl& Url, bool& Begun, const QDeadlineTimer& Deadline);
     void AbortWith(const QString& Reason);
 
     TOptions FOptions;
@@ -81,6 +86,7 @@ private:
     QNetworkReply* FReply = nullptr;
     bool FBusy = false;
     bool FAborted = false;
+    int FDeadlineMs = 0; // of the running request, for its failure message
     QString FAbortReason;
     QByteArray FLastContentType;
 };

@@ -115,6 +115,14 @@ bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
         return false;
     }
     const pugi::xml_node Root = Doc.document_element();
+    // A well-formed web page (a proxy's or the server's error page) is no catalogue:
+    // taking it would empty the menu.
+    if (QString::fromUtf8(Root.name()).compare(QLatin1String("html"), Qt::CaseInsensitive) == 0) {
+        if (FLogger)
+            FLogger->Error(QStringLiteral("Not a catalogue document: a web page (root element <%1>)")
+                               .arg(QString::fromUtf8(Root.name())));
+        return false;
+    }
     Url = TextOfChild(Root, "url");
     Version = TextOfChild(Root, "version");
     RequiredVersion = TextOfChild(Root, "requiredversion");

@@ -4,12 +4,16 @@
 #include "uSettingsKeys.h"
 #include "uUIHooks.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QProcess>
+#include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QtDebug>
 
@@ -134,14 +138,14 @@ void OpenWithSystem(const QString& URL) {
 
 } // namespace
 
-QString DetectBrowserText() {
-    const QString Browser = qEnvironmentVariable("BROWSER");
-    if (!Browser.isEmpty()) {
-        const QString First = Browser.section(':', 0, 0);
-        if (!First.isEmpty())
-            return First;
-    }
-    const QString Id = DefaultBrowserDesktopId();
+namespace {
+
+QString BrowserFromVariable() {
+    return qEnvironmentVariable("BROWSER").section(':', 0, 0);
+}
+
+// The desktop file that a desktop id names, empty when none.
+QString DesktopFileOf(const QString& Id) {
     // Only a plain desktop file id is looked up, never a path the tool might print.
     if (!Id.endsWith(QLatin1String(".desktop")) || Id.contains('/') || Id.contains(QLatin1String("..")))
         return {};
@@ -149,10 +153,93 @@ QString DetectBrowserText() {
         for (const QString& Name : DesktopFileCandidates(Id)) {
             const QString FileName = Folder + Name;
             if (QFileInfo(FileName).isFile())
-                return ReadDesktopExec(FileName);
+                return FileName;
         }
     }
     return {};
+}
+
+// Where the user's choice of default browser is kept; a change of it voids an earlier answer.
+QDateTime ChoiceStamp() {
+    return QFileInfo(EnvOr("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) +
+                     QStringLiteral("/mimeapps.list"))
+        .lastModified();
+}
+
+// xdg-settings runs at most once per run and never on a click: it is started in the
+// background, and until it has answered the address goes to xdg-open, which finds
+// the same browser. The answer holds while the user's choice and the desktop file stay.
+class TBrowserDetector final {
+public:
+    static TBrowserDetector& Instance() {
+        static TBrowserDetector Detector;
+        return Detector;
+    }
+
+    // The browser text now, or empty while the detection runs.
+    QString Current() {
+        if (FKnown && ChoiceStamp() == FStamp && (FDesktopFile.isEmpty() || QFileInfo(FDesktopFile).isFile()))
+            return FDesktopFile.isEmpty() ? QString() : ReadDesktopExec(FDesktopFile);
+        Start();
+        return {};
+    }
+
+    void Start() {
+        if (FProcess)
+            return;
+        FKnown = false;
+        FStamp = ChoiceStamp();
+        FProcess = new QProcess(QCoreApplication::instance());
+        FProcess->setProgram(QStringLiteral("xdg-settings"));
+        FProcess->setArguments({QStringLiteral("get"), QStringLiteral("default-web-browser")});
+        FProcess->setStandardInputFile(QProcess::nullDevice());
+        QObject::connect(FProcess, &QProcess::finished, FProcess, [this](int Code, QProcess::ExitStatus Status) {
+            const QString Id = QString::fromUtf8(FProcess->readAllStandardOutput()).trimmed();
+            FDesktopFile = Status == QProcess::NormalExit && Code == 0 ? DesktopFileOf(Id) : QString();
+            FKnown = true;
+            Done();
+        });
+        QObject::connect(FProcess, &QProcess::errorOccurred, FProcess, [this](QProcess::ProcessError Error) {
+            if (Error != QProcess::FailedToStart)
+                return; // a crash or kill also ends in finished
+            FDesktopFile.clear();
+            FKnown = true;
+            Done();
+        });
+        QTimer::singleShot(2 * XdgSettingsTimeoutMs, FProcess, [Process = FProcess] { Process->kill(); });
+        FProcess->start();
+    }
+
+private:
+    void Done() {
+        FProcess->deleteLater();
+        FProcess = nullptr;
+    }
+
+    QProcess* FProcess = nullptr;
+    bool FKnown = false;
+    QString FDesktopFile;
+    QDateTime FStamp;
+};
+
+bool OnApplicationThread() {
+    const QCoreApplication* App = QCoreApplication::instance();
+    return App && QThread::currentThread() == App->thread();
+}
+
+} // namespace
+
+QString DetectBrowserText() {
+    const QString First = BrowserFromVariable();
+    if (!First.isEmpty())
+        return First;
+    const QString FileName = DesktopFileOf(DefaultBrowserDesktopId());
+    return FileName.isEmpty() ? QString() : ReadDesktopExec(FileName);
+}
+
+void PrimeBrowserDetection() {
+    if (OnApplicationThread() && BrowserFromVariable().isEmpty())
+        TBrowserDetector::Instance().Start();
 }
 
 QString ReduceBrowserText(const QString& Text) {
@@ -184,7 +271,10 @@ void OpenURL(const QString& URL) {
         return;
     }
     try {
-        const QString Program = ReduceBrowserText(DetectBrowserText());
+        QString Text = BrowserFromVariable();
+        if (Text.isEmpty())
+            Text = OnApplicationThread() ? TBrowserDetector::Instance().Current() : DetectBrowserText();
+        const QString Program = ReduceBrowserText(Text);
         // One argument and no shell: nothing in the address is interpreted.
         if (!Program.isEmpty() && !IsLauncher(Program) && QProcess::startDetached(Program, {URL}))
             return;

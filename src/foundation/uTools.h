@@ -4,8 +4,11 @@
 #include <QStringList>
 
 // Opens URL in the user's web browser: the detected browser first (one argument,
-// no shell), "xdg-open URL" as fallback. Never reports a failure.
+// no shell), "xdg-open URL" as fallback. Never reports a failure and never waits
+// for the browser detection on the application thread.
 void OpenURL(const QString& URL);
+// Starts the default-browser detection in the background (application thread).
+void PrimeBrowserDetection();
 // The browser command text: $BROWSER (first ":"-separated entry), else the Exec
 // line of the desktop file named by `xdg-settings get default-web-browser`.
 QString DetectBrowserText();

@@ -1,14 +1,25 @@
 #include "uTTrayIcon.h"
 
+#include "uConst.h"
 #include "uTLogger.h"
 
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QVariantMap>
 
 namespace {
 constexpr int RetryIntervalMs = 2000;
 constexpr int MaxAttempts = 30; // a minute of waiting for a panel
+
+const TLangText txtNoTrayNotice{
+    {"Quorvantis läuft, aber es wurde kein Infobereich gefunden. Mit \"quorvantis show\" öffnen Sie das Menü.",
+     "Quorvantis is running, but no notification area was found. \"quorvantis show\" opens its menu."}};
+
+const QString NotificationsService = QStringLiteral("org.freedesktop.Notifications");
 } // namespace
 
 TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
@@ -19,10 +30,15 @@ TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
         if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::Context)
             Q_EMIT MenuRequested(QCursor::pos());
     });
+    connect(FIcon, &QSystemTrayIcon::messageClicked, this, [this] { Q_EMIT MenuRequested(QCursor::pos()); });
 }
 
 TTrayIcon::~TTrayIcon() {
     FIcon->hide();
+}
+
+QString TTrayIcon::NoTrayNoticeText() {
+    return txtNoTrayNotice();
 }
 
 void TTrayIcon::SetToolTip(const QString& Text) {
@@ -38,6 +54,8 @@ void TTrayIcon::TryShow() {
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         FRetry->stop();
         FIcon->show();
+        // The host may need a moment to embed the icon before it can point a balloon at it.
+        QTimer::singleShot(500, this, &TTrayIcon::ShowPendingBalloon);
         return;
     }
     if (!FReportedMissing) {
@@ -45,19 +63,51 @@ void TTrayIcon::TryShow() {
         FLogger.Info(QStringLiteral("No notification area found: the tray icon is not shown; "
                                     "\"quorvantis show\" opens the menu"));
     }
-    if (FAttempts >= MaxAttempts)
+    if (FAttempts >= MaxAttempts) {
         FRetry->stop();
-    else if (!FRetry->isActive())
+        NotifyNoTray();
+    } else if (!FRetry->isActive()) {
         FRetry->start();
+    }
 }
 
 bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int TimeoutMs) {
-    if (!FIcon->isVisible())
+    if (!FIcon->isVisible()) {
+        // Autostart before the panel: shown as soon as the icon is.
+        FPendingTitle = Title;
+        FPendingText = Text;
+        FPendingTimeoutMs = TimeoutMs;
+        FLogger.Debug(QStringLiteral("Balloon waits for the notification area"));
         return false;
+    }
     FIcon->showMessage(Title.left(63), Text.left(255), QSystemTrayIcon::Information, TimeoutMs);
+    FLogger.Debug(QStringLiteral("Balloon shown: ") + Text.section(QLatin1Char('\r'), 0, 0));
     return true;
 }
 
 bool TTrayIcon::IsShown() const {
     return FIcon->isVisible();
+}
+
+void TTrayIcon::ShowPendingBalloon() {
+    if (FPendingText.isEmpty() || !FIcon->isVisible())
+        return;
+    const QString Text = FPendingText;
+    FPendingText.clear();
+    ShowBalloon(FPendingTitle, Text, FPendingTimeoutMs);
+}
+
+void TTrayIcon::NotifyNoTray() {
+    FPendingText.clear();
+    QDBusConnection Bus = QDBusConnection::sessionBus();
+    if (!Bus.isConnected() || !Bus.interface() || !Bus.interface()->isServiceRegistered(NotificationsService)) {
+        FLogger.Info(QStringLiteral("No notification area and no notification service: nothing to tell the user"));
+        return;
+    }
+    QDBusMessage Notify =
+        QDBusMessage::createMethodCall(NotificationsService, QStringLiteral("/org/freedesktop/Notifications"),
+                                       NotificationsService, QStringLiteral("Notify"));
+    Notify << QString::fromUtf8(ProgramName) << 0u << QStringLiteral("dialog-information")
+           << QString::fromUtf8(ProgramName) << NoTrayNoticeText() << QStringList() << QVariantMap() << 10000;
+    Bus.asyncCall(Notify);
 }

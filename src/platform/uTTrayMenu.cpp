@@ -5,6 +5,7 @@
 #include <QActionEvent>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOption>
 #include <QSvgRenderer>
@@ -14,6 +15,7 @@ namespace {
 constexpr QColor Maroon(0x80, 0x00, 0x00);
 constexpr double PictureWidth = 30.0;
 constexpr double PictureHeight = 680.0;
+constexpr const char* CascadeLeftProperty = "qvCascadeLeft";
 
 QFont CaptionFont() {
     QFont Font;
@@ -65,6 +67,51 @@ void TTrayMenu::actionEvent(QActionEvent* Event) {
         if (Action->property("tag").toInt() == 1 && !Action->font().bold())
             MarkTopRanked(*Action);
     }
+}
+
+void TTrayMenu::showEvent(QShowEvent* Event) {
+    setProperty(CascadeLeftProperty, false);
+    // Submenus are built as children of their parent menus; installing twice is harmless.
+    for (QMenu* Submenu : findChildren<QMenu*>())
+        Submenu->installEventFilter(this);
+    QMenu::showEvent(Event);
+}
+
+bool TTrayMenu::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Event->type() == QEvent::Show)
+        if (auto* Submenu = qobject_cast<QMenu*>(Watched))
+            PlaceSubmenu(*Submenu);
+    return QMenu::eventFilter(Watched, Event);
+}
+
+// Qt places a submenu to the right of its entry and, when that does not fit, to the
+// left of the entry, which is right of our side bar; a third level then flips back
+// over the menu. Beside the whole parent window, in the cascade's direction, instead.
+void TTrayMenu::PlaceSubmenu(QMenu& Submenu) {
+    const auto* Parent = qobject_cast<QMenu*>(Submenu.parentWidget());
+    if (Parent == nullptr || !Parent->isVisible())
+        return;
+    const QScreen* Screen = Parent->screen();
+    if (Screen == nullptr)
+        return;
+    const QRect Area = Screen->availableGeometry();
+    const QRect Beside = Parent->geometry();
+    const int Width = Submenu.width();
+    const int RightX = Beside.right() + 1;
+    const int LeftX = Beside.left() - Width;
+    const bool RoomRight = RightX + Width <= Area.right() + 1;
+    const bool RoomLeft = LeftX >= Area.left();
+    bool Left = Parent->property(CascadeLeftProperty).toBool();
+    if (Left && !RoomLeft && RoomRight)
+        Left = false;
+    else if (!Left && !RoomRight && RoomLeft)
+        Left = true;
+    else if (!RoomLeft && !RoomRight)
+        Left = Beside.left() - Area.left() > Area.right() - Beside.right(); // the wider side
+    const int X = Left ? qMax(LeftX, Area.left()) : qMin(RightX, Area.right() + 1 - Width);
+    Submenu.setProperty(CascadeLeftProperty, Left);
+    if (Submenu.x() != X)
+        Submenu.move(X, Submenu.y());
 }
 
 void TTrayMenu::paintEvent(QPaintEvent* Event) {

@@ -17,6 +17,10 @@ class QSvgRenderer;
 // the cart logo and the product name at its foot) is drawn bottom-aligned over
 // the gradient, faded in at its top so no seam shows in tall menus. When a caption
 // is set it takes the place of the picture's own lettering above the logo.
+//
+// Submenus never cover their parent menu (side bar included): a cascade opens to
+// the right while there is room and, once it turned left (at the notification area
+// in a screen corner), keeps opening to the left.
 class TTrayMenu final : public QMenu {
     Q_OBJECT
 public:
@@ -35,9 +39,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
     void actionEvent(QActionEvent* Event) override;
 
 private:
+    void PlaceSubmenu(QMenu& Submenu);
     void PaintSideBar(QPainter& Painter, const QRect& Bar);
     const QImage& Backdrop(qreal Dpr);
 

@@ -25,6 +25,9 @@ public:
     // Why no lock could be taken at all (the program then runs unguarded); empty when fine.
     QString Problem() const { return FProblem; }
 
+    // True when some process holds the lock now (probed without keeping it).
+    static bool IsLockHeld();
+
     static QString RuntimeFolder();
     static QString LockFileName();
     static QString SocketName();
@@ -38,14 +41,24 @@ private:
 // "show", or the first argument lower-cased (ASCII letters only).
 QString CommandWordFromArguments(const QStringList& Arguments);
 
-// Second instance: when `handle` names a running instance, write `command` and
-// send the hand-off message, waiting until the first instance has served it.
-// Nothing else is read or written. Returns the process exit code.
-int SendCommandToFirstInstance(const QStringList& Arguments);
+// How long a second start waits on the running instance. Only a wait on the user
+// (the instance's menu or a box it shows) is unbounded; the instance says so.
+struct THandOffTimeouts {
+    int ListenerMs = 30000; // lock held, nobody listening yet: the instance is starting
+    int SendMs = 5000;
+    int ReceiptMs = 10000; // a healthy instance confirms at once, even inside a request
+    int ServeMs = 90000;   // after the receipt: covers a catalogue request and its deadline
+};
+
+// Second instance: write `command`, wait for the running instance's listener,
+// send the hand-off message and wait until the command was served. A wait that
+// runs out logs one ERROR line and ends. Returns the process exit code.
+int SendCommandToFirstInstance(const QStringList& Arguments, const THandOffTimeouts& Timeouts = {});
 
 // First instance: listens on the per-user local socket. Each message is a
-// length-prefixed message number; the answer goes back only when the receiver
-// calls Acknowledge, so the sender waits for the command to be served.
+// length-prefixed message number. The sender gets one byte back at once (received),
+// one when the command waits on the user (an open menu or box: no time limit), and
+// one when the receiver calls Acknowledge, so it waits for the command to be served.
 class TCommandListener final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TCommandListener)
@@ -57,6 +70,12 @@ public:
     bool Listen(QString& Error);
     void Close();
     static void Acknowledge(QLocalSocket* Connection);
+    // Tells the sender that its command waits on the user.
+    static void NotifyWaiting(QLocalSocket* Connection);
+
+    static constexpr char Received = 'R';
+    static constexpr char Waiting = 'W';
+    static constexpr char Done = 'K';
 
 Q_SIGNALS:
     void MessageReceived(quint32 Message, QLocalSocket* Connection);

@@ -7,6 +7,7 @@
 #include "uTURLMenuItem.h"
 #include "uTools.h"
 
+#include <QFile>
 #include <QMenu>
 
 namespace {
@@ -37,8 +38,15 @@ void TMenuItemManager::Save(const TURLItem& Item) const {
     if (Item.Name.isEmpty() || Item.URL.isEmpty())
         return;
     const QString Key = LinkKey(Item.Name);
+    const QString OldURL = ReadSettingString(Key, UrlValue, QString());
+    int Icon = Item.Icon;
+    if (!OldURL.isEmpty() && OldURL != Item.URL) {
+        // The icon belongs to the old site: drop it so the favicon fetcher loads the new one.
+        QFile::remove(LinkIconFile(Item.Name));
+        Icon = 0;
+    }
     WriteSettingString(Key, UrlValue, Item.URL);
-    WriteSettingInteger(Key, IconValue, Item.Icon);
+    WriteSettingInteger(Key, IconValue, Icon);
 }
 
 bool TMenuItemManager::Add(const TURLItem& Item) const {

@@ -25,7 +25,8 @@ public:
     QStringList GetNames() const;
     // False only for an empty name; a missing key gives an empty URL and icon 0.
     bool Load(TURLItem& Item) const;
-    // Writes url and icon when name and address are both non-empty.
+    // Writes url and icon when name and address are both non-empty. A changed address
+    // drops the link's icon file and index, so the new site's icon is fetched.
     void Save(const TURLItem& Item) const;
     // Stores a new link, asking before it overwrites an existing one.
     bool Add(const TURLItem& Item) const;

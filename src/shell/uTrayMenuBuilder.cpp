@@ -21,7 +21,11 @@ namespace {
 constexpr const char* BuiltSubmenuProperty = "qvBuiltSubmenu";
 constexpr int FixedEntryCount = 8;
 
+// A shop without a category keeps its value in "categories" itself: the store
+// refuses a key path that ends in "\".
 QString CategoryKey(const QString& Category) {
+    if (Category.isEmpty())
+        return QLatin1String(CategoriesKey);
     return QLatin1String(CategoriesKey) + QLatin1Char('\\') + Category;
 }
 
@@ -151,8 +155,9 @@ public:
             FCategory = Shop.Category;
             FKey = CategoryKey(Shop.Category);
             // A "\" in a category names a nested key that the list does not show.
-            FKeyExists = Shop.Category.contains(QLatin1Char('\\')) ? SettingsKeyExists(FKey)
-                                                                   : FKeyed.contains(Shop.Category.toCaseFolded());
+            FKeyExists = Shop.Category.isEmpty() || Shop.Category.contains(QLatin1Char('\\'))
+                             ? SettingsKeyExists(FKey)
+                             : FKeyed.contains(Shop.Category.toCaseFolded());
             FValid = true;
         }
         return !FKeyExists || ReadSettingBool(FKey, Shop.Name, true);

@@ -34,11 +34,42 @@
 namespace {
 TfrmQuorvantis* MainWindow = nullptr;
 constexpr int MaxRandomRef = 2147483646;
+// Shutdown ends within 2 s whatever a server does; the aborted icon request needs far less.
+constexpr int FaviconStopMs = 1500;
+
+// The hourglass for the whole screen, restored however the scope is left.
+class TWaitCursor final {
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
 } // namespace
 
 TfrmQuorvantis* frmQuorvantis() {
     return MainWindow;
 }
+
+// The main window waits on the user (an open menu or box): senders queued meanwhile
+// are told so, and everything queued is served as soon as the wait ends.
+class TfrmQuorvantis::TUserWaitScope final {
+public:
+    explicit TUserWaitScope(TfrmQuorvantis& Owner) : FOwner(Owner) {
+        if (FOwner.FUserWaitDepth++ == 0)
+            for (const QPointer<QLocalSocket>& Connection : FOwner.FPendingCommands)
+                TCommandListener::NotifyWaiting(Connection);
+    }
+    ~TUserWaitScope() {
+        if (--FOwner.FUserWaitDepth == 0)
+            QTimer::singleShot(0, &FOwner, &TfrmQuorvantis::ServePending);
+    }
+    TUserWaitScope(const TUserWaitScope&) = delete;
+    TUserWaitScope& operator=(const TUserWaitScope&) = delete;
+
+private:
+    TfrmQuorvantis& FOwner;
+};
 
 class TfrmQuorvantis::TRequestScope final {
 public:
@@ -79,6 +110,7 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
         if (!StartProblem.isEmpty())
             FLogger->Error(QStringLiteral("FormCreate: ") + StartProblem);
         DisplayHint(QString());
+        PrimeBrowserDetection(); // so the first shop chosen finds the answer ready
         SetupTray();
         ApplyLanguage();
         SxTrayIcon->SetToolTip(QString::fromUtf8(ProgramName));
@@ -93,7 +125,8 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
             Status = LoadVersionFile();
         ShowStartupNotice(Status);
 
-        if (Arguments.size() > 1)
+        // A signal during the start ends the program; it must not pop a menu up first.
+        if (Arguments.size() > 1 && !FQuitRequested)
             ExecuteCommand(Arguments.at(1));
 
         WriteSetting(Setting::Handle, static_cast<int>(::getpid()));
@@ -122,6 +155,7 @@ void TfrmQuorvantis::SetupTray() {
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
     connect(SxTrayIcon, &TTrayIcon::MenuRequested, this, &TfrmQuorvantis::PopupMenu);
 
+    IdHTTP.Options().ReadTimeoutMs = ServerIdleTimeoutMs;
     IdHTTP.OnWorkBegin = [this](qint64 Expected) { IdHTTPWorkBegin(Expected); };
     IdHTTP.OnWork = [this](qint64 SoFar) { IdHTTPWork(SoFar); };
     IdHTTP.OnWorkEnd = [this] { IdHTTPWorkEnd(); };
@@ -133,9 +167,16 @@ void TfrmQuorvantis::FormDestroy() {
     FDestroyed = true;
     try {
         if (FFaviconThread) {
+            // The request in progress is aborted; a thread that still does not end
+            // must not keep the process (and every later start) waiting.
             FFaviconThread->requestInterruption();
-            FFaviconThread->wait();
-            FFaviconThread.reset();
+            if (FFaviconThread->wait(FaviconStopMs)) {
+                FFaviconThread.reset();
+            } else {
+                FLogger->Error(QStringLiteral("FormDestroy: the favicon thread did not stop; leaving it behind"));
+                (void)FFaviconThread.release();
+                FKeepLogger = true; // the thread may still write a line
+            }
         }
     } catch (const std::exception& E) {
         FLogger->Error(QStringLiteral("FormDestroy: ") + ExceptionMessage(E));
@@ -161,7 +202,10 @@ void TfrmQuorvantis::FormDestroy() {
     try {
         qApp->removeEventFilter(this);
         FUpdateVersion.reset();
-        FLogger.reset();
+        if (FKeepLogger)
+            (void)FLogger.release();
+        else
+            FLogger.reset();
     } catch (...) {
     }
 }
@@ -207,9 +251,11 @@ UpdateState TfrmQuorvantis::RefreshCatalogue(bool Force) {
 UpdateState TfrmQuorvantis::GetUpdates() {
     // Hand-off commands and tray clicks wait for the whole refresh, the rebuilt menu included.
     TRequestScope Busy(*this);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const TRefreshResult Result = DownloadCatalogue(IdHTTP, *FUpdateVersion, *FLogger, FRef);
-    QApplication::restoreOverrideCursor();
+    TRefreshResult Result;
+    {
+        TWaitCursor Hourglass;
+        Result = DownloadCatalogue(IdHTTP, *FUpdateVersion, *FLogger, FRef);
+    }
     if (!Result.Downloaded)
         return Result.State;
     try {
@@ -292,7 +338,12 @@ void TfrmQuorvantis::ShowNews() {
     if (!Item)
         return;
     WriteSetting(Setting::LastNews, Item->Date);
-    if (AskYesNo(Item->Title, NewsQuestionText(*Item)))
+    bool Read = false;
+    {
+        TUserWaitScope Asking(*this);
+        Read = AskYesNo(Item->Title, NewsQuestionText(*Item));
+    }
+    if (Read)
         OpenURL(Item->GetNewsURL());
 }
 
@@ -310,14 +361,18 @@ bool TfrmQuorvantis::eventFilter(QObject* Watched, QEvent* Event) {
 // ---- menu and commands --------------------------------------------------------------
 
 void TfrmQuorvantis::PopupMenu(const QPoint& Pos) {
-    if (FRequestDepth > 0) {
-        FPendingPopup = true; // served when the request has ended
+    // A click on the icon while the menu is open only closes it.
+    if (FQuitRequested || FMenuOpen || !mnuTrayMenu)
+        return;
+    if (FRequestDepth > 0 || FUserWaitDepth > 0) {
+        FPendingPopup = true; // served when the request or box has ended
         return;
     }
-    if (FMenuOpen || !mnuTrayMenu)
-        return;
     FMenuOpen = true;
-    mnuTrayMenu->exec(Pos);
+    {
+        TUserWaitScope Open(*this);
+        mnuTrayMenu->exec(Pos);
+    }
     FMenuOpen = false;
 }
 
@@ -338,12 +393,16 @@ void TfrmQuorvantis::CommandMessage(quint32 Message, QLocalSocket* Connection) {
         TCommandListener::Acknowledge(Connection);
         return;
     }
-    if (FRequestDepth > 0 || FMenuOpen) {
+    if (FRequestDepth > 0 || FUserWaitDepth > 0) {
         FPendingCommands.append(Connection);
+        if (FUserWaitDepth > 0)
+            TCommandListener::NotifyWaiting(Connection);
         return;
     }
     try {
         const QString Command = ReadSetting(Setting::Command);
+        if (AsciiLower(Command) == QLatin1String("show"))
+            TCommandListener::NotifyWaiting(Connection); // until the user closes the menu
         if (!Command.isEmpty())
             ExecuteCommand(Command);
     } catch (const std::exception& E) {
@@ -353,13 +412,13 @@ void TfrmQuorvantis::CommandMessage(quint32 Message, QLocalSocket* Connection) {
 }
 
 void TfrmQuorvantis::ServePending() {
-    if (FRequestDepth > 0 || FMenuOpen)
+    if (FRequestDepth > 0 || FUserWaitDepth > 0 || FQuitRequested)
         return;
     if (FPendingPopup) {
         FPendingPopup = false;
         PopupMenu(QCursor::pos());
     }
-    while (!FPendingCommands.isEmpty() && FRequestDepth == 0) {
+    while (!FPendingCommands.isEmpty() && FRequestDepth == 0 && FUserWaitDepth == 0 && !FQuitRequested) {
         QPointer<QLocalSocket> Connection = FPendingCommands.takeFirst();
         if (Connection)
             CommandMessage(WM_INSTANCECOMMAND, Connection);
@@ -369,7 +428,12 @@ void TfrmQuorvantis::ServePending() {
 void TfrmQuorvantis::miNewLinkClick() {
     try {
         TURLItem Item;
-        if (!EditFavorite(Item) || !FMenuItemManager->Add(Item))
+        bool Added = false;
+        {
+            TUserWaitScope Editing(*this);
+            Added = EditFavorite(Item) && FMenuItemManager->Add(Item);
+        }
+        if (!Added)
             return;
         BuildMenu();
         // An open settings dialog lists the new link at once.
@@ -403,7 +467,7 @@ void TfrmQuorvantis::RequestShutdown() {
 
 bool TfrmQuorvantis::SendToServer(const QString& URL) {
     TRequestScope Busy(*this);
-    return ::SendToServer(IdHTTP, URL);
+    return ::SendToServer(IdHTTP, URL, CatalogueDeadlineMs);
 }
 
 bool TfrmQuorvantis::SendGewinnspiel(const QString& Email, const QString& Prename, const QString& Name,

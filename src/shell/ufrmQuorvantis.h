@@ -100,6 +100,8 @@ private:
 
     // A request of the main client is running: hand-off commands and tray clicks wait.
     class TRequestScope;
+    // The main window waits on the user (menu, question or edit box).
+    class TUserWaitScope;
 
     std::unique_ptr<TLogger> FLogger;
     std::unique_ptr<TUpdateVersion> FUpdateVersion;
@@ -115,6 +117,8 @@ private:
     TTrayIcon* SxTrayIcon = nullptr;
 
     int FRequestDepth = 0;
+    int FUserWaitDepth = 0;
+    bool FKeepLogger = false;
     QList<QPointer<QLocalSocket>> FPendingCommands;
     bool FPendingPopup = false;
     bool FMenuOpen = false;

@@ -37,6 +37,8 @@ public:
     void Serve(const QString& Name, const QByteArray& Body, int Status = 200) { Set(Name, {Status, Body, {}, false}); }
     void Redirect(const QString& Name, const QString& Target) { Set(Name, {301, {}, Target, false}); }
     void Stall(const QString& Name) { Set(Name, {200, {}, {}, true}); }
+    // One byte every 100 ms until released: never quiet long enough for a read time-out.
+    void Trickle(const QString& Name) { Set(Name, {200, {}, {}, false, true}); }
     void Release() {
         std::lock_guard Lock(FMutex);
         FReleased = true;
@@ -84,6 +86,7 @@ private:
         QByteArray Body;
         QString Location;
         bool Stall = false;
+        bool Trickle = false;
     };
 
     static std::string Path(const QString& Name) { return "/" + Name.toStdString() + "/favicon.ico"; }
@@ -105,6 +108,16 @@ private:
             return; // the client gave up long ago
         }
         Lock.unlock();
+        if (Answer.Trickle) {
+            Res.set_chunked_content_provider("image/x-icon", [this](size_t, httplib::DataSink& Sink) {
+                std::unique_lock Wait(FMutex);
+                if (FChanged.wait_for(Wait, std::chrono::milliseconds(100), [this] { return FReleased; }))
+                    return false;
+                Wait.unlock();
+                return Sink.write("\0", 1);
+            });
+            return;
+        }
         if (!Answer.Location.isEmpty()) {
             Res.set_redirect(Answer.Location.toStdString(), Answer.Status);
             return;

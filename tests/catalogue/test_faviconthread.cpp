@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -159,6 +161,32 @@ TEST_F(FaviconThreadTest, ShutdownDuringAStalledDownloadEndsWithinTheTimeoutAndA
     EXPECT_TRUE(Thread.isFinished());
     EXPECT_EQ(Server.Requests("next"), 0);
     EXPECT_TRUE(QDir(Icons()).entryList(QDir::Files | QDir::Hidden).isEmpty()) << "no partial or temporary file";
+}
+
+TEST_F(FaviconThreadTest, TricklingServerGetsOneDeadlineForTheWholeIconAndNeverHoldsTheShutdown) {
+    Server.Trickle("slow");
+    Server.Serve("next", IconBytes);
+    QElapsedTimer Timer;
+    Timer.start();
+    Run({{1, Server.Site("slow")}, {2, Server.Site("next")}}, {}, 1000);
+    EXPECT_LT(Timer.elapsed(), 10000) << "bytes keep coming, yet the icon has its deadline";
+    EXPECT_FALSE(QFileInfo::exists(Icons() + "1.ico"));
+    EXPECT_EQ(ReadFileBytes(Icons() + "2.ico"), IconBytes);
+    ASSERT_EQ(Errors().size(), 1);
+    EXPECT_TRUE(Errors()[0].contains("Error=Timeout")) << Errors()[0].toStdString();
+
+    // With the full 20 s per icon, a stop request still ends the download in progress at once.
+    QFile::remove(Icons() + "2.ico");
+    TFaviconThread Thread({{1, Server.Site("slow")}, {2, Server.Site("next")}}, {}, &Logger, Env.InstallFolder());
+    Thread.start();
+    ASSERT_TRUE(Server.WaitForRequest("slow"));
+    QThread::msleep(300);
+    Timer.restart();
+    Thread.requestInterruption();
+    EXPECT_TRUE(Thread.wait(10000));
+    EXPECT_LT(Timer.elapsed(), 1500) << "the shutdown waits no longer for it";
+    EXPECT_EQ(Server.Requests("next"), 1) << "only the first run asked for it";
+    EXPECT_EQ(Errors().size(), 1) << "a stop is no failure worth a line";
 }
 
 TEST_F(FaviconThreadTest, HostileLinkNamesNeverWriteOutsideTheIconsFolder) {

@@ -9,6 +9,7 @@
 #include "uTLogger.h"
 #include "uTUpdateVersion.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -120,17 +121,32 @@ TEST_F(RefreshTest, UnreachableServerKeepsEverythingAndTheFileIsUsedNext) {
     EXPECT_TRUE(Lines[1].endsWith("|INFO|Load data from file: 2.3"));
 }
 
-TEST_F(RefreshTest, HtmlAnswerIsStoredButThePreviousCatalogueStays) {
+TEST_F(RefreshTest, AnswerThatDoesNotParseKeepsFileAndCatalogue) {
     TTestServer Server;
     ASSERT_TRUE(DownloadCatalogue(Client, Catalogue, Log, 1).Downloaded);
-    const QByteArray Html = "<html><body><p>Wartung<br></body></html>";
-    Server.SetBody(Html);
-    const TRefreshResult R = DownloadCatalogue(Client, Catalogue, Log, 1);
-    EXPECT_TRUE(R.Downloaded);
-    EXPECT_EQ(R.State, usNewVersion); // from the previous content
-    EXPECT_EQ(ReadFileBytes(CatalogueFileName()), Html);
-    EXPECT_EQ(Catalogue.Shops.size(), 1u);
-    EXPECT_TRUE(Env.LogLines().last().contains("|DEBUG|2.3"));
+    // Error pages (also well-formed ones), an empty body and a cut-off document, all with status 200.
+    for (const QByteArray& Bad : {QByteArray("<html><body><p>Wartung<br></body></html>"),
+                                  QByteArray("<html><body><p>Wartung</p></body></html>"), QByteArray(),
+                                  Catalogue23.left(Catalogue23.size() / 2)}) {
+        SCOPED_TRACE(Bad.toStdString());
+        Server.SetBody(Bad);
+        const TRefreshResult R = DownloadCatalogue(Client, Catalogue, Log, 1);
+        EXPECT_TRUE(R.Downloaded);
+        EXPECT_EQ(R.State, usNewVersion); // from the previous content
+        EXPECT_EQ(ReadFileBytes(CatalogueFileName()), Catalogue23);
+        EXPECT_EQ(Catalogue.Shops.size(), 1u);
+        const QStringList Lines = Env.LogLines();
+        ASSERT_GE(Lines.size(), 3);
+        EXPECT_TRUE(Lines[Lines.size() - 3].contains("|ERROR|"));
+        EXPECT_TRUE(Lines[Lines.size() - 2].contains("|INFO|GetUpdates: Version=2.2 Server=2.3"));
+        EXPECT_TRUE(Lines.last().contains("|DEBUG|2.3"));
+    }
+    // No temporary file is left behind, and the next offline start still finds every shop.
+    EXPECT_EQ(QDir(Env.InstallFolder()).entryList(QDir::Files | QDir::Hidden).filter("quorvantis").size(), 1);
+    TUpdateVersion Offline(&Log);
+    bool Loaded = false;
+    EXPECT_EQ(LoadCatalogueFile(Offline, Log, Loaded), usNewVersion);
+    EXPECT_EQ(Offline.Shops.size(), 1u);
 }
 
 TEST_F(RefreshTest, UnwritableInstallFolderFailsLikeARequest) {

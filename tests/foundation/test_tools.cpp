@@ -3,7 +3,9 @@
 #include "uSettingsKeys.h"
 #include "uTools.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -175,4 +177,31 @@ TEST_F(ToolsTest, OnlineWithALocalVendorServer) {
         EXPECT_FALSE(IsLoopbackHostURL(Remote)) << Remote;
     WriteSetting(Setting::Server, "http://127.0.0.1:65000");
     EXPECT_TRUE(IsOnline());
+}
+
+TEST_F(ToolsTest, ChoosingAShopNeverWaitsForTheBrowserDetection) {
+    // A desktop whose xdg-settings takes its time to answer.
+    TBrowserRecorder Detected;
+    TEnvGuard NoBrowser("BROWSER", QByteArray()); // the recorder is reached through the desktop file only
+    WriteFileBytes(FEnv.DataHome() + "/applications/slow.desktop",
+                   ("[Desktop Entry]\nExec=" + Detected.Script() + " %u\n").toUtf8());
+    const QString Script = Tools() + "/xdg-settings";
+    WriteFileBytes(Script, "#!/bin/sh\nsleep 2\necho slow.desktop\n");
+    QFile::setPermissions(Script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QElapsedTimer Timer;
+    Timer.start();
+    OpenURL("http://example.invalid/first");
+    // Not waited for: meanwhile the system's own handling gets the address.
+    EXPECT_EQ(FXdgOpen.Opened(1), QStringList{"http://example.invalid/first"});
+
+    // Once the answer is in, it is used without asking again.
+    while (Timer.elapsed() < 15000 && Detected.Opened().isEmpty()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (Timer.elapsed() > 3000 && Detected.Opened().isEmpty()) {
+            OpenURL("http://example.invalid/second");
+            Detected.Opened(1, 2000);
+        }
+    }
+    EXPECT_EQ(Detected.Opened(1), QStringList{"http://example.invalid/second"});
 }

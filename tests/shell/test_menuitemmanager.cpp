@@ -5,6 +5,7 @@
 #include "uTMenuItemManager.h"
 #include "uUIHooks.h"
 
+#include <QFile>
 #include <QMenu>
 #include <gtest/gtest.h>
 
@@ -142,3 +143,19 @@ TEST_F(MenuItemManagerTest, FillMenuInsertsInNameOrderAtTheIndex) {
 }
 
 } // namespace
+
+TEST_F(MenuItemManagerTest, NewAddressDropsTheOldSitesIcon) {
+    const QString IconFile = Env.InstallFolder() + "icons/Wetter.ico";
+    WriteSettingString("", "install", Env.InstallFolder());
+    Links.Save({"Wetter", "http://old.example", 9});
+    WriteFileBytes(IconFile, "old site's icon");
+    Links.Save({"Wetter", "http://old.example", 9}); // the icon loader rewrites the same address
+    EXPECT_TRUE(QFile::exists(IconFile));
+    EXPECT_EQ(Loaded("Wetter").Icon, 9);
+
+    Answer = true;
+    EXPECT_TRUE(Links.Replace("Wetter", {"Wetter", "http://new.example", 9}));
+    EXPECT_FALSE(QFile::exists(IconFile)) << "fetched again from the new site";
+    EXPECT_EQ(Loaded("Wetter").URL, "http://new.example");
+    EXPECT_EQ(Loaded("Wetter").Icon, 0);
+}

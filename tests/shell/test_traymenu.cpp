@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QScreen>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -260,3 +262,70 @@ TEST_F(TrayMenuTest, SideBarIsReservedInTheTopLevelOnly) {
 }
 
 } // namespace
+
+namespace {
+
+// Opens the top menu at Pos and then each first-entry submenu with the keyboard, as a user does.
+QList<QMenu*> OpenCascade(TTrayMenu& Menu, const QPoint& Pos, int Levels) {
+    QList<QMenu*> Open{&Menu};
+    Menu.popup(Pos);
+    QApplication::processEvents();
+    for (int Level = 0; Level < Levels; ++Level) {
+        QMenu* Current = Open.last();
+        Current->setActiveAction(Current->actions().at(0));
+        QTest::keyClick(Current, Qt::Key_Right);
+        QApplication::processEvents();
+        QMenu* Sub = Current->actions().at(0)->menu();
+        if (Sub == nullptr || !Sub->isVisible())
+            break;
+        Open << Sub;
+    }
+    return Open;
+}
+
+} // namespace
+
+TEST_F(TrayMenuTest, SubmenusNeverCoverTheSideBarOrTheirParentMenu) {
+    AddShop("Mode->Schuhe->Sandalen", "Sommerschritt", 1);
+    AddShop("Mode->Schuhe", "Alpha", 2);
+    AddShop("Mode", "Gamma", 3);
+    Build();
+    const QRect Screen = QApplication::primaryScreen()->availableGeometry();
+
+    // At the notification area in the bottom right corner: the cascade goes left and stays left.
+    QList<QMenu*> Open = OpenCascade(Menu, Screen.bottomRight(), 3);
+    ASSERT_EQ(Open.size(), 4);
+    for (int I = 1; I < Open.size(); ++I) {
+        SCOPED_TRACE(I);
+        EXPECT_LE(Open[I]->geometry().right(), Open[I - 1]->geometry().left() - 1);
+        EXPECT_GE(Open[I]->geometry().left(), Screen.left());
+    }
+    Menu.hide();
+    QApplication::processEvents();
+
+    // From the centre: right while there is room, then left, never over the parent.
+    Open = OpenCascade(Menu, Screen.center(), 3);
+    ASSERT_EQ(Open.size(), 4);
+    for (int I = 1; I < Open.size(); ++I) {
+        SCOPED_TRACE(I);
+        EXPECT_FALSE(Open[I]->geometry().intersects(Open[I - 1]->geometry()));
+        EXPECT_TRUE(Screen.contains(Open[I]->geometry()));
+    }
+    EXPECT_GE(Open[1]->geometry().left(), Open[0]->geometry().right() + 1);
+    Menu.hide();
+}
+
+TEST_F(TrayMenuTest, ShopsWithoutCategoryCanBeHidden) {
+    AddShop("", "Solo", 1);
+    AddShop("", "Zweiter", 2);
+    AddShop("Mode", "Gamma", 3);
+    EXPECT_NO_THROW(SetShopVisible("", "Solo", false));
+    EXPECT_FALSE(IsShopVisible("", "Solo"));
+    EXPECT_EQ(ReadSettingInteger("categories", "Solo", -1), 0);
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Gamma [5]", "Zweiter [5]"}) + FixedDump);
+    SetShopVisible("", "Solo", true);
+    EXPECT_TRUE(IsShopVisible("", "Solo"));
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Gamma [5]", "Solo [5]", "Zweiter [5]"}) + FixedDump);
+}

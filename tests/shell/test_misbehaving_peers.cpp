@@ -1,0 +1,234 @@
+// The real program against servers that stall, trickle or answer with the wrong
+// body, and against a running instance that is starting, stuck or busy with its menu.
+// Times are deadlines the program promises, checked with room to spare.
+#include "ProgramRunner.h"
+#include "TestSupport.h"
+#include "uRegistry.h"
+#include "uSingleInstance.h"
+#include "uTTrayMenu.h"
+#include "uUIHooks.h"
+#include "ufrmQuorvantis.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <thread>
+
+namespace {
+
+const QString CatalogueTemplate =
+    QStringLiteral("<c><version>2.2</version><check>2099-01-01</check><shops>"
+                   "<shop id=\"7\" name=\"Alpha\" site=\"BASE/trickle\" category=\"Mode\"/></shops></c>");
+
+// A vendor server on 127.0.0.1 whose catalogue answer can be delayed, stalled or
+// replaced, and whose favicon route trickles one byte a second.
+class TMisbehavingServer final {
+public:
+    std::atomic<int> CatalogueDelayMs{0};
+    std::atomic<bool> Stall{false};
+    std::atomic<bool> FaviconRequested{false};
+    std::string Body;
+
+    TMisbehavingServer() {
+        FServer.Get("/version2.xml", [this](const httplib::Request&, httplib::Response& Res) {
+            for (int Waited = 0; (Stall || Waited < CatalogueDelayMs) && !FRelease && Waited < 120000; Waited += 20)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            Res.set_content(Body, "text/xml");
+        });
+        FServer.Get("/trickle/favicon.ico", [this](const httplib::Request&, httplib::Response& Res) {
+            FaviconRequested = true;
+            Res.set_chunked_content_provider("image/x-icon", [this](size_t, httplib::DataSink& Sink) {
+                for (int I = 0; I < 50 && !FRelease; ++I)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return !FRelease && Sink.write("\0", 1);
+            });
+        });
+        FPort = FServer.bind_to_any_port("127.0.0.1");
+        FThread = std::thread([this] { FServer.listen_after_bind(); });
+        while (!FServer.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        Body = QString(CatalogueTemplate).replace("BASE", Base()).toStdString();
+        WriteSettingString("", "server", Base());
+    }
+    ~TMisbehavingServer() {
+        FRelease = true;
+        FServer.stop();
+        FThread.join();
+    }
+    QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(FPort); }
+
+private:
+    httplib::Server FServer;
+    std::thread FThread;
+    std::atomic<bool> FRelease{false};
+    int FPort = 0;
+};
+
+class MisbehavingPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteSettingInteger("", "debug", 3);
+        WriteSettingString("", "lastnews", "9999"); // no news question in these runs
+    }
+    bool LogHas(const QString& Text) const { return Env.LogLines().join("\n").contains(Text); }
+    TTempEnvironment Env;
+};
+
+TEST_F(MisbehavingPeerTest, TricklingFaviconServerNeverHoldsTheShutdown) {
+    TMisbehavingServer Server;
+    {
+        TProgramRun Run;
+        ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 30000));
+        QElapsedTimer Timer;
+        Timer.start();
+        while (!Server.FaviconRequested && Timer.elapsed() < 15000)
+            QThread::msleep(20);
+        ASSERT_TRUE(Server.FaviconRequested);
+        QThread::msleep(1500); // a few bytes in: the icon is being read
+        Timer.restart();
+        Run.Terminate(SIGTERM);
+        ASSERT_TRUE(Run.WaitFinished(15000));
+        const qint64 Elapsed = Timer.elapsed();
+        std::cout << "SIGTERM to exit with a trickling favicon server: " << Elapsed << " ms" << std::endl;
+        EXPECT_LT(Elapsed, 2000);
+        EXPECT_EQ(Run.Process().exitCode(), 0);
+    }
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+    EXPECT_FALSE(QFile::exists(Env.InstallFolder() + "icons/7.ico")) << "no half icon is kept";
+}
+
+TEST_F(MisbehavingPeerTest, StalledCatalogueServerDelaysTheStartOnlyUntilItsTimeOut) {
+    TMisbehavingServer Server;
+    Server.Stall = true;
+    WriteFileBytes(Env.InstallFolder() + "quorvantis.xml", Server.Body.c_str());
+    TProgramRun Run;
+    QElapsedTimer Timer;
+    Timer.start();
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 60000));
+    const qint64 Elapsed = Timer.elapsed();
+    std::cout << "Start to \"Started\" with a stalled catalogue server: " << Elapsed << " ms" << std::endl;
+    EXPECT_LT(Elapsed, 45000);
+    EXPECT_TRUE(LogHas("|ERROR|GetUpdates: URL=" + Server.Base() + "/version2.xml?ref="));
+    EXPECT_TRUE(LogHas("|INFO|Load data from file: 2.2"));
+    Run.Terminate(SIGTERM);
+    EXPECT_TRUE(Run.WaitFinished(5000));
+}
+
+TEST_F(MisbehavingPeerTest, SignalDuringTheStartRequestEndsWithoutPoppingTheMenuUp) {
+    TMisbehavingServer Server;
+    Server.Stall = true;
+    TProgramRun Run({"show"});
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Starting..."));
+    QThread::msleep(500);
+    Run.Terminate(SIGTERM);
+    // A menu opened after the aborted request would wait for a click that never comes.
+    ASSERT_TRUE(Run.WaitFinished(10000));
+    EXPECT_EQ(Run.Process().exitCode(), 0);
+}
+
+TEST_F(MisbehavingPeerTest, ErrorPageInsteadOfTheCatalogueKeepsTheLocalFile) {
+    TMisbehavingServer Server;
+    const QByteArray Good = QByteArray::fromStdString(Server.Body);
+    WriteFileBytes(Env.InstallFolder() + "quorvantis.xml", Good);
+    Server.Body = "<html><body>Wartungsarbeiten</body></html>";
+    TBrowserRecorder Browser;
+    {
+        TProgramRun Run;
+        ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 30000));
+        EXPECT_EQ(ReadFileBytes(Env.InstallFolder() + "quorvantis.xml"), Good);
+        // The shops of the kept file are still there for a second start's command.
+        EXPECT_EQ(RunProgramToEnd({"alpha"}), 0);
+        EXPECT_EQ(Browser.Opened(1), QStringList{Server.Base() + "/shop.php?id=7"});
+        Run.Terminate(SIGTERM);
+        EXPECT_TRUE(Run.WaitFinished(5000));
+    }
+    EXPECT_EQ(ReadFileBytes(Env.InstallFolder() + "quorvantis.xml"), Good);
+}
+
+TEST_F(MisbehavingPeerTest, CommandWaitsForAnInstanceThatIsStillStarting) {
+    TMisbehavingServer Server;
+    Server.CatalogueDelayMs = 3000;
+    TBrowserRecorder Browser;
+    TProgramRun First;
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Starting..."));
+    // The lock is held but nobody listens yet: the command must not be dropped.
+    EXPECT_EQ(RunProgramToEnd({"ALPHA"}, 40000), 0);
+    EXPECT_EQ(Browser.Opened(1), QStringList{Server.Base() + "/shop.php?id=7"});
+    EXPECT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 1000));
+    First.Terminate(SIGTERM);
+    EXPECT_TRUE(First.WaitFinished(5000));
+}
+
+TEST_F(MisbehavingPeerTest, SecondStartGivesUpOnAnInstanceThatDoesNotAnswer) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TProgramRun First;
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started"));
+    First.Terminate(SIGSTOP); // holds the lock, its socket accepts, nothing answers
+    QElapsedTimer Timer;
+    Timer.start();
+    EXPECT_EQ(RunProgramToEnd({}, 40000), 0);
+    EXPECT_LT(Timer.elapsed(), 30000);
+    const QStringList Lines = Env.LogLines().filter("SendCommandToFirstInstance");
+    ASSERT_EQ(Lines.size(), 1);
+    EXPECT_TRUE(Lines.first().contains(
+        "|ERROR|SendCommandToFirstInstance: the command \"show\" was not handed over: the running instance did not "
+        "answer within 10 s"));
+    First.Terminate(SIGCONT);
+    First.Terminate(SIGTERM);
+    EXPECT_TRUE(First.WaitFinished(5000));
+}
+
+// In-process running instance: its menu is open when the command arrives.
+TEST_F(MisbehavingPeerTest, CommandQueuedBehindTheOpenMenuIsServedWhenTheMenuCloses) {
+    TMisbehavingServer Server;
+    TBrowserRecorder Browser;
+    UIHooks().AskYesNo = [](const QString&, const QString&) { return false; };
+    TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_FALSE(Main.GetShops().empty());
+    TInstanceGuard Guard; // this process is the running instance
+    ASSERT_TRUE(Guard.IsFirstInstance());
+
+    QProcess Second;
+    QProcessEnvironment E = QProcessEnvironment::systemEnvironment();
+    E.insert("QT_QPA_PLATFORM", "offscreen");
+    Second.setProcessEnvironment(E);
+    QElapsedTimer Timer;
+    QTimer::singleShot(0, [&] {
+        Second.start(ProgramBinary(), {"ALPHA"});
+        Timer.start();
+    });
+    // Closes the menu a while after the command has been handed over, as a user would.
+    QTimer Poll;
+    qint64 Arrived = -1;
+    QObject::connect(&Poll, &QTimer::timeout, [&] {
+        if (Arrived < 0 && ReadSettingString("", "command", "") == "alpha")
+            Arrived = Timer.elapsed();
+        if ((Arrived >= 0 && Timer.elapsed() > Arrived + 1500) || Timer.elapsed() > 20000)
+            Main.TrayMenu()->close();
+    });
+    Poll.start(50);
+    Main.ExecuteCommand("show"); // returns when the menu has closed
+    Poll.stop();
+    EXPECT_TRUE(Browser.Opened().isEmpty()) << "nothing is served while the menu is open";
+
+    // No request ends after this: closing the menu alone must serve the queue.
+    Timer.restart();
+    while (Second.state() != QProcess::NotRunning && Timer.elapsed() < 15000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(Second.state(), QProcess::NotRunning);
+    EXPECT_EQ(Browser.Opened(1), QStringList{Server.Base() + "/shop.php?id=7"});
+    UIHooks() = TUIHooks();
+}
+
+} // namespace
