@@ -13,7 +13,11 @@
 #include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
 #include "uTools.h"
+#include "uUpdateDownload.h"
+#include "ufrmAbout.h"
 #include "ufrmEditFavorites.h"
+#include "ufrmHelp.h"
+#include "ufrmSoftwareUpdate.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -35,6 +39,17 @@ constexpr int MaxRandomRef = 2147483646;
 TfrmQuorvantis* frmQuorvantis() {
     return MainWindow;
 }
+
+namespace {
+// The wait cursor for the length of a blocking request.
+class TWaitCursor final {
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+} // namespace
 
 class TfrmQuorvantis::TRequestScope final {
 public:
@@ -110,6 +125,7 @@ void TfrmQuorvantis::SetupTray() {
     mnuTrayMenu = new TTrayMenu();
     FFixed = CreateFixedEntries(*mnuTrayMenu, imgImages);
     connect(FFixed.miClose, &QAction::triggered, this, &TfrmQuorvantis::miCloseClick);
+    connect(FFixed.miInfo, &QAction::triggered, this, [] { ShowInfo(); });
     // The remaining windows attach to miStyleVoting, miEbay, miSearch, miSettings and miInfo.
 
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
@@ -177,8 +193,14 @@ void TfrmQuorvantis::ApplyLanguage() {
     if (mnuTrayMenu)
         ApplyFixedEntryTexts(FFixed);
     // The windows in their fixed order, each only when it exists.
+    if (TfrmAbout* About = ExistingAbout())
+        About->ApplyLanguage();
     if (TfrmEditFavorites* Editor = ExistingEditFavorites())
         Editor->ApplyLanguage();
+    if (TfrmHelp* Help = ExistingHelp())
+        Help->ApplyLanguage();
+    if (TfrmSoftwareUpdate* Update = ExistingSoftwareUpdate())
+        Update->ApplyLanguage();
 }
 
 // ---- catalogue ------------------------------------------------------------------
@@ -395,6 +417,43 @@ bool TfrmQuorvantis::SendNewsletter(const QString& Email, bool Order) {
 
 bool TfrmQuorvantis::SendFeedback(const QString& Email, const QString& Subject, const QString& Feedback) {
     return SendToServer(FeedbackURL(FRef, Email, Subject, Feedback, GetCheck()));
+}
+
+// ---- program update -----------------------------------------------------------------------
+
+bool TfrmQuorvantis::DownloadUpdate(QProgressBar* ProgressBar) {
+    const QString URL = FUpdateVersion->Url;
+    if (URL.isEmpty())
+        return false;
+    QString File = GetInstallFolder() + QStringLiteral("update/") + FUpdateVersion->GetUpdateFileName();
+    bool Downloaded = false;
+    {
+        TRequestScope Busy(*this);
+        const TWaitCursor Wait;
+        FProgressBar = ProgressBar;
+        try {
+            File = InstallerFile(FUpdateVersion->GetUpdateFileName(), URL);
+            Downloaded = DownloadToFile(IdHTTP, URL, File) > 0;
+        } catch (const std::exception& E) {
+            FLogger->Error(QStringLiteral("DownloadUpdate: ") + ExceptionMessage(E));
+        }
+        FProgressBar = nullptr;
+    }
+    if (!Downloaded) {
+        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + File);
+        return false;
+    }
+    const TInstallerStart Outcome = StartInstaller(File, URL);
+    FLogger->Info(QStringLiteral("DownloadUpdate: Finished download"));
+    if (Outcome != TInstallerStart::Started) {
+        static const char* const Reasons[] = {"", "not a program this system can run",
+                                              "downloaded over an unencrypted connection",
+                                              "the system cannot start it"};
+        FLogger->Error(QStringLiteral("DownloadUpdate: Not started (%1): %2")
+                           .arg(QLatin1String(Reasons[static_cast<int>(Outcome)]), File));
+        ShowWarning(StripHotkey(txtSoftwareUpdate()), InstallerNotStartedText(Outcome, File));
+    }
+    return true;
 }
 
 // ---- transfer events: drive the progress bar of a running program download --------------
