@@ -21,6 +21,17 @@ void DeleteSharedWindow() {
     delete SharedWindow.data();
 }
 
+// Creates the shared window; it is known as the shared one before its creation
+// handler runs, so the main window's ApplyLanguage reaches it.
+void EnsureSharedWindow() {
+    if (!SharedWindow.isNull())
+        return;
+    SharedWindow = new TfrmSoftwareUpdate(nullptr);
+    // A parentless widget must go before the application object does.
+    qAddPostRoutine(DeleteSharedWindow);
+    SharedWindow->FormCreate();
+}
+
 void LogError(const QString& Text) {
     if (TfrmQuorvantis* Main = frmQuorvantis())
         Main->Logger().Error(Text);
@@ -73,12 +84,10 @@ TfrmSoftwareUpdate::TfrmSoftwareUpdate(QWidget* Parent)
     setTabOrder(btnUpdate, btnClose);
     connect(btnUpdate, &QPushButton::clicked, this, &TfrmSoftwareUpdate::btnUpdateClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmSoftwareUpdate::btnCloseClick);
-
-    FormCreate();
+    ApplyLanguage();
 }
 
 void TfrmSoftwareUpdate::FormCreate() {
-    ApplyLanguage();
     TfrmQuorvantis* Main = frmQuorvantis();
     if (!Main)
         return;
@@ -159,11 +168,7 @@ void TfrmSoftwareUpdate::keyPressEvent(QKeyEvent* Event) {
 
 void CreateSoftwareUpdate() {
     try {
-        if (SharedWindow.isNull()) {
-            SharedWindow = new TfrmSoftwareUpdate(nullptr);
-            // A parentless widget must go before the application object does.
-            qAddPostRoutine(DeleteSharedWindow);
-        }
+        EnsureSharedWindow();
     } catch (const std::exception& E) {
         LogError(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
     }
@@ -175,10 +180,7 @@ TfrmSoftwareUpdate* ExistingSoftwareUpdate() {
 
 void ShowUpdates(UpdateState State, bool ForceButton) {
     try {
-        if (SharedWindow.isNull()) {
-            SharedWindow = new TfrmSoftwareUpdate(nullptr);
-            qAddPostRoutine(DeleteSharedWindow);
-        }
+        EnsureSharedWindow();
         SharedWindow->ShowState(State, ForceButton);
     } catch (const std::exception& E) {
         LogError(QStringLiteral("ShowUpdates: ") + ExceptionMessage(E));

@@ -18,6 +18,8 @@ public:
     explicit TfrmSoftwareUpdate(QWidget* Parent = nullptr);
     Q_DISABLE_COPY_MOVE(TfrmSoftwareUpdate)
 
+    // The creation handler: asks for a verdict and opens the window for state 2.
+    void FormCreate();
     // Shows the window for State; ForceButton offers the installer in every state.
     void ShowState(UpdateState State, bool ForceButton);
     void ApplyLanguage();
@@ -29,7 +31,6 @@ protected:
     void keyPressEvent(QKeyEvent* Event) override;
 
 private:
-    void FormCreate();
     void btnUpdateClick();
     void btnCloseClick();
 
