@@ -29,6 +29,7 @@ constexpr int DefaultHalfPoints = 24;
 constexpr int MaxHalfPoints = 3276;
 constexpr int MaxTwips = 31680; // 22 inches
 constexpr double TwipsPerPixel = 15.0;
+constexpr size_t MaxCachedFormats = 32;
 
 enum class TDest : uint8_t { Text, Skip, FontTable, ColorTable, FieldInst };
 
@@ -556,6 +557,7 @@ private:
     }
 
     void CommitFontName() {
+        FFormatCache.clear();
         QString Name = FFontName.trimmed();
         FFontName.clear();
         if (FFontIndex < 0)
@@ -567,6 +569,7 @@ private:
     }
 
     void CommitColor() {
+        FFormatCache.clear();
         // The first entry of the table is normally empty: "automatic".
         if (FColors.size() == 1 && !FColorSeen)
             FColorSeen = true;
@@ -632,7 +635,7 @@ private:
         }
         if (FPending.isEmpty())
             return;
-        FCursor.insertText(FPending, CharFormat(FPendingFormat));
+        FCursor.insertText(FPending, CachedCharFormat(FPendingFormat));
         FPending.clear();
     }
 
@@ -641,6 +644,17 @@ private:
         FCursor.setBlockFormat(BlockFormat(Top().Para));
         if (StartNext)
             FCursor.insertBlock();
+    }
+
+    // Documents use a handful of formats over and over; building one costs more than the text.
+    const QTextCharFormat& CachedCharFormat(const TCharState& S) {
+        for (const auto& [State, Format] : FFormatCache)
+            if (State == S)
+                return Format;
+        if (FFormatCache.size() >= MaxCachedFormats)
+            FFormatCache.clear();
+        FFormatCache.emplace_back(S, CharFormat(S));
+        return FFormatCache.back().second;
     }
 
     QTextCharFormat CharFormat(const TCharState& S) const {
@@ -704,6 +718,7 @@ private:
 
     QString FPending;
     TCharState FPendingFormat;
+    std::vector<std::pair<TCharState, QTextCharFormat>> FFormatCache;
 
     QHash<int, TFont> FFonts;
     QString FFontName;
