@@ -15,6 +15,10 @@
 
 namespace {
 
+constexpr int DesignWidth = 426;
+constexpr int DesignHeight = 235;
+constexpr int BannerHeight = 33;
+
 QPointer<TfrmSoftwareUpdate> SharedWindow;
 
 void DeleteSharedWindow() {
@@ -43,9 +47,9 @@ TfrmSoftwareUpdate::TfrmSoftwareUpdate(QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("frmSoftwareUpdate"));
-    setFixedSize(426, 235);
+    setFixedSize(DesignWidth, DesignHeight);
 
-    imgTop = CreateBanner(this, 426, 33);
+    imgTop = CreateBanner(this, DesignWidth, BannerHeight);
 
     labTitle = new QLabel(this);
     labTitle->setObjectName(QStringLiteral("labTitle"));
@@ -68,7 +72,7 @@ TfrmSoftwareUpdate::TfrmSoftwareUpdate(QWidget* Parent)
     prgDownload->setTextVisible(false);
     prgDownload->setValue(0);
 
-    auto* bvlLine = new QFrame(this);
+    bvlLine = new QFrame(this);
     bvlLine->setObjectName(QStringLiteral("bvlLine"));
     bvlLine->setFrameShape(QFrame::HLine);
     bvlLine->setFrameShadow(QFrame::Sunken);
@@ -107,6 +111,13 @@ void TfrmSoftwareUpdate::ShowState(UpdateState State, bool ForceButton) {
     show();
     raise();
     activateWindow();
+    // The update button is the default answer whenever it is offered.
+    if (btnUpdate->isVisible()) {
+        btnUpdate->setDefault(true);
+        btnUpdate->setFocus();
+    } else {
+        btnClose->setFocus();
+    }
 }
 
 void TfrmSoftwareUpdate::ApplyLanguage() {
@@ -138,6 +149,25 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
     }
     btnUpdate->setVisible(Show);
     prgDownload->setVisible(Show);
+    FitToTexts();
+}
+
+void TfrmSoftwareUpdate::FitToTexts() {
+    // The designed width fits a small Windows system font; with the wider Linux fonts a
+    // long title would be clipped, so the window grows to the right and keeps its margins.
+    constexpr int Margin = 16;
+    const int Width = qMax(DesignWidth, labTitle->sizeHint().width() + 2 * Margin);
+    if (Width == width())
+        return;
+    setFixedSize(Width, DesignHeight);
+    imgTop->setGeometry(0, 0, Width, BannerHeight);
+    imgTop->setPixmap(BannerPixmap(Width, BannerHeight, devicePixelRatioF()));
+    labTitle->resize(Width - 2 * Margin, labTitle->height());
+    labText->resize(Width - 2 * Margin - 1, labText->height());
+    prgDownload->resize(Width - 2 * Margin - 2, prgDownload->height());
+    bvlLine->resize(Width - 2 * Margin - 2, bvlLine->height());
+    btnClose->move(Width - 19 - btnClose->width(), btnClose->y());
+    btnUpdate->move(btnClose->x() - 11 - btnUpdate->width(), btnUpdate->y());
 }
 
 void TfrmSoftwareUpdate::btnUpdateClick() {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -33,11 +34,13 @@ protected:
 private:
     void btnUpdateClick();
     void btnCloseClick();
+    void FitToTexts();
 
     QLabel* imgTop;
     QLabel* labTitle;
     QLabel* labText;
     QProgressBar* prgDownload;
+    QFrame* bvlLine;
     QPushButton* btnUpdate;
     QPushButton* btnClose;
     UpdateState FState = usUpToDate;

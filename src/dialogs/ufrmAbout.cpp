@@ -24,6 +24,10 @@ void DeleteSharedWindow() {
     delete SharedWindow.data();
 }
 
+constexpr int DesignWidth = 361;
+constexpr int DesignHeight = 236;
+constexpr int BannerHeight = 33;
+
 // The vendor's notice after the version.
 constexpr const char* VendorNotice = "\u00A9 2026";
 
@@ -44,9 +48,9 @@ TfrmAbout::TfrmAbout(QWidget* Parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("Info"));
-    setFixedSize(361, 236);
+    setFixedSize(DesignWidth, DesignHeight);
 
-    imgTop = CreateBanner(this, 361, 33);
+    imgTop = CreateBanner(this, DesignWidth, BannerHeight);
 
     labTitle = BoldLabel(this, "labTitle");
     labTitle->setGeometry(24, 56, 330, 16);
@@ -111,6 +115,27 @@ void TfrmAbout::ApplyLanguage() {
     btnSoftwareUpdate->setText(txtBtnUpdate());
     btnSoftwareUpdate->setToolTip(txtBtnUpdateHint());
     UpdateLastCheck();
+    FitToTexts();
+}
+
+void TfrmAbout::FitToTexts() {
+    // The designed sizes fit a small Windows system font; the wider Linux fonts would clip
+    // the title and let the vendor link cover the version. The window grows to the right.
+    constexpr int Margin = 24;
+    constexpr int Gap = 12;
+    labTitle->adjustSize();
+    labVersion->adjustSize();
+    labCopyright->adjustSize();
+    const int Needed = qMax(labTitle->width(), labVersion->width() + Gap + labCopyright->width()) + 2 * Margin;
+    const int Width = qMax(DesignWidth, Needed);
+    if (Width != width()) {
+        setFixedSize(Width, DesignHeight);
+        imgTop->setGeometry(0, 0, Width, BannerHeight);
+        imgTop->setPixmap(BannerPixmap(Width, BannerHeight, devicePixelRatioF()));
+    }
+    labDescription->setGeometry(Margin, 74, Width - 2 * Margin, 65);
+    labCopyright->move(qMax(160, labVersion->x() + labVersion->width() + Gap), 152);
+    btnClose->move(Width - 20 - btnClose->width(), 200);
 }
 
 void TfrmAbout::UpdateLastCheck() {
@@ -122,6 +147,7 @@ void TfrmAbout::showEvent(QShowEvent* Event) {
     // The check date of the catalogue loaded now, not of the one loaded when the window was made.
     UpdateLastCheck();
     QDialog::showEvent(Event);
+    btnClose->setFocus(); // first in the tab order
 }
 
 void TfrmAbout::btnSoftwareUpdateClick() {

@@ -25,6 +25,7 @@ protected:
 private:
     void FormCreate();
     void UpdateLastCheck();
+    void FitToTexts();
     void btnSoftwareUpdateClick();
     void labCopyrightClick();
 

@@ -126,6 +126,7 @@ void TfrmHelp::LoadDocument(const QString& Path) {
         return;
     }
     ReadRtf(File.readAll(), *rdtHelp->document());
+    rdtHelp->moveCursor(QTextCursor::Start); // read from the top, not where the reader stopped
     LogDebug(QStringLiteral("Help document: ") + Path);
 }
 

@@ -669,7 +669,8 @@ private:
         else if (S.VAlign == 2)
             Format.setVerticalAlignment(QTextCharFormat::AlignSubScript);
         const auto Font = FFonts.constFind(S.Font);
-        if (Font != FFonts.cend() && !Font->Name.isEmpty())
+        // Symbol-font characters are mapped to Unicode, so they need a Unicode font, not the symbol one.
+        if (Font != FFonts.cend() && !Font->Name.isEmpty() && Font->Charset != 2)
             Format.setFontFamilies(QStringList{Font->Name});
         if (S.Color > 0 && S.Color < FColors.size())
             Format.setForeground(FColors.at(S.Color));
