@@ -88,6 +88,9 @@ TfrmHelp::TfrmHelp(QWidget* Parent)
     // Links in the document open in the user's browser, never inside the help window.
     rdtHelp->setOpenLinks(false);
     connect(rdtHelp, &QTextBrowser::anchorClicked, this, [](const QUrl& Link) { OpenURL(Link.toString()); });
+    // Where a link leads, shown in the status bar like every other hint.
+    connect(rdtHelp, qOverload<const QUrl&>(&QTextBrowser::highlighted), this,
+            [this](const QUrl& Link) { pnlStatusBar->showMessage(Link.isEmpty() ? DefaultHint() : Link.toString()); });
     rdtHelp->setPlainText(QStringLiteral("Help not found!"));
 
     btnClose = new QPushButton(this);
