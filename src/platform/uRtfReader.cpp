@@ -14,7 +14,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstring>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -54,6 +55,7 @@ struct TParaState {
     int First = 0;
     int Before = 0;
     int After = 0;
+    bool operator==(const TParaState&) const = default;
 };
 
 struct TGroup {
@@ -84,87 +86,214 @@ const std::array<char16_t, 256>& Windows1252Table() {
     return Table;
 }
 
-// Destinations whose content is never shown.
-bool IsSkippedDestination(const char* Word) {
-    static const char* const Names[] = {"stylesheet",
-                                        "info",
-                                        "pict",
-                                        "object",
-                                        "header",
-                                        "headerl",
-                                        "headerr",
-                                        "headerf",
-                                        "footer",
-                                        "footerl",
-                                        "footerr",
-                                        "footerf",
-                                        "footnote",
-                                        "listtable",
-                                        "listoverridetable",
-                                        "revtbl",
-                                        "rsidtbl",
-                                        "generator",
-                                        "xmlnstbl",
-                                        "latentstyles",
-                                        "themedata",
-                                        "colorschememapping",
-                                        "datastore",
-                                        "pgdsctbl",
-                                        "shp",
-                                        "shpinst",
-                                        "nonshppict",
-                                        "bkmkstart",
-                                        "bkmkend",
-                                        "xe",
-                                        "tc",
-                                        "txe",
-                                        "annotation",
-                                        "atnid",
-                                        "atnauthor",
-                                        "filetbl",
-                                        "docvar",
-                                        "userprops",
-                                        "ftnsep",
-                                        "ftnsepc",
-                                        "aftnsep",
-                                        "aftnsepc",
-                                        "ftncn",
-                                        "aftncn",
-                                        "pn",
-                                        "pnseclvl",
-                                        "pntxta",
-                                        "pntxtb",
-                                        "template",
-                                        "listpicture",
-                                        "mmathPr",
-                                        "private",
-                                        "objdata",
-                                        "result",
-                                        "author",
-                                        "operator",
-                                        "title",
-                                        "subject",
-                                        "keywords",
-                                        "comment",
-                                        "doccomm",
-                                        "company",
-                                        "manager",
-                                        "category",
-                                        "creatim",
-                                        "revtim",
-                                        "printim",
-                                        "buptim",
-                                        "hlinkbase",
-                                        "passwordhash",
-                                        "wgrffmtfilter",
-                                        "sp",
-                                        "sn",
-                                        "sv",
-                                        "blipuid"};
-    for (const char* Name : Names)
-        if (std::strcmp(Word, Name) == 0)
-            return true;
-    return false;
+// Destinations whose content is never shown are listed in LookupWord.
+enum class TWord : uint8_t {
+    Unknown,
+    Skipped, // a destination whose content is never shown
+    kBin,
+    kFonttbl,
+    kColortbl,
+    kFldinst,
+    kFldrslt,
+    kField,
+    kF,
+    kFcharset,
+    kRed,
+    kGreen,
+    kBlue,
+    kDeff,
+    kUc,
+    kU,
+    kPar,
+    kSect,
+    kPage,
+    kRow,
+    kLine,
+    kTab,
+    kCell,
+    kEmdash,
+    kEndash,
+    kBullet,
+    kLquote,
+    kRquote,
+    kLdblquote,
+    kRdblquote,
+    kEmspace,
+    kEnspace,
+    kQmspace,
+    kPlain,
+    kB,
+    kI,
+    kStrike,
+    kStriked,
+    kUl,
+    kUlnone,
+    kUlc,
+    kSuper,
+    kSub,
+    kNosupersub,
+    kFs,
+    kCf,
+    kCb,
+    kHighlight,
+    kChcbpat,
+    kPard,
+    kQl,
+    kQc,
+    kQr,
+    kQj,
+    kLi,
+    kRi,
+    kFi,
+    kSb,
+    kSa,
+};
+
+// Control words this reader acts on; everything else is ignored.
+TWord LookupWord(std::string_view Word) {
+    static const std::unordered_map<std::string_view, TWord> Words = [] {
+        std::unordered_map<std::string_view, TWord> Map;
+        for (const char* Name : {"stylesheet",
+                                 "info",
+                                 "pict",
+                                 "object",
+                                 "header",
+                                 "headerl",
+                                 "headerr",
+                                 "headerf",
+                                 "footer",
+                                 "footerl",
+                                 "footerr",
+                                 "footerf",
+                                 "footnote",
+                                 "listtable",
+                                 "listoverridetable",
+                                 "revtbl",
+                                 "rsidtbl",
+                                 "generator",
+                                 "xmlnstbl",
+                                 "latentstyles",
+                                 "themedata",
+                                 "colorschememapping",
+                                 "datastore",
+                                 "pgdsctbl",
+                                 "shp",
+                                 "shpinst",
+                                 "nonshppict",
+                                 "bkmkstart",
+                                 "bkmkend",
+                                 "xe",
+                                 "tc",
+                                 "txe",
+                                 "annotation",
+                                 "atnid",
+                                 "atnauthor",
+                                 "filetbl",
+                                 "docvar",
+                                 "userprops",
+                                 "ftnsep",
+                                 "ftnsepc",
+                                 "aftnsep",
+                                 "aftnsepc",
+                                 "ftncn",
+                                 "aftncn",
+                                 "pn",
+                                 "pnseclvl",
+                                 "pntxta",
+                                 "pntxtb",
+                                 "template",
+                                 "listpicture",
+                                 "mmathPr",
+                                 "private",
+                                 "objdata",
+                                 "result",
+                                 "author",
+                                 "operator",
+                                 "title",
+                                 "subject",
+                                 "keywords",
+                                 "comment",
+                                 "doccomm",
+                                 "company",
+                                 "manager",
+                                 "category",
+                                 "creatim",
+                                 "revtim",
+                                 "printim",
+                                 "buptim",
+                                 "hlinkbase",
+                                 "passwordhash",
+                                 "wgrffmtfilter",
+                                 "sp",
+                                 "sn",
+                                 "sv",
+                                 "blipuid"})
+            Map.emplace(Name, TWord::Skipped);
+        const std::pair<const char*, TWord> Known[] = {{"bin", TWord::kBin},
+                                                       {"fonttbl", TWord::kFonttbl},
+                                                       {"colortbl", TWord::kColortbl},
+                                                       {"fldinst", TWord::kFldinst},
+                                                       {"fldrslt", TWord::kFldrslt},
+                                                       {"field", TWord::kField},
+                                                       {"f", TWord::kF},
+                                                       {"fcharset", TWord::kFcharset},
+                                                       {"red", TWord::kRed},
+                                                       {"green", TWord::kGreen},
+                                                       {"blue", TWord::kBlue},
+                                                       {"deff", TWord::kDeff},
+                                                       {"uc", TWord::kUc},
+                                                       {"u", TWord::kU},
+                                                       {"par", TWord::kPar},
+                                                       {"sect", TWord::kSect},
+                                                       {"page", TWord::kPage},
+                                                       {"row", TWord::kRow},
+                                                       {"line", TWord::kLine},
+                                                       {"tab", TWord::kTab},
+                                                       {"cell", TWord::kCell},
+                                                       {"emdash", TWord::kEmdash},
+                                                       {"endash", TWord::kEndash},
+                                                       {"bullet", TWord::kBullet},
+                                                       {"lquote", TWord::kLquote},
+                                                       {"rquote", TWord::kRquote},
+                                                       {"ldblquote", TWord::kLdblquote},
+                                                       {"rdblquote", TWord::kRdblquote},
+                                                       {"emspace", TWord::kEmspace},
+                                                       {"enspace", TWord::kEnspace},
+                                                       {"qmspace", TWord::kQmspace},
+                                                       {"plain", TWord::kPlain},
+                                                       {"b", TWord::kB},
+                                                       {"i", TWord::kI},
+                                                       {"strike", TWord::kStrike},
+                                                       {"striked", TWord::kStriked},
+                                                       {"ulnone", TWord::kUlnone},
+                                                       {"ulc", TWord::kUlc},
+                                                       {"super", TWord::kSuper},
+                                                       {"sub", TWord::kSub},
+                                                       {"nosupersub", TWord::kNosupersub},
+                                                       {"fs", TWord::kFs},
+                                                       {"cf", TWord::kCf},
+                                                       {"cb", TWord::kCb},
+                                                       {"highlight", TWord::kHighlight},
+                                                       {"chcbpat", TWord::kChcbpat},
+                                                       {"pard", TWord::kPard},
+                                                       {"ql", TWord::kQl},
+                                                       {"qc", TWord::kQc},
+                                                       {"qr", TWord::kQr},
+                                                       {"qj", TWord::kQj},
+                                                       {"li", TWord::kLi},
+                                                       {"ri", TWord::kRi},
+                                                       {"fi", TWord::kFi},
+                                                       {"sb", TWord::kSb},
+                                                       {"sa", TWord::kSa}};
+        for (const auto& [Name, Value] : Known)
+            Map.emplace(Name, Value);
+        return Map;
+    }();
+    const auto It = Words.find(Word);
+    if (It != Words.end())
+        return It->second;
+    // \uld, \uldb, \ulw, \ulwave, ...: every kind of underline is an underline.
+    return Word.substr(0, 2) == "ul" ? TWord::kUl : TWord::Unknown;
 }
 
 class TRtfReader final {
@@ -305,7 +434,8 @@ private:
         const bool Ignorable = FIgnorable;
         FIgnorable = false;
 
-        if (std::strcmp(Word, "bin") == 0) {
+        const TWord Kind = LookupWord(std::string_view(Word, Length));
+        if (Kind == TWord::kBin) {
             // Raw bytes follow; they are never text and may hold braces.
             const long long Skip = HasParam && Param > 0 ? Param : 0;
             FPos += static_cast<qsizetype>(std::min<long long>(Skip, FSize - FPos));
@@ -317,40 +447,40 @@ private:
         }
         if (Top().Dest == TDest::Skip)
             return;
-        if (Destination(Word, Ignorable))
+        if (Destination(Kind, Ignorable))
             return;
-        ControlWord(Word, HasParam, Param);
+        ControlWord(Kind, HasParam, Param);
     }
 
     // Returns true when Word was handled as a destination.
-    bool Destination(const char* Word, bool Ignorable) {
+    bool Destination(TWord Kind, bool Ignorable) {
         TGroup& G = Top();
-        if (std::strcmp(Word, "fonttbl") == 0) {
+        if (Kind == TWord::kFonttbl) {
             G.Dest = TDest::FontTable;
             return true;
         }
-        if (std::strcmp(Word, "colortbl") == 0) {
+        if (Kind == TWord::kColortbl) {
             G.Dest = TDest::ColorTable;
             return true;
         }
-        if (std::strcmp(Word, "fldinst") == 0) {
+        if (Kind == TWord::kFldinst) {
             G.Dest = TDest::FieldInst;
             FFieldInstruction.clear();
             FFieldDone = false;
             return true;
         }
-        if (std::strcmp(Word, "fldrslt") == 0) {
+        if (Kind == TWord::kFldrslt) {
             G.Dest = TDest::Text;
             G.Char.Link = LinkOfField();
             return true;
         }
-        if (std::strcmp(Word, "field") == 0) {
+        if (Kind == TWord::kField) {
             FFieldInstruction.clear();
             FFieldDone = false;
             return true;
         }
         // "\*" marks a destination a reader may skip when it does not know it.
-        if (IsSkippedDestination(Word) || Ignorable) {
+        if (Kind == TWord::Skipped || Ignorable) {
             G.Dest = TDest::Skip;
             return true;
         }
@@ -436,26 +566,26 @@ private:
         }
     }
 
-    void ControlWord(const char* Word, bool HasParam, long long Param) {
+    void ControlWord(TWord Kind, bool HasParam, long long Param) {
         TGroup& G = Top();
         const bool On = !HasParam || Param != 0;
-        const auto Is = [Word](const char* Name) { return std::strcmp(Word, Name) == 0; };
+        const auto Is = [Kind](TWord Word) { return Kind == Word; };
 
         if (G.Dest == TDest::FontTable) {
-            if (Is("f")) {
+            if (Is(TWord::kF)) {
                 CommitFontName();
                 FFontIndex = HasParam ? Clamp(Param, 0, INT_MAX) : 0;
-            } else if (Is("fcharset")) {
+            } else if (Is(TWord::kFcharset)) {
                 FFontCharset = Clamp(Param, 0, 255);
             }
             return;
         }
         if (G.Dest == TDest::ColorTable) {
-            if (Is("red"))
+            if (Is(TWord::kRed))
                 FRed = Clamp(Param, 0, 255);
-            else if (Is("green"))
+            else if (Is(TWord::kGreen))
                 FGreen = Clamp(Param, 0, 255);
-            else if (Is("blue"))
+            else if (Is(TWord::kBlue))
                 FBlue = Clamp(Param, 0, 255);
             return;
         }
@@ -463,12 +593,12 @@ private:
             return;
 
         // Document-wide settings.
-        if (Is("deff")) {
+        if (Is(TWord::kDeff)) {
             FDefaultFont = Clamp(Param, 0, INT_MAX);
             G.Char.Font = FDefaultFont;
-        } else if (Is("uc")) {
+        } else if (Is(TWord::kUc)) {
             G.UcSkip = Clamp(Param, 0, 16);
-        } else if (Is("u")) {
+        } else if (Is(TWord::kU)) {
             if (!HasParam)
                 return;
             long long Code = Param;
@@ -478,80 +608,80 @@ private:
             FSkipChars = G.UcSkip;
         }
         // Characters and breaks.
-        else if (Is("par") || Is("sect") || Is("page") || Is("row")) {
+        else if (Is(TWord::kPar) || Is(TWord::kSect) || Is(TWord::kPage) || Is(TWord::kRow)) {
             FinishParagraph(true);
-        } else if (Is("line")) {
+        } else if (Is(TWord::kLine)) {
             AppendChar(u'\u2028');
-        } else if (Is("tab") || Is("cell")) {
+        } else if (Is(TWord::kTab) || Is(TWord::kCell)) {
             AppendChar(u'\t');
-        } else if (Is("emdash")) {
+        } else if (Is(TWord::kEmdash)) {
             AppendChar(u'\u2014');
-        } else if (Is("endash")) {
+        } else if (Is(TWord::kEndash)) {
             AppendChar(u'\u2013');
-        } else if (Is("bullet")) {
+        } else if (Is(TWord::kBullet)) {
             AppendChar(u'\u2022');
-        } else if (Is("lquote")) {
+        } else if (Is(TWord::kLquote)) {
             AppendChar(u'\u2018');
-        } else if (Is("rquote")) {
+        } else if (Is(TWord::kRquote)) {
             AppendChar(u'\u2019');
-        } else if (Is("ldblquote")) {
+        } else if (Is(TWord::kLdblquote)) {
             AppendChar(u'\u201C');
-        } else if (Is("rdblquote")) {
+        } else if (Is(TWord::kRdblquote)) {
             AppendChar(u'\u201D');
-        } else if (Is("emspace") || Is("enspace") || Is("qmspace")) {
+        } else if (Is(TWord::kEmspace) || Is(TWord::kEnspace) || Is(TWord::kQmspace)) {
             AppendChar(u' ');
         }
         // Character formatting.
-        else if (Is("plain")) {
+        else if (Is(TWord::kPlain)) {
             const int Link = G.Char.Link;
             G.Char = TCharState{};
             G.Char.Font = FDefaultFont;
             G.Char.Link = Link; // a link field's result stays a link
-        } else if (Is("b")) {
+        } else if (Is(TWord::kB)) {
             G.Char.Bold = On;
-        } else if (Is("i")) {
+        } else if (Is(TWord::kI)) {
             G.Char.Italic = On;
-        } else if (Is("strike") || Is("striked")) {
+        } else if (Is(TWord::kStrike) || Is(TWord::kStriked)) {
             G.Char.Strike = On;
-        } else if (Is("ulnone")) {
+        } else if (Is(TWord::kUlnone)) {
             G.Char.Underline = false;
-        } else if (Word[0] == 'u' && Word[1] == 'l' && !Is("ulc")) {
+        } else if (Is(TWord::kUl)) {
             G.Char.Underline = On; // \ul, \uld, \uldb, \ulw, ... all underline
-        } else if (Is("super")) {
+        } else if (Is(TWord::kSuper)) {
             G.Char.VAlign = 1;
-        } else if (Is("sub")) {
+        } else if (Is(TWord::kSub)) {
             G.Char.VAlign = 2;
-        } else if (Is("nosupersub")) {
+        } else if (Is(TWord::kNosupersub)) {
             G.Char.VAlign = 0;
-        } else if (Is("f")) {
+        } else if (Is(TWord::kF)) {
             G.Char.Font = HasParam ? Clamp(Param, 0, INT_MAX) : FDefaultFont;
-        } else if (Is("fs")) {
+        } else if (Is(TWord::kFs)) {
             G.Char.HalfPoints = HasParam && Param > 0 ? Clamp(Param, 1, MaxHalfPoints) : DefaultHalfPoints;
-        } else if (Is("cf")) {
+        } else if (Is(TWord::kCf)) {
             G.Char.Color = Clamp(Param, 0, INT_MAX);
-        } else if (Is("cb") || Is("highlight") || Is("chcbpat")) {
+        } else if (Is(TWord::kCb) || Is(TWord::kHighlight) || Is(TWord::kChcbpat)) {
             G.Char.Background = Clamp(Param, 0, INT_MAX);
         }
         // Paragraph formatting.
-        else if (Is("pard")) {
+        else if (Is(TWord::kPard)) {
             G.Para = TParaState{};
-        } else if (Is("ql")) {
+        } else if (Is(TWord::kQl)) {
             G.Para.Align = 0;
-        } else if (Is("qc")) {
+        } else if (Is(TWord::kQc)) {
             G.Para.Align = 1;
-        } else if (Is("qr")) {
+        } else if (Is(TWord::kQr)) {
             G.Para.Align = 2;
-        } else if (Is("qj")) {
+        } else if (Is(TWord::kQj)) {
             G.Para.Align = 3;
-        } else if (Is("li")) {
+        } else if (Is(TWord::kLi)) {
             G.Para.Left = Clamp(Param, -MaxTwips, MaxTwips);
-        } else if (Is("ri")) {
+        } else if (Is(TWord::kRi)) {
             G.Para.Right = Clamp(Param, -MaxTwips, MaxTwips);
-        } else if (Is("fi")) {
+        } else if (Is(TWord::kFi)) {
             G.Para.First = Clamp(Param, -MaxTwips, MaxTwips);
-        } else if (Is("sb")) {
+        } else if (Is(TWord::kSb)) {
             G.Para.Before = Clamp(Param, 0, MaxTwips);
-        } else if (Is("sa")) {
+        } else if (Is(TWord::kSa)) {
             G.Para.After = Clamp(Param, 0, MaxTwips);
         }
     }
@@ -641,7 +771,11 @@ private:
 
     void FinishParagraph(bool StartNext) {
         Flush();
-        FCursor.setBlockFormat(BlockFormat(Top().Para));
+        // A new block starts with the format of the one before it, which is usually right.
+        if (!(Top().Para == FBlockPara)) {
+            FBlockPara = Top().Para;
+            FCursor.setBlockFormat(BlockFormat(FBlockPara));
+        }
         if (StartNext)
             FCursor.insertBlock();
     }
@@ -719,6 +853,7 @@ private:
 
     QString FPending;
     TCharState FPendingFormat;
+    TParaState FBlockPara; // the format of the current block
     std::vector<std::pair<TCharState, QTextCharFormat>> FFormatCache;
 
     QHash<int, TFont> FFonts;
