@@ -75,6 +75,20 @@ TInstallerStart StartInstaller(const QString& File, const QString& URL) {
     return TInstallerStart::Started;
 }
 
+QString InstallerStartReason(TInstallerStart Outcome) {
+    switch (Outcome) {
+    case TInstallerStart::NotAProgram:
+        return QStringLiteral("not a program this system can run");
+    case TInstallerStart::Untrusted:
+        return QStringLiteral("downloaded over an unencrypted connection");
+    case TInstallerStart::StartFailed:
+        return QStringLiteral("the system cannot start it");
+    case TInstallerStart::Started:
+        break;
+    }
+    return {};
+}
+
 QString InstallerNotStartedText(TInstallerStart Outcome, const QString& File) {
     switch (Outcome) {
     case TInstallerStart::NotAProgram:

@@ -31,6 +31,8 @@ enum class TInstallerStart { Started, NotAProgram, Untrusted, StartFailed };
 // source; otherwise the file stays where it is and is not started.
 TInstallerStart StartInstaller(const QString& File, const QString& URL);
 
+// Why the installer was not started, for the log ("" for Started).
+QString InstallerStartReason(TInstallerStart Outcome);
 // What the user is told when the installer was downloaded but not started
 // ("" for Started).
 QString InstallerNotStartedText(TInstallerStart Outcome, const QString& File);

@@ -446,11 +446,7 @@ bool TfrmQuorvantis::DownloadUpdate(QProgressBar* ProgressBar) {
     const TInstallerStart Outcome = StartInstaller(File, URL);
     FLogger->Info(QStringLiteral("DownloadUpdate: Finished download"));
     if (Outcome != TInstallerStart::Started) {
-        static const char* const Reasons[] = {"", "not a program this system can run",
-                                              "downloaded over an unencrypted connection",
-                                              "the system cannot start it"};
-        FLogger->Error(QStringLiteral("DownloadUpdate: Not started (%1): %2")
-                           .arg(QLatin1String(Reasons[static_cast<int>(Outcome)]), File));
+        FLogger->Error(QStringLiteral("DownloadUpdate: Not started (%1): %2").arg(InstallerStartReason(Outcome), File));
         ShowWarning(StripHotkey(txtSoftwareUpdate()), InstallerNotStartedText(Outcome, File));
     }
     return true;
