@@ -22,6 +22,8 @@
 namespace {
 
 QPointer<TfrmHelp> SharedWindow;
+// Our documents have a few kilobytes; the reader manages about 7 MB a second.
+constexpr qint64 MaxDocumentBytes = 16 << 20;
 
 void DeleteSharedWindow() {
     delete SharedWindow.data();
@@ -126,6 +128,13 @@ void TfrmHelp::LoadDocument(const QString& Path) {
     QFile File(Path);
     if (Path.isEmpty() || !File.open(QIODevice::ReadOnly)) {
         rdtHelp->setPlainText(txtHelpFileMissing());
+        return;
+    }
+    if (File.size() > MaxDocumentBytes) {
+        // Not ours: reading it would freeze the window for many seconds.
+        rdtHelp->setPlainText(txtHelpFileMissing());
+        if (TfrmQuorvantis* Main = frmQuorvantis())
+            Main->Logger().Error(QStringLiteral("ShowHelp: The help document is too large: ") + Path);
         return;
     }
     ReadRtf(File.readAll(), *rdtHelp->document());
