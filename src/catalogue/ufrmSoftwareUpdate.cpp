@@ -95,8 +95,9 @@ void TfrmSoftwareUpdate::FormCreate() {
     TfrmQuorvantis* Main = frmQuorvantis();
     if (!Main)
         return;
-    // Opens by itself at start when the running version is below the required one.
-    FState = Main->RefreshCatalogue(false);
+    // Opens by itself at start when the running version is below the required one. The start
+    // has just tried the server; asking it again when that failed would only double the wait.
+    FState = Main->GetUpdateState();
     if (FState == usRequiredVersion)
         ShowState(usRequiredVersion, false);
 }

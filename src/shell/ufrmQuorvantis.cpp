@@ -211,6 +211,10 @@ UpdateState TfrmQuorvantis::RefreshCatalogue(bool Force) {
     return FUpdateVersion->GetUpdateState(ProgramVersion);
 }
 
+UpdateState TfrmQuorvantis::GetUpdateState() const {
+    return FUpdateVersion->GetUpdateState(ProgramVersion);
+}
+
 UpdateState TfrmQuorvantis::GetUpdates() {
     // Hand-off commands and tray clicks wait for the whole refresh, the rebuilt menu included.
     TRequestScope Busy(*this);

@@ -61,6 +61,8 @@ public:
     const TSearchEngineList& GetSearchEngines() const { return FUpdateVersion->SearchEngines; }
     const QStringList& GetCategories() const { return FUpdateVersion->Categories; }
     QString GetCheck() const { return FUpdateVersion->Check; }
+    // The version verdict of the catalogue loaded now, without any network access.
+    UpdateState GetUpdateState() const;
     TShopPtr FindShop(const QString& Name, const QString& Category) const;
 
     int Ref() const { return FRef; }

@@ -160,6 +160,17 @@ TEST_F(UpdateTest, RequiredVersionOpensTheWindowAtStart) {
     EXPECT_EQ(Child<QLabel>(Window, "labTitle")->text(), "Quorvantis: Neue Version verfügbar.");
 }
 
+TEST_F(UpdateTest, WindowCreationDoesNotAskAnUnreachableServerAgain) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    WriteSettingBool("", "first", false);
+    TfrmQuorvantis Main({"quorvantis"});
+    const auto Attempts = [this] { return LogText().filter("|ERROR|GetUpdates: URL=").size(); };
+    ASSERT_EQ(Attempts(), 1);
+    CreateSoftwareUpdate();
+    EXPECT_EQ(Attempts(), 1);
+    EXPECT_FALSE(ExistingSoftwareUpdate()->isVisible());
+}
+
 TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
     TVendorServerProcess Server(Content([](QString& Xml) { Xml.replace("<version>2.2<", "<version>2.3<"); }));
     UseServer(Server);
