@@ -133,6 +133,7 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadl
         }
     };
 
+    qint64 Announced = 0; // Content-Length of the final answer
     QObject::connect(&ReadTimer, &QTimer::timeout, &Loop, [&] {
         AbortWith(QStringLiteral("Read timeout: no data from the server for %1 ms").arg(Timeout));
     });
@@ -169,6 +170,7 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadl
         FLastContentType = FReply->rawHeader("Content-Type");
         const QVariant Length = FReply->header(QNetworkRequest::ContentLengthHeader);
         const qint64 Expected = Length.isValid() ? Length.toLongLong() : 0;
+        Announced = Expected;
         if (FOptions.MaxBodyBytes > 0 && Expected > FOptions.MaxBodyBytes) {
             AbortWith(QStringLiteral("Response too large: %1 bytes announced, limit %2")
                           .arg(Expected)
@@ -219,6 +221,11 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadl
     // No answer, or the connection broke in the middle of a body.
     if (Reply->error() != QNetworkReply::NoError || Hop.Status == 0)
         throw EHTTPError(Reply->errorString(), 0);
+    // The network layer does not always report a connection that closed before the
+    // announced length (we ask for identity encoding, so the length is the body's).
+    if (Final && Announced > 0 && Hop.Body.size() < Announced)
+        throw EHTTPError(QStringLiteral("Connection closed after %1 of %2 bytes").arg(Hop.Body.size()).arg(Announced),
+                         0);
     Hop.Redirect = Redirect;
     if (Redirect)
         Hop.Location = Reply->rawHeader("Location").trimmed();

@@ -1,4 +1,41 @@
 #pragma once
 
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+class QStatusBar;
+class QTextBrowser;
+
+// The help window: a short introduction and the help document of the current
+// language, read from its RTF file with our own reader.
+class TfrmHelp final : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmHelp(QWidget* Parent = nullptr);
+    Q_DISABLE_COPY_MOVE(TfrmHelp)
+
+    // Re-labels the window and loads the document of the current language.
+    void ApplyLanguage();
+    // Shows the RTF file Path, or the missing-file text when it cannot be read.
+    void LoadDocument(const QString& Path);
+    // Where the help document of the current language is found ("" when nowhere).
+    static QString DocumentPath();
+
+protected:
+    void keyPressEvent(QKeyEvent* Event) override;
+
+private:
+    QLabel* imgTop;
+    QLabel* labTitle;
+    QLabel* labText;
+    QTextBrowser* rdtHelp;
+    QPushButton* btnClose;
+    QStatusBar* pnlStatusBar;
+};
+
+// The help window when it exists (for ApplyLanguage), else nullptr.
+TfrmHelp* ExistingHelp();
+
 // Shows the help window with the document of the current language.
 void ShowHelp();

@@ -5,6 +5,7 @@
 #include "uSignalBridge.h"
 #include "uSingleInstance.h"
 #include "ufrmQuorvantis.h"
+#include "ufrmSoftwareUpdate.h"
 
 #include <QApplication>
 #include <QDir>
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
     });
 
     TfrmQuorvantis Main(App.arguments(), Problem);
+    // The update window opens by itself when this version is below the required one.
+    if (!Main.QuitRequested())
+        CreateSoftwareUpdate();
     if (!Main.QuitRequested())
         App.exec();
     Main.FormDestroy();

@@ -13,10 +13,14 @@
 #include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
 #include "uTools.h"
+#include "uUpdateDownload.h"
+#include "ufrmAbout.h"
 #include "ufrmEbay.h"
 #include "ufrmEditFavorites.h"
+#include "ufrmHelp.h"
 #include "ufrmSearch.h"
 #include "ufrmSettings.h"
+#include "ufrmSoftwareUpdate.h"
 #include "ufrmStyleVoting.h"
 
 #include <QApplication>
@@ -151,6 +155,7 @@ void TfrmQuorvantis::SetupTray() {
     connect(FFixed.miEbay, &QAction::triggered, this, [] { ShowEbay(); });
     connect(FFixed.miSearch, &QAction::triggered, this, [] { ShowSearch(); });
     connect(FFixed.miSettings, &QAction::triggered, this, [] { ShowSettings(); });
+    connect(FFixed.miInfo, &QAction::triggered, this, [] { ShowInfo(); });
 
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
     connect(SxTrayIcon, &TTrayIcon::MenuRequested, this, &TfrmQuorvantis::PopupMenu);
@@ -228,14 +233,20 @@ void TfrmQuorvantis::ApplyLanguage() {
     if (mnuTrayMenu)
         ApplyFixedEntryTexts(FFixed);
     // The windows in their fixed order, each only when it exists.
+    if (TfrmAbout* About = ExistingAbout())
+        About->ApplyLanguage();
     if (TfrmEbay* Ebay = ExistingEbay())
         Ebay->ApplyLanguage();
     if (TfrmEditFavorites* Editor = ExistingEditFavorites())
         Editor->ApplyLanguage();
+    if (TfrmHelp* Help = ExistingHelp())
+        Help->ApplyLanguage();
     if (TfrmSearch* Search = ExistingSearch())
         Search->ApplyLanguage();
     if (TfrmSettings* Settings = ExistingSettings())
         Settings->ApplyLanguage();
+    if (TfrmSoftwareUpdate* Update = ExistingSoftwareUpdate())
+        Update->ApplyLanguage();
     if (TfrmStyleVoting* StyleVoting = ExistingStyleVoting())
         StyleVoting->ApplyLanguage();
 }
@@ -245,6 +256,10 @@ void TfrmQuorvantis::ApplyLanguage() {
 UpdateState TfrmQuorvantis::RefreshCatalogue(bool Force) {
     if (Force || FUpdateVersion->IsEmpty())
         return GetUpdates();
+    return FUpdateVersion->GetUpdateState(ProgramVersion);
+}
+
+UpdateState TfrmQuorvantis::GetUpdateState() const {
     return FUpdateVersion->GetUpdateState(ProgramVersion);
 }
 
@@ -482,6 +497,39 @@ bool TfrmQuorvantis::SendNewsletter(const QString& Email, bool Order) {
 
 bool TfrmQuorvantis::SendFeedback(const QString& Email, const QString& Subject, const QString& Feedback) {
     return SendToServer(FeedbackURL(FRef, Email, Subject, Feedback, GetCheck()));
+}
+
+// ---- program update -----------------------------------------------------------------------
+
+bool TfrmQuorvantis::DownloadUpdate(QProgressBar* ProgressBar) {
+    const QString URL = FUpdateVersion->Url;
+    if (URL.isEmpty())
+        return false;
+    QString File = GetInstallFolder() + QStringLiteral("update/") + FUpdateVersion->GetUpdateFileName();
+    bool Downloaded = false;
+    {
+        TRequestScope Busy(*this);
+        const TWaitCursor Wait;
+        FProgressBar = ProgressBar;
+        try {
+            File = InstallerFile(FUpdateVersion->GetUpdateFileName(), URL);
+            Downloaded = DownloadToFile(IdHTTP, URL, File) > 0;
+        } catch (const std::exception& E) {
+            FLogger->Error(QStringLiteral("DownloadUpdate: ") + ExceptionMessage(E));
+        }
+        FProgressBar = nullptr;
+    }
+    if (!Downloaded) {
+        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + File);
+        return false;
+    }
+    const TInstallerStart Outcome = StartInstaller(File, URL);
+    FLogger->Info(QStringLiteral("DownloadUpdate: Finished download"));
+    if (Outcome != TInstallerStart::Started) {
+        FLogger->Error(QStringLiteral("DownloadUpdate: Not started (%1): %2").arg(InstallerStartReason(Outcome), File));
+        ShowWarning(StripHotkey(txtSoftwareUpdate()), InstallerNotStartedText(Outcome, File));
+    }
+    return true;
 }
 
 // ---- transfer events: drive the progress bar of a running program download --------------

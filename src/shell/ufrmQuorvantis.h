@@ -52,6 +52,8 @@ public:
     bool SendNewsletter(const QString& Email, bool Order);
     bool SendFeedback(const QString& Email, const QString& Subject, const QString& Feedback);
     bool SendToServer(const QString& URL);
+    // Downloads the installer the catalogue names and starts it; ProgressBar shows the transfer.
+    bool DownloadUpdate(QProgressBar* ProgressBar);
 
     // Catalogue access for the windows; the lists stay owned by the catalogue.
     const TShopList& GetShops() const { return FUpdateVersion->Shops; }
@@ -60,6 +62,8 @@ public:
     const QStringList& GetCategories() const { return FUpdateVersion->Categories; }
     QString GetCheck() const { return FUpdateVersion->Check; }
     bool IsGameActive() const { return FUpdateVersion->IsGameActive(); }
+    // The version verdict of the catalogue loaded now, without any network access.
+    UpdateState GetUpdateState() const;
     TShopPtr FindShop(const QString& Name, const QString& Category) const;
 
     int Ref() const { return FRef; }

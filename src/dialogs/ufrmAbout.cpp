@@ -1,0 +1,203 @@
+#include "ufrmAbout.h"
+
+#include "uBanner.h"
+#include "uConst.h"
+#include "uServerPaths.h"
+#include "uTLogger.h"
+#include "uTools.h"
+#include "ufrmQuorvantis.h"
+#include "ufrmSoftwareUpdate.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QUrl>
+
+namespace {
+
+QPointer<TfrmAbout> SharedWindow;
+
+void DeleteSharedWindow() {
+    delete SharedWindow.data();
+}
+
+constexpr int DesignWidth = 361;
+constexpr int DesignHeight = 236;
+constexpr int BannerHeight = 33;
+
+// The vendor's notice after the version.
+constexpr const char* VendorNotice = "\u00A9 2026";
+
+QLabel* BoldLabel(QWidget* Parent, const char* Name) {
+    auto* Label = new QLabel(Parent);
+    Label->setObjectName(QString::fromLatin1(Name));
+    Label->setTextFormat(Qt::PlainText);
+    QFont Font = Label->font();
+    Font.setBold(true);
+    Label->setFont(Font);
+    return Label;
+}
+
+} // namespace
+
+TfrmAbout::TfrmAbout(QWidget* Parent)
+    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("Info"));
+    setFixedSize(DesignWidth, DesignHeight);
+
+    imgTop = CreateBanner(this, DesignWidth, BannerHeight);
+
+    labTitle = BoldLabel(this, "labTitle");
+    labTitle->setGeometry(24, 56, 330, 16);
+
+    labDescription = new QLabel(this);
+    labDescription->setObjectName(QStringLiteral("labDescription"));
+    labDescription->setTextFormat(Qt::PlainText);
+    labDescription->setWordWrap(true);
+    labDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    labDescription->setGeometry(24, 74, 315, 65);
+
+    labVersion = BoldLabel(this, "labVersion");
+    labVersion->setGeometry(24, 152, 134, 16);
+
+    labCopyright = BoldLabel(this, "labCopyright");
+    QFont Link = labCopyright->font();
+    Link.setUnderline(true);
+    labCopyright->setFont(Link);
+    QPalette Navy = labCopyright->palette();
+    Navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
+    labCopyright->setPalette(Navy);
+    labCopyright->setCursor(Qt::PointingHandCursor);
+    labCopyright->setGeometry(160, 152, 190, 16);
+    labCopyright->installEventFilter(this);
+
+    lblLastCheck = BoldLabel(this, "lblLastCheck");
+    lblLastCheck->setGeometry(24, 168, 315, 16);
+
+    btnSoftwareUpdate = new QPushButton(this);
+    btnSoftwareUpdate->setObjectName(QStringLiteral("btnSoftwareUpdate"));
+    btnSoftwareUpdate->setGeometry(24, 200, 85, 25);
+    btnClose = new QPushButton(this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setGeometry(256, 200, 85, 25);
+    setTabOrder(btnClose, btnSoftwareUpdate);
+    connect(btnSoftwareUpdate, &QPushButton::clicked, this, &TfrmAbout::btnSoftwareUpdateClick);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
+
+    FormCreate();
+}
+
+QString TfrmAbout::HomePageURL() {
+    return BuildServerURL(TServerPath::Home);
+}
+
+void TfrmAbout::FormCreate() {
+    labVersion->setText(QStringLiteral("Version ") + QString::fromLatin1(ProgramVersion) + QStringLiteral("   ") +
+                        QString::fromUtf8(VendorNotice));
+    const QUrl Home(HomePageURL());
+    labCopyright->setText(Home.port() > 0 ? Home.host() + QLatin1Char(':') + QString::number(Home.port())
+                                          : Home.host());
+    labCopyright->setToolTip(Home.toString());
+    ApplyLanguage();
+}
+
+void TfrmAbout::ApplyLanguage() {
+    setWindowTitle(txtAboutCaption());
+    btnClose->setText(txtBtnClose());
+    btnClose->setToolTip(txtBtnCloseHint());
+    labTitle->setText(txtAboutTitle());
+    labDescription->setText(txtAboutText());
+    btnSoftwareUpdate->setText(txtBtnUpdate());
+    btnSoftwareUpdate->setToolTip(txtBtnUpdateHint());
+    UpdateLastCheck();
+    FitToTexts();
+}
+
+void TfrmAbout::FitToTexts() {
+    // The designed sizes fit a small Windows system font; the wider Linux fonts would clip
+    // the title and let the vendor link cover the version. The window grows to the right.
+    constexpr int Margin = 24;
+    constexpr int Gap = 12;
+    labTitle->adjustSize();
+    labVersion->adjustSize();
+    labCopyright->adjustSize();
+    const int Needed = qMax(labTitle->width(), labVersion->width() + Gap + labCopyright->width()) + 2 * Margin;
+    const int Width = qMax(DesignWidth, Needed);
+    if (Width != width()) {
+        setFixedSize(Width, DesignHeight);
+        imgTop->setGeometry(0, 0, Width, BannerHeight);
+        imgTop->setPixmap(BannerPixmap(Width, BannerHeight, devicePixelRatioF()));
+    }
+    labDescription->setGeometry(Margin, 74, Width - 2 * Margin, 65);
+    labCopyright->move(qMax(160, labVersion->x() + labVersion->width() + Gap), 152);
+    btnClose->move(Width - 20 - btnClose->width(), 200);
+}
+
+void TfrmAbout::UpdateLastCheck() {
+    const TfrmQuorvantis* Main = frmQuorvantis();
+    lblLastCheck->setText(QStringLiteral("Check: ") + (Main ? Main->GetCheck() : QString()));
+}
+
+void TfrmAbout::showEvent(QShowEvent* Event) {
+    // The check date of the catalogue loaded now, not of the one loaded when the window was made.
+    UpdateLastCheck();
+    QDialog::showEvent(Event);
+    btnClose->setFocus(); // first in the tab order
+}
+
+void TfrmAbout::btnSoftwareUpdateClick() {
+    TfrmQuorvantis* Main = frmQuorvantis();
+    if (!Main)
+        return;
+    const bool Force = IsShiftDown(); // read at the click, before the request takes its time
+    const UpdateState State = Main->RefreshCatalogue(true);
+    UpdateLastCheck();
+    ShowUpdates(State, Force);
+}
+
+void TfrmAbout::labCopyrightClick() {
+    OpenURL(HomePageURL());
+}
+
+bool TfrmAbout::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == labCopyright && Event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
+        labCopyrightClick();
+        return true;
+    }
+    return QDialog::eventFilter(Watched, Event);
+}
+
+void TfrmAbout::keyPressEvent(QKeyEvent* Event) {
+    // FormKeyDown: Escape acts as the close button.
+    if (Event->key() == Qt::Key_Escape) {
+        btnClose->click();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
+}
+
+TfrmAbout* ExistingAbout() {
+    return SharedWindow.data();
+}
+
+void ShowInfo() {
+    try {
+        if (SharedWindow.isNull()) {
+            SharedWindow = new TfrmAbout(nullptr);
+            // A parentless widget must go before the application object does.
+            qAddPostRoutine(DeleteSharedWindow);
+        }
+        SharedWindow->show();
+        SharedWindow->raise();
+        SharedWindow->activateWindow();
+    } catch (const std::exception& E) {
+        if (TfrmQuorvantis* Main = frmQuorvantis())
+            Main->Logger().Error(QStringLiteral("ShowInfo: ") + ExceptionMessage(E));
+    }
+}

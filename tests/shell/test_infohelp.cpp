@@ -1,0 +1,156 @@
+// The info and help windows in the running main window, against the local vendor server.
+#include "TestSupport.h"
+#include "VendorServer.h"
+#include "uConst.h"
+#include "uRegistry.h"
+#include "uTTrayMenu.h"
+#include "uUIHooks.h"
+#include "ufrmAbout.h"
+#include "ufrmHelp.h"
+#include "ufrmQuorvantis.h"
+#include "ufrmSoftwareUpdate.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextBrowser>
+#include <gtest/gtest.h>
+
+namespace {
+
+class InfoHelpTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetCurrentLanguage(0);
+        WriteSettingInteger("", "debug", 3);
+        WriteSettingString("", "lastnews", "9999"); // no news question box
+        WriteSettingBool("", "first", false);
+        // Every test starts without the windows.
+        delete ExistingAbout();
+        delete ExistingHelp();
+        delete ExistingSoftwareUpdate();
+    }
+    void TearDown() override {
+        delete ExistingAbout();
+        delete ExistingHelp();
+        delete ExistingSoftwareUpdate();
+        UIHooks() = TUIHooks();
+        SetCurrentLanguage(0);
+    }
+    bool LogHas(const QString& Tail) const {
+        for (const QString& Line : Env.LogLines())
+            if (Line.section('|', 1) == Tail)
+                return true;
+        return false;
+    }
+    TTempEnvironment Env;
+};
+
+template <typename T> T* Child(QWidget* Window, const char* Name) {
+    T* Widget = Window->findChild<T*>(QString::fromLatin1(Name));
+    EXPECT_NE(Widget, nullptr) << Name;
+    return Widget;
+}
+
+QString Text(QWidget* Window, const char* Label) {
+    return Child<QLabel>(Window, Label)->text();
+}
+
+} // namespace
+
+TEST_F(InfoHelpTest, InfoFromTheTrayShowsCheckOpensTheVendorAndOffersTheInstallerWithShift) {
+    TVendorServerProcess Server;
+    WriteSettingString("", "server", Server.BaseURL());
+    TBrowserRecorder Browser;
+    TfrmQuorvantis Main({"quorvantis"});
+
+    QAction* Info = nullptr;
+    for (QAction* Action : Main.TrayMenu()->actions())
+        if (Action->text() == "&Info")
+            Info = Action;
+    ASSERT_NE(Info, nullptr);
+    Info->trigger();
+    TfrmAbout* About = ExistingAbout();
+    ASSERT_TRUE(About && About->isVisible());
+    EXPECT_EQ(About->windowTitle(), "Info");
+    EXPECT_EQ(Text(About, "labTitle"), "Quorvantis - der Schnellzugang zu Ihren Lieblingsshops");
+    EXPECT_EQ(Text(About, "labVersion"), "Version 2.2   © 2026");
+    EXPECT_EQ(Text(About, "lblLastCheck"), "Check: 2026-12-01");
+    EXPECT_EQ(Child<QPushButton>(About, "btnSoftwareUpdate")->text(), "Akt&ualisieren");
+
+    QLabel* Vendor = Child<QLabel>(About, "labCopyright");
+    EXPECT_EQ(Vendor->text(), Server.BaseURL().mid(7));
+    QTest::mouseClick(Vendor, Qt::LeftButton);
+    EXPECT_EQ(Browser.Opened(1), QStringList{TfrmAbout::HomePageURL()});
+    EXPECT_TRUE(TfrmAbout::HomePageURL().startsWith(Server.BaseURL()));
+
+    // The program is up to date; Shift held at the click still offers the installer.
+    UIHooks().IsShiftDown = [] { return true; };
+    QTest::mouseClick(Child<QPushButton>(About, "btnSoftwareUpdate"), Qt::LeftButton);
+    TfrmSoftwareUpdate* Update = ExistingSoftwareUpdate();
+    ASSERT_TRUE(Update && Update->isVisible());
+    EXPECT_EQ(Update->State(), usUpToDate);
+    EXPECT_TRUE(Update->ForceButton());
+    EXPECT_TRUE(Child<QPushButton>(Update, "btnUpdate")->isVisible());
+    EXPECT_EQ(Text(Update, "labTitle"), "Quorvantis: Keine neue Version verfügbar.");
+    int Downloads = 0;
+    for (const QString& Line : Env.LogLines())
+        Downloads += Line.contains("|INFO|GetUpdates: Version=2.2");
+    EXPECT_EQ(Downloads, 2) << "the update button always downloads the catalogue";
+
+    Main.SetLanguage(1);
+    EXPECT_EQ(Text(About, "labTitle"), "Quorvantis - The direct way to your favorite shops");
+    EXPECT_EQ(Child<QPushButton>(About, "btnClose")->text(), "Clo&se");
+    EXPECT_EQ(Text(Update, "labTitle"), "Quorvantis: No new version available.");
+    QTest::keyClick(About, Qt::Key_Escape);
+    EXPECT_FALSE(About->isVisible());
+    EXPECT_TRUE(Update->isVisible());
+}
+
+TEST_F(InfoHelpTest, WithoutAnyCatalogueTheCheckLineIsEmpty) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    ShowInfo();
+    ASSERT_NE(ExistingAbout(), nullptr);
+    EXPECT_EQ(Text(ExistingAbout(), "lblLastCheck"), "Check: ");
+}
+
+TEST_F(InfoHelpTest, HelpShowsTheDocumentOfTheLanguageAndSwitchesWhileOpen) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    ShowHelp();
+    TfrmHelp* Help = ExistingHelp();
+    ASSERT_TRUE(Help && Help->isVisible());
+    QTextBrowser* Document = Child<QTextBrowser>(Help, "rdtHelp");
+    EXPECT_EQ(Help->windowTitle(), "Hilfe");
+    EXPECT_EQ(Text(Help, "labTitle"), "Schneller und einfacher Zugang zu Ihren Lieblingsshops");
+    EXPECT_TRUE(Document->toPlainText().startsWith("Hilfe zu Quorvantis 2.2\n"));
+    EXPECT_TRUE(Document->isReadOnly());
+    const QString German = TfrmHelp::DocumentPath();
+    EXPECT_TRUE(German.endsWith("/Quorvantis_Help_DE.rtf"));
+    EXPECT_TRUE(LogHas("DEBUG|Help document: " + German));
+    EXPECT_EQ(Child<QStatusBar>(Help, "pnlStatusBar")->currentMessage(), "Quorvantis 2.2");
+
+    Main.SetLanguage(1);
+    EXPECT_EQ(Help->windowTitle(), "Help");
+    EXPECT_TRUE(Document->toPlainText().startsWith("Quorvantis 2.2 help\n"));
+    EXPECT_TRUE(LogHas("DEBUG|Help document: " + TfrmHelp::DocumentPath()));
+
+    // A document in the install folder comes first.
+    WriteFileBytes(Env.InstallFolder() + "Quorvantis_Help_EN.rtf", R"({\rtf1 Own {\b help}\par})");
+    ShowHelp();
+    EXPECT_EQ(Document->toPlainText(), "Own help\n");
+    EXPECT_EQ(TfrmHelp::DocumentPath(), Env.InstallFolder() + "Quorvantis_Help_EN.rtf");
+    Main.SetLanguage(0);
+    EXPECT_TRUE(Document->toPlainText().startsWith("Hilfe zu Quorvantis 2.2\n"));
+
+    // No document for the language: the missing-file text, nothing logged.
+    QFile::remove(Env.LogFile());
+    Help->LoadDocument(Env.InstallFolder() + "missing.rtf");
+    EXPECT_EQ(Document->toPlainText(), txtHelpFileMissing.In(0));
+    EXPECT_FALSE(QFile::exists(Env.LogFile()));
+
+    QTest::keyClick(Help, Qt::Key_Escape);
+    EXPECT_FALSE(Help->isVisible());
+}
