@@ -171,7 +171,7 @@ TEST_F(WindowsTest, EngineSearchOpensTheBrowserAndSearchesReachAVisibleEbayWindo
     Type(Edit, "Kabel");
     QTest::keyClick(Edit, Qt::Key_Return);
     EXPECT_EQ(EbayEdit->text(), "Bitwerk"); // hidden: left alone
-    EXPECT_EQ(Browser.Opened().size(), 2);
+    EXPECT_EQ(Browser.Opened(2).size(), 2);
 }
 
 TEST_F(WindowsTest, ChoicesFollowTheCatalogueAndTextsTheLanguage) {
