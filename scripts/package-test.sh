@@ -57,6 +57,7 @@ cleanup() {
   local P
   for P in "${PIDS[@]}"; do kill "$P" 2>/dev/null || true; done
   for P in "${PIDS[@]}"; do wait "$P" 2>/dev/null || true; done
+  PIDS=()
   if [ "$INSTALLED" = 1 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -q "$PKG" >/dev/null 2>&1 || true
   fi
@@ -106,11 +107,22 @@ png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ print $1*16777216+$2*65536+$3*25
 log_has() { [ -f "$LOG" ] && grep -qF -- "$1" "$LOG"; }
 handle_is() { [ "$(get_value handle)" = "$1" ]; }
 
-# Starts a vendor server; sets BASE to its address.
+# Ends a process started here and forgets it, so its id is never signalled again.
+stop_process() { # pid
+  kill -TERM "$1" 2>/dev/null || true
+  local Rc=0
+  wait "$1" 2>/dev/null || Rc=$?
+  local Keep=() P
+  for P in "${PIDS[@]}"; do [ "$P" = "$1" ] || Keep+=("$P"); done
+  PIDS=("${Keep[@]}")
+  return "$Rc"
+}
+# Starts a vendor server; sets BASE to its address and SERVER_PID.
 start_server() { # program content-folder
   local Out=$WORK/server-$RANDOM.out
   "$1" --content "$2" --port 0 --records "$WORK/submissions.jsonl" >"$Out" 2>&1 &
-  PIDS+=($!)
+  SERVER_PID=$!
+  PIDS+=("$SERVER_PID")
   wait_for 20 grep -q '^Listening on ' "$Out" || fail "the vendor server did not start: $(cat "$Out")"
   BASE=$(sed -n 's/^Listening on //p' "$Out" | head -n1)
 }
@@ -121,9 +133,8 @@ start_program() { # program
   PIDS+=("$PROGRAM_PID")
 }
 stop_program() {
-  kill -TERM "$PROGRAM_PID"
   local Rc=0
-  wait "$PROGRAM_PID" || Rc=$?
+  stop_process "$PROGRAM_PID" || Rc=$?
   [ "$Rc" = 0 ] || fail "the program ended with $Rc after SIGTERM"
   handle_is 0 || fail "handle is $(get_value handle) after the program ended"
 }
@@ -191,6 +202,13 @@ for S in 16 22 24 32 48 64 128; do
   [ "$(png_size "$F")" = "$S $S" ] || fail "$F is $(png_size "$F") pixels, not $S x $S"
 done
 ok "installed with apt-get: program, server, launcher, metadata, manual page, icons, sample content"
+# The web module is loaded from <program folder>/../lib/quorvantis/ when a web window opens.
+if [ -f "$BUILD/quorvantis_web.so" ]; then
+  [ -f /usr/lib/quorvantis/quorvantis_web.so ] || fail "the web module is built but not installed"
+  ok "the web module is installed in /usr/lib/quorvantis/"
+else
+  echo "skip: this build has no web module"
+fi
 desktop-file-validate /usr/share/applications/quorvantis.desktop
 appstreamcli validate --no-net /usr/share/metainfo/com.quorvantis.Quorvantis.metainfo.xml >/dev/null
 ok "the installed launcher and metadata validate"
@@ -232,7 +250,7 @@ if grep -aF '|ERROR|' "$LOG"; then fail "the program logged errors"; fi
 ok "no errors logged"
 
 say "Removing the package"
-kill "${PIDS[@]}" 2>/dev/null || true
+stop_process "$SERVER_PID" || true
 USER_FILES=("$STORE" "$AUTOSTART" "$LOG" "${INSTALL_FOLDER}quorvantis.xml")
 sha256sum "${USER_FILES[@]}" >"$WORK/user-files.sha256"
 DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -q "$PKG" >/dev/null
@@ -270,6 +288,7 @@ check_help_documents "$RELOC/usr/share/quorvantis"
 check_handoff "$RELOC/usr/bin/quorvantis"
 grep -qx "Exec=\"$RELOC/usr/bin/quorvantis\"" "$AUTOSTART" || fail "the autostart entry does not follow the relocated program"
 stop_program
+stop_process "$SERVER_PID" || true
 if grep -aF '|ERROR|' "$LOG"; then fail "the relocated program logged errors"; fi
 ok "the relocated program runs without errors"
 
