@@ -251,8 +251,11 @@ ok "no errors logged"
 
 say "Removing the package"
 stop_process "$SERVER_PID" || true
-USER_FILES=("$STORE" "$AUTOSTART" "$LOG" "${INSTALL_FOLDER}quorvantis.xml")
-sha256sum "${USER_FILES[@]}" >"$WORK/user-files.sha256"
+for F in "$STORE" "$AUTOSTART" "$LOG" "${INSTALL_FOLDER}quorvantis.xml"; do
+  [ -f "$F" ] || fail "$F is missing before the removal"
+done
+# Every file of the user's: settings, autostart entry, catalogue, shop icons, log.
+find "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" -type f -print0 | sort -z | xargs -0 sha256sum >"$WORK/user-files.sha256"
 DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -q "$PKG" >/dev/null
 INSTALLED=0
 ! dpkg-query -W -f='${Status}' "$PKG" 2>/dev/null | grep -q "ok installed" || fail "the package is still installed"
@@ -268,7 +271,7 @@ LEFT=$(find /usr -path /usr/local -prune -o -iname '*quorvantis*' -print)
 [ -z "$LEFT" ] || fail "left in /usr: $LEFT"
 ok "purged: /usr holds nothing of it"
 sha256sum --quiet -c "$WORK/user-files.sha256" || fail "the user's files changed"
-ok "the user's settings, autostart entry, catalogue and log are untouched"
+ok "the user's $(wc -l <"$WORK/user-files.sha256") files (settings, autostart entry, catalogue, icons, log) are untouched"
 
 say "A relocated install: the unpacked package under another folder"
 RELOC=$WORK/relocated
