@@ -10,6 +10,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xdg-utils xvfb xauth trayer x11-utils xdotool
   fonts-dejavu-core
+  ccache dpkg-dev lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${PKGS[@]}"; do

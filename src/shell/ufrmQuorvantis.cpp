@@ -1,5 +1,6 @@
 #include "ufrmQuorvantis.h"
 
+#include "uAssets.h"
 #include "uCatalogueRefresh.h"
 #include "uConst.h"
 #include "uFaviconLoader.h"
@@ -111,6 +112,8 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
 
     try {
         FLogger->Debug(QStringLiteral("Starting..."));
+        // Where help documents and pictures are looked for, in order: the first answer to "why this file?".
+        FLogger->Debug(QStringLiteral("Asset folders: ") + AssetFolders().join(QStringLiteral("; ")));
         if (!StartProblem.isEmpty())
             FLogger->Error(QStringLiteral("FormCreate: ") + StartProblem);
         DisplayHint(QString());
