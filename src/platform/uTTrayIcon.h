@@ -5,15 +5,18 @@
 #include <QPoint>
 #include <QString>
 
+class QMenu;
 class QSystemTrayIcon;
 class QTimer;
 class TLogger;
 
-// The notification-area icon. A left press and a right click both ask for the
-// menu at the cursor; the menu is never handed to the desktop shell (which would
-// drop our own drawing). Without a tray host the program keeps running: one INFO
-// line says so, and the icon is tried again for a while (autostart often runs
-// before the panel).
+// The notification-area icon. On X11 a left press and a right click both ask for
+// the menu at the cursor, and the menu is never handed to the desktop shell
+// (which would drop our own drawing). Where the program cannot place a pop-up at
+// the cursor (Wayland) the menu is handed to the desktop instead, which draws it
+// at the icon. Without a tray host the program keeps running: one INFO line says
+// so, and the icon is tried again for a while (autostart often runs before the
+// panel).
 class TTrayIcon final : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +28,12 @@ public:
     // A balloon with the information icon; false when there is no tray to show it.
     bool ShowBalloon(const QString& Title, const QString& Text, int TimeoutMs = 10000);
     bool IsShown() const;
+    // Hands Menu to the desktop, which draws it at the icon on a right click (and
+    // on a left click where the desktop treats the icon as a menu); a click then
+    // no longer asks for the drawn menu, except a left click that the desktop
+    // reports as an activation. Null takes the menu back.
+    void SetDesktopMenu(QMenu* Menu);
+    bool HasDesktopMenu() const;
 
 Q_SIGNALS:
     void MenuRequested(const QPoint& GlobalPos);

@@ -7,9 +7,11 @@
 #include "uServerSubmissions.h"
 #include "uSettingsKeys.h"
 #include "uSingleInstance.h"
+#include "uTDesktopMenu.h"
 #include "uTFaviconThread.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
+#include "uTMenuWindow.h"
 #include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
 #include "uTools.h"
@@ -114,6 +116,10 @@ void TfrmQuorvantis::SetupTray() {
 
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
     connect(SxTrayIcon, &TTrayIcon::MenuRequested, this, &TfrmQuorvantis::PopupMenu);
+    if (IsWaylandSession()) {
+        FDesktopMenu = new TDesktopMenu(this);
+        SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
+    }
 
     IdHTTP.OnWorkBegin = [this](qint64 Expected) { IdHTTPWorkBegin(Expected); };
     IdHTTP.OnWork = [this](qint64 SoFar) { IdHTTPWork(SoFar); };
@@ -145,6 +151,8 @@ void TfrmQuorvantis::FormDestroy() {
         FHook = nullptr;
         delete SxTrayIcon;
         SxTrayIcon = nullptr;
+        delete FDesktopMenu;
+        FDesktopMenu = nullptr;
         delete mnuTrayMenu;
         mnuTrayMenu = nullptr;
         FMenuItemManager.reset();
@@ -242,6 +250,12 @@ void TfrmQuorvantis::StartFaviconThread() {
 void TfrmQuorvantis::BuildMenu() {
     BuildTrayMenu(*mnuTrayMenu, TMenuBuildInput{FUpdateVersion->SortedShops, ShopParams(FRef, GetCheck()),
                                                 *FMenuItemManager, imgImages, [this] { miNewLinkClick(); }});
+    if (FDesktopMenu)
+        SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
+}
+
+QMenu* TfrmQuorvantis::DesktopMenu() const {
+    return FDesktopMenu ? FDesktopMenu->Root() : nullptr;
 }
 
 bool TfrmQuorvantis::IsShopVisible(const QString& Category, const QString& Name) const {
@@ -302,7 +316,10 @@ void TfrmQuorvantis::PopupMenu(const QPoint& Pos) {
     if (FMenuOpen || !mnuTrayMenu)
         return;
     FMenuOpen = true;
-    mnuTrayMenu->exec(Pos);
+    if (IsWaylandSession())
+        TMenuWindow::Exec(*mnuTrayMenu); // no pop-up at a cursor position there
+    else
+        mnuTrayMenu->exec(Pos);
     FMenuOpen = false;
 }
 

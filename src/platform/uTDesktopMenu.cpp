@@ -1,0 +1,107 @@
+#include "uTDesktopMenu.h"
+
+#include <QGuiApplication>
+#include <QMenu>
+
+namespace {
+
+// On a mirrored submenu: the drawn submenu it stands for, and whether its own
+// entries have joined yet.
+constexpr const char* SourceProperty = "qvMirrorSource";
+constexpr const char* FilledProperty = "qvMirrorFilled";
+
+QMenu* SourceOf(const QMenu& MirrorMenu) {
+    return qobject_cast<QMenu*>(MirrorMenu.property(SourceProperty).value<QObject*>());
+}
+
+QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent);
+
+// Entries that are submenus get a mirror of their own at once; the others
+// (shops, links, fixed entries) are shared with the drawn menu.
+void AddSkeletonOf(QMenu& Source, QMenu& Target, bool WithLeaves) {
+    for (QAction* Action : Source.actions()) {
+        if (QMenu* Sub = Action->menu())
+            Target.addAction(MirrorSubmenu(*Action, *Sub, Target)->menuAction());
+        else if (WithLeaves)
+            Target.addAction(Action);
+    }
+}
+
+// SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
+// that was given a submenu.
+QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
+    auto* Mirror = new QMenu(SourceEntry.text(), &Parent);
+    QAction* Entry = Mirror->menuAction();
+    Entry->setIcon(SourceEntry.icon());
+    Entry->setObjectName(SourceEntry.objectName());
+    Entry->setVisible(SourceEntry.isVisible());
+    Entry->setEnabled(SourceEntry.isEnabled());
+    Mirror->setProperty(SourceProperty, QVariant::fromValue<QObject*>(&Source));
+    // Nested submenus are mirrored now, so the desktop knows at once which
+    // entries open a submenu; the leaves follow when the submenu opens.
+    AddSkeletonOf(Source, *Mirror, false);
+    QObject::connect(Mirror, &QMenu::aboutToShow, Mirror, [Mirror] { TDesktopMenu::Fill(*Mirror); });
+    // The title follows the drawn submenu (language switch of a fixed entry with a submenu).
+    QObject::connect(&SourceEntry, &QAction::changed, Entry, [SourceEntry = &SourceEntry, Entry] {
+        Entry->setText(SourceEntry->text());
+        Entry->setIcon(SourceEntry->icon());
+        Entry->setVisible(SourceEntry->isVisible());
+        Entry->setEnabled(SourceEntry->isEnabled());
+    });
+    return Mirror;
+}
+
+} // namespace
+
+bool IsWaylandSession() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+TDesktopMenu::TDesktopMenu(QObject* Parent) : QObject(Parent) {}
+
+TDesktopMenu::~TDesktopMenu() {
+    delete FRoot;
+}
+
+QMenu* TDesktopMenu::Mirror(QMenu& Source) {
+    if (FRoot) {
+        // A choice in the old mirror may be what rebuilt the menu: delete it
+        // once that choice has returned.
+        FRoot->hide();
+        FRoot->deleteLater();
+    }
+    FRoot = new QMenu();
+    FRoot->setTitle(Source.title());
+    FRoot->setProperty(SourceProperty, QVariant::fromValue<QObject*>(&Source));
+    FRoot->setProperty(FilledProperty, true);
+    AddSkeletonOf(Source, *FRoot, true);
+    return FRoot;
+}
+
+void TDesktopMenu::Fill(QMenu& MirrorMenu) {
+    if (MirrorMenu.property(FilledProperty).toBool())
+        return;
+    MirrorMenu.setProperty(FilledProperty, true);
+    QMenu* Source = SourceOf(MirrorMenu);
+    if (Source == nullptr)
+        return;
+    // The mirror holds the nested submenus in the drawn order; the shared
+    // entries go in between, each before the next nested submenu.
+    const QList<QAction*> Nested = MirrorMenu.actions();
+    qsizetype Next = 0;
+    QList<QAction*> Run;
+    auto Flush = [&] {
+        if (!Run.isEmpty())
+            MirrorMenu.insertActions(Nested.value(Next), Run);
+        Run.clear();
+    };
+    for (QAction* Action : Source->actions()) {
+        if (Action->menu() != nullptr) {
+            Flush();
+            ++Next;
+        } else {
+            Run.append(Action);
+        }
+    }
+    Flush();
+}
