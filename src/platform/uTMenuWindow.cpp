@@ -70,6 +70,7 @@ QMenu* TMenuWindow::CurrentMenu() const {
 void TMenuWindow::Embed(QMenu& Menu) {
     FStack.append({&Menu, Menu.parent(), Menu.minimumWidth()});
     Menu.setParent(this, Qt::Widget);
+    Menu.setActiveAction(nullptr);
     Menu.installEventFilter(this);
     static_cast<QVBoxLayout*>(layout())->addWidget(&Menu);
     // A choice closes the window; a menu deleted under us (rebuilt) does too.
@@ -111,7 +112,6 @@ void TMenuWindow::ShowTop() {
     if (Depth() > 0)
         Top->setMinimumWidth(FTopWidth); // the entries span the whole window
     Top->show();
-    Top->setActiveAction(nullptr);
     Top->setFocus(Qt::OtherFocusReason);
     layout()->activate();
     // Every level at least as wide as the top one, so the window does not jump.
