@@ -5,14 +5,8 @@
 
 namespace {
 
-// On a mirrored submenu: the drawn submenu it stands for, and whether its own
-// entries have joined yet.
-constexpr const char* SourceProperty = "qvMirrorSource";
+// On a mirrored submenu: whether its own entries have joined yet.
 constexpr const char* FilledProperty = "qvMirrorFilled";
-
-QMenu* SourceOf(const QMenu& MirrorMenu) {
-    return qobject_cast<QMenu*>(MirrorMenu.property(SourceProperty).value<QObject*>());
-}
 
 QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent);
 
@@ -27,6 +21,33 @@ void AddSkeletonOf(QMenu& Source, QMenu& Target, bool WithLeaves) {
     }
 }
 
+// Adds the entries of Source between the nested submenus that MirrorMenu
+// already holds, once.
+void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
+    if (Source == nullptr || MirrorMenu.property(FilledProperty).toBool())
+        return;
+    MirrorMenu.setProperty(FilledProperty, true);
+    // The mirror holds the nested submenus in the drawn order; the shared
+    // entries go in between, each before the next nested submenu.
+    const QList<QAction*> Nested = MirrorMenu.actions();
+    qsizetype Next = 0;
+    QList<QAction*> Run;
+    auto Flush = [&] {
+        if (!Run.isEmpty())
+            MirrorMenu.insertActions(Nested.value(Next), Run);
+        Run.clear();
+    };
+    for (QAction* Action : Source->actions()) {
+        if (Action->menu() != nullptr) {
+            Flush();
+            ++Next;
+        } else {
+            Run.append(Action);
+        }
+    }
+    Flush();
+}
+
 // SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
 // that was given a submenu.
 QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
@@ -36,11 +57,12 @@ QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
     Entry->setObjectName(SourceEntry.objectName());
     Entry->setVisible(SourceEntry.isVisible());
     Entry->setEnabled(SourceEntry.isEnabled());
-    Mirror->setProperty(SourceProperty, QVariant::fromValue<QObject*>(&Source));
     // Nested submenus are mirrored now, so the desktop knows at once which
     // entries open a submenu; the leaves follow when the submenu opens.
     AddSkeletonOf(Source, *Mirror, false);
-    QObject::connect(Mirror, &QMenu::aboutToShow, Mirror, [Mirror] { TDesktopMenu::Fill(*Mirror); });
+    // Guarded: a rebuild deletes the drawn submenus before it replaces the mirror.
+    QObject::connect(Mirror, &QMenu::aboutToShow, Mirror,
+                     [Mirror, Drawn = QPointer<QMenu>(&Source)] { FillMirror(*Mirror, Drawn); });
     // The title follows the drawn submenu (language switch of a fixed entry with a submenu).
     QObject::connect(&SourceEntry, &QAction::changed, Entry, [SourceEntry = &SourceEntry, Entry] {
         Entry->setText(SourceEntry->text());
@@ -72,36 +94,8 @@ QMenu* TDesktopMenu::Mirror(QMenu& Source) {
     }
     FRoot = new QMenu();
     FRoot->setTitle(Source.title());
-    FRoot->setProperty(SourceProperty, QVariant::fromValue<QObject*>(&Source));
     FRoot->setProperty(FilledProperty, true);
     AddSkeletonOf(Source, *FRoot, true);
     return FRoot;
 }
 
-void TDesktopMenu::Fill(QMenu& MirrorMenu) {
-    if (MirrorMenu.property(FilledProperty).toBool())
-        return;
-    MirrorMenu.setProperty(FilledProperty, true);
-    QMenu* Source = SourceOf(MirrorMenu);
-    if (Source == nullptr)
-        return;
-    // The mirror holds the nested submenus in the drawn order; the shared
-    // entries go in between, each before the next nested submenu.
-    const QList<QAction*> Nested = MirrorMenu.actions();
-    qsizetype Next = 0;
-    QList<QAction*> Run;
-    auto Flush = [&] {
-        if (!Run.isEmpty())
-            MirrorMenu.insertActions(Nested.value(Next), Run);
-        Run.clear();
-    };
-    for (QAction* Action : Source->actions()) {
-        if (Action->menu() != nullptr) {
-            Flush();
-            ++Next;
-        } else {
-            Run.append(Action);
-        }
-    }
-    Flush();
-}

@@ -27,14 +27,12 @@ public:
     explicit TDesktopMenu(QObject* Parent = nullptr);
     ~TDesktopMenu() override;
 
-    // Builds a fresh mirror of Source and returns it (owned by this object); the
-    // previous mirror is deleted later, so it may be the one that is handling
-    // a choice right now.
+    // Builds a fresh mirror of Source and returns it (owned by this object). The
+    // previous mirror is deleted later, as it may be handling a choice right
+    // now: hand the new one to the tray icon before control returns to the
+    // event loop (the tray icon's exporter must never outlive its menu).
     QMenu* Mirror(QMenu& Source);
     QMenu* Root() const { return FRoot; }
-
-    // Fills a mirrored submenu now (the desktop's "about to show" does the same).
-    static void Fill(QMenu& MirrorMenu);
 
 private:
     QPointer<QMenu> FRoot;

@@ -31,7 +31,7 @@ public:
     // Hands Menu to the desktop, which draws it at the icon on a right click (and
     // on a left click where the desktop treats the icon as a menu); a click then
     // no longer asks for the drawn menu, except a left click that the desktop
-    // reports as an activation. Null takes the menu back.
+    // reports as an activation. Menu must outlive this icon or be replaced first.
     void SetDesktopMenu(QMenu* Menu);
     bool HasDesktopMenu() const;
 
