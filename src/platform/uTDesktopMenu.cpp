@@ -98,4 +98,3 @@ QMenu* TDesktopMenu::Mirror(QMenu& Source) {
     AddSkeletonOf(Source, *FRoot, true);
     return FRoot;
 }
-

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -83,8 +84,10 @@ void TMenuWindow::Release(const TEmbedded& Entry) {
     if (Menu == nullptr)
         return;
     disconnect(Menu, nullptr, this, nullptr);
-    Menu->removeEventFilter(this);
     Menu->hide();
+    // A pop-up delay still running finds no entry to pop up.
+    Menu->setActiveAction(nullptr);
+    Menu->removeEventFilter(this);
     layout()->removeWidget(Menu);
     Menu->setMinimumWidth(Entry.MinimumWidth);
     Menu->setParent(qobject_cast<QWidget*>(Entry.Parent.data()), Qt::Popup);
@@ -159,12 +162,19 @@ bool TMenuWindow::eventFilter(QObject* Watched, QEvent* Event) {
         return QWidget::eventFilter(Watched, Event);
     if (Event->type() == QEvent::Timer) {
         // Pointing at a submenu entry starts the menu's pop-up delay; here the
-        // submenu opens in the window on a click or a key instead. The levels
-        // below the shown one keep still.
+        // submenu opens in the window on a click or a key instead. So the delay
+        // runs out with the submenu switched off for that moment: the timer
+        // stops, nothing pops up, and the entry keeps its highlight.
         QAction* Active = Menu->activeAction();
-        if (Menu != CurrentMenu() || (Active != nullptr && Active->menu() != nullptr))
-            return true;
-        return QWidget::eventFilter(Watched, Event);
+        QMenu* Sub = Active != nullptr ? Active->menu() : nullptr;
+        if (Sub == nullptr || !Sub->isEnabled())
+            return QWidget::eventFilter(Watched, Event);
+        const QSignalBlocker QuietEntry(Active);
+        const QSignalBlocker QuietMenuEntry(Sub->menuAction());
+        Sub->setEnabled(false);
+        static_cast<QObject*>(Menu)->event(Event);
+        Sub->setEnabled(true);
+        return true;
     }
     if (Menu != CurrentMenu())
         return QWidget::eventFilter(Watched, Event);

@@ -67,7 +67,10 @@ protected:
         });
         TMenuWindow::Exec(Menu);
         EXPECT_EQ(TMenuWindow::Current(), nullptr);
-        // Every menu is a pop-up in its place again.
+        // Every menu is a pop-up in its place again, and none is left on screen.
+        QCoreApplication::processEvents();
+        for (QWidget* Widget : QApplication::topLevelWidgets())
+            EXPECT_FALSE(qobject_cast<QMenu*>(Widget) && Widget->isVisible()) << Widget->metaObject()->className();
         EXPECT_EQ(Menu.windowType(), Qt::Popup);
         QMenu* Mode = Entry(Menu, "Mode")->menu();
         EXPECT_EQ(Mode->parent(), &Menu);
