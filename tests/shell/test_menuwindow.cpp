@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -83,14 +84,20 @@ TEST_F(MenuWindowTest, SubmenusOpenInsideTheWindowAndAChoiceClosesIt) {
     RunWindow([&](TMenuWindow& Window) {
         EXPECT_EQ(Window.CurrentMenu(), &Menu);
         EXPECT_FALSE(Window.BackButton()->isVisible());
-        // A click on a category opens it in place; nothing pops up.
+        // Pointing at a category only highlights it, however long.
         QAction* Mode = Entry(Menu, "Mode");
+        QTest::mouseMove(&Menu, Menu.actionGeometry(Mode).center());
+        QTest::qWait(2 * Menu.style()->styleHint(QStyle::SH_Menu_SubMenuPopupDelay, nullptr, &Menu) + 100);
+        EXPECT_EQ(Menu.activeAction(), Mode);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        // A click on a category opens it in place; nothing pops up.
         QTest::mouseClick(&Menu, Qt::LeftButton, {}, Menu.actionGeometry(Mode).center());
+        QTest::mouseMove(&Window, QPoint(1, 1)); // off the entries, for the keys below
         ASSERT_EQ(Window.Depth(), 1);
         EXPECT_EQ(Window.CurrentMenu(), Mode->menu());
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
         EXPECT_EQ(Window.BackButton()->text(), "Mode");
-        // Keys: Down to "Schuhe", Right opens it, Left goes back, Right again.
+        // Keys: Down to "Schuhe", Right opens it, Left goes back; a click opens it again.
         QMenu* Level = Window.CurrentMenu();
         QTest::keyClick(Level, Qt::Key_Down);
         ASSERT_EQ(Level->activeAction(), Entry(*Level, "Schuhe"));
@@ -99,8 +106,7 @@ TEST_F(MenuWindowTest, SubmenusOpenInsideTheWindowAndAChoiceClosesIt) {
         EXPECT_EQ(Window.BackButton()->text(), QString::fromUtf8("Mode \u203A Schuhe"));
         QTest::keyClick(Window.CurrentMenu(), Qt::Key_Left);
         EXPECT_EQ(Window.Depth(), 1);
-        QTest::keyClick(Level, Qt::Key_Down);
-        QTest::keyClick(Level, Qt::Key_Return);
+        QTest::mouseClick(Level, Qt::LeftButton, {}, Level->actionGeometry(Entry(*Level, "Schuhe")).center());
         ASSERT_EQ(Window.Depth(), 2);
         QMenu* Shoes = Window.CurrentMenu();
         QTest::mouseClick(Shoes, Qt::LeftButton, {}, Shoes->actionGeometry(Entry(*Shoes, "Sohle")).center());
