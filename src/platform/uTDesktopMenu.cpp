@@ -2,6 +2,9 @@
 
 #include <QGuiApplication>
 #include <QMenu>
+#include <QSignalBlocker>
+
+#include <utility>
 
 namespace {
 
@@ -30,22 +33,25 @@ void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
     // The mirror holds the nested submenus in the drawn order; the shared
     // entries go in between, each before the next nested submenu.
     const QList<QAction*> Nested = MirrorMenu.actions();
+    QList<std::pair<QAction*, QAction*>> Inserts; // (before, entry)
     qsizetype Next = 0;
-    QList<QAction*> Run;
-    auto Flush = [&] {
-        if (!Run.isEmpty())
-            MirrorMenu.insertActions(Nested.value(Next), Run);
-        Run.clear();
-    };
     for (QAction* Action : Source->actions()) {
-        if (Action->menu() != nullptr) {
-            Flush();
+        if (Action->menu() != nullptr)
             ++Next;
-        } else {
-            Run.append(Action);
-        }
+        else
+            Inserts.append(std::make_pair(Nested.value(Next), Action));
     }
-    Flush();
+    if (Inserts.isEmpty())
+        return;
+    // The exported menu announces every single insertion to the panel as a
+    // layout change; one for the whole submenu is enough. (QPlatformMenu is a
+    // QObject by single inheritance; its header is not public.)
+    {
+        const QSignalBlocker Quiet(reinterpret_cast<QObject*>(MirrorMenu.platformMenu()));
+        for (qsizetype I = 0; I + 1 < Inserts.size(); ++I)
+            MirrorMenu.insertAction(Inserts[I].first, Inserts[I].second);
+    }
+    MirrorMenu.insertAction(Inserts.last().first, Inserts.last().second);
 }
 
 // SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
