@@ -91,6 +91,19 @@ TDesktopMenu::~TDesktopMenu() {
     delete FRoot;
 }
 
+void TDesktopMenu::Detach() {
+    if (!FRoot)
+        return;
+    QList<QMenu*> Menus = FRoot->findChildren<QMenu*>();
+    Menus.prepend(FRoot);
+    for (QMenu* Menu : Menus) {
+        const QSignalBlocker Quiet(reinterpret_cast<QObject*>(Menu->platformMenu()));
+        for (QAction* Action : Menu->actions())
+            if (Action->menu() == nullptr)
+                Menu->removeAction(Action);
+    }
+}
+
 QMenu* TDesktopMenu::Mirror(QMenu& Source) {
     if (FRoot) {
         // A choice in the old mirror may be what rebuilt the menu: delete it

@@ -33,6 +33,9 @@ public:
     // event loop (the tray icon's exporter must never outlive its menu).
     QMenu* Mirror(QMenu& Source);
     QMenu* Root() const { return FRoot; }
+    // Lets go of the shared entries without telling the desktop about each one;
+    // call it before the drawn menu is rebuilt (which deletes them), then Mirror.
+    void Detach();
 
 private:
     QPointer<QMenu> FRoot;

@@ -248,6 +248,8 @@ void TfrmQuorvantis::StartFaviconThread() {
 }
 
 void TfrmQuorvantis::BuildMenu() {
+    if (FDesktopMenu)
+        FDesktopMenu->Detach(); // the rebuild deletes the entries it shares
     BuildTrayMenu(*mnuTrayMenu, TMenuBuildInput{FUpdateVersion->SortedShops, ShopParams(FRef, GetCheck()),
                                                 *FMenuItemManager, imgImages, [this] { miNewLinkClick(); }});
     if (FDesktopMenu)

@@ -168,8 +168,14 @@ TEST_F(MenuWindowTest, DesktopMirrorSharesTheEntriesAndFillsASubmenuWhenItOpens)
     EXPECT_NE(Entry(*Root, "Settings")->menu(), nullptr);
     SetCurrentLanguage(0);
 
-    // A rebuild gives a new mirror; the old one goes once control returns.
+    // A rebuild lets go of the shared entries first, then gives a new mirror;
+    // the old one goes once control returns.
     QPointer<QMenu> Old = Root;
+    Desktop.Detach();
+    for (QMenu* Level : Root->findChildren<QMenu*>())
+        for (QAction* Action : Level->actions())
+            EXPECT_NE(Action->menu(), nullptr) << Action->text().toStdString();
+    EXPECT_EQ(Fixed.miClose->associatedObjects().size(), 1); // the drawn menu only
     EXPECT_NE(Desktop.Mirror(Menu), Old.data());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(Old.isNull());
