@@ -9,6 +9,7 @@ PKGS=(
   libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xdg-utils xvfb xauth trayer x11-utils xdotool
+  dbus weston qt6-wayland
   fonts-dejavu-core
   ccache dpkg-dev lintian desktop-file-utils appstream
 )

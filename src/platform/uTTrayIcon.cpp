@@ -27,8 +27,13 @@ TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
     FRetry->setInterval(RetryIntervalMs);
     connect(FRetry, &QTimer::timeout, this, &TTrayIcon::TryShow);
     connect(FIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Reason) {
-        if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::Context)
-            Q_EMIT MenuRequested(QCursor::pos());
+        // The desktop shows a handed-over menu itself on the context click.
+        if (Reason != QSystemTrayIcon::Trigger && (Reason != QSystemTrayIcon::Context || HasDesktopMenu()))
+            return;
+        // Queued: a panel's request (StatusNotifierItem "Activate") waits for its
+        // answer, which must not wait for the menu to close.
+        QMetaObject::invokeMethod(
+            this, [this, Pos = QCursor::pos()] { Q_EMIT MenuRequested(Pos); }, Qt::QueuedConnection);
     });
     connect(FIcon, &QSystemTrayIcon::messageClicked, this, [this] { Q_EMIT MenuRequested(QCursor::pos()); });
 }
@@ -83,6 +88,14 @@ bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int Timeo
     FIcon->showMessage(Title.left(63), Text.left(255), QSystemTrayIcon::Information, TimeoutMs);
     FLogger.Debug(QStringLiteral("Balloon shown: ") + Text.section(QLatin1Char('\r'), 0, 0));
     return true;
+}
+
+void TTrayIcon::SetDesktopMenu(QMenu* Menu) {
+    FIcon->setContextMenu(Menu);
+}
+
+bool TTrayIcon::HasDesktopMenu() const {
+    return FIcon->contextMenu() != nullptr;
 }
 
 bool TTrayIcon::IsShown() const {

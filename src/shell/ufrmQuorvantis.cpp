@@ -8,9 +8,11 @@
 #include "uServerSubmissions.h"
 #include "uSettingsKeys.h"
 #include "uSingleInstance.h"
+#include "uTDesktopMenu.h"
 #include "uTFaviconThread.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
+#include "uTMenuWindow.h"
 #include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
 #include "uTools.h"
@@ -162,6 +164,10 @@ void TfrmQuorvantis::SetupTray() {
 
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), *FLogger, this);
     connect(SxTrayIcon, &TTrayIcon::MenuRequested, this, &TfrmQuorvantis::PopupMenu);
+    if (IsWaylandSession()) {
+        FDesktopMenu = new TDesktopMenu(this);
+        SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
+    }
 
     IdHTTP.Options().ReadTimeoutMs = ServerIdleTimeoutMs;
     IdHTTP.OnWorkBegin = [this](qint64 Expected) { IdHTTPWorkBegin(Expected); };
@@ -201,6 +207,8 @@ void TfrmQuorvantis::FormDestroy() {
         FHook = nullptr;
         delete SxTrayIcon;
         SxTrayIcon = nullptr;
+        delete FDesktopMenu;
+        FDesktopMenu = nullptr;
         delete mnuTrayMenu;
         mnuTrayMenu = nullptr;
         FMenuItemManager.reset();
@@ -319,8 +327,16 @@ void TfrmQuorvantis::StartFaviconThread() {
 }
 
 void TfrmQuorvantis::BuildMenu() {
+    if (FDesktopMenu)
+        FDesktopMenu->Detach(); // the rebuild deletes the entries it shares
     BuildTrayMenu(*mnuTrayMenu, TMenuBuildInput{FUpdateVersion->SortedShops, ShopParams(FRef, GetCheck()),
                                                 *FMenuItemManager, imgImages, [this] { miNewLinkClick(); }});
+    if (FDesktopMenu)
+        SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
+}
+
+QMenu* TfrmQuorvantis::DesktopMenu() const {
+    return FDesktopMenu ? FDesktopMenu->Root() : nullptr;
 }
 
 bool TfrmQuorvantis::IsShopVisible(const QString& Category, const QString& Name) const {
@@ -389,7 +405,10 @@ void TfrmQuorvantis::PopupMenu(const QPoint& Pos) {
     FMenuOpen = true;
     {
         TUserWaitScope Open(*this);
-        mnuTrayMenu->exec(Pos);
+        if (IsWaylandSession())
+            TMenuWindow::Exec(*mnuTrayMenu); // no pop-up at a cursor position there
+        else
+            mnuTrayMenu->exec(Pos);
     }
     FMenuOpen = false;
 }

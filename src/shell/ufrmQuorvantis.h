@@ -14,6 +14,7 @@
 
 class QLocalSocket;
 class TCommandListener;
+class TDesktopMenu;
 class TFaviconThread;
 class TLogger;
 class TMenuItemManager;
@@ -71,6 +72,8 @@ public:
     TUpdateVersion& Catalogue() const { return *FUpdateVersion; }
     TMenuItemManager& MenuItemManager() const { return *FMenuItemManager; }
     TTrayMenu* TrayMenu() const { return mnuTrayMenu; }
+    // The menu handed to the desktop (null on X11, where the drawn menu pops up).
+    QMenu* DesktopMenu() const;
     const TImageList& Images() const { return imgImages; }
     THTTPClient& HTTP() { return IdHTTP; }
     void SetProgressBar(QProgressBar* Bar) { FProgressBar = Bar; }
@@ -117,6 +120,7 @@ private:
     THTTPClient IdHTTP;
     TImageList imgImages;
     TTrayMenu* mnuTrayMenu = nullptr;
+    TDesktopMenu* FDesktopMenu = nullptr; // Wayland: the menu as the desktop draws it
     TFixedEntries FFixed;
     TTrayIcon* SxTrayIcon = nullptr;
 

@@ -11,9 +11,11 @@ QString ProgramBinary() {
     return BuildDir() + "/quorvantis";
 }
 
-TProgramRun::TProgramRun(const QStringList& Arguments) : FProcess(std::make_unique<QProcess>()) {
+TProgramRun::TProgramRun(const QStringList& Arguments, const QProcessEnvironment& Extra)
+    : FProcess(std::make_unique<QProcess>()) {
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
     Env.insert("QT_QPA_PLATFORM", "offscreen");
+    Env.insert(Extra);
     FProcess->setProcessEnvironment(Env);
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     FProcess->start(ProgramBinary(), Arguments);

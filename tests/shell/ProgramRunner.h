@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -9,7 +10,8 @@
 // offscreen platform.
 class TProgramRun final {
 public:
-    explicit TProgramRun(const QStringList& Arguments = {});
+    // Extra: variables set on top of the current environment (QT_QPA_PLATFORM among them).
+    explicit TProgramRun(const QStringList& Arguments = {}, const QProcessEnvironment& Extra = {});
     ~TProgramRun();
     TProgramRun(const TProgramRun&) = delete;
     TProgramRun& operator=(const TProgramRun&) = delete;

@@ -1,0 +1,301 @@
+// Handing the tray menu to the desktop (StatusNotifierItem with its exported
+// menu, the Wayland path): the program's side plus the panel's requests over a
+// real session bus. Needs an X display with the xcb platform (Qt offers the
+// exported menu there too), for example:
+//   xvfb-run -a ./build/bench/bench_desktop_menu
+// The bench starts its own dbus-daemon and plays the panel itself.
+#include "uRegistry.h"
+#include "uTDesktopMenu.h"
+#include "uTImageList.h"
+#include "uTMenuItemManager.h"
+#include "uTShop.h"
+#include "uTTrayMenu.h"
+#include "uTrayMenuBuilder.h"
+
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMutex>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString Params = QStringLiteral("&ref=123456&check=2024-05-01&version=2.2&subid=software");
+
+// The notification-area watcher a panel runs; it lives in a thread of its own
+// so that the program's blocking questions to it are answered.
+class TBenchWatcher final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ Items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ HostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ Version)
+public:
+    QStringList Items() const {
+        QMutexLocker Lock(&FMutex);
+        return FItems;
+    }
+    bool HostRegistered() const { return true; }
+    int Version() const { return 0; }
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& Service) {
+        QMutexLocker Lock(&FMutex);
+        FItems.append(Service);
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+
+Q_SIGNALS:
+    void StatusNotifierItemRegistered(const QString&);
+    void StatusNotifierHostRegistered();
+
+private:
+    mutable QMutex FMutex;
+    QStringList FItems;
+};
+
+struct TNode {
+    int Id = 0;
+    QString Label;
+    bool Submenu = false;
+    int Children = 0;
+    QList<TNode> Sub;
+};
+
+TNode ReadNode(const QDBusArgument& Argument, bool Deep) {
+    TNode Node;
+    QVariantMap Properties;
+    Argument.beginStructure();
+    Argument >> Node.Id >> Properties;
+    Node.Label = Properties.value("label").toString();
+    Node.Submenu = Properties.value("children-display").toString() == "submenu";
+    Argument.beginArray();
+    while (!Argument.atEnd()) {
+        QDBusVariant Child;
+        Argument >> Child;
+        const TNode ChildNode = ReadNode(Child.variant().value<QDBusArgument>(), Deep);
+        ++Node.Children;
+        if (Deep)
+            Node.Sub.append(ChildNode);
+    }
+    Argument.endArray();
+    Argument.endStructure();
+    return Node;
+}
+
+// The panel: asks the program's item for its menu the way a panel does.
+class TPanel {
+public:
+    explicit TPanel(const QString& Address) : FBus(QDBusConnection::connectToBus(Address, "bench-panel")) {
+        FWatcher.moveToThread(&FThread);
+        FThread.start();
+        FBus.registerObject("/StatusNotifierWatcher", &FWatcher,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+        FBus.registerService("org.kde.StatusNotifierWatcher");
+    }
+    ~TPanel() {
+        FThread.quit();
+        FThread.wait();
+    }
+
+    bool WaitForItem() {
+        for (int I = 0; I < 500 && FWatcher.Items().isEmpty(); ++I) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(10);
+        }
+        if (FWatcher.Items().isEmpty())
+            return false;
+        FService = FWatcher.Items().first();
+        return true;
+    }
+
+    TNode Layout(int Parent, int Depth) {
+        const QDBusMessage Reply = Call("GetLayout", {Parent, Depth, QStringList()});
+        if (Reply.type() != QDBusMessage::ReplyMessage)
+            return {};
+        return ReadNode(Reply.arguments().at(1).value<QDBusArgument>(), true);
+    }
+    void AboutToShow(int Id) { Call("AboutToShow", {Id}); }
+
+private:
+    QDBusMessage Call(const QString& Method, const QVariantList& Arguments) {
+        QDBusMessage Message = QDBusMessage::createMethodCall(FService, "/MenuBar", "com.canonical.dbusmenu", Method);
+        Message.setArguments(Arguments);
+        // The program answers from this very thread: keep its events running.
+        return FBus.call(Message, QDBus::BlockWithGui, 60000);
+    }
+
+    QDBusConnection FBus;
+    QThread FThread;
+    TBenchWatcher FWatcher;
+    QString FService;
+};
+
+TPanel* Panel = nullptr;
+QSystemTrayIcon* Tray = nullptr;
+TDesktopMenu* Desktop = nullptr;
+// Handed over before a measured menu goes. Always a new one: Qt's exporter
+// cannot take a menu back that it exported before.
+std::vector<std::unique_ptr<QMenu>> Placeholders;
+
+TShopList MakeShops(int Count, int Categories) {
+    TShopList Shops;
+    for (int I = 0; I < Count; ++I) {
+        auto Shop = std::make_shared<TShop>();
+        Shop->Id = I + 1;
+        Shop->Name = QStringLiteral("Shop %1").arg(I, 6, 10, QLatin1Char('0'));
+        Shop->Category = QStringLiteral("Kategorie %1").arg(I % Categories, 3, 10, QLatin1Char('0'));
+        Shop->Ranking = 1000;
+        Shops.push_back(Shop);
+    }
+    std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
+        return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
+    });
+    return Shops;
+}
+
+struct TDrawnMenu {
+    TImageList Images = TImageList::WithFixedPictures();
+    TMenuItemManager Links{QStringLiteral("favorites")};
+    TTrayMenu Menu;
+    TShopList Shops;
+    TDrawnMenu(int Count, int Categories) : Shops(MakeShops(Count, Categories)) {
+        CreateFixedEntries(Menu, Images);
+        BuildTrayMenu(Menu, TMenuBuildInput{Shops, Params, Links, Images, {}});
+    }
+};
+
+void Settle() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+// What happens at start and after every rebuild: the mirror is handed over and
+// the panel fetches the top level.
+void BM_HandMenuToDesktop(benchmark::State& State) {
+    TDrawnMenu Drawn(static_cast<int>(State.range(0)), static_cast<int>(State.range(1)));
+    int Entries = 0;
+    for (auto _ : State) {
+        Tray->setContextMenu(Desktop->Mirror(Drawn.Menu));
+        Entries = Panel->Layout(0, 1).Children;
+        State.PauseTiming();
+        Settle();
+        State.ResumeTiming();
+    }
+    State.counters["top_entries"] = Entries;
+}
+
+// The first opening of the largest submenu: its entries join and the panel
+// fetches them.
+void BM_OpenSubmenu(benchmark::State& State) {
+    TDrawnMenu Drawn(static_cast<int>(State.range(0)), static_cast<int>(State.range(1)));
+    int Entries = 0;
+    qint64 Opening = 0;
+    for (auto _ : State) {
+        State.PauseTiming();
+        Tray->setContextMenu(Desktop->Mirror(Drawn.Menu));
+        Settle();
+        const int First = Panel->Layout(0, 1).Sub.value(0).Id;
+        State.ResumeTiming();
+        QElapsedTimer Clock;
+        Clock.start();
+        Panel->AboutToShow(First);
+        Opening += Clock.nsecsElapsed();
+        Entries = Panel->Layout(First, 1).Children;
+    }
+    State.counters["submenu_entries"] = Entries;
+    // The share of the program's "about to show" (the entries joining) in the whole.
+    State.counters["about_to_show_ms"] = Opening / 1e6 / static_cast<double>(State.iterations());
+}
+
+// For comparison: the whole drawn tree handed over at once and fetched in full,
+// as a panel that asks for every level does.
+void BM_HandWholeTreeAtOnce(benchmark::State& State) {
+    const int Count = static_cast<int>(State.range(0));
+    const int Categories = static_cast<int>(State.range(1));
+    int Top = 0;
+    for (auto _ : State) {
+        State.PauseTiming();
+        auto Drawn = std::make_unique<TDrawnMenu>(Count, Categories);
+        State.ResumeTiming();
+        Tray->setContextMenu(&Drawn->Menu);
+        Top = Panel->Layout(0, -1).Children;
+        State.PauseTiming();
+        Placeholders.push_back(std::make_unique<QMenu>());
+        Tray->setContextMenu(Placeholders.back().get());
+        Drawn.reset();
+        Settle();
+        State.ResumeTiming();
+    }
+    State.counters["top_entries"] = Top;
+}
+
+void Sizes(benchmark::internal::Benchmark* B) {
+    B->Args({10000, 1})->Args({10000, 200})->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_HandMenuToDesktop)->Apply(Sizes);
+BENCHMARK(BM_OpenSubmenu)->Apply(Sizes);
+BENCHMARK(BM_HandWholeTreeAtOnce)->Apply(Sizes);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "needs an X display: xvfb-run -a %s\n", argv[0]);
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QTemporaryDir Home;
+    qputenv("XDG_CONFIG_HOME", (Home.path() + "/config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (Home.path() + "/data").toLocal8Bit());
+    QProcess Daemon;
+    Daemon.start("dbus-daemon", {"--session", "--nofork", "--nosyslog", "--print-address=1"});
+    if (!Daemon.waitForStarted(5000) || !Daemon.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "cannot start dbus-daemon\n");
+        return 1;
+    }
+    const QString Address = QString::fromUtf8(Daemon.readLine()).trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", Address.toUtf8());
+
+    int Result = 0;
+    {
+        QApplication App(argc, argv);
+        TPanel ThePanel(Address);
+        Panel = &ThePanel;
+        QSystemTrayIcon Icon(TImageList::TrayIcon());
+        TDesktopMenu Mirror;
+        Tray = &Icon;
+        Desktop = &Mirror;
+        Icon.show();
+        if (!ThePanel.WaitForItem()) {
+            std::fprintf(stderr, "the tray icon did not register with the watcher\n");
+            Result = 1;
+        } else {
+            benchmark::Initialize(&argc, argv);
+            benchmark::RunSpecifiedBenchmarks();
+            benchmark::Shutdown();
+        }
+        Icon.hide();
+        Tray = nullptr;
+        Panel = nullptr;
+    }
+    Placeholders.clear();
+    Daemon.terminate();
+    Daemon.waitForFinished(3000);
+    return Result;
+}
+
+#include "bench_desktop_menu.moc"

@@ -1,0 +1,119 @@
+#include "uTDesktopMenu.h"
+
+#include <QGuiApplication>
+#include <QMenu>
+#include <QSignalBlocker>
+
+#include <utility>
+
+namespace {
+
+// On a mirrored submenu: whether its own entries have joined yet.
+constexpr const char* FilledProperty = "qvMirrorFilled";
+
+QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent);
+
+// Entries that are submenus get a mirror of their own at once; the others
+// (shops, links, fixed entries) are shared with the drawn menu.
+void AddSkeletonOf(QMenu& Source, QMenu& Target, bool WithLeaves) {
+    for (QAction* Action : Source.actions()) {
+        if (QMenu* Sub = Action->menu())
+            Target.addAction(MirrorSubmenu(*Action, *Sub, Target)->menuAction());
+        else if (WithLeaves)
+            Target.addAction(Action);
+    }
+}
+
+// Adds the entries of Source between the nested submenus that MirrorMenu
+// already holds, once.
+void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
+    if (Source == nullptr || MirrorMenu.property(FilledProperty).toBool())
+        return;
+    MirrorMenu.setProperty(FilledProperty, true);
+    // The mirror holds the nested submenus in the drawn order; the shared
+    // entries go in between, each before the next nested submenu.
+    const QList<QAction*> Nested = MirrorMenu.actions();
+    QList<std::pair<QAction*, QAction*>> Inserts; // (before, entry)
+    qsizetype Next = 0;
+    for (QAction* Action : Source->actions()) {
+        if (Action->menu() != nullptr)
+            ++Next;
+        else
+            Inserts.append(std::make_pair(Nested.value(Next), Action));
+    }
+    if (Inserts.isEmpty())
+        return;
+    // The exported menu announces every single insertion to the panel as a
+    // layout change; one for the whole submenu is enough. (QPlatformMenu is a
+    // QObject by single inheritance; its header is not public.)
+    {
+        const QSignalBlocker Quiet(reinterpret_cast<QObject*>(MirrorMenu.platformMenu()));
+        for (qsizetype I = 0; I + 1 < Inserts.size(); ++I)
+            MirrorMenu.insertAction(Inserts[I].first, Inserts[I].second);
+    }
+    MirrorMenu.insertAction(Inserts.last().first, Inserts.last().second);
+}
+
+// SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
+// that was given a submenu.
+QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
+    auto* Mirror = new QMenu(SourceEntry.text(), &Parent);
+    QAction* Entry = Mirror->menuAction();
+    Entry->setIcon(SourceEntry.icon());
+    Entry->setObjectName(SourceEntry.objectName());
+    Entry->setVisible(SourceEntry.isVisible());
+    Entry->setEnabled(SourceEntry.isEnabled());
+    // Nested submenus are mirrored now, so the desktop knows at once which
+    // entries open a submenu; the leaves follow when the submenu opens.
+    AddSkeletonOf(Source, *Mirror, false);
+    // Guarded: a rebuild deletes the drawn submenus before it replaces the mirror.
+    QObject::connect(Mirror, &QMenu::aboutToShow, Mirror,
+                     [Mirror, Drawn = QPointer<QMenu>(&Source)] { FillMirror(*Mirror, Drawn); });
+    // The title follows the drawn submenu (language switch of a fixed entry with a submenu).
+    QObject::connect(&SourceEntry, &QAction::changed, Entry, [SourceEntry = &SourceEntry, Entry] {
+        Entry->setText(SourceEntry->text());
+        Entry->setIcon(SourceEntry->icon());
+        Entry->setVisible(SourceEntry->isVisible());
+        Entry->setEnabled(SourceEntry->isEnabled());
+    });
+    return Mirror;
+}
+
+} // namespace
+
+bool IsWaylandSession() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+TDesktopMenu::TDesktopMenu(QObject* Parent) : QObject(Parent) {}
+
+TDesktopMenu::~TDesktopMenu() {
+    delete FRoot;
+}
+
+void TDesktopMenu::Detach() {
+    if (!FRoot)
+        return;
+    QList<QMenu*> Menus = FRoot->findChildren<QMenu*>();
+    Menus.prepend(FRoot);
+    for (QMenu* Menu : Menus) {
+        const QSignalBlocker Quiet(reinterpret_cast<QObject*>(Menu->platformMenu()));
+        for (QAction* Action : Menu->actions())
+            if (Action->menu() == nullptr)
+                Menu->removeAction(Action);
+    }
+}
+
+QMenu* TDesktopMenu::Mirror(QMenu& Source) {
+    if (FRoot) {
+        // A choice in the old mirror may be what rebuilt the menu: delete it
+        // once that choice has returned.
+        FRoot->hide();
+        FRoot->deleteLater();
+    }
+    FRoot = new QMenu();
+    FRoot->setTitle(Source.title());
+    FRoot->setProperty(FilledProperty, true);
+    AddSkeletonOf(Source, *FRoot, true);
+    return FRoot;
+}

@@ -1,0 +1,239 @@
+#include "StatusNotifierHost.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString ItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+const QString MenuInterface = QStringLiteral("com.canonical.dbusmenu");
+int ConnectionCounter = 0;
+
+// Reads one line that the child prints on its standard output.
+QString ReadFirstLine(QProcess& Process, int TimeoutMs) {
+    QByteArray Line;
+    QDeadlineTimer Deadline(TimeoutMs);
+    while (!Line.contains('\n') && !Deadline.hasExpired()) {
+        if (Process.state() == QProcess::NotRunning)
+            break;
+        Process.waitForReadyRead(100);
+        Line += Process.readAllStandardOutput();
+    }
+    return QString::fromUtf8(Line).section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+void Stop(QProcess& Process) {
+    if (Process.state() == QProcess::NotRunning)
+        return;
+    Process.terminate();
+    if (!Process.waitForFinished(3000)) {
+        Process.kill();
+        Process.waitForFinished(3000);
+    }
+}
+
+// An item is "service" or "service/path" (items that register a path).
+QString ServiceOf(const QString& Item) {
+    return Item.section(QLatin1Char('/'), 0, 0);
+}
+
+QString PathOf(const QString& Item) {
+    const int Slash = Item.indexOf(QLatin1Char('/'));
+    return Slash < 0 ? QStringLiteral("/StatusNotifierItem") : Item.mid(Slash);
+}
+
+TDBusMenuNode ReadNode(const QDBusArgument& Argument) {
+    TDBusMenuNode Node;
+    Argument.beginStructure();
+    Argument >> Node.Id >> Node.Properties;
+    Argument.beginArray();
+    while (!Argument.atEnd()) {
+        QDBusVariant Child;
+        Argument >> Child;
+        Node.Children.append(ReadNode(Child.variant().value<QDBusArgument>()));
+    }
+    Argument.endArray();
+    Argument.endStructure();
+    return Node;
+}
+
+} // namespace
+
+// ---- bus and display servers -----------------------------------------------------------
+
+TPrivateSessionBus::TPrivateSessionBus() {
+    const QString Daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (Daemon.isEmpty())
+        return;
+    FDaemon.start(Daemon, {"--session", "--nofork", "--nosyslog", "--print-address=1"});
+    if (FDaemon.waitForStarted(5000))
+        FAddress = ReadFirstLine(FDaemon, 10000);
+}
+
+TPrivateSessionBus::~TPrivateSessionBus() {
+    Stop(FDaemon);
+}
+
+TDisplayServer::TDisplayServer(TKind Kind, const QString& RuntimeDir) : FKind(Kind) {
+    if (Kind == TKind::X11) {
+        const QString Xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (Xvfb.isEmpty())
+            return;
+        // -displayfd picks a free display and prints its number.
+        FServer.start(Xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+        if (FServer.waitForStarted(5000)) {
+            const QString Number = ReadFirstLine(FServer, 15000);
+            if (!Number.isEmpty())
+                FName = QLatin1Char(':') + Number;
+        }
+        return;
+    }
+    const QString Weston = QStandardPaths::findExecutable(QStringLiteral("weston"));
+    if (Weston.isEmpty())
+        return;
+    const QString Socket = QStringLiteral("qv-wayland-%1").arg(QCoreApplication::applicationPid());
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("XDG_RUNTIME_DIR", RuntimeDir);
+    FServer.setProcessEnvironment(Env);
+    FServer.setProcessChannelMode(QProcess::MergedChannels);
+    FServer.start(Weston, {"--backend=headless-backend.so", "--socket=" + Socket, "--idle-time=0",
+                           "--shell=desktop-shell.so", "--no-config"});
+    if (!FServer.waitForStarted(5000))
+        return;
+    QDeadlineTimer Deadline(15000);
+    while (!Deadline.hasExpired() && FServer.state() == QProcess::Running) {
+        if (QFileInfo::exists(RuntimeDir + QLatin1Char('/') + Socket)) {
+            FName = Socket;
+            return;
+        }
+        QTest::qWait(50);
+    }
+}
+
+TDisplayServer::~TDisplayServer() {
+    Stop(FServer);
+}
+
+// ---- menu tree -------------------------------------------------------------------------
+
+bool TDBusMenuNode::IsSubmenu() const {
+    return Properties.value(QStringLiteral("children-display")).toString() == "submenu";
+}
+
+const TDBusMenuNode* TDBusMenuNode::Find(const QString& Label) const {
+    for (const TDBusMenuNode& Child : Children)
+        if (Child.Label() == Label)
+            return &Child;
+    return nullptr;
+}
+
+// ---- watcher and host --------------------------------------------------------------------
+
+TStatusNotifierHost::TStatusNotifierHost(const QString& BusAddress)
+    : FBus(QDBusConnection::connectToBus(BusAddress, QStringLiteral("qv-host-%1").arg(++ConnectionCounter))) {
+    if (!FBus.isConnected())
+        return;
+    FReady = FBus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                                 QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                     QDBusConnection::ExportAllProperties) &&
+             FBus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")) &&
+             FBus.registerService(QStringLiteral("org.kde.StatusNotifierHost-%1").arg(ConnectionCounter));
+    // Every exported menu's layout changes, from whichever item.
+    FBus.connect(QString(), QString(), MenuInterface, QStringLiteral("LayoutUpdated"), this,
+                 SLOT(OnLayoutUpdated(uint, int)));
+}
+
+TStatusNotifierHost::~TStatusNotifierHost() {
+    const QString Name = FBus.name();
+    FBus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    QDBusConnection::disconnectFromBus(Name);
+}
+
+void TStatusNotifierHost::RegisterStatusNotifierItem(const QString& Service, const QDBusMessage& Message) {
+    const QString Item = Service.startsWith(QLatin1Char('/')) ? Message.service() + Service : Service;
+    if (!FItems.contains(Item))
+        FItems.append(Item);
+    Q_EMIT StatusNotifierItemRegistered(Item);
+}
+
+void TStatusNotifierHost::RegisterStatusNotifierHost(const QString&) {
+    Q_EMIT StatusNotifierHostRegistered();
+}
+
+void TStatusNotifierHost::OnLayoutUpdated(uint, int) {
+    ++FLayoutUpdates;
+}
+
+QString TStatusNotifierHost::WaitForItem(int TimeoutMs) {
+    (void)QTest::qWaitFor([this] { return !FItems.isEmpty(); }, TimeoutMs);
+    return FItems.value(0);
+}
+
+QDBusMessage TStatusNotifierHost::CallItem(const QString& Item, const QString& Path, const QString& Interface,
+                                           const QString& Method, const QVariantList& Arguments) {
+    QDBusMessage Call = QDBusMessage::createMethodCall(ServiceOf(Item), Path, Interface, Method);
+    Call.setArguments(Arguments);
+    // Asynchronous, with the event loop running: the program may call us back meanwhile.
+    QDBusPendingCall Pending = FBus.asyncCall(Call, 20000);
+    (void)QTest::qWaitFor([&] { return Pending.isFinished(); }, 25000);
+    const QDBusMessage Reply = Pending.reply();
+    if (Reply.type() == QDBusMessage::ErrorMessage)
+        FLastError = Method + QStringLiteral(": ") + Reply.errorName() + QStringLiteral(" ") + Reply.errorMessage();
+    return Reply;
+}
+
+QVariant TStatusNotifierHost::ItemProperty(const QString& Item, const QString& Name) {
+    const QDBusMessage Reply = CallItem(Item, PathOf(Item), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                        QStringLiteral("Get"), {ItemInterface, Name});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return {};
+    return Reply.arguments().first().value<QDBusVariant>().variant();
+}
+
+QString TStatusNotifierHost::MenuPath(const QString& Item) {
+    const QVariant Value = ItemProperty(Item, QStringLiteral("Menu"));
+    const QString Path = Value.value<QDBusObjectPath>().path();
+    return Path == QLatin1String("/NO_DBUSMENU") ? QString() : Path;
+}
+
+bool TStatusNotifierHost::Activate(const QString& Item, int X, int Y) {
+    return CallItem(Item, PathOf(Item), ItemInterface, QStringLiteral("Activate"), {X, Y}).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+bool TStatusNotifierHost::ContextMenu(const QString& Item, int X, int Y) {
+    return CallItem(Item, PathOf(Item), ItemInterface, QStringLiteral("ContextMenu"), {X, Y}).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+TDBusMenuNode TStatusNotifierHost::Layout(const QString& Item, int Parent, int Depth, uint* Revision) {
+    const QDBusMessage Reply =
+        CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetLayout"), {Parent, Depth, QStringList()});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().size() < 2)
+        return {};
+    if (Revision != nullptr)
+        *Revision = Reply.arguments().at(0).toUInt();
+    return ReadNode(Reply.arguments().at(1).value<QDBusArgument>());
+}
+
+bool TStatusNotifierHost::AboutToShow(const QString& Item, int Id) {
+    return CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("AboutToShow"), {Id}).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+bool TStatusNotifierHost::Clicked(const QString& Item, int Id) {
+    const QVariantList Arguments{Id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(QVariant(0))),
+                                 static_cast<uint>(QDateTime::currentSecsSinceEpoch())};
+    return CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("Event"), Arguments).type() ==
+           QDBusMessage::ReplyMessage;
+}

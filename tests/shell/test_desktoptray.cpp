@@ -1,0 +1,184 @@
+// The tray menu as a desktop panel gets it over the notification-area protocol
+// (StatusNotifierItem), with the real program on a real display server.
+#include "ProgramRunner.h"
+#include "StatusNotifierHost.h"
+#include "TestSupport.h"
+#include "VendorServer.h"
+#include "uRegistry.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+QStringList Labels(const TDBusMenuNode& Node) {
+    QStringList Result;
+    for (const TDBusMenuNode& Child : Node.Children)
+        Result << (Child.IsSeparator() ? QStringLiteral("---") : Child.Label());
+    return Result;
+}
+
+// Entries that are neither submenus nor separators, in the whole tree.
+int CountLeaves(const TDBusMenuNode& Node) {
+    int Count = 0;
+    for (const TDBusMenuNode& Child : Node.Children)
+        Count += Child.IsSubmenu() ? CountLeaves(Child) : (Child.IsSeparator() ? 0 : 1);
+    return Count;
+}
+
+// Visible windows of the program on an X display (xdotool), empty without xdotool.
+QStringList VisibleWindows(const QString& Display) {
+    QProcess Search;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("DISPLAY", Display);
+    Search.setProcessEnvironment(Env);
+    Search.start("xdotool", {"search", "--onlyvisible", "--classname", "quorvantis"});
+    Search.waitForFinished(5000);
+    return QString::fromUtf8(Search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+void PressEscape(const QString& Display) {
+    QProcess Key;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("DISPLAY", Display);
+    Key.setProcessEnvironment(Env);
+    Key.start("xdotool", {"key", "Escape"});
+    Key.waitForFinished(5000);
+}
+
+class DesktopTrayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Bus.IsRunning())
+            GTEST_SKIP() << "no dbus-daemon";
+        WriteSettingString("", "server", Server.BaseURL());
+        WriteSettingString("", "lastnews", "9999"); // no news question box
+        WriteSettingInteger("", "debug", 3);
+        WriteSettingString("favorites\\Mein Laden", "url", "http://127.0.0.1:9/mein-laden");
+    }
+
+    QProcessEnvironment ProgramEnvironment(const TDisplayServer& Display) const {
+        QProcessEnvironment Extra;
+        Extra.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+        Extra.insert("QT_QPA_PLATFORM", Display.Platform());
+        Extra.insert(Display.Variable(), Display.Name());
+        return Extra;
+    }
+
+    // Starts the program on Display and waits for its item and the end of its start.
+    QString StartProgram(const TDisplayServer& Display) {
+        Run = std::make_unique<TProgramRun>(QStringList{}, ProgramEnvironment(Display));
+        const QString Item = Host.WaitForItem();
+        if (Item.isEmpty() || !WaitForLogLine(Env.LogFile(), "|DEBUG|Started"))
+            return {};
+        return Item;
+    }
+
+    TTempEnvironment Env;
+    TPrivateSessionBus Bus;
+    TVendorServerProcess Server;
+    TBrowserRecorder Browser;
+    TStatusNotifierHost Host{Bus.Address()};
+    std::unique_ptr<TProgramRun> Run;
+};
+
+TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens) {
+    TDisplayServer Weston(TDisplayServer::TKind::Wayland, Env.RuntimeDir());
+    if (!Weston.IsRunning())
+        GTEST_SKIP() << "no weston";
+    ASSERT_TRUE(Host.IsReady());
+    const QString Item = StartProgram(Weston);
+    ASSERT_FALSE(Item.isEmpty());
+    ASSERT_FALSE(Host.MenuPath(Item).isEmpty());
+
+    // The whole tree as it stands: categories, links and fixed entries, no shop yet.
+    const TDBusMenuNode Top = Host.Layout(Item, 0, -1);
+    const QStringList TopLabels = Labels(Top);
+    ASSERT_GE(TopLabels.size(), 10) << Host.LastError().toStdString();
+    EXPECT_EQ(TopLabels.mid(0, 2), (QStringList{"Eigene Links", "---"}));
+    EXPECT_EQ(TopLabels.mid(TopLabels.size() - 8), (QStringList{"---", "Style Voting", "_eBay Galerie", "_Suchen",
+                                                                "Einstellungen", "_Info", "---", "_Beenden"}));
+    EXPECT_EQ(CountLeaves(Top), 6);
+    const TDBusMenuNode* Mode = Top.Find("Mode");
+    ASSERT_NE(Mode, nullptr);
+    EXPECT_TRUE(Mode->IsSubmenu());
+    EXPECT_EQ(Labels(*Mode), (QStringList{"Damen", "Herren", "Schuhe"}));
+    const TDBusMenuNode* Shoes = Mode->Find("Schuhe");
+    ASSERT_NE(Shoes, nullptr);
+    EXPECT_TRUE(Shoes->IsSubmenu());
+    EXPECT_TRUE(Shoes->Children.isEmpty());
+
+    // Opening hands the shops over, with their pictures, announced once.
+    const int UpdatesBefore = Host.LayoutUpdates();
+    EXPECT_TRUE(Host.AboutToShow(Item, Mode->Id)); // subcategories only: nothing joins
+    EXPECT_TRUE(Host.AboutToShow(Item, Shoes->Id));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Host.LayoutUpdates() > UpdatesBefore; }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Host.LayoutUpdates(), UpdatesBefore + 1);
+    const TDBusMenuNode Opened = Host.Layout(Item, Shoes->Id, 1);
+    EXPECT_EQ(Labels(Opened), (QStringList{QString::fromUtf8("Absatzkönig"), "Schnürsenkel-Express",
+                                           QString::fromUtf8("Sohlenglück")}));
+    const TDBusMenuNode* Shop = Opened.Find(QString::fromUtf8("Sohlenglück"));
+    ASSERT_NE(Shop, nullptr);
+    EXPECT_TRUE(Shop->HasIcon());
+
+    ASSERT_TRUE(Host.Clicked(Item, Shop->Id));
+    const QStringList Opens = Browser.Opened(1);
+    ASSERT_EQ(Opens.size(), 1);
+    const QUrl Address(Opens.first());
+    EXPECT_EQ(Address.path(), "/shop.php");
+    const QUrlQuery Query(Address);
+    for (const char* Key : {"id", "ref", "check", "version", "subid"})
+        EXPECT_TRUE(Query.hasQueryItem(Key)) << Key;
+    EXPECT_EQ(Opens.first(),
+              Server.BaseURL() + QStringLiteral("/shop.php?id=1007&ref=%1&check=2026-12-01&version=2.2&subid=software")
+                                     .arg(ReadSettingInteger("", "ref", 0)));
+
+    // Personal links and the fixed entries work from the desktop's menu too.
+    const TDBusMenuNode* Links = Top.Find("Eigene Links");
+    ASSERT_NE(Links, nullptr);
+    EXPECT_TRUE(Host.AboutToShow(Item, Links->Id));
+    const TDBusMenuNode LinkMenu = Host.Layout(Item, Links->Id, 1);
+    EXPECT_EQ(Labels(LinkMenu), (QStringList{"Mein Laden", "---", "Neuer Link..."}));
+    ASSERT_TRUE(Host.Clicked(Item, LinkMenu.Children.value(0).Id));
+    EXPECT_EQ(Browser.Opened(2).value(1), "http://127.0.0.1:9/mein-laden");
+
+    // A left click the panel reports as Activate opens the menu window; the panel
+    // gets its answer at once, and "Beenden" still ends the program meanwhile.
+    ASSERT_TRUE(Host.Activate(Item, 5, 5));
+    ASSERT_TRUE(Host.Clicked(Item, Top.Find("_Beenden")->Id));
+    // The panel keeps answering while the program ends.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(Run->Process().exitCode(), 0);
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+}
+
+TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {
+    TDisplayServer Xvfb(TDisplayServer::TKind::X11, Env.RuntimeDir());
+    if (!Xvfb.IsRunning() || QStandardPaths::findExecutable("xdotool").isEmpty())
+        GTEST_SKIP() << "no Xvfb or xdotool";
+    ASSERT_TRUE(Host.IsReady());
+    const QString Item = StartProgram(Xvfb);
+    ASSERT_FALSE(Item.isEmpty());
+    EXPECT_TRUE(Host.MenuPath(Item).isEmpty()); // nothing handed to the desktop
+    EXPECT_TRUE(VisibleWindows(Xvfb.Name()).isEmpty());
+
+    // A left click (Activate) and a right click (ContextMenu) each open our menu.
+    for (const bool Left : {true, false}) {
+        ASSERT_TRUE(Left ? Host.Activate(Item, 20, 20) : Host.ContextMenu(Item, 20, 20));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return VisibleWindows(Xvfb.Name()).size() == 1; }, 10000)) << Left;
+        PressEscape(Xvfb.Name());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return VisibleWindows(Xvfb.Name()).isEmpty(); }, 10000)) << Left;
+    }
+    Run->Terminate(SIGTERM); // before the display goes
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(Run->Process().exitCode(), 0);
+}
+
+} // namespace

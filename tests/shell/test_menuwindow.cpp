@@ -1,0 +1,184 @@
+// The menu as the desktop gets it on Wayland, and the window that stands in for a
+// pop-up there: real menus and widgets under the offscreen platform.
+#include "TestSupport.h"
+#include "uConst.h"
+#include "uRegistry.h"
+#include "uTDesktopMenu.h"
+#include "uTImageList.h"
+#include "uTMenuItemManager.h"
+#include "uTMenuWindow.h"
+#include "uTTrayMenu.h"
+#include "uTrayMenuBuilder.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QStyle>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+QAction* Entry(const QMenu& Menu, const QString& Text) {
+    for (QAction* Action : Menu.actions())
+        if (Action->text() == Text)
+            return Action;
+    return nullptr;
+}
+
+class MenuWindowTest : public ::testing::Test {
+protected:
+    TTempEnvironment Env;
+    TBrowserRecorder Browser;
+    TImageList Images = TImageList::WithFixedPictures();
+    TTrayMenu Menu;
+    TFixedEntries Fixed;
+    TMenuItemManager Links{QStringLiteral("favorites")};
+    TShopList Shops;
+
+    void SetUp() override {
+        SetCurrentLanguage(0);
+        WriteSettingString("", "server", "http://vendor.test");
+        Fixed = CreateFixedEntries(Menu, Images);
+        AddShop("Mode->Schuhe", "Sohle", 7);
+        AddShop("Mode", "Kleid", 8);
+        AddShop("Einstellungen", "Regal", 9); // lands below a fixed entry
+        std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
+            return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
+        });
+        BuildTrayMenu(Menu, TMenuBuildInput{Shops, "&ref=1&check=c&version=2.2&subid=software", Links, Images, {}});
+    }
+
+    void AddShop(const QString& Category, const QString& Name, int Id) {
+        auto Shop = std::make_shared<TShop>();
+        Shop->Category = Category;
+        Shop->Name = Name;
+        Shop->Id = Id;
+        Shop->Ranking = 1000;
+        Shops.push_back(Shop);
+    }
+
+    // Runs Script once the window is up, then waits for the window to close.
+    void RunWindow(const std::function<void(TMenuWindow&)>& Script) {
+        QTimer::singleShot(0, [&] {
+            ASSERT_NE(TMenuWindow::Current(), nullptr);
+            Script(*TMenuWindow::Current());
+        });
+        TMenuWindow::Exec(Menu);
+        EXPECT_EQ(TMenuWindow::Current(), nullptr);
+        // Every menu is a pop-up in its place again, and none is left on screen.
+        QCoreApplication::processEvents();
+        for (QWidget* Widget : QApplication::topLevelWidgets())
+            EXPECT_FALSE(qobject_cast<QMenu*>(Widget) && Widget->isVisible()) << Widget->metaObject()->className();
+        EXPECT_EQ(Menu.windowType(), Qt::Popup);
+        QMenu* Mode = Entry(Menu, "Mode")->menu();
+        EXPECT_EQ(Mode->parent(), &Menu);
+        EXPECT_EQ(Mode->windowType(), Qt::Popup);
+        EXPECT_EQ(Entry(*Mode, "Schuhe")->menu()->parent(), Mode);
+    }
+};
+
+TEST_F(MenuWindowTest, SubmenusOpenInsideTheWindowAndAChoiceClosesIt) {
+    RunWindow([&](TMenuWindow& Window) {
+        EXPECT_EQ(Window.CurrentMenu(), &Menu);
+        EXPECT_FALSE(Window.BackButton()->isVisible());
+        // Pointing at a category only highlights it, however long.
+        QAction* Mode = Entry(Menu, "Mode");
+        QTest::mouseMove(&Menu, Menu.actionGeometry(Mode).center());
+        QTest::qWait(2 * Menu.style()->styleHint(QStyle::SH_Menu_SubMenuPopupDelay, nullptr, &Menu) + 100);
+        EXPECT_EQ(Menu.activeAction(), Mode);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        // A click on a category opens it in place; nothing pops up.
+        QTest::mouseClick(&Menu, Qt::LeftButton, {}, Menu.actionGeometry(Mode).center());
+        QTest::mouseMove(&Window, QPoint(1, 1)); // off the entries, for the keys below
+        ASSERT_EQ(Window.Depth(), 1);
+        EXPECT_EQ(Window.CurrentMenu(), Mode->menu());
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(Window.BackButton()->text(), "Mode");
+        // Keys: Down to "Schuhe", Right opens it, Left goes back; a click opens it again.
+        QMenu* Level = Window.CurrentMenu();
+        QTest::keyClick(Level, Qt::Key_Down);
+        ASSERT_EQ(Level->activeAction(), Entry(*Level, "Schuhe"));
+        QTest::keyClick(Level, Qt::Key_Right);
+        ASSERT_EQ(Window.Depth(), 2);
+        EXPECT_EQ(Window.BackButton()->text(), QString::fromUtf8("Mode \u203A Schuhe"));
+        QTest::keyClick(Window.CurrentMenu(), Qt::Key_Left);
+        EXPECT_EQ(Window.Depth(), 1);
+        QTest::mouseClick(Level, Qt::LeftButton, {}, Level->actionGeometry(Entry(*Level, "Schuhe")).center());
+        ASSERT_EQ(Window.Depth(), 2);
+        QMenu* Shoes = Window.CurrentMenu();
+        QTest::mouseClick(Shoes, Qt::LeftButton, {}, Shoes->actionGeometry(Entry(*Shoes, "Sohle")).center());
+    });
+    EXPECT_EQ(Browser.Opened(1),
+              QStringList{"http://vendor.test/shop.php?id=7&ref=1&check=c&version=2.2&subid=software"});
+}
+
+TEST_F(MenuWindowTest, EscapeOrAClickElsewhereClosesTheWindow) {
+    RunWindow([&](TMenuWindow& Window) {
+        QTest::mouseClick(&Menu, Qt::LeftButton, {}, Menu.actionGeometry(Entry(Menu, "Mode")).center());
+        ASSERT_EQ(Window.Depth(), 1);
+        QTest::keyClick(Window.CurrentMenu(), Qt::Key_Escape); // one level back
+        ASSERT_EQ(Window.Depth(), 0);
+        QTest::keyClick(&Menu, Qt::Key_Escape);
+    });
+
+    QWidget Elsewhere;
+    RunWindow([&](TMenuWindow& Window) {
+        Window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+        Elsewhere.show();
+        Elsewhere.activateWindow();
+    });
+    EXPECT_TRUE(Browser.Opened().isEmpty());
+}
+
+TEST_F(MenuWindowTest, DesktopMirrorSharesTheEntriesAndFillsASubmenuWhenItOpens) {
+    TDesktopMenu Desktop;
+    QMenu* Root = Desktop.Mirror(Menu);
+    // Same captions in the same order; fixed entries are the very same actions.
+    ASSERT_EQ(Root->actions().size(), Menu.actions().size());
+    for (qsizetype I = 0; I < Menu.actions().size(); ++I) {
+        EXPECT_EQ(Root->actions()[I]->text(), Menu.actions()[I]->text());
+        if (Menu.actions()[I]->menu() == nullptr) {
+            EXPECT_EQ(Root->actions()[I], Menu.actions()[I]);
+        }
+    }
+    QMenu* Mode = Entry(*Root, "Mode")->menu();
+    QMenu* DrawnMode = Entry(Menu, "Mode")->menu();
+    // Only the nested submenu before it opens; then the drawn entries, in order.
+    ASSERT_EQ(Mode->actions().size(), 1);
+    EXPECT_EQ(Mode->actions()[0]->text(), "Schuhe");
+    EXPECT_TRUE(Mode->actions()[0]->menu()->actions().isEmpty());
+    Q_EMIT Mode->aboutToShow();
+    ASSERT_EQ(Mode->actions().size(), DrawnMode->actions().size());
+    EXPECT_EQ(Mode->actions()[1], DrawnMode->actions()[1]); // "Kleid", shared
+    Q_EMIT Mode->aboutToShow();                             // no second fill
+    EXPECT_EQ(Mode->actions().size(), DrawnMode->actions().size());
+
+    Mode->actions()[1]->trigger();
+    EXPECT_EQ(Browser.Opened(1).size(), 1);
+
+    // The language switch re-labels both, also a fixed entry that holds shops.
+    SetCurrentLanguage(1);
+    ApplyFixedEntryTexts(Fixed);
+    EXPECT_EQ(Entry(*Root, "&Exit"), Fixed.miClose);
+    EXPECT_NE(Entry(*Root, "Settings"), nullptr);
+    EXPECT_NE(Entry(*Root, "Settings")->menu(), nullptr);
+    SetCurrentLanguage(0);
+
+    // A rebuild lets go of the shared entries first, then gives a new mirror;
+    // the old one goes once control returns.
+    QPointer<QMenu> Old = Root;
+    Desktop.Detach();
+    for (QMenu* Level : Root->findChildren<QMenu*>())
+        for (QAction* Action : Level->actions())
+            EXPECT_NE(Action->menu(), nullptr) << Action->text().toStdString();
+    EXPECT_EQ(Fixed.miClose->associatedObjects().size(), 1); // the drawn menu only
+    EXPECT_NE(Desktop.Mirror(Menu), Old.data());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Old.isNull());
+}
+
+} // namespace
