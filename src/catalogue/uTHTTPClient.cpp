@@ -80,6 +80,9 @@ void THTTPClient::AbortWith(const QString& Reason) {
     FAborted = true;
     FAbortReason = Reason;
     FReply->abort();
+    // The request has failed; do not rely on the reply announcing its end after an abort.
+    if (FLoop)
+        FLoop->quit();
 }
 
 void THTTPClient::Abort() {
@@ -194,11 +197,13 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadl
     QObject::connect(FReply, &QNetworkReply::finished, &Loop, &QEventLoop::quit);
 
     Touch();
-    if (!FReply->isFinished()) {
+    if (!FReply->isFinished() && !FAborted) {
+        FLoop = &Loop;
         if (OnApplicationThread())
             Loop.exec(QEventLoop::ExcludeUserInputEvents);
         else
             Loop.exec();
+        FLoop = nullptr;
     }
     ReadTimer.stop();
     DeadlineTimer.stop();

@@ -84,6 +84,7 @@ private:
     TOptions FOptions;
     std::unique_ptr<QNetworkAccessManager> FManager;
     QNetworkReply* FReply = nullptr;
+    QEventLoop* FLoop = nullptr; // the wait of the running request
     bool FBusy = false;
     bool FAborted = false;
     int FDeadlineMs = 0; // of the running request, for its failure message

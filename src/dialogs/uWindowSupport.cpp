@@ -1,6 +1,7 @@
 #include "uWindowSupport.h"
 
 #include "uConst.h"
+#include "uErrors.h"
 #include "uTLogger.h"
 #include "ufrmQuorvantis.h"
 
@@ -19,6 +20,23 @@ void LogWindowError(const QString& Text) {
         return;
     }
     TLogger(QString::fromUtf8(ProgramName)).Error(Text);
+}
+
+TfrmQuorvantis& RequireMainWindow() {
+    TfrmQuorvantis* Window = frmQuorvantis();
+    if (Window == nullptr)
+        throw EQuorvantis(QStringLiteral("The main window does not exist"));
+    return *Window;
+}
+
+QLabel* CreateSearchLabel(QWidget& Window) {
+    auto* Label = new QLabel(&Window);
+    Label->setObjectName(QStringLiteral("labSearch"));
+    Label->setGeometry(10, 43, 108, 32);
+    Label->setWordWrap(true);
+    Label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    MakeBold(*Label);
+    return Label;
 }
 
 void SetupToolWindow(QWidget& Window, const QString& Name, int ClientWidth, int ClientHeight) {

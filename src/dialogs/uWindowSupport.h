@@ -3,6 +3,7 @@
 #include <QString>
 
 class QLabel;
+class TfrmQuorvantis;
 class QPushButton;
 class QWidget;
 
@@ -11,6 +12,11 @@ class QWidget;
 // One ERROR line in the program log (the main window's logger, or a short-lived
 // one when there is no main window).
 void LogWindowError(const QString& Text);
+// The main window; throws when it does not exist (a window used without it).
+TfrmQuorvantis& RequireMainWindow();
+// The bold "what do you search" label left of a search field, wrapping onto two
+// lines when the language's words do not fit beside it.
+QLabel* CreateSearchLabel(QWidget& Window);
 // Fixed-size top-level window with only the system menu and close button.
 void SetupToolWindow(QWidget& Window, const QString& Name, int ClientWidth, int ClientHeight);
 // Centres Window on the screen it is about to appear on.

@@ -79,13 +79,7 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
     setWindowTitle(QStringLiteral("eBay Galerie"));
 
     imgTop = CreateBanner(*this, ClientWidth);
-    labSearch = new QLabel(this);
-    labSearch->setObjectName(QStringLiteral("labSearch"));
-    // Two lines when the language's words do not fit beside the field.
-    labSearch->setGeometry(10, 43, 108, 32);
-    labSearch->setWordWrap(true);
-    labSearch->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    MakeBold(*labSearch);
+    labSearch = CreateSearchLabel(*this);
 
     edtSearch = new QLineEdit(QStringLiteral("Zara"), this);
     edtSearch->setObjectName(QStringLiteral("edtSearch"));

@@ -7,6 +7,7 @@
 #include "uTImageList.h"
 #include "uTLogger.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 #include "ufrmHelp.h"
 #include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
@@ -33,18 +34,6 @@ QPointer<TfrmSettings> SettingsWindow;
 
 void DeleteSettingsWindow() {
     delete SettingsWindow.data();
-}
-
-TfrmQuorvantis& Main() {
-    TfrmQuorvantis* Window = frmQuorvantis();
-    if (Window == nullptr)
-        throw EQuorvantis(QStringLiteral("The main window does not exist"));
-    return *Window;
-}
-
-void LogError(const QString& Text) {
-    if (TfrmQuorvantis* Window = frmQuorvantis())
-        Window->Logger().Error(Text);
 }
 
 void SetHint(QWidget* Control, const QString& Hint) {
@@ -107,7 +96,7 @@ void TfrmSettings::ShowSettings() {
         raise();
         activateWindow();
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("TfrmSettings.ShowSettings: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("TfrmSettings.ShowSettings: ") + ExceptionMessage(E));
     }
 }
 
@@ -194,7 +183,7 @@ void TfrmSettings::ShowHint(const QString& Text) {
 // ---- shops -------------------------------------------------------------------------
 
 void TfrmSettings::FillCategories() {
-    TfrmQuorvantis& Window = Main();
+    TfrmQuorvantis& Window = RequireMainWindow();
     lbxCategories->clear();
     lbxShops->clear();
     const QStringList& Categories = Window.GetCategories();
@@ -225,7 +214,7 @@ void TfrmSettings::UpdateCategoryState(int Index) {
     if (!Shops.empty() && !SettingsKeyExists(CategoryKeyOf(Category))) {
         AnySelected = true;
     } else {
-        TfrmQuorvantis& Window = Main();
+        TfrmQuorvantis& Window = RequireMainWindow();
         for (const TShopPtr& Shop : Shops) {
             (Window.IsShopVisible(Category, Shop->Name) ? AnySelected : AnyDeselected) = true;
             if (AnySelected && AnyDeselected)
@@ -241,7 +230,7 @@ QString TfrmSettings::SelectedCategory() const {
 }
 
 void TfrmSettings::StoreShopVisible(const QString& Category, const QString& Name, bool Visible) {
-    TfrmQuorvantis& Window = Main();
+    TfrmQuorvantis& Window = RequireMainWindow();
     // Every write is a transaction of its own: skip those that would change nothing.
     const bool Stored =
         Visible ? SettingsValueExists(CategoryKeyOf(Category), Name) : Window.IsShopVisible(Category, Name);
@@ -257,7 +246,7 @@ void TfrmSettings::lbxCategoriesClick() {
             return;
         const QString Category = lbxCategories->item(Index)->text();
         const Qt::CheckState State = lbxCategories->State(Index);
-        TfrmQuorvantis& Window = Main();
+        TfrmQuorvantis& Window = RequireMainWindow();
         for (const TShopPtr& Shop : FCategoryShops.Shops(Index)) {
             if (State == Qt::PartiallyChecked) {
                 lbxShops->AddLine(Shop->Name, Window.IsShopVisible(Category, Shop->Name) ? Qt::Checked : Qt::Unchecked);
@@ -267,7 +256,7 @@ void TfrmSettings::lbxCategoriesClick() {
             }
         }
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("lbxCategoriesClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("lbxCategoriesClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -279,7 +268,7 @@ void TfrmSettings::lbxShopsClick() {
         StoreShopVisible(SelectedCategory(), lbxShops->item(Index)->text(), lbxShops->Checked(Index));
         UpdateCategoryState(lbxCategories->ItemIndex());
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("lbxShopsClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("lbxShopsClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -288,7 +277,7 @@ void TfrmSettings::lbxShopsDblClick() {
         const int Index = lbxShops->ItemIndex();
         if (Index < 0)
             return;
-        TfrmQuorvantis& Window = Main();
+        TfrmQuorvantis& Window = RequireMainWindow();
         const TShopPtr Shop = Window.FindShop(lbxShops->item(Index)->text(), SelectedCategory());
         if (!Shop)
             return;
@@ -296,13 +285,13 @@ void TfrmSettings::lbxShopsDblClick() {
                 QStringLiteral("&check=") + Window.GetCheck() + QStringLiteral("&version=") +
                 QString::fromLatin1(ProgramVersion) + QStringLiteral("&subid=software"));
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("lbxShopsDblClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("lbxShopsDblClick: ") + ExceptionMessage(E));
     }
 }
 
 void TfrmSettings::btnUpdateShopsClick() {
     try {
-        const UpdateState Status = Main().RefreshCatalogue(true);
+        const UpdateState Status = RequireMainWindow().RefreshCatalogue(true);
         if (Status != usUpToDate && Status != usError) {
             ::ShowUpdates(Status, false);
             return;
@@ -310,7 +299,7 @@ void TfrmSettings::btnUpdateShopsClick() {
         FillCategories();
         ShowWarning(StripHotkey(txtBtnUpdate()), txtShopsUpdated());
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnUpdateShopsClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnUpdateShopsClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -318,26 +307,26 @@ void TfrmSettings::btnUpdateShopsClick() {
 
 void TfrmSettings::btnSoftwareUpdateClick() {
     try {
-        const UpdateState Status = Main().RefreshCatalogue(true);
+        const UpdateState Status = RequireMainWindow().RefreshCatalogue(true);
         ::ShowUpdates(Status, IsShiftDown());
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnSoftwareUpdateClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnSoftwareUpdateClick: ") + ExceptionMessage(E));
     }
 }
 
 void TfrmSettings::rdbLanguageGermanClick() {
     try {
-        Main().SetLanguage(0);
+        RequireMainWindow().SetLanguage(0);
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("rdbLanguageGermanClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("rdbLanguageGermanClick: ") + ExceptionMessage(E));
     }
 }
 
 void TfrmSettings::rdbLanguageEnglishClick() {
     try {
-        Main().SetLanguage(1);
+        RequireMainWindow().SetLanguage(1);
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("rdbLanguageEnglishClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("rdbLanguageEnglishClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -348,23 +337,23 @@ void TfrmSettings::SaveSettings() {
     WriteSetting(Setting::Autorun, Autorun);
     // The entry starts the program file that runs now: the install folder holds no program here.
     SetAutostart(QString::fromLatin1(ProgramName), QCoreApplication::applicationFilePath(), Autorun);
-    Main().BuildMenu();
+    RequireMainWindow().BuildMenu();
 }
 
 void TfrmSettings::btnOkClick() {
     try {
         SaveSettings();
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnOkClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnOkClick: ") + ExceptionMessage(E));
     }
     hide();
 }
 
 void TfrmSettings::btnCancelClick() {
     try {
-        Main().SetLanguage(FSavedLanguage);
+        RequireMainWindow().SetLanguage(FSavedLanguage);
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnCancelClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnCancelClick: ") + ExceptionMessage(E));
     }
     hide();
 }
@@ -413,7 +402,7 @@ void ShowSettings() {
         }
         SettingsWindow->ShowSettings();
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("ShowSettings: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("ShowSettings: ") + ExceptionMessage(E));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 #include "ufrmEditFavorites.h"
 #include "ufrmQuorvantis.h"
 #include "ufrmSettings.h"
@@ -22,18 +23,6 @@
 namespace {
 
 const QString Gewinnspiel = QStringLiteral("Gewinnspiel");
-
-TfrmQuorvantis& Main() {
-    TfrmQuorvantis* Window = frmQuorvantis();
-    if (Window == nullptr)
-        throw EQuorvantis(QStringLiteral("The main window does not exist"));
-    return *Window;
-}
-
-void LogError(const QString& Text) {
-    if (TfrmQuorvantis* Window = frmQuorvantis())
-        Window->Logger().Error(Text);
-}
 
 bool IsPlaceholder(const QString& Text) {
     return Text == txtFeedbackPlaceholder.In(0) || Text == txtFeedbackPlaceholder.In(1);
@@ -54,7 +43,7 @@ void MoveLinkIcon(const QString& OldName, const QString& NewName) {
 // ---- personal links --------------------------------------------------------------------
 
 void TfrmSettings::FillPersonalLinks() {
-    const TMenuItemManager& Links = Main().MenuItemManager();
+    const TMenuItemManager& Links = RequireMainWindow().MenuItemManager();
     const QString Selected = SelectedLinkName();
     lbxPersonalLinks->clear();
     for (const QString& Name : Links.GetNames()) {
@@ -96,20 +85,20 @@ void TfrmSettings::btnCallPersonalLinkClick() {
         if (Item.Name.isEmpty())
             return;
         // The address comes from the store, not from the list cell.
-        if (Main().MenuItemManager().Load(Item) && !Item.URL.isEmpty())
+        if (RequireMainWindow().MenuItemManager().Load(Item) && !Item.URL.isEmpty())
             OpenURL(Item.URL);
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnCallPersonalLinkClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnCallPersonalLinkClick: ") + ExceptionMessage(E));
     }
 }
 
 void TfrmSettings::btnAddPersonalLinkClick() {
     try {
         TURLItem Item;
-        if (EditFavorite(Item) && Main().MenuItemManager().Add(Item))
+        if (EditFavorite(Item) && RequireMainWindow().MenuItemManager().Add(Item))
             FillPersonalLinks();
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnAddPersonalLinkClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnAddPersonalLinkClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -118,7 +107,7 @@ void TfrmSettings::btnEditPersonalLinkClick() {
         const QString OldName = SelectedLinkName();
         if (OldName.isEmpty())
             return;
-        const TMenuItemManager& Links = Main().MenuItemManager();
+        const TMenuItemManager& Links = RequireMainWindow().MenuItemManager();
         TURLItem Item;
         Item.Name = OldName;
         if (!Links.Load(Item) || !EditFavorite(Item))
@@ -129,7 +118,7 @@ void TfrmSettings::btnEditPersonalLinkClick() {
         MoveLinkIcon(OldName, Item.Name);
         FillPersonalLinks();
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnEditPersonalLinkClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnEditPersonalLinkClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -140,10 +129,10 @@ void TfrmSettings::btnDeletePersonalLinkClick() {
             return;
         if (!AskYesNo(txtConfirmDelete(), txtConfirmDeleteItem().replace(QStringLiteral("%s"), Name)))
             return;
-        if (Main().MenuItemManager().Delete(Name))
+        if (RequireMainWindow().MenuItemManager().Delete(Name))
             FillPersonalLinks();
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnDeletePersonalLinkClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnDeletePersonalLinkClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -166,10 +155,10 @@ void TfrmSettings::btnGetNewsletterClick() {
         const bool Order = rdbRetrieve->isChecked();
         WriteSetting(Setting::Newsletter, Order);
         ShareEmail(Email, {edtFeedbackEmail, edtGewinnspielEmail});
-        if (Main().SendNewsletter(Email, Order))
+        if (RequireMainWindow().SendNewsletter(Email, Order))
             ShowWarning(txtNewsletter(), txtDataSaved());
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnGetNewsletterClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnGetNewsletterClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -195,10 +184,10 @@ void TfrmSettings::btnSendFeedbackClick() {
         for (const QRadioButton* Item : rdbFeedbackItems)
             if (Item->isChecked())
                 Subject = Item->text();
-        if (Main().SendFeedback(Email, Subject, Text))
+        if (RequireMainWindow().SendFeedback(Email, Subject, Text))
             ShowWarning(txtFeedback(), txtFeedbackSent());
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnSendFeedbackClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnSendFeedbackClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -227,11 +216,11 @@ void TfrmSettings::btnGewinnspielClick() {
             ShowWarning(Gewinnspiel, QStringLiteral("Bitte akzeptieren Sie die Teilnahmebedinungen!"));
             return;
         }
-        if (Main().SendGewinnspiel(Email, edtPrename->text(), edtName->text(), edtStreet->text(), edtPLZ->text(),
-                                   edtCity->text(), cboCountry->currentText()))
+        if (RequireMainWindow().SendGewinnspiel(Email, edtPrename->text(), edtName->text(), edtStreet->text(),
+                                                edtPLZ->text(), edtCity->text(), cboCountry->currentText()))
             ShowWarning(txtGewinnspiel(), txtGewinnspielEntered());
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("btnGewinnspielClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("btnGewinnspielClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -239,7 +228,7 @@ void TfrmSettings::labWebsiteClick() {
     try {
         OpenURL(BuildServerURL(TServerPath::GewinnspielPage));
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("labWebsiteClick: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("labWebsiteClick: ") + ExceptionMessage(E));
     }
 }
 
@@ -247,6 +236,6 @@ void TfrmSettings::lblAccept1Click() {
     try {
         OpenURL(BuildServerURL(TServerPath::Teilnahmebedingungen));
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("lblAccept1Click: ") + ExceptionMessage(E));
+        LogWindowError(QStringLiteral("lblAccept1Click: ") + ExceptionMessage(E));
     }
 }

@@ -25,8 +25,10 @@ public:
         FPort = Svr.bind_to_any_port("127.0.0.1");
         ASSERT_GT(FPort, 0);
         FThread = std::thread([this] { Svr.listen_after_bind(); });
-        while (!Svr.is_running())
+        for (int Waited = 0; !Svr.is_running(); ++Waited) {
+            ASSERT_LT(Waited, 10000) << "the test server did not start";
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     void Stop() {
         Svr.stop();

@@ -37,6 +37,13 @@ TTempEnvironment::~TTempEnvironment() {
     }
 }
 
+bool TTempEnvironment::HasLogLine(const QString& Text) const {
+    for (const QString& Line : LogLines())
+        if (Line.section('|', 1) == Text)
+            return true;
+    return false;
+}
+
 QStringList TTempEnvironment::LogLines() const {
     const QString Text = QString::fromUtf8(ReadFileBytes(LogFile()));
     QStringList Lines = Text.split(QStringLiteral("\r\n"));

@@ -2,9 +2,11 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 #include <memory>
 
 std::unique_ptr<QCoreApplication> MakeTestApplication(int& argc, char** argv);
@@ -25,6 +27,8 @@ public:
     QString InstallFolder() const { return DataHome() + "/Quorvantis/"; }
     QString LogFile() const { return InstallFolder() + "Quorvantis.log"; }
     QStringList LogLines() const; // lines of Quorvantis.log without CR LF
+    // Whether a line reads Text after its time stamp ("LEVEL|text").
+    bool HasLogLine(const QString& Text) const;
 
 private:
     QTemporaryDir FDir;
@@ -49,6 +53,13 @@ private:
     QByteArray FSaved;
     bool FHadSaved = false;
 };
+
+// The child object Name of Window; a missing one fails the test.
+template <typename T> T* Child(const QObject* Window, const char* Name) {
+    T* Found = Window->findChild<T*>(QString::fromLatin1(Name));
+    EXPECT_NE(Found, nullptr) << Name;
+    return Found;
+}
 
 QByteArray ReadFileBytes(const QString& FileName);
 void WriteFileBytes(const QString& FileName, const QByteArray& Bytes);

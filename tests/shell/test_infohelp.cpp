@@ -38,20 +38,9 @@ protected:
         UIHooks() = TUIHooks();
         SetCurrentLanguage(0);
     }
-    bool LogHas(const QString& Tail) const {
-        for (const QString& Line : Env.LogLines())
-            if (Line.section('|', 1) == Tail)
-                return true;
-        return false;
-    }
+    bool LogHas(const QString& Tail) const { return Env.HasLogLine(Tail); }
     TTempEnvironment Env;
 };
-
-template <typename T> T* Child(QWidget* Window, const char* Name) {
-    T* Widget = Window->findChild<T*>(QString::fromLatin1(Name));
-    EXPECT_NE(Widget, nullptr) << Name;
-    return Widget;
-}
 
 QString Text(QWidget* Window, const char* Label) {
     return Child<QLabel>(Window, Label)->text();

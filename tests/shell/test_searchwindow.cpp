@@ -41,12 +41,6 @@ QByteArray Catalogue(const QByteArray& Engines) {
 const QByteArray TwoEngines =
     "<searchengines><search name=\"Shops\" type=\"shops\"/><search name=\"Web\" type=\"web\"/></searchengines>";
 
-template <typename T> T* Child(QWidget* Window, const char* Name) {
-    T* Found = Window->findChild<T*>(QString::fromLatin1(Name));
-    EXPECT_NE(Found, nullptr) << Name;
-    return Found;
-}
-
 class WindowsTest : public ::testing::Test {
 protected:
     void SetUp() override {

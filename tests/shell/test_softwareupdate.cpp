@@ -72,22 +72,11 @@ protected:
     }
     QString Record() const { return Env.Root() + "/installer-arguments"; }
     QStringList LogText() const { return Env.LogLines(); }
-    bool LogHas(const QString& Tail) const {
-        for (const QString& Line : Env.LogLines())
-            if (Line.section('|', 1) == Tail)
-                return true;
-        return false;
-    }
+    bool LogHas(const QString& Tail) const { return Env.HasLogLine(Tail); }
 
     TTempEnvironment Env;
     QStringList Warnings;
 };
-
-template <typename T> T* Child(QWidget* Window, const char* Name) {
-    T* Widget = Window->findChild<T*>(QString::fromLatin1(Name));
-    EXPECT_NE(Widget, nullptr) << Name;
-    return Widget;
-}
 
 } // namespace
 
