@@ -1,5 +1,6 @@
 #include "uRtfReader.h"
 
+#include "uRtfControlWords.h"
 #include "uWindows1252.h"
 
 #include <QColor>
@@ -84,216 +85,6 @@ const std::array<char16_t, 256>& Windows1252Table() {
         return T;
     }();
     return Table;
-}
-
-// Destinations whose content is never shown are listed in LookupWord.
-enum class TWord : uint8_t {
-    Unknown,
-    Skipped, // a destination whose content is never shown
-    kBin,
-    kFonttbl,
-    kColortbl,
-    kFldinst,
-    kFldrslt,
-    kField,
-    kF,
-    kFcharset,
-    kRed,
-    kGreen,
-    kBlue,
-    kDeff,
-    kUc,
-    kU,
-    kPar,
-    kSect,
-    kPage,
-    kRow,
-    kLine,
-    kTab,
-    kCell,
-    kEmdash,
-    kEndash,
-    kBullet,
-    kLquote,
-    kRquote,
-    kLdblquote,
-    kRdblquote,
-    kEmspace,
-    kEnspace,
-    kQmspace,
-    kPlain,
-    kB,
-    kI,
-    kStrike,
-    kStriked,
-    kUl,
-    kUlnone,
-    kUlc,
-    kSuper,
-    kSub,
-    kNosupersub,
-    kFs,
-    kCf,
-    kCb,
-    kHighlight,
-    kChcbpat,
-    kPard,
-    kQl,
-    kQc,
-    kQr,
-    kQj,
-    kLi,
-    kRi,
-    kFi,
-    kSb,
-    kSa,
-};
-
-// Control words this reader acts on; everything else is ignored.
-TWord LookupWord(std::string_view Word) {
-    static const std::unordered_map<std::string_view, TWord> Words = [] {
-        std::unordered_map<std::string_view, TWord> Map;
-        for (const char* Name : {"stylesheet",
-                                 "info",
-                                 "pict",
-                                 "object",
-                                 "header",
-                                 "headerl",
-                                 "headerr",
-                                 "headerf",
-                                 "footer",
-                                 "footerl",
-                                 "footerr",
-                                 "footerf",
-                                 "footnote",
-                                 "listtable",
-                                 "listoverridetable",
-                                 "revtbl",
-                                 "rsidtbl",
-                                 "generator",
-                                 "xmlnstbl",
-                                 "latentstyles",
-                                 "themedata",
-                                 "colorschememapping",
-                                 "datastore",
-                                 "pgdsctbl",
-                                 "shp",
-                                 "shpinst",
-                                 "nonshppict",
-                                 "bkmkstart",
-                                 "bkmkend",
-                                 "xe",
-                                 "tc",
-                                 "txe",
-                                 "annotation",
-                                 "atnid",
-                                 "atnauthor",
-                                 "filetbl",
-                                 "docvar",
-                                 "userprops",
-                                 "ftnsep",
-                                 "ftnsepc",
-                                 "aftnsep",
-                                 "aftnsepc",
-                                 "ftncn",
-                                 "aftncn",
-                                 "pn",
-                                 "pnseclvl",
-                                 "pntxta",
-                                 "pntxtb",
-                                 "template",
-                                 "listpicture",
-                                 "mmathPr",
-                                 "private",
-                                 "objdata",
-                                 "result",
-                                 "author",
-                                 "operator",
-                                 "title",
-                                 "subject",
-                                 "keywords",
-                                 "comment",
-                                 "doccomm",
-                                 "company",
-                                 "manager",
-                                 "category",
-                                 "creatim",
-                                 "revtim",
-                                 "printim",
-                                 "buptim",
-                                 "hlinkbase",
-                                 "passwordhash",
-                                 "wgrffmtfilter",
-                                 "sp",
-                                 "sn",
-                                 "sv",
-                                 "blipuid"})
-            Map.emplace(Name, TWord::Skipped);
-        const std::pair<const char*, TWord> Known[] = {{"bin", TWord::kBin},
-                                                       {"fonttbl", TWord::kFonttbl},
-                                                       {"colortbl", TWord::kColortbl},
-                                                       {"fldinst", TWord::kFldinst},
-                                                       {"fldrslt", TWord::kFldrslt},
-                                                       {"field", TWord::kField},
-                                                       {"f", TWord::kF},
-                                                       {"fcharset", TWord::kFcharset},
-                                                       {"red", TWord::kRed},
-                                                       {"green", TWord::kGreen},
-                                                       {"blue", TWord::kBlue},
-                                                       {"deff", TWord::kDeff},
-                                                       {"uc", TWord::kUc},
-                                                       {"u", TWord::kU},
-                                                       {"par", TWord::kPar},
-                                                       {"sect", TWord::kSect},
-                                                       {"page", TWord::kPage},
-                                                       {"row", TWord::kRow},
-                                                       {"line", TWord::kLine},
-                                                       {"tab", TWord::kTab},
-                                                       {"cell", TWord::kCell},
-                                                       {"emdash", TWord::kEmdash},
-                                                       {"endash", TWord::kEndash},
-                                                       {"bullet", TWord::kBullet},
-                                                       {"lquote", TWord::kLquote},
-                                                       {"rquote", TWord::kRquote},
-                                                       {"ldblquote", TWord::kLdblquote},
-                                                       {"rdblquote", TWord::kRdblquote},
-                                                       {"emspace", TWord::kEmspace},
-                                                       {"enspace", TWord::kEnspace},
-                                                       {"qmspace", TWord::kQmspace},
-                                                       {"plain", TWord::kPlain},
-                                                       {"b", TWord::kB},
-                                                       {"i", TWord::kI},
-                                                       {"strike", TWord::kStrike},
-                                                       {"striked", TWord::kStriked},
-                                                       {"ulnone", TWord::kUlnone},
-                                                       {"ulc", TWord::kUlc},
-                                                       {"super", TWord::kSuper},
-                                                       {"sub", TWord::kSub},
-                                                       {"nosupersub", TWord::kNosupersub},
-                                                       {"fs", TWord::kFs},
-                                                       {"cf", TWord::kCf},
-                                                       {"cb", TWord::kCb},
-                                                       {"highlight", TWord::kHighlight},
-                                                       {"chcbpat", TWord::kChcbpat},
-                                                       {"pard", TWord::kPard},
-                                                       {"ql", TWord::kQl},
-                                                       {"qc", TWord::kQc},
-                                                       {"qr", TWord::kQr},
-                                                       {"qj", TWord::kQj},
-                                                       {"li", TWord::kLi},
-                                                       {"ri", TWord::kRi},
-                                                       {"fi", TWord::kFi},
-                                                       {"sb", TWord::kSb},
-                                                       {"sa", TWord::kSa}};
-        for (const auto& [Name, Value] : Known)
-            Map.emplace(Name, Value);
-        return Map;
-    }();
-    const auto It = Words.find(Word);
-    if (It != Words.end())
-        return It->second;
-    // \uld, \uldb, \ulw, \ulwave, ...: every kind of underline is an underline.
-    return Word.substr(0, 2) == "ul" ? TWord::kUl : TWord::Unknown;
 }
 
 class TRtfReader final {
@@ -434,8 +225,8 @@ private:
         const bool Ignorable = FIgnorable;
         FIgnorable = false;
 
-        const TWord Kind = LookupWord(std::string_view(Word, Length));
-        if (Kind == TWord::kBin) {
+        const TRtfWord Kind = LookupRtfWord(std::string_view(Word, Length));
+        if (Kind == TRtfWord::kBin) {
             // Raw bytes follow; they are never text and may hold braces.
             const long long Skip = HasParam && Param > 0 ? Param : 0;
             FPos += static_cast<qsizetype>(std::min<long long>(Skip, FSize - FPos));
@@ -453,34 +244,34 @@ private:
     }
 
     // Returns true when Word was handled as a destination.
-    bool Destination(TWord Kind, bool Ignorable) {
+    bool Destination(TRtfWord Kind, bool Ignorable) {
         TGroup& G = Top();
-        if (Kind == TWord::kFonttbl) {
+        if (Kind == TRtfWord::kFonttbl) {
             G.Dest = TDest::FontTable;
             return true;
         }
-        if (Kind == TWord::kColortbl) {
+        if (Kind == TRtfWord::kColortbl) {
             G.Dest = TDest::ColorTable;
             return true;
         }
-        if (Kind == TWord::kFldinst) {
+        if (Kind == TRtfWord::kFldinst) {
             G.Dest = TDest::FieldInst;
             FFieldInstruction.clear();
             FFieldDone = false;
             return true;
         }
-        if (Kind == TWord::kFldrslt) {
+        if (Kind == TRtfWord::kFldrslt) {
             G.Dest = TDest::Text;
             G.Char.Link = LinkOfField();
             return true;
         }
-        if (Kind == TWord::kField) {
+        if (Kind == TRtfWord::kField) {
             FFieldInstruction.clear();
             FFieldDone = false;
             return true;
         }
         // "\*" marks a destination a reader may skip when it does not know it.
-        if (Kind == TWord::Skipped || Ignorable) {
+        if (Kind == TRtfWord::Skipped || Ignorable) {
             G.Dest = TDest::Skip;
             return true;
         }
@@ -566,26 +357,26 @@ private:
         }
     }
 
-    void ControlWord(TWord Kind, bool HasParam, long long Param) {
+    void ControlWord(TRtfWord Kind, bool HasParam, long long Param) {
         TGroup& G = Top();
         const bool On = !HasParam || Param != 0;
-        const auto Is = [Kind](TWord Word) { return Kind == Word; };
+        const auto Is = [Kind](TRtfWord Word) { return Kind == Word; };
 
         if (G.Dest == TDest::FontTable) {
-            if (Is(TWord::kF)) {
+            if (Is(TRtfWord::kF)) {
                 CommitFontName();
                 FFontIndex = HasParam ? Clamp(Param, 0, INT_MAX) : 0;
-            } else if (Is(TWord::kFcharset)) {
+            } else if (Is(TRtfWord::kFcharset)) {
                 FFontCharset = Clamp(Param, 0, 255);
             }
             return;
         }
         if (G.Dest == TDest::ColorTable) {
-            if (Is(TWord::kRed))
+            if (Is(TRtfWord::kRed))
                 FRed = Clamp(Param, 0, 255);
-            else if (Is(TWord::kGreen))
+            else if (Is(TRtfWord::kGreen))
                 FGreen = Clamp(Param, 0, 255);
-            else if (Is(TWord::kBlue))
+            else if (Is(TRtfWord::kBlue))
                 FBlue = Clamp(Param, 0, 255);
             return;
         }
@@ -593,12 +384,12 @@ private:
             return;
 
         // Document-wide settings.
-        if (Is(TWord::kDeff)) {
+        if (Is(TRtfWord::kDeff)) {
             FDefaultFont = Clamp(Param, 0, INT_MAX);
             G.Char.Font = FDefaultFont;
-        } else if (Is(TWord::kUc)) {
+        } else if (Is(TRtfWord::kUc)) {
             G.UcSkip = Clamp(Param, 0, 16);
-        } else if (Is(TWord::kU)) {
+        } else if (Is(TRtfWord::kU)) {
             if (!HasParam)
                 return;
             long long Code = Param;
@@ -608,80 +399,80 @@ private:
             FSkipChars = G.UcSkip;
         }
         // Characters and breaks.
-        else if (Is(TWord::kPar) || Is(TWord::kSect) || Is(TWord::kPage) || Is(TWord::kRow)) {
+        else if (Is(TRtfWord::kPar) || Is(TRtfWord::kSect) || Is(TRtfWord::kPage) || Is(TRtfWord::kRow)) {
             FinishParagraph(true);
-        } else if (Is(TWord::kLine)) {
+        } else if (Is(TRtfWord::kLine)) {
             AppendChar(u'\u2028');
-        } else if (Is(TWord::kTab) || Is(TWord::kCell)) {
+        } else if (Is(TRtfWord::kTab) || Is(TRtfWord::kCell)) {
             AppendChar(u'\t');
-        } else if (Is(TWord::kEmdash)) {
+        } else if (Is(TRtfWord::kEmdash)) {
             AppendChar(u'\u2014');
-        } else if (Is(TWord::kEndash)) {
+        } else if (Is(TRtfWord::kEndash)) {
             AppendChar(u'\u2013');
-        } else if (Is(TWord::kBullet)) {
+        } else if (Is(TRtfWord::kBullet)) {
             AppendChar(u'\u2022');
-        } else if (Is(TWord::kLquote)) {
+        } else if (Is(TRtfWord::kLquote)) {
             AppendChar(u'\u2018');
-        } else if (Is(TWord::kRquote)) {
+        } else if (Is(TRtfWord::kRquote)) {
             AppendChar(u'\u2019');
-        } else if (Is(TWord::kLdblquote)) {
+        } else if (Is(TRtfWord::kLdblquote)) {
             AppendChar(u'\u201C');
-        } else if (Is(TWord::kRdblquote)) {
+        } else if (Is(TRtfWord::kRdblquote)) {
             AppendChar(u'\u201D');
-        } else if (Is(TWord::kEmspace) || Is(TWord::kEnspace) || Is(TWord::kQmspace)) {
+        } else if (Is(TRtfWord::kEmspace) || Is(TRtfWord::kEnspace) || Is(TRtfWord::kQmspace)) {
             AppendChar(u' ');
         }
         // Character formatting.
-        else if (Is(TWord::kPlain)) {
+        else if (Is(TRtfWord::kPlain)) {
             const int Link = G.Char.Link;
             G.Char = TCharState{};
             G.Char.Font = FDefaultFont;
             G.Char.Link = Link; // a link field's result stays a link
-        } else if (Is(TWord::kB)) {
+        } else if (Is(TRtfWord::kB)) {
             G.Char.Bold = On;
-        } else if (Is(TWord::kI)) {
+        } else if (Is(TRtfWord::kI)) {
             G.Char.Italic = On;
-        } else if (Is(TWord::kStrike) || Is(TWord::kStriked)) {
+        } else if (Is(TRtfWord::kStrike) || Is(TRtfWord::kStriked)) {
             G.Char.Strike = On;
-        } else if (Is(TWord::kUlnone)) {
+        } else if (Is(TRtfWord::kUlnone)) {
             G.Char.Underline = false;
-        } else if (Is(TWord::kUl)) {
+        } else if (Is(TRtfWord::kUl)) {
             G.Char.Underline = On; // \ul, \uld, \uldb, \ulw, ... all underline
-        } else if (Is(TWord::kSuper)) {
+        } else if (Is(TRtfWord::kSuper)) {
             G.Char.VAlign = 1;
-        } else if (Is(TWord::kSub)) {
+        } else if (Is(TRtfWord::kSub)) {
             G.Char.VAlign = 2;
-        } else if (Is(TWord::kNosupersub)) {
+        } else if (Is(TRtfWord::kNosupersub)) {
             G.Char.VAlign = 0;
-        } else if (Is(TWord::kF)) {
+        } else if (Is(TRtfWord::kF)) {
             G.Char.Font = HasParam ? Clamp(Param, 0, INT_MAX) : FDefaultFont;
-        } else if (Is(TWord::kFs)) {
+        } else if (Is(TRtfWord::kFs)) {
             G.Char.HalfPoints = HasParam && Param > 0 ? Clamp(Param, 1, MaxHalfPoints) : DefaultHalfPoints;
-        } else if (Is(TWord::kCf)) {
+        } else if (Is(TRtfWord::kCf)) {
             G.Char.Color = Clamp(Param, 0, INT_MAX);
-        } else if (Is(TWord::kCb) || Is(TWord::kHighlight) || Is(TWord::kChcbpat)) {
+        } else if (Is(TRtfWord::kCb) || Is(TRtfWord::kHighlight) || Is(TRtfWord::kChcbpat)) {
             G.Char.Background = Clamp(Param, 0, INT_MAX);
         }
         // Paragraph formatting.
-        else if (Is(TWord::kPard)) {
+        else if (Is(TRtfWord::kPard)) {
             G.Para = TParaState{};
-        } else if (Is(TWord::kQl)) {
+        } else if (Is(TRtfWord::kQl)) {
             G.Para.Align = 0;
-        } else if (Is(TWord::kQc)) {
+        } else if (Is(TRtfWord::kQc)) {
             G.Para.Align = 1;
-        } else if (Is(TWord::kQr)) {
+        } else if (Is(TRtfWord::kQr)) {
             G.Para.Align = 2;
-        } else if (Is(TWord::kQj)) {
+        } else if (Is(TRtfWord::kQj)) {
             G.Para.Align = 3;
-        } else if (Is(TWord::kLi)) {
+        } else if (Is(TRtfWord::kLi)) {
             G.Para.Left = Clamp(Param, -MaxTwips, MaxTwips);
-        } else if (Is(TWord::kRi)) {
+        } else if (Is(TRtfWord::kRi)) {
             G.Para.Right = Clamp(Param, -MaxTwips, MaxTwips);
-        } else if (Is(TWord::kFi)) {
+        } else if (Is(TRtfWord::kFi)) {
             G.Para.First = Clamp(Param, -MaxTwips, MaxTwips);
-        } else if (Is(TWord::kSb)) {
+        } else if (Is(TRtfWord::kSb)) {
             G.Para.Before = Clamp(Param, 0, MaxTwips);
-        } else if (Is(TWord::kSa)) {
+        } else if (Is(TRtfWord::kSa)) {
             G.Para.After = Clamp(Param, 0, MaxTwips);
         }
     }
