@@ -8,7 +8,7 @@ PORT=${QUORVANTIS_PORT:-8741}
 ./scripts/install-deps.sh
 cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUORVANTIS_VENDOR_URL="http://127.0.0.1:${PORT}" -DQUORVANTIS_TESTS=OFF -DQUORVANTIS_BENCH=OFF
-cmake --build build-run --target quorvantis quorvantis-vendor-server
+cmake --build build-run --target quorvantis quorvantis-vendor-server quorvantis_web
 ./build-run/quorvantis-vendor-server --content resources/vendor --port "$PORT" \
   --records "${TMPDIR:-/tmp}/quorvantis-submissions.jsonl" &
 SERVER=$!
