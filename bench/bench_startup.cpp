@@ -46,7 +46,8 @@ void BM_ProgramStartToStarted(benchmark::State& State) {
             Init.start(BinDir() + "/../quorvantis", {});
             Init.waitForStarted();
             QThread::msleep(300);
-            ::kill(static_cast<pid_t>(Init.processId()), SIGKILL);
+            if (Init.processId() > 0) // never pid 0: that is our whole process group
+                ::kill(static_cast<pid_t>(Init.processId()), SIGKILL);
             Init.waitForFinished();
         }
         sqlite3* Handle = nullptr;
@@ -75,7 +76,8 @@ void BM_ProgramStartToStarted(benchmark::State& State) {
                 QThread::usleep(200);
         }
         State.SetIterationTime(Timer.nsecsElapsed() / 1e9);
-        ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
+        if (P.processId() > 0)
+            ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
         P.waitForFinished();
         if (!Started)
             State.SkipWithError("no Started line");

@@ -21,8 +21,8 @@ namespace {
 
 QString BaseURL;
 
-long StatusKiB(const char* Key) {
-    QFile Status(QStringLiteral("/proc/self/status"));
+long StatusKiB(const char* Key, const char* File = "/proc/self/status") {
+    QFile Status(QString::fromLatin1(File));
     if (!Status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& Line : Status.readAll().split('\n'))
@@ -57,6 +57,7 @@ int RunEbayChild(int argc, char** argv) {
     WriteSettingString(QString(), QStringLiteral("server"), QString::fromLocal8Bit(argv[2]));
     const long Before = StatusKiB("RssAnon:");
     const long BeforeFile = StatusKiB("RssFile:");
+    const long BeforePss = StatusKiB("Pss:", "/proc/self/smaps_rollup");
     QElapsedTimer Timer;
     Timer.start();
     ShowEbay();
@@ -73,6 +74,7 @@ int RunEbayChild(int argc, char** argv) {
     Shown = Timer.elapsed();
     const long WithPage = StatusKiB("RssAnon:");
     const long WithPageFile = StatusKiB("RssFile:");
+    const long WithPagePss = StatusKiB("Pss:", "/proc/self/smaps_rollup");
     ExistingEbay()->close();
     QElapsedTimer Wait;
     Wait.start();
@@ -80,8 +82,9 @@ int RunEbayChild(int argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         QThread::msleep(50);
     }
-    std::printf("%lld %ld %ld %ld %ld %ld %ld\n", static_cast<long long>(Shown), Before, WithPage,
-                StatusKiB("RssAnon:"), BeforeFile, WithPageFile, StatusKiB("RssFile:"));
+    std::printf("%lld %ld %ld %ld %ld %ld %ld %ld %ld %ld\n", static_cast<long long>(Shown), Before, WithPage,
+                StatusKiB("RssAnon:"), BeforeFile, WithPageFile, StatusKiB("RssFile:"), BeforePss, WithPagePss,
+                StatusKiB("Pss:", "/proc/self/smaps_rollup"));
     std::fflush(stdout);
     if (argc > 3 && qstrcmp(argv[3], "--hold") == 0)
         QThread::sleep(20); // time to look at /proc/<pid>/smaps
@@ -102,11 +105,12 @@ QList<QByteArray> RunChild(const QString& Program, const QStringList& Arguments,
 
 void BM_FirstEbayPageShown(benchmark::State& State) {
     long Before = 0, Shown = 0, After = 0, BeforeFile = 0, ShownFile = 0, AfterFile = 0;
+    long BeforePss = 0, ShownPss = 0, AfterPss = 0;
     for (auto _ : State) {
         QTemporaryDir Home;
         const QList<QByteArray> Out =
             RunChild(QCoreApplication::applicationFilePath(), {QStringLiteral("--ebay-child"), BaseURL}, Home);
-        if (Out.size() < 7) {
+        if (Out.size() < 10) {
             State.SkipWithError("child failed");
             return;
         }
@@ -117,15 +121,22 @@ void BM_FirstEbayPageShown(benchmark::State& State) {
         BeforeFile = Out[4].toLong();
         ShownFile = Out[5].toLong();
         AfterFile = Out[6].toLong();
+        BeforePss = Out[7].toLong();
+        ShownPss = Out[8].toLong();
+        AfterPss = Out[9].toLong();
     }
-    // Private memory (anonymous pages) and pages of mapped files (the engine's
-    // libraries, which the kernel can drop and read back at any time).
+    // Private memory (anonymous pages), pages of mapped files (the engine's
+    // libraries, which the kernel can drop and read back at any time), and the
+    // proportional set size (shared pages divided among the processes sharing them).
     State.counters["anon_start_MiB"] = Before / 1024.0;
     State.counters["anon_page_MiB"] = Shown / 1024.0;
     State.counters["anon_hidden_MiB"] = After / 1024.0;
     State.counters["file_start_MiB"] = BeforeFile / 1024.0;
     State.counters["file_page_MiB"] = ShownFile / 1024.0;
     State.counters["file_hidden_MiB"] = AfterFile / 1024.0;
+    State.counters["pss_start_MiB"] = BeforePss / 1024.0;
+    State.counters["pss_page_MiB"] = ShownPss / 1024.0;
+    State.counters["pss_hidden_MiB"] = AfterPss / 1024.0;
 }
 BENCHMARK(BM_FirstEbayPageShown)->UseManualTime()->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
 

@@ -30,12 +30,26 @@ TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
         // The desktop shows a handed-over menu itself on the context click.
         if (Reason != QSystemTrayIcon::Trigger && (Reason != QSystemTrayIcon::Context || HasDesktopMenu()))
             return;
-        // Queued: a panel's request (StatusNotifierItem "Activate") waits for its
-        // answer, which must not wait for the menu to close.
-        QMetaObject::invokeMethod(
-            this, [this, Pos = QCursor::pos()] { Q_EMIT MenuRequested(Pos); }, Qt::QueuedConnection);
+        RequestMenu();
     });
-    connect(FIcon, &QSystemTrayIcon::messageClicked, this, [this] { Q_EMIT MenuRequested(QCursor::pos()); });
+    connect(FIcon, &QSystemTrayIcon::messageClicked, this, &TTrayIcon::RequestMenu);
+}
+
+void TTrayIcon::RequestMenu() {
+    // Queued: a panel's request (StatusNotifierItem "Activate") waits for its
+    // answer, which must not wait for the menu to close. And once: on X11 a click
+    // on the icon while its balloon shows reports both a balloon click and an
+    // activation, which would open the menu again after it closed.
+    if (FMenuQueued)
+        return;
+    FMenuQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, Pos = QCursor::pos()] {
+            FMenuQueued = false;
+            Q_EMIT MenuRequested(Pos);
+        },
+        Qt::QueuedConnection);
 }
 
 TTrayIcon::~TTrayIcon() {

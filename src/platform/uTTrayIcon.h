@@ -44,6 +44,7 @@ Q_SIGNALS:
     void MenuRequested(const QPoint& GlobalPos);
 
 private:
+    void RequestMenu();
     void TryShow();
     void ShowPendingBalloon();
     void NotifyNoTray();
@@ -53,6 +54,7 @@ private:
     TLogger& FLogger;
     int FAttempts = 0;
     bool FReportedMissing = false;
+    bool FMenuQueued = false;
     QString FPendingTitle;
     QString FPendingText;
     int FPendingTimeoutMs = 0;

@@ -5,13 +5,20 @@
 #include "uTWebBrowser.h"
 #include "uWebModule.h"
 
+#include <QCoreApplication>
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 // Not part of the designed text table: the designed program always had its browser.
 const TLangText txtWebViewUnavailable{
     {"Die Seite kann hier nicht angezeigt werden: %1", "The page cannot be shown here: %1"}};
+// Panels holding a browser, in all windows.
+int PanelsWithBrowser = 0;
+
+// Time for the engine to tear a view down before its memory is handed back.
+constexpr int EngineTeardownMs = 2000;
 } // namespace
 
 TWebPanel::TWebPanel(QWidget* Parent) : QWidget(Parent), FMessage(new QLabel(this)) {
@@ -28,6 +35,11 @@ TWebPanel::TWebPanel(QWidget* Parent) : QWidget(Parent), FMessage(new QLabel(thi
     FMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
     FMessage->hide();
     Layout->addWidget(FMessage);
+}
+
+TWebPanel::~TWebPanel() {
+    if (FBrowser)
+        --PanelsWithBrowser;
 }
 
 QString TWebPanel::Message() const {
@@ -63,6 +75,7 @@ void TWebPanel::Navigate(const QString& Address) {
             layout()->addWidget(Browser);
             setFocusProxy(Browser); // the tab order reaches the page through the panel
             FBrowser = Browser;
+            ++PanelsWithBrowser;
         }
         FMessage->hide();
         FBrowser->show();
@@ -83,4 +96,9 @@ void TWebPanel::Release() {
     FBrowser->hide();
     FBrowser->deleteLater();
     FBrowser = nullptr;
+    if (--PanelsWithBrowser == 0)
+        QTimer::singleShot(EngineTeardownMs, qApp, [] {
+            if (PanelsWithBrowser == 0)
+                ReleaseEngineMemory();
+        });
 }

@@ -16,6 +16,7 @@ class TWebPanel final : public QWidget {
     Q_OBJECT
 public:
     explicit TWebPanel(QWidget* Parent);
+    ~TWebPanel() override;
     Q_DISABLE_COPY_MOVE(TWebPanel)
 
     // Makes the browser when needed and starts loading Address; throws EQuorvantis

@@ -5,14 +5,47 @@
 #include "uTWebBrowser.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPluginLoader>
+#include <QSet>
 #include <memory>
+
+#include <malloc.h>
+#include <sys/mman.h>
 
 namespace {
 
 std::unique_ptr<QPluginLoader> Loader; // kept for the process: the module is never unloaded
 IWebBrowserFactory* Factory = nullptr;
+QSet<QByteArray> FilesBeforeModule;
+
+// Each mapping of a regular file: its address range and path.
+struct TFileMapping {
+    quintptr Start;
+    quintptr End;
+    QByteArray Path;
+};
+
+QList<TFileMapping> FileMappings() {
+    QList<TFileMapping> Mappings;
+    QFile Maps(QStringLiteral("/proc/self/maps"));
+    if (!Maps.open(QIODevice::ReadOnly))
+        return Mappings;
+    // "start-end perms offset dev inode path"
+    for (const QByteArray& Line : Maps.readAll().split('\n')) {
+        const QList<QByteArray> Fields = Line.simplified().split(' ');
+        if (Fields.size() != 6 || Fields[4] == "0" || !Fields[5].startsWith('/') || Fields[5].startsWith("/dev/"))
+            continue;
+        const qsizetype Dash = Fields[0].indexOf('-');
+        bool StartOk = false, EndOk = false;
+        const quintptr Start = Fields[0].left(Dash).toULongLong(&StartOk, 16);
+        const quintptr End = Fields[0].mid(Dash + 1).toULongLong(&EndOk, 16);
+        if (StartOk && EndOk && End > Start)
+            Mappings.append({Start, End, Fields[5]});
+    }
+    return Mappings;
+}
 
 QString ProgramFolder() {
     const QString Exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
@@ -32,6 +65,9 @@ QStringList WebModuleFolders() {
 IWebBrowserFactory& WebBrowserFactory() {
     if (Factory)
         return *Factory;
+    if (FilesBeforeModule.isEmpty())
+        for (const TFileMapping& Mapping : FileMappings())
+            FilesBeforeModule.insert(Mapping.Path);
     QStringList Reasons;
     for (const QString& Folder : WebModuleFolders()) {
         const QString File = Folder + u'/' + QString::fromLatin1(WebModuleFileName);
@@ -56,4 +92,17 @@ IWebBrowserFactory& WebBrowserFactory() {
 
 bool WebModuleLoaded() {
     return Factory != nullptr;
+}
+
+void ReleaseEngineMemory() {
+    ::malloc_trim(0);
+#ifdef MADV_PAGEOUT
+    if (!Factory)
+        return;
+    // The engine's code and data files, read in while its pages were shown; the
+    // kernel reads them back from its cache when a window needs them again.
+    for (const TFileMapping& Mapping : FileMappings())
+        if (!FilesBeforeModule.contains(Mapping.Path))
+            ::madvise(reinterpret_cast<void*>(Mapping.Start), Mapping.End - Mapping.Start, MADV_PAGEOUT);
+#endif
 }

@@ -17,3 +17,6 @@ QStringList WebModuleFolders();
 IWebBrowserFactory& WebBrowserFactory();
 // True once the module is loaded in this process.
 bool WebModuleLoaded();
+// Hands back what the engine keeps once no page is shown: the allocator's free
+// memory, and the resident pages of the files that came in with the module.
+void ReleaseEngineMemory();

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QOpenGLContext>
-#include <QTimer>
+#include <QQuickWindow>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
@@ -10,16 +10,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include <malloc.h>
-
-namespace QtWebEngineCore {
-// The engine's own start-up, which an application that links the engine gets
-// before its QApplication exists: it makes the OpenGL context every web view
-// shares. Loaded later, the module runs it before the first view. (Asking the
-// application for shared contexts instead would load the OpenGL driver at every
-// program start.)
-Q_DECL_IMPORT void initialize();
-} // namespace QtWebEngineCore
+// Qt's own setter of the context that all OpenGL users of the process share.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* Context);
 
 namespace {
 
@@ -110,9 +102,6 @@ TWebEngineBrowser::~TWebEngineBrowser() {
     delete FPage;
     delete FView;
     delete FProfile;
-    // The engine frees its caches and page state over the next moments; hand what the
-    // allocator keeps back to the system once it has.
-    QTimer::singleShot(2000, [] { ::malloc_trim(0); });
 }
 
 bool TWebEngineBrowser::Navigate(const QString& Address, QString& Error) {
@@ -136,21 +125,27 @@ QString TWebEngineBrowser::Address() const {
 
 TWebEngineFactory::TWebEngineFactory() = default;
 
-bool TWebEngineFactory::StartEngine(QString& Error) {
-    QtWebEngineCore::initialize();
-    const QOpenGLContext* Shared = QOpenGLContext::globalShareContext();
-    if (!Shared || !Shared->isValid()) {
-        // The engine would abort the whole program without it.
-        Error = QStringLiteral("no OpenGL context for the web engine on this display");
-        return false;
+void TWebEngineFactory::StartEngine() {
+    // The two pages shown here are a banner and a voting form. Drawn in software
+    // they look the same, and the OpenGL driver, with the 30 MB the engine and it
+    // keep after the window has gone, never enters a program that runs all day.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    // While it starts, the engine asks the platform whether OpenGL may run on other
+    // threads; on X11 answering creates a trial context, which loads the driver
+    // after all. Without the trial the answer is simply yes, which nothing here uses.
+    qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
+    // It also reads the format of the shared OpenGL context, even with the GPU
+    // off. A context that is never created answers that and loads nothing.
+    if (!QOpenGLContext::globalShareContext()) {
+        auto* Unused = new QOpenGLContext(qApp);
+        QObject::connect(Unused, &QObject::destroyed, [] { qt_gl_set_global_share_context(nullptr); });
+        qt_gl_set_global_share_context(Unused);
     }
-    return true;
 }
 
-TWebBrowser* TWebEngineFactory::CreateBrowser(QWidget* Parent, QString& Error) {
+TWebBrowser* TWebEngineFactory::CreateBrowser(QWidget* Parent, QString&) {
     if (!FStarted) {
-        if (!StartEngine(Error))
-            return nullptr;
+        StartEngine();
         FStarted = true;
     }
     return new TWebEngineBrowser(Parent);

@@ -50,7 +50,7 @@ public:
     TWebBrowser* CreateBrowser(QWidget* Parent, QString& Error) override;
 
 private:
-    bool StartEngine(QString& Error);
+    void StartEngine();
 
     bool FStarted = false;
 };

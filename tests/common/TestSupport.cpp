@@ -4,8 +4,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 #include <stdexcept>
+
+#include <signal.h>
 
 namespace {
 const char* const EnvNames[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
@@ -103,4 +106,9 @@ QString TestDataFile(const QString& Name) {
 }
 QString BuildDir() {
     return QStringLiteral(QUORVANTIS_BINARY_DIR);
+}
+
+bool SignalProcess(const QProcess& Process, int Signal) {
+    const qint64 Pid = Process.processId();
+    return Process.state() == QProcess::Running && Pid > 0 && ::kill(static_cast<pid_t>(Pid), Signal) == 0;
 }

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+class QProcess;
+
 std::unique_ptr<QCoreApplication> MakeTestApplication(int& argc, char** argv);
 
 // Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR and XDG_CACHE_HOME
@@ -65,3 +67,6 @@ QByteArray ReadFileBytes(const QString& FileName);
 void WriteFileBytes(const QString& FileName, const QByteArray& Bytes);
 QString TestDataFile(const QString& Name); // tests/data/<Name>
 QString BuildDir();                        // the CMake build folder
+// Sends Signal while the process runs; false when it has ended. Never signals pid
+// 0, which would reach the whole process group, the test runner included.
+bool SignalProcess(const QProcess& Process, int Signal);

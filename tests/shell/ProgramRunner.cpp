@@ -34,8 +34,7 @@ bool TProgramRun::WaitFinished(int TimeoutMs) {
 }
 
 void TProgramRun::Terminate(int Signal) {
-    if (FProcess->state() != QProcess::NotRunning)
-        ::kill(static_cast<pid_t>(FProcess->processId()), Signal);
+    SignalProcess(*FProcess, Signal);
 }
 
 bool WaitForLogLine(const QString& LogFile, const QString& Text, int TimeoutMs) {

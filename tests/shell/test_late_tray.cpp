@@ -6,9 +6,11 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -25,6 +27,23 @@ struct TChild {
         Process.waitForFinished(3000);
     }
 };
+
+QString XdoTool(const QProcessEnvironment& Env, const QStringList& Arguments) {
+    QProcess Tool;
+    Tool.setProcessEnvironment(Env);
+    Tool.start("xdotool", Arguments);
+    Tool.waitForFinished(5000);
+    return QString::fromUtf8(Tool.readAllStandardOutput()).trimmed();
+}
+
+// The program's visible windows, each as "id widthxheight".
+QStringList VisibleWindows(const QProcessEnvironment& Env) {
+    QStringList Windows;
+    for (const QString& Id :
+         XdoTool(Env, {"search", "--onlyvisible", "--classname", "quorvantis"}).split('\n', Qt::SkipEmptyParts))
+        Windows << Id + ' ' + XdoTool(Env, {"getwindowgeometry", Id}).section("Geometry: ", 1).trimmed();
+    return Windows;
+}
 
 TEST(LateNotificationArea, StartUpBalloonIsShownOnceTheIconIs) {
     if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("trayer").isEmpty())
@@ -53,7 +72,32 @@ TEST(LateNotificationArea, StartUpBalloonIsShownOnceTheIconIs) {
     Panel.Process.start("trayer", {"--edge", "bottom", "--align", "right", "--SetDockType", "true"});
     EXPECT_TRUE(
         WaitForLogLine(Env.LogFile(), "|DEBUG|Balloon shown: Klicken Sie hier, um Quorvantis zu öffnen!", 20000));
-    ::kill(static_cast<pid_t>(Program.Process.processId()), SIGTERM);
+
+    // A click on the icon while the balloon shows opens the menu once: Escape
+    // closes it for good. The icon is the small window, the balloon the other one.
+    if (!QStandardPaths::findExecutable("xdotool").isEmpty()) {
+        QStringList Windows;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (Windows = VisibleWindows(E)).size() == 2; }, 10000))
+            << Windows.join(", ").toStdString();
+        std::sort(Windows.begin(), Windows.end(), [](const QString& A, const QString& B) {
+            return A.section(' ', 1).section('x', 0, 0).toInt() < B.section(' ', 1).section('x', 0, 0).toInt();
+        });
+        const QString Icon = Windows.first().section(' ', 0, 0);
+        const QString Balloon = Windows.last().section(' ', 0, 0);
+        XdoTool(E, {"mousemove", "--window", Icon, "5", "5", "click", "1"});
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                Windows = VisibleWindows(E);
+                return Windows.size() == 2 && !Windows.join(' ').contains(Balloon); // menu open, balloon gone
+            },
+            10000))
+            << Windows.join(", ").toStdString();
+        XdoTool(E, {"key", "Escape"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return VisibleWindows(E).size() == 1; }, 10000));
+        QTest::qWait(1500);
+        EXPECT_EQ(VisibleWindows(E).size(), 1) << VisibleWindows(E).join(", ").toStdString();
+    }
+    ASSERT_TRUE(SignalProcess(Program.Process, SIGTERM));
     EXPECT_TRUE(Program.Process.waitForFinished(5000));
 }
 

@@ -153,7 +153,7 @@ TEST_F(ProgramTest, BadEnvironmentStillStarts) {
     ASSERT_TRUE(P.waitForStarted());
     // It keeps running until told to stop.
     EXPECT_FALSE(P.waitForFinished(1500));
-    ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
+    ASSERT_TRUE(SignalProcess(P, SIGTERM));
     EXPECT_TRUE(P.waitForFinished(10000));
     EXPECT_EQ(P.exitCode(), 0);
     EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
