@@ -133,7 +133,9 @@ void TWebEngineFactory::StartEngine() {
     // While it starts, the engine asks the platform whether OpenGL may run on other
     // threads; on X11 answering creates a trial context, which loads the driver
     // after all. Without the trial the answer is simply yes, which nothing here uses.
-    qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
+    // (On Wayland Qt loads the driver with the first decorated window anyway.)
+    if (!qEnvironmentVariableIsSet("QT_OPENGL_NO_SANITY_CHECK"))
+        qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
     // It also reads the format of the shared OpenGL context, even with the GPU
     // off. A context that is never created answers that and loads nothing.
     if (!QOpenGLContext::globalShareContext()) {
