@@ -2,6 +2,7 @@
 
 #include "uBanner.h"
 #include "uConst.h"
+#include "uSharedWindow.h"
 #include "uTLogger.h"
 #include "ufrmQuorvantis.h"
 
@@ -9,7 +10,6 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -19,21 +19,16 @@ constexpr int DesignWidth = 426;
 constexpr int DesignHeight = 235;
 constexpr int BannerHeight = 33;
 
-QPointer<TfrmSoftwareUpdate> SharedWindow;
+using TSharedUpdateWindow = TSharedWindow<TfrmSoftwareUpdate>;
 
-void DeleteSharedWindow() {
-    delete SharedWindow.data();
-}
-
-// Creates the shared window; it is known as the shared one before its creation
-// handler runs, so the main window's ApplyLanguage reaches it.
-void EnsureSharedWindow() {
-    if (!SharedWindow.isNull())
-        return;
-    SharedWindow = new TfrmSoftwareUpdate(nullptr);
-    // A parentless widget must go before the application object does.
-    qAddPostRoutine(DeleteSharedWindow);
-    SharedWindow->FormCreate();
+// The shared window; it is known as the shared one before its creation handler
+// runs, so the main window's ApplyLanguage reaches it.
+TfrmSoftwareUpdate& SharedUpdateWindow() {
+    bool Made = false;
+    TfrmSoftwareUpdate& Window = TSharedUpdateWindow::Obtain(&Made);
+    if (Made)
+        Window.FormCreate();
+    return Window;
 }
 
 void LogError(const QString& Text) {
@@ -199,20 +194,19 @@ void TfrmSoftwareUpdate::keyPressEvent(QKeyEvent* Event) {
 
 void CreateSoftwareUpdate() {
     try {
-        EnsureSharedWindow();
+        SharedUpdateWindow();
     } catch (const std::exception& E) {
         LogError(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
     }
 }
 
 TfrmSoftwareUpdate* ExistingSoftwareUpdate() {
-    return SharedWindow.data();
+    return TSharedUpdateWindow::Existing();
 }
 
 void ShowUpdates(UpdateState State, bool ForceButton) {
     try {
-        EnsureSharedWindow();
-        SharedWindow->ShowState(State, ForceButton);
+        SharedUpdateWindow().ShowState(State, ForceButton);
     } catch (const std::exception& E) {
         LogError(QStringLiteral("ShowUpdates: ") + ExceptionMessage(E));
     }

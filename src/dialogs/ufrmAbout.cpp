@@ -3,6 +3,7 @@
 #include "uBanner.h"
 #include "uConst.h"
 #include "uServerPaths.h"
+#include "uSharedWindow.h"
 #include "uTLogger.h"
 #include "uTools.h"
 #include "ufrmQuorvantis.h"
@@ -12,17 +13,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 
 namespace {
-
-QPointer<TfrmAbout> SharedWindow;
-
-void DeleteSharedWindow() {
-    delete SharedWindow.data();
-}
 
 constexpr int DesignWidth = 361;
 constexpr int DesignHeight = 236;
@@ -183,19 +177,15 @@ void TfrmAbout::keyPressEvent(QKeyEvent* Event) {
 }
 
 TfrmAbout* ExistingAbout() {
-    return SharedWindow.data();
+    return TSharedWindow<TfrmAbout>::Existing();
 }
 
 void ShowInfo() {
     try {
-        if (SharedWindow.isNull()) {
-            SharedWindow = new TfrmAbout(nullptr);
-            // A parentless widget must go before the application object does.
-            qAddPostRoutine(DeleteSharedWindow);
-        }
-        SharedWindow->show();
-        SharedWindow->raise();
-        SharedWindow->activateWindow();
+        TfrmAbout& Window = TSharedWindow<TfrmAbout>::Obtain();
+        Window.show();
+        Window.raise();
+        Window.activateWindow();
     } catch (const std::exception& E) {
         if (TfrmQuorvantis* Main = frmQuorvantis())
             Main->Logger().Error(QStringLiteral("ShowInfo: ") + ExceptionMessage(E));

@@ -2,6 +2,7 @@
 
 #include "uConst.h"
 #include "uServerPaths.h"
+#include "uSharedWindow.h"
 #include "uTUpdateVersion.h"
 #include "uTWebPanel.h"
 #include "uTools.h"
@@ -13,7 +14,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 
@@ -65,12 +65,6 @@ constexpr TCategoryRow CategoryRows[] = {
     {"Uhren & Schmuck", 281},
 };
 constexpr const char* DefaultCategory = "Kleidung & Accessoires";
-
-QPointer<TfrmEbay> EbayWindow;
-
-void DeleteEbayWindow() {
-    delete EbayWindow.data();
-}
 
 } // namespace
 
@@ -191,17 +185,14 @@ void TfrmEbay::hideEvent(QHideEvent* Event) {
 
 void ShowEbay() {
     try {
-        if (EbayWindow.isNull()) {
-            EbayWindow = new TfrmEbay(nullptr);
-            qAddPostRoutine(DeleteEbayWindow);
-        }
-        ShowAndRaise(*EbayWindow);
-        EbayWindow->btnSearchClick();
+        TfrmEbay& Window = TSharedWindow<TfrmEbay>::Obtain();
+        ShowAndRaise(Window);
+        Window.btnSearchClick();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowEbay: ") + QString::fromUtf8(E.what()));
     }
 }
 
 TfrmEbay* ExistingEbay() {
-    return EbayWindow.data();
+    return TSharedWindow<TfrmEbay>::Existing();
 }

@@ -1,6 +1,7 @@
 #include "ufrmEditFavorites.h"
 
 #include "uConst.h"
+#include "uSharedWindow.h"
 #include "uTMenuItemManager.h"
 #include "uTools.h"
 
@@ -8,19 +9,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
 namespace {
 
 const QString HttpPrefix = QStringLiteral("http://");
-
-QPointer<TfrmEditFavorites> SharedEditor;
-
-void DeleteSharedEditor() {
-    delete SharedEditor.data();
-}
 
 bool IsEnterKey(const QEvent* Event) {
     if (Event->type() != QEvent::KeyPress)
@@ -156,16 +150,11 @@ bool TfrmEditFavorites::EditItem(TURLItem& Item) {
 }
 
 TfrmEditFavorites& frmEditFavorites() {
-    if (SharedEditor.isNull()) {
-        SharedEditor = new TfrmEditFavorites(nullptr);
-        // A parentless widget must go before the application object does.
-        qAddPostRoutine(DeleteSharedEditor);
-    }
-    return *SharedEditor;
+    return TSharedWindow<TfrmEditFavorites>::Obtain();
 }
 
 TfrmEditFavorites* ExistingEditFavorites() {
-    return SharedEditor.data();
+    return TSharedWindow<TfrmEditFavorites>::Existing();
 }
 
 bool EditFavorite(TURLItem& Item) {

@@ -4,6 +4,7 @@
 #include "uBanner.h"
 #include "uConst.h"
 #include "uRtfReader.h"
+#include "uSharedWindow.h"
 #include "uTLogger.h"
 #include "uTools.h"
 #include "ufrmQuorvantis.h"
@@ -13,7 +14,6 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTextBrowser>
@@ -21,13 +21,8 @@
 
 namespace {
 
-QPointer<TfrmHelp> SharedWindow;
 // Our documents have a few kilobytes; the reader manages about 7 MB a second.
 constexpr qint64 MaxDocumentBytes = 16 << 20;
-
-void DeleteSharedWindow() {
-    delete SharedWindow.data();
-}
 
 void LogDebug(const QString& Text) {
     if (TfrmQuorvantis* Main = frmQuorvantis())
@@ -152,20 +147,16 @@ void TfrmHelp::keyPressEvent(QKeyEvent* Event) {
 }
 
 TfrmHelp* ExistingHelp() {
-    return SharedWindow.data();
+    return TSharedWindow<TfrmHelp>::Existing();
 }
 
 void ShowHelp() {
     try {
-        if (SharedWindow.isNull()) {
-            SharedWindow = new TfrmHelp(nullptr);
-            // A parentless widget must go before the application object does.
-            qAddPostRoutine(DeleteSharedWindow);
-        }
-        SharedWindow->ApplyLanguage();
-        SharedWindow->show();
-        SharedWindow->raise();
-        SharedWindow->activateWindow();
+        TfrmHelp& Window = TSharedWindow<TfrmHelp>::Obtain();
+        Window.ApplyLanguage();
+        Window.show();
+        Window.raise();
+        Window.activateWindow();
     } catch (const std::exception& E) {
         if (TfrmQuorvantis* Main = frmQuorvantis())
             Main->Logger().Error(QStringLiteral("ShowHelp: ") + ExceptionMessage(E));

@@ -1,6 +1,7 @@
 #include "ufrmSearch.h"
 
 #include "uConst.h"
+#include "uSharedWindow.h"
 #include "uTools.h"
 #include "uWindowSupport.h"
 #include "ufrmEbay.h"
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
@@ -30,12 +30,6 @@ constexpr int FrameHeight = 30;
 constexpr int RowHeight = 15;
 constexpr int ListWidth = 409;
 const QString CatalogueChoice = QStringLiteral("Quorvantis");
-
-QPointer<TfrmSearch> SearchWindow;
-
-void DeleteSearchWindow() {
-    delete SearchWindow.data();
-}
 
 bool IsEnter(int Key) {
     return Key == Qt::Key_Return || Key == Qt::Key_Enter;
@@ -327,16 +321,13 @@ bool TfrmSearch::event(QEvent* Event) {
 
 void ShowSearch() {
     try {
-        if (SearchWindow.isNull()) {
-            SearchWindow = new TfrmSearch();
-            qAddPostRoutine(DeleteSearchWindow);
-        }
-        SearchWindow->PrepareAndShow();
+        TfrmSearch& Window = TSharedWindow<TfrmSearch>::Obtain();
+        Window.PrepareAndShow();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowSearch: ") + QString::fromUtf8(E.what()));
     }
 }
 
 TfrmSearch* ExistingSearch() {
-    return SearchWindow.data();
+    return TSharedWindow<TfrmSearch>::Existing();
 }

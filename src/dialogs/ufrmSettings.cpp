@@ -3,6 +3,7 @@
 #include "uErrors.h"
 #include "uRegistry.h"
 #include "uSettingsKeys.h"
+#include "uSharedWindow.h"
 #include "uTCheckListBox.h"
 #include "uTImageList.h"
 #include "uTLogger.h"
@@ -20,7 +21,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -29,12 +29,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-QPointer<TfrmSettings> SettingsWindow;
-
-void DeleteSettingsWindow() {
-    delete SettingsWindow.data();
-}
 
 void SetHint(QWidget* Control, const QString& Hint) {
     Control->setToolTip(Hint);
@@ -395,17 +389,13 @@ bool TfrmSettings::eventFilter(QObject* Watched, QEvent* Event) {
 
 void ShowSettings() {
     try {
-        if (SettingsWindow.isNull()) {
-            SettingsWindow = new TfrmSettings(nullptr);
-            // A parentless widget must go before the application object does.
-            qAddPostRoutine(DeleteSettingsWindow);
-        }
-        SettingsWindow->ShowSettings();
+        TfrmSettings& Window = TSharedWindow<TfrmSettings>::Obtain();
+        Window.ShowSettings();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowSettings: ") + ExceptionMessage(E));
     }
 }
 
 TfrmSettings* ExistingSettings() {
-    return SettingsWindow.data();
+    return TSharedWindow<TfrmSettings>::Existing();
 }

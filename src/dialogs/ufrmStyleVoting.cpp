@@ -1,6 +1,7 @@
 #include "ufrmStyleVoting.h"
 
 #include "uServerPaths.h"
+#include "uSharedWindow.h"
 #include "uTWebPanel.h"
 #include "uTools.h"
 #include "uWindowSupport.h"
@@ -8,7 +9,6 @@
 #include <QCoreApplication>
 #include <QHideEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 
@@ -18,12 +18,6 @@ constexpr int ClientWidth = 570;
 constexpr int ClientHeight = 566;
 // A fixed word of the vote pages, not the installation's reference number.
 const QString VoteRef = QStringLiteral("software");
-
-QPointer<TfrmStyleVoting> StyleVotingWindow;
-
-void DeleteStyleVotingWindow() {
-    delete StyleVotingWindow.data();
-}
 
 } // namespace
 
@@ -96,18 +90,15 @@ void TfrmStyleVoting::hideEvent(QHideEvent* Event) {
 
 void ShowStyleVoting() {
     try {
-        if (StyleVotingWindow.isNull()) {
-            StyleVotingWindow = new TfrmStyleVoting(nullptr);
-            qAddPostRoutine(DeleteStyleVotingWindow);
-        }
-        StyleVotingWindow->ApplyLanguage();
-        ShowAndRaise(*StyleVotingWindow);
-        StyleVotingWindow->btnRefreshClick();
+        TfrmStyleVoting& Window = TSharedWindow<TfrmStyleVoting>::Obtain();
+        Window.ApplyLanguage();
+        ShowAndRaise(Window);
+        Window.btnRefreshClick();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowStyleVoting: ") + QString::fromUtf8(E.what()));
     }
 }
 
 TfrmStyleVoting* ExistingStyleVoting() {
-    return StyleVotingWindow.data();
+    return TSharedWindow<TfrmStyleVoting>::Existing();
 }
