@@ -52,11 +52,13 @@ void StoreCatalogueFile(const QByteArray& Bytes) {
     Writer.Commit();
 }
 
-TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref) {
+TRefreshResult HandleCatalogueAnswer(const QString& URL, const QByteArray& Body, const QString& Error,
+                                     TUpdateVersion& Catalogue, TLogger& Logger) {
     TRefreshResult Result;
-    Result.URL = CatalogueRequestURL(Ref);
+    Result.URL = URL;
     try {
-        const QByteArray Body = Client.GetWithin(Result.URL, CatalogueDeadlineMs);
+        if (!Error.isEmpty())
+            throw EQuorvantis(Error);
         // Written first, so a file that cannot be written leaves the catalogue as it was;
         // kept only when it parsed, so an error page or a cut-off answer never replaces
         // the good file that the next offline start depends on.
@@ -66,16 +68,27 @@ TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue,
         if (Catalogue.LoadFromStream(Body)) // logs the parser's message when it fails
             Writer.Commit();
     } catch (const std::exception& E) {
-        Client.Disconnect();
         Logger.Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") + ExceptionMessage(E));
         return Result;
     }
-    Client.Disconnect();
     Logger.Info(QStringLiteral("GetUpdates: Version=") + ProgramVersion + QStringLiteral(" Server=") +
                 Catalogue.Version + QStringLiteral(" Check=") + Catalogue.Check + QStringLiteral(" URL=") + Result.URL);
     Logger.Debug(Catalogue.GetSummary());
     Result.State = Catalogue.GetUpdateState(ProgramVersion);
     return Result;
+}
+
+TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref) {
+    const QString URL = CatalogueRequestURL(Ref);
+    QByteArray Body;
+    QString Error;
+    try {
+        Body = Client.GetWithin(URL, CatalogueDeadlineMs);
+    } catch (const std::exception& E) {
+        Error = ExceptionMessage(E);
+    }
+    Client.Disconnect();
+    return HandleCatalogueAnswer(URL, Body, Error, Catalogue, Logger);
 }
 
 UpdateState LoadCatalogueFile(TUpdateVersion& Catalogue, TLogger& Logger, bool& Loaded) {

@@ -33,6 +33,10 @@ struct TRefreshResult {
 // closed afterwards either way.
 TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref);
 
+// The same for an answer that has arrived (Error "" ) or failed (Error names why).
+TRefreshResult HandleCatalogueAnswer(const QString& URL, const QByteArray& Body, const QString& Error,
+                                     TUpdateVersion& Catalogue, TLogger& Logger);
+
 // Loads the local file when it exists: INFO "Load data from file: <Version>" and
 // the verdict; Loaded tells whether there was a file. Read errors log
 // "LoadVersionFile: <message>" and return 0.

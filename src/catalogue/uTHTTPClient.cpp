@@ -1,7 +1,6 @@
 #include "uTHTTPClient.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -9,17 +8,6 @@
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QThread>
-#include <QTimer>
-#include <QUrl>
-#include <exception>
-
-struct THTTPClient::THop {
-    int Status = 0;
-    QString Reason;
-    QByteArray Body;
-    bool Redirect = false;
-    QByteArray Location;
-};
 
 namespace {
 
@@ -45,6 +33,10 @@ QUrl RequestUrl(const QString& URL) {
     return QUrl::fromEncoded(Bytes, QUrl::TolerantMode);
 }
 
+bool IsWebScheme(const QUrl& Url) {
+    return Url.scheme() == QLatin1String("http") || Url.scheme() == QLatin1String("https");
+}
+
 bool OnApplicationThread() {
     const QCoreApplication* App = QCoreApplication::instance();
     return App && QThread::currentThread() == App->thread();
@@ -52,53 +44,46 @@ bool OnApplicationThread() {
 
 } // namespace
 
-THTTPClient::THTTPClient() : THTTPClient(TOptions{}) {}
+// ---- one request ----------------------------------------------------------------------
 
-THTTPClient::THTTPClient(const TOptions& Options) : FOptions(Options) {}
-
-THTTPClient::~THTTPClient() {
-    if (FReply)
-        FReply->abort();
-}
-
-void THTTPClient::EnsureManager() {
-    if (FManager) {
-        // Qt objects belong to the thread that created them; a manager cannot be moved from here.
-        if (FManager->thread() != QThread::currentThread())
-            throw EHTTPError(QStringLiteral("HTTP client used from a thread other than the one it first ran on"), 0);
+THTTPRequest::THTTPRequest(QNetworkAccessManager& Manager, const QString& URL, const THTTPOptions& Options)
+    : FManager(Manager), FOptions(Options), FUrl(RequestUrl(URL)) {
+    FReadTimer.setSingleShot(true);
+    FReadTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FReadTimer, &QTimer::timeout, this, [this] {
+        Abort(QStringLiteral("Read timeout: no data from the server for %1 ms").arg(FOptions.ReadTimeoutMs));
+    });
+    // The read time-out restarts with every byte; a server that trickles is stopped by the deadline.
+    FDeadlineTimer.setSingleShot(true);
+    FDeadlineTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FDeadlineTimer, &QTimer::timeout, this, [this] {
+        Abort(QStringLiteral("Timeout: the answer did not arrive within %1 ms").arg(FOptions.DeadlineMs));
+    });
+    if (!FUrl.isValid() || FUrl.host().isEmpty() || !IsWebScheme(FUrl)) {
+        const QString Error = QStringLiteral("Invalid address: ") + URL;
+        // Finished must never be raised inside the call that started the request.
+        QMetaObject::invokeMethod(
+            this, [this, Error] { Finish(Error); }, Qt::QueuedConnection);
         return;
     }
-    FManager = std::make_unique<QNetworkAccessManager>();
-    FManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    // Redirects are followed here so that they can be counted and the limit reported.
-    FManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    if (FOptions.DeadlineMs > 0)
+        FDeadlineTimer.start(FOptions.DeadlineMs);
+    StartHop();
 }
 
-void THTTPClient::AbortWith(const QString& Reason) {
-    if (!FReply || FAborted)
-        return;
-    FAborted = true;
-    FAbortReason = Reason;
-    FReply->abort();
-    // The request has failed; do not rely on the reply announcing its end after an abort.
-    if (FLoop)
-        FLoop->quit();
+THTTPRequest::~THTTPRequest() {
+    if (FReply) {
+        FReply->disconnect(this);
+        FReply->abort();
+        FReply->deleteLater();
+    }
 }
 
-void THTTPClient::Abort() {
-    AbortWith(QStringLiteral("Request aborted"));
-}
-
-void THTTPClient::Disconnect() {
-    Abort();
-    if (FManager)
-        FManager->clearConnectionCache();
-}
-
-THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadlineTimer& Deadline) {
-    QNetworkRequest Request(Url);
-    Request.setRawHeader("Accept", Accept);
-    Request.setRawHeader("User-Agent", UserAgent);
+void THTTPRequest::StartHop() {
+    FHops.append(FUrl);
+    QNetworkRequest Request(FUrl);
+    Request.setRawHeader("Accept", THTTPClient::Accept);
+    Request.setRawHeader("User-Agent", THTTPClient::UserAgent);
     if (FOptions.SendContentType)
         Request.setRawHeader("Content-Type", "text/html");
     // Without this Qt asks for gzip and inflates silently: progress counts would no longer
@@ -109,143 +94,177 @@ THTTPClient::THop THTTPClient::RunHop(const QUrl& Url, bool& Begun, const QDeadl
     Request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     Request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
 
-    THop Hop;
-    bool Final = false; // headers of a non-followed answer arrived
-    bool HeadersSeen = false;
-    std::exception_ptr HandlerError;
+    FHeadersSeen = false;
+    FFinal = false;
+    FAnnounced = 0;
+    FBody.clear();
+    FReply = FManager.get(Request);
+    connect(FReply, &QNetworkReply::metaDataChanged, this, &THTTPRequest::OnMetaData);
+    connect(FReply, &QNetworkReply::readyRead, this, &THTTPRequest::OnReadyRead);
+    connect(FReply, &QNetworkReply::finished, this, &THTTPRequest::OnHopFinished);
+    if (FOptions.ReadTimeoutMs > 0)
+        FReadTimer.start(FOptions.ReadTimeoutMs);
+}
 
-    std::unique_ptr<QNetworkReply> Reply(FManager->get(Request));
-    FReply = Reply.get();
-    QEventLoop Loop;
-    QTimer ReadTimer;
-    ReadTimer.setSingleShot(true);
-    ReadTimer.setTimerType(Qt::PreciseTimer);
-    const int Timeout = FOptions.ReadTimeoutMs;
-    auto Touch = [&] {
-        if (Timeout > 0)
-            ReadTimer.start(Timeout);
-    };
-    // Exceptions must not cross Qt's signal delivery; keep the first one and end the request.
-    auto Guarded = [&](auto&& Fn) {
-        try {
-            Fn();
-        } catch (...) {
-            if (!HandlerError)
-                HandlerError = std::current_exception();
-            AbortWith(QStringLiteral("Request aborted by a transfer handler"));
-        }
-    };
-
-    qint64 Announced = 0; // Content-Length of the final answer
-    QObject::connect(&ReadTimer, &QTimer::timeout, &Loop, [&] {
-        AbortWith(QStringLiteral("Read timeout: no data from the server for %1 ms").arg(Timeout));
-    });
-    // The read time-out restarts with every byte; a server that trickles is stopped by the deadline.
-    QTimer DeadlineTimer;
-    DeadlineTimer.setSingleShot(true);
-    DeadlineTimer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&DeadlineTimer, &QTimer::timeout, &Loop, [&] {
-        AbortWith(QStringLiteral("Timeout: the answer did not arrive within %1 ms").arg(FDeadlineMs));
-    });
-    if (!Deadline.isForever())
-        DeadlineTimer.start(static_cast<int>(qMin<qint64>(Deadline.remainingTime(), 1 << 30)));
-    // A worker thread asked to stop must not wait for a slow server.
-    QTimer StopPoll;
-    if (!OnApplicationThread()) {
-        QObject::connect(&StopPoll, &QTimer::timeout, &Loop, [&] {
-            if (QThread::currentThread()->isInterruptionRequested())
-                AbortWith(QStringLiteral("Request aborted: the thread is stopping"));
-        });
-        StopPoll.start(100);
+void THTTPRequest::OnMetaData() {
+    if (FOptions.ReadTimeoutMs > 0)
+        FReadTimer.start(FOptions.ReadTimeoutMs);
+    if (FHeadersSeen || !FReply)
+        return;
+    const QVariant StatusAttr = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!StatusAttr.isValid())
+        return;
+    FHeadersSeen = true;
+    const int Status = StatusAttr.toInt();
+    if (FOptions.FollowRedirects && IsRedirectStatus(Status))
+        return;
+    FFinal = true;
+    FContentType = FReply->rawHeader("Content-Type");
+    const QVariant Length = FReply->header(QNetworkRequest::ContentLengthHeader);
+    FAnnounced = Length.isValid() ? Length.toLongLong() : 0;
+    if (FOptions.MaxBodyBytes > 0 && FAnnounced > FOptions.MaxBodyBytes) {
+        Abort(QStringLiteral("Response too large: %1 bytes announced, limit %2")
+                  .arg(FAnnounced)
+                  .arg(FOptions.MaxBodyBytes));
+        return;
     }
-    QObject::connect(FReply, &QNetworkReply::metaDataChanged, &Loop, [&] {
-        Touch();
-        if (HeadersSeen)
-            return;
-        const QVariant StatusAttr = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!StatusAttr.isValid())
-            return;
-        HeadersSeen = true;
-        const int Status = StatusAttr.toInt();
-        if (FOptions.FollowRedirects && IsRedirectStatus(Status))
-            return;
-        Final = true;
-        FLastContentType = FReply->rawHeader("Content-Type");
-        const QVariant Length = FReply->header(QNetworkRequest::ContentLengthHeader);
-        const qint64 Expected = Length.isValid() ? Length.toLongLong() : 0;
-        Announced = Expected;
-        if (FOptions.MaxBodyBytes > 0 && Expected > FOptions.MaxBodyBytes) {
-            AbortWith(QStringLiteral("Response too large: %1 bytes announced, limit %2")
-                          .arg(Expected)
-                          .arg(FOptions.MaxBodyBytes));
-            return;
-        }
-        Begun = true;
-        if (OnWorkBegin)
-            Guarded([&] { OnWorkBegin(Expected); });
-    });
-    QObject::connect(FReply, &QNetworkReply::readyRead, &Loop, [&] {
-        Touch();
-        Hop.Body += FReply->readAll();
-        if (FOptions.MaxBodyBytes > 0 && Hop.Body.size() > FOptions.MaxBodyBytes) {
-            AbortWith(QStringLiteral("Response too large: more than %1 bytes").arg(FOptions.MaxBodyBytes));
-            return;
-        }
-        if (Final && OnWork)
-            Guarded([&] { OnWork(Hop.Body.size()); });
-    });
-    QObject::connect(FReply, &QNetworkReply::finished, &Loop, &QEventLoop::quit);
-
-    Touch();
-    if (!FReply->isFinished() && !FAborted) {
-        FLoop = &Loop;
-        if (OnApplicationThread())
-            Loop.exec(QEventLoop::ExcludeUserInputEvents);
-        else
-            Loop.exec();
-        FLoop = nullptr;
+    if (!FBegun) {
+        FBegun = true;
+        Q_EMIT Begun(FAnnounced);
     }
-    ReadTimer.stop();
-    DeadlineTimer.stop();
-    StopPoll.stop();
-    if (!FAborted)
-        Hop.Body += FReply->readAll();
+}
+
+void THTTPRequest::OnReadyRead() {
+    if (!FReply)
+        return;
+    if (FOptions.ReadTimeoutMs > 0)
+        FReadTimer.start(FOptions.ReadTimeoutMs);
+    FBody += FReply->readAll();
+    if (FOptions.MaxBodyBytes > 0 && FBody.size() > FOptions.MaxBodyBytes) {
+        Abort(QStringLiteral("Response too large: more than %1 bytes").arg(FOptions.MaxBodyBytes));
+        return;
+    }
+    if (FFinal && !FFinished)
+        Q_EMIT Progress(FBody.size());
+}
+
+void THTTPRequest::OnHopFinished() {
+    QNetworkReply* Reply = FReply;
+    if (!Reply || FFinished)
+        return;
     FReply = nullptr;
-
-    if (HandlerError)
-        std::rethrow_exception(HandlerError);
-    if (FAborted)
-        throw EHTTPError(FAbortReason, 0);
+    Reply->disconnect(this);
+    Reply->deleteLater();
+    FBody += Reply->readAll();
 
     const QVariant StatusAttr = Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    Hop.Status = StatusAttr.isValid() ? StatusAttr.toInt() : 0;
-    Hop.Reason = Reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-    const bool Redirect = FOptions.FollowRedirects && IsRedirectStatus(Hop.Status);
-    if (Hop.Status >= 300 && !Redirect)
-        throw EHTTPError(StatusLine(Hop.Status, Hop.Reason), Hop.Status);
+    const int Status = StatusAttr.isValid() ? StatusAttr.toInt() : 0;
+    const QString Reason = Reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    FStatus = Status;
+    const bool Redirect = FOptions.FollowRedirects && IsRedirectStatus(Status);
+    if (Status >= 300 && !Redirect)
+        return Finish(StatusLine(Status, Reason));
     // No answer, or the connection broke in the middle of a body.
-    if (Reply->error() != QNetworkReply::NoError || Hop.Status == 0)
-        throw EHTTPError(Reply->errorString(), 0);
+    if (Reply->error() != QNetworkReply::NoError || Status == 0)
+        return Finish(Reply->errorString());
     // The network layer does not always report a connection that closed before the
     // announced length (we ask for identity encoding, so the length is the body's).
-    if (Final && Announced > 0 && Hop.Body.size() < Announced)
-        throw EHTTPError(QStringLiteral("Connection closed after %1 of %2 bytes").arg(Hop.Body.size()).arg(Announced),
-                         0);
-    Hop.Redirect = Redirect;
-    if (Redirect)
-        Hop.Location = Reply->rawHeader("Location").trimmed();
-    return Hop;
+    if (FFinal && FAnnounced > 0 && FBody.size() < FAnnounced)
+        return Finish(QStringLiteral("Connection closed after %1 of %2 bytes").arg(FBody.size()).arg(FAnnounced));
+    if (!Redirect)
+        return Finish(QString());
+
+    const QByteArray Location = Reply->rawHeader("Location").trimmed();
+    if (Location.isEmpty())
+        return Finish(StatusLine(Status, Reason) + QStringLiteral(" without a Location header"));
+    if (++FRedirects > THTTPClient::MaxRedirects)
+        return Finish(StatusLine(Status, Reason) +
+                      QStringLiteral(": more than %1 redirects in a row").arg(THTTPClient::MaxRedirects));
+    const QUrl Next = FUrl.resolved(RequestUrl(QString::fromLatin1(Location)));
+    if (!Next.isValid() || !IsWebScheme(Next))
+        return Finish(StatusLine(Status, Reason) + QStringLiteral(" to an invalid address: ") +
+                      QString::fromLatin1(Location));
+    FUrl = Next;
+    StartHop();
+}
+
+void THTTPRequest::Abort(const QString& Reason) {
+    if (FFinished)
+        return;
+    if (FReply) {
+        QNetworkReply* Reply = FReply;
+        FReply = nullptr;
+        Reply->disconnect(this);
+        Reply->abort();
+        Reply->deleteLater();
+    }
+    Finish(Reason);
+}
+
+void THTTPRequest::Finish(const QString& Error) {
+    if (FFinished)
+        return;
+    FFinished = true;
+    FError = Error;
+    FReadTimer.stop();
+    FDeadlineTimer.stop();
+    if (!Error.isEmpty())
+        FBody.clear();
+    Q_EMIT Finished();
+}
+
+// ---- the client --------------------------------------------------------------------------
+
+THTTPClient::THTTPClient() : THTTPClient(TOptions{}) {}
+
+THTTPClient::THTTPClient(const TOptions& Options) : FOptions(Options) {}
+
+THTTPClient::~THTTPClient() = default;
+
+QNetworkAccessManager& THTTPClient::Manager() {
+    if (FManager) {
+        // Qt objects belong to the thread that created them; a manager cannot be moved from here.
+        if (FManager->thread() != QThread::currentThread())
+            throw EHTTPError(QStringLiteral("HTTP client used from a thread other than the one it first ran on"), 0);
+        return *FManager;
+    }
+    FManager = std::make_unique<QNetworkAccessManager>();
+    FManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    // Redirects are followed by the request itself so that they can be counted and the limit reported.
+    FManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    return *FManager;
+}
+
+std::unique_ptr<THTTPRequest> THTTPClient::Start(const QString& URL) {
+    return Start(URL, FOptions);
+}
+
+std::unique_ptr<THTTPRequest> THTTPClient::Start(const QString& URL, const TOptions& Options) {
+    return std::unique_ptr<THTTPRequest>(new THTTPRequest(Manager(), URL, Options));
+}
+
+void THTTPClient::Abort() {
+    if (FRunning)
+        FRunning->Abort();
+}
+
+void THTTPClient::Disconnect() {
+    Abort();
+    if (FManager)
+        FManager->clearConnectionCache();
 }
 
 QByteArray THTTPClient::GetWithin(const QString& URL, int DeadlineMs) {
-    const int Saved = FOptions.DeadlineMs;
-    FOptions.DeadlineMs = DeadlineMs;
+    TOptions Options = FOptions;
+    Options.DeadlineMs = DeadlineMs;
+    const TOptions Saved = FOptions;
+    FOptions = Options;
     try {
         QByteArray Body = Get(URL);
-        FOptions.DeadlineMs = Saved;
+        FOptions = Saved;
         return Body;
     } catch (...) {
-        FOptions.DeadlineMs = Saved;
+        FOptions = Saved;
         throw;
     }
 }
@@ -253,62 +272,59 @@ QByteArray THTTPClient::GetWithin(const QString& URL, int DeadlineMs) {
 QByteArray THTTPClient::Get(const QString& URL) {
     if (FBusy)
         throw EHTTPError(QStringLiteral("The HTTP client is busy with another request"), 0);
-    EnsureManager();
-    QUrl Url = RequestUrl(URL);
-    if (!Url.isValid() || Url.host().isEmpty() ||
-        (Url.scheme() != QLatin1String("http") && Url.scheme() != QLatin1String("https")))
-        throw EHTTPError(QStringLiteral("Invalid address: ") + URL, 0);
-
-    FBusy = true;
-    FAborted = false;
-    FAbortReason.clear();
     FLastContentType.clear();
+    std::unique_ptr<THTTPRequest> Request = Start(URL);
+    FBusy = true;
+    FRunning = Request.get();
+    QEventLoop Loop;
     bool Begun = false;
-    FDeadlineMs = FOptions.DeadlineMs;
-    const QDeadlineTimer Deadline =
-        FDeadlineMs > 0 ? QDeadlineTimer(FDeadlineMs) : QDeadlineTimer(QDeadlineTimer::Forever);
-    auto Finish = [&] {
-        FBusy = false;
-        FReply = nullptr;
-        if (Begun && OnWorkEnd) {
-            Begun = false;
-            OnWorkEnd();
+    QObject::connect(Request.get(), &THTTPRequest::Finished, &Loop, &QEventLoop::quit);
+    // Exceptions must not cross Qt's signal delivery; keep the first one and end the request.
+    std::exception_ptr HandlerError;
+    auto Guarded = [&](auto&& Fn) {
+        try {
+            Fn();
+        } catch (...) {
+            if (!HandlerError)
+                HandlerError = std::current_exception();
+            Request->Abort(QStringLiteral("Request aborted by a transfer handler"));
         }
     };
-    try {
-        for (int Redirects = 0;;) {
-            THop Hop = RunHop(Url, Begun, Deadline);
-            if (!Hop.Redirect) {
-                Finish();
-                return std::move(Hop.Body);
-            }
-            if (Hop.Location.isEmpty())
-                throw EHTTPError(StatusLine(Hop.Status, Hop.Reason) + QStringLiteral(" without a Location header"),
-                                 Hop.Status);
-            if (++Redirects > MaxRedirects)
-                throw EHTTPError(StatusLine(Hop.Status, Hop.Reason) +
-                                     QStringLiteral(": more than %1 redirects in a row").arg(MaxRedirects),
-                                 Hop.Status);
-            const QUrl Next = Url.resolved(RequestUrl(QString::fromLatin1(Hop.Location)));
-            if (!Next.isValid() || (Next.scheme() != QLatin1String("http") && Next.scheme() != QLatin1String("https")))
-                throw EHTTPError(StatusLine(Hop.Status, Hop.Reason) + QStringLiteral(" to an invalid address: ") +
-                                     QString::fromLatin1(Hop.Location),
-                                 Hop.Status);
-            Url = Next;
-        }
-    } catch (...) {
-        try {
-            Finish();
-        } catch (...) {
-            // The request's own failure is the one worth reporting.
-        }
-        throw;
+    QObject::connect(Request.get(), &THTTPRequest::Begun, &Loop, [&](qint64 Expected) {
+        Begun = true;
+        if (OnWorkBegin)
+            Guarded([&] { OnWorkBegin(Expected); });
+    });
+    QObject::connect(Request.get(), &THTTPRequest::Progress, &Loop, [&](qint64 SoFar) {
+        if (OnWork)
+            Guarded([&] { OnWork(SoFar); });
+    });
+    // A worker thread asked to stop must not wait for a slow server.
+    QTimer StopPoll;
+    if (!OnApplicationThread()) {
+        QObject::connect(&StopPoll, &QTimer::timeout, &Loop, [&] {
+            if (QThread::currentThread()->isInterruptionRequested())
+                Request->Abort(QStringLiteral("Request aborted: the thread is stopping"));
+        });
+        StopPoll.start(100);
     }
+    if (!Request->IsFinished())
+        Loop.exec(OnApplicationThread() ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+    StopPoll.stop();
+    FRunning = nullptr;
+    FBusy = false;
+    FLastContentType = Request->ContentType();
+    if (Begun && OnWorkEnd)
+        Guarded([&] { OnWorkEnd(); });
+    if (HandlerError)
+        std::rethrow_exception(HandlerError);
+    if (!Request->Ok())
+        throw EHTTPError(Request->Error(), Request->Status() >= 300 ? Request->Status() : 0);
+    return Request->TakeBody();
 }
 
-QString THTTPClient::GetText(const QString& URL) {
-    const QByteArray Body = Get(URL);
-    const QByteArray Type = FLastContentType.toLower();
+QString DecodeHTTPText(const QByteArray& Body, const QByteArray& ContentType) {
+    const QByteArray Type = ContentType.toLower();
     const qsizetype At = Type.indexOf("charset=");
     if (At >= 0) {
         QByteArray Charset = Type.mid(At + 8);
@@ -323,4 +339,9 @@ QString THTTPClient::GetText(const QString& URL) {
             return Decoder.decode(Body);
     }
     return QString::fromUtf8(Body);
+}
+
+QString THTTPClient::GetText(const QString& URL) {
+    const QByteArray Body = Get(URL);
+    return DecodeHTTPText(Body, FLastContentType);
 }

@@ -3,15 +3,17 @@
 #include "uErrors.h"
 
 #include <QByteArray>
+#include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
-class QDeadlineTimer;
-class QEventLoop;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QUrl;
 
 // A failed request. For an error status the message carries the status line
 // ("HTTP/1.1 404 Not Found"); for connection problems, the system's description.
@@ -23,28 +25,94 @@ private:
     int FStatus;
 };
 
-// Small blocking HTTP GET client over QNetworkAccessManager. Addresses are sent
-// exactly as built. Redirects are followed (at most 15 in a row), cookies are kept
-// in memory for the life of the client, no proxy is used. On the thread of the
-// QCoreApplication the wait keeps processing events except user input (windows
-// repaint, no second request can be started by a click); on other threads it
-// simply blocks that thread, and QThread::requestInterruption() on that thread
-// aborts a running request within a tenth of a second. One request at a time per client.
+// What a request may do; a client has defaults, a request may have its own.
+struct THTTPOptions {
+    bool FollowRedirects = true;
+    bool SendContentType = true; // "Content-Type: text/html" (main client only)
+    int ReadTimeoutMs = 0;       // 0 = wait for data without limit
+    int DeadlineMs = 0;          // whole request, redirects included; 0 = none
+    qint64 MaxBodyBytes = 0;     // 0 = unlimited; larger bodies fail the request
+};
+
+// One running GET. It ends exactly once with Finished (never from inside the call
+// that started it); afterwards the results below are fixed. The owner deletes it
+// (deleteLater is fine from a Finished handler).
+class THTTPRequest final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(THTTPRequest)
+public:
+    ~THTTPRequest() override;
+
+    bool IsFinished() const { return FFinished; }
+    bool Ok() const { return FFinished && FError.isEmpty(); }
+    // The failure message ("" when it succeeded), and the status of the answer (0 when none).
+    QString Error() const { return FError; }
+    int Status() const { return FStatus; }
+    QByteArray Body() const { return FBody; }
+    QByteArray TakeBody() { return std::move(FBody); }
+    // Content-Type header of the final answer (empty when none arrived).
+    QByteArray ContentType() const { return FContentType; }
+    // Every address asked, the first one and each redirect target, in order.
+    QList<QUrl> Hops() const { return FHops; }
+
+    // Ends the request with Reason as its failure; nothing happens once it has finished.
+    void Abort(const QString& Reason = QStringLiteral("Request aborted"));
+
+Q_SIGNALS:
+    // The final answer's announced length (0 when none) is known: the body begins.
+    void Begun(qint64 Expected);
+    // Body bytes of the final answer so far.
+    void Progress(qint64 SoFar);
+    void Finished();
+
+private:
+    friend class THTTPClient;
+    THTTPRequest(QNetworkAccessManager& Manager, const QString& URL, const THTTPOptions& Options);
+    void StartHop();
+    void OnMetaData();
+    void OnReadyRead();
+    void OnHopFinished();
+    void Finish(const QString& Error);
+
+    QNetworkAccessManager& FManager;
+    THTTPOptions FOptions;
+    QUrl FUrl;
+    QPointer<QNetworkReply> FReply;
+    QTimer FReadTimer;
+    QTimer FDeadlineTimer;
+    QList<QUrl> FHops;
+    QByteArray FBody;
+    QByteArray FContentType;
+    qint64 FAnnounced = 0;
+    int FStatus = 0;
+    int FRedirects = 0;
+    bool FHeadersSeen = false;
+    bool FFinal = false;
+    bool FBegun = false;
+    bool FFinished = false;
+    QString FError;
+};
+
+// HTTP GET client over QNetworkAccessManager. Addresses are sent exactly as built.
+// Redirects are followed (at most 15 in a row), cookies are kept in memory for the
+// life of the client, no proxy is used.
+// Start() runs a request in the background on the calling thread's event loop; any
+// number may run at once. Get() blocks for one request: on a worker thread it simply
+// waits (QThread::requestInterruption() on that thread aborts it within a tenth of a
+// second); it is meant for worker threads, tests and tools, never for the user's thread.
 class THTTPClient final {
 public:
-    struct TOptions {
-        bool FollowRedirects = true;
-        bool SendContentType = true; // "Content-Type: text/html" (main client only)
-        int ReadTimeoutMs = 0;       // 0 = wait for data without limit
-        int DeadlineMs = 0;          // whole request, redirects included; 0 = none
-        qint64 MaxBodyBytes = 0;     // 0 = unlimited; larger bodies fail the request
-    };
+    using TOptions = THTTPOptions;
 
     THTTPClient();
     explicit THTTPClient(const TOptions& Options);
     ~THTTPClient();
     THTTPClient(const THTTPClient&) = delete;
     THTTPClient& operator=(const THTTPClient&) = delete;
+
+    // A request with the client's options; the caller owns it.
+    std::unique_ptr<THTTPRequest> Start(const QString& URL);
+    std::unique_ptr<THTTPRequest> Start(const QString& URL, const TOptions& Options);
 
     // Body of the final answer; throws EHTTPError.
     QByteArray Get(const QString& URL);
@@ -53,20 +121,19 @@ public:
     void Get(const QString& URL, QByteArray& Buffer) { Buffer = Get(URL); }
     // The body as text (UTF-8, or the charset the server names).
     QString GetText(const QString& URL);
-    // Drops the connection(s) of this client (cookies stay). Aborts a running request first.
+    // Drops the idle connection(s) of this client (cookies stay). Aborts a running blocking Get first.
     void Disconnect();
-    // Ends a running request with an error ("Operation canceled"); safe from a signal handler's
-    // event hand-off on the same thread.
+    // Ends a running blocking Get with an error ("Request aborted").
     void Abort();
     bool IsBusy() const { return FBusy; }
-    // Content-Type header of the last final answer (empty when none arrived).
+    // Content-Type header of the last final answer of Get (empty when none arrived).
     QByteArray LastContentType() const { return FLastContentType; }
 
     TOptions& Options() { return FOptions; }
 
-    // Transfer events (raised on the requesting thread): begin with the announced
-    // length (0 when none), progress with the running total, end. One begin/end
-    // pair per request, redirects included.
+    // Transfer events of Get (raised on the requesting thread): begin with the announced
+    // length (0 when none), progress with the running total, end. One begin/end pair per
+    // request, redirects included.
     std::function<void(qint64 Expected)> OnWorkBegin;
     std::function<void(qint64 SoFar)> OnWork;
     std::function<void()> OnWorkEnd;
@@ -76,18 +143,14 @@ public:
     static constexpr const char* Accept = "text/html, */*";
 
 private:
-    struct THop;
-    void EnsureManager();
-    THop RunHop(const QUrl& Url, bool& Begun, const QDeadlineTimer& Deadline);
-    void AbortWith(const QString& Reason);
+    QNetworkAccessManager& Manager();
 
     TOptions FOptions;
     std::unique_ptr<QNetworkAccessManager> FManager;
-    QNetworkReply* FReply = nullptr;
-    QEventLoop* FLoop = nullptr; // the wait of the running request
+    THTTPRequest* FRunning = nullptr; // the request of a blocking Get
     bool FBusy = false;
-    bool FAborted = false;
-    int FDeadlineMs = 0; // of the running request, for its failure message
-    QString FAbortReason;
     QByteArray FLastContentType;
 };
+
+// The body of a request's answer as text: UTF-8, or the charset ContentType names.
+QString DecodeHTTPText(const QByteArray& Body, const QByteArray& ContentType);

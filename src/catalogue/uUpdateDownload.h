@@ -1,8 +1,15 @@
 #pragma once
 
+#include <QFile>
+#include <QList>
+#include <QObject>
 #include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
 
-class THTTPClient;
+class QSslSocket;
+class QSaveFile;
 
 // Downloading and starting the program installer that the catalogue names.
 
@@ -10,12 +17,106 @@ class THTTPClient;
 // empty (an address without "/" names no file).
 QString InstallerFile(const QString& FileName, const QString& URL);
 
-// Downloads URL into File. The body goes to a temporary file beside File that
-// replaces it only when the transfer completed and the body is not empty, so a
-// failed, aborted or empty download keeps a file that existed before. Creates the
-// folder. Returns the number of bytes written (0 for an empty body); throws
-// EHTTPError or EQuorvantis on failure.
-qint64 DownloadToFile(THTTPClient& Client, const QString& URL, const QString& File);
+// Why a download did not produce a complete file.
+enum class TDownloadFailure {
+    None,
+    BadAddress,    // not an http/https address with a host
+    Status,        // the server answered with an error status
+    Connection,    // no connection, or it broke
+    Incomplete,    // the body ended before its declared end
+    Overlong,      // more bytes than declared arrived
+    LengthUnknown, // the server declared no length (no Content-Length, not chunked)
+    Protocol,      // not a readable HTTP answer, or too many redirects
+    Deadline,      // the whole transfer took too long
+    Idle,          // no byte for too long
+    TooLarge,      // over the size cap
+    Cancelled,     // the user cancelled
+    File,          // the file could not be written
+};
+
+struct TDownloadLimits {
+    qint64 MaxBytes = qint64(512) * 1024 * 1024;
+    int DeadlineMs = 15 * 60 * 1000;
+    int ReadTimeoutMs = 30000;
+    int MaxRedirects = 15;
+};
+
+// Downloads one file over HTTP/1.1 (TLS for https) straight to disk. The body is
+// streamed into a temporary file beside File that replaces File only when the
+// transfer is complete: the server declared its length (Content-Length, or a chunked
+// body with its end marker) and exactly that much arrived. Anything else fails and
+// leaves an earlier File as it was. Every address asked (redirects included) is
+// recorded, so the caller can judge where the bytes came from.
+class TUpdateDownload final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TUpdateDownload)
+public:
+    TUpdateDownload(const QString& URL, const QString& File, const TDownloadLimits& Limits = {},
+                    QObject* Parent = nullptr);
+    ~TUpdateDownload() override;
+
+    // Starts in the background; Finished follows exactly once (never from inside Start).
+    void Start();
+    // Ends it as cancelled; the partial file is removed.
+    void Cancel();
+
+    bool IsFinished() const { return FFinished; }
+    bool Ok() const { return FFinished && FFailure == TDownloadFailure::None; }
+    TDownloadFailure Failure() const { return FFailure; }
+    // The cause in English, for the log ("HTTP/1.1 404 Not Found", "Connection closed after 10 of 20 bytes").
+    QString Error() const { return FError; }
+    // The cause in the current language, for the user.
+    QString UserError() const;
+    QList<QUrl> Hops() const { return FHops; }
+    qint64 Received() const { return FReceived; }
+    QString File() const { return FFile; }
+
+Q_SIGNALS:
+    void Begun(qint64 Expected); // 0 when the length is given chunk by chunk
+    void Progress(qint64 SoFar, qint64 Expected);
+    void Finished();
+
+private:
+    void StartHop();
+    void OnConnected();
+    void OnReadyRead();
+    void OnDisconnected();
+    void OnSocketError();
+    bool ParseHead();
+    bool TakeBody(QByteArray& Data);
+    bool WriteBody(const char* Data, qint64 Size);
+    void BodyComplete();
+    void Fail(TDownloadFailure Failure, const QString& Error);
+    void Succeed();
+    void Finish();
+    void CloseSocket();
+
+    enum class TPhase { Head, Body, Chunks, Trailer, Tail, Done };
+    enum class TChunkState { Size, Data, DataEnd };
+
+    QString FURL;
+    QString FFile;
+    TDownloadLimits FLimits;
+    QUrl FUrl;
+    QList<QUrl> FHops;
+    std::unique_ptr<QSslSocket> FSocket;
+    std::unique_ptr<QSaveFile> FOut;
+    QTimer FDeadlineTimer;
+    QTimer FIdleTimer;
+    QTimer FTailTimer;
+    QByteArray FBuffer;
+    TPhase FPhase = TPhase::Head;
+    TChunkState FChunkState = TChunkState::Size;
+    qint64 FChunkLeft = 0;
+    qint64 FDeclared = -1; // Content-Length, -1 when none
+    qint64 FReceived = 0;
+    int FStatus = 0;
+    int FRedirects = 0;
+    bool FStarted = false;
+    bool FFinished = false;
+    TDownloadFailure FFailure = TDownloadFailure::None;
+    QString FError;
+};
 
 // A native program: an ELF file or a script with a "#!" line. A Windows setup
 // file is not.
@@ -23,6 +124,9 @@ bool IsRunnableProgram(const QString& File);
 // The installer came over HTTPS or from a vendor server on this machine, so it
 // cannot have been altered on the way.
 bool IsTrustedInstallerSource(const QString& URL);
+// The same for every address of a download, redirects included: each was HTTPS or on
+// this machine. Empty: not trusted.
+bool IsTrustedInstallerPath(const QList<QUrl>& Hops);
 
 enum class TInstallerStart { Started, NotAProgram, Untrusted, StartFailed };
 
@@ -30,9 +134,21 @@ enum class TInstallerStart { Started, NotAProgram, Untrusted, StartFailed };
 // (no shell), when it is a program this system can run and came from a trusted
 // source; otherwise the file stays where it is and is not started.
 TInstallerStart StartInstaller(const QString& File, const QString& URL);
+TInstallerStart StartInstaller(const QString& File, const QList<QUrl>& Hops);
 
 // Why the installer was not started, for the log ("" for Started).
 QString InstallerStartReason(TInstallerStart Outcome);
 // What the user is told when the installer was downloaded but not started
 // ("" for Started).
 QString InstallerNotStartedText(TInstallerStart Outcome, const QString& File);
+
+// What a finished program update ended with.
+struct TUpdateResult {
+    bool Downloaded = false; // a complete file is in place
+    bool Cancelled = false;
+    QString File;        // the installer file (or where it would have gone)
+    QString Error;       // the cause of a failed download, for the log
+    QString UserMessage; // what the user is told ("" when the installer started)
+    TInstallerStart Start = TInstallerStart::NotAProgram;
+};
+Q_DECLARE_METATYPE(TUpdateResult)

@@ -3,7 +3,6 @@
 #include "uConst.h"
 #include "uErrors.h"
 #include "uTLogger.h"
-#include "ufrmQuorvantis.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -15,18 +14,8 @@
 #include <QWidget>
 
 void LogWindowError(const QString& Text) {
-    if (TfrmQuorvantis* Main = frmQuorvantis()) {
-        Main->Logger().Error(Text);
-        return;
-    }
+    // The log file is opened, appended and closed per line: any logger writes the same way.
     TLogger(QString::fromUtf8(ProgramName)).Error(Text);
-}
-
-TfrmQuorvantis& RequireMainWindow() {
-    TfrmQuorvantis* Window = frmQuorvantis();
-    if (Window == nullptr)
-        throw EQuorvantis(QStringLiteral("The main window does not exist"));
-    return *Window;
 }
 
 QLabel* CreateSearchLabel(QWidget& Window) {

@@ -3,17 +3,13 @@
 #include <QString>
 
 class QLabel;
-class TfrmQuorvantis;
 class QPushButton;
 class QWidget;
 
 // Small helpers shared by the tool windows opened from the tray menu.
 
-// One ERROR line in the program log (the main window's logger, or a short-lived
-// one when there is no main window).
+// One ERROR line in the program log.
 void LogWindowError(const QString& Text);
-// The main window; throws when it does not exist (a window used without it).
-TfrmQuorvantis& RequireMainWindow();
 // The bold "what do you search" label left of a search field, wrapping onto two
 // lines when the language's words do not fit beside it.
 QLabel* CreateSearchLabel(QWidget& Window);

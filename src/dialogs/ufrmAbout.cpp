@@ -5,14 +5,15 @@
 #include "uServerPaths.h"
 #include "uSharedWindow.h"
 #include "uTLogger.h"
+#include "uTProgram.h"
 #include "uTools.h"
-#include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 
@@ -37,9 +38,11 @@ QLabel* BoldLabel(QWidget* Parent, const char* Name) {
 
 } // namespace
 
-TfrmAbout::TfrmAbout(QWidget* Parent)
+TfrmAbout::TfrmAbout(TProgram& Program, QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      FProgram(Program) {
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmAbout::ApplyLanguage);
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("Info"));
     setFixedSize(DesignWidth, DesignHeight);
@@ -133,8 +136,7 @@ void TfrmAbout::FitToTexts() {
 }
 
 void TfrmAbout::UpdateLastCheck() {
-    const TfrmQuorvantis* Main = frmQuorvantis();
-    lblLastCheck->setText(QStringLiteral("Check: ") + (Main ? Main->GetCheck() : QString()));
+    lblLastCheck->setText(QStringLiteral("Check: ") + FProgram.GetCheck());
 }
 
 void TfrmAbout::showEvent(QShowEvent* Event) {
@@ -145,13 +147,21 @@ void TfrmAbout::showEvent(QShowEvent* Event) {
 }
 
 void TfrmAbout::btnSoftwareUpdateClick() {
-    TfrmQuorvantis* Main = frmQuorvantis();
-    if (!Main)
-        return;
     const bool Force = IsShiftDown(); // read at the click, before the request takes its time
-    const UpdateState State = Main->RefreshCatalogue(true);
-    UpdateLastCheck();
-    ShowUpdates(State, Force);
+    // The window stays usable while the server is asked; the button says it is busy.
+    btnSoftwareUpdate->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    QPointer<TfrmAbout> Self(this);
+    TProgram& Program = FProgram;
+    Program.RefreshCatalogue(true, [Self, &Program, Force](UpdateState State) {
+        if (Self) {
+            Self->btnSoftwareUpdate->setEnabled(true);
+            Self->unsetCursor();
+            Self->UpdateLastCheck();
+        }
+        if (!Program.IsShuttingDown())
+            ShowUpdates(Program, State, Force);
+    });
 }
 
 void TfrmAbout::labCopyrightClick() {
@@ -180,14 +190,13 @@ TfrmAbout* ExistingAbout() {
     return TSharedWindow<TfrmAbout>::Existing();
 }
 
-void ShowInfo() {
+void ShowInfo(TProgram& Program) {
     try {
-        TfrmAbout& Window = TSharedWindow<TfrmAbout>::Obtain();
+        TfrmAbout& Window = TSharedWindow<TfrmAbout>::Obtain(Program);
         Window.show();
         Window.raise();
         Window.activateWindow();
     } catch (const std::exception& E) {
-        if (TfrmQuorvantis* Main = frmQuorvantis())
-            Main->Logger().Error(QStringLiteral("ShowInfo: ") + ExceptionMessage(E));
+        Program.Logger().Error(QStringLiteral("ShowInfo: ") + ExceptionMessage(E));
     }
 }

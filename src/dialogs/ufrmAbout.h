@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QLabel;
+class TProgram;
 class QPushButton;
 
 // The info window: product title and description, version, the date of the
@@ -10,7 +11,7 @@ class QPushButton;
 class TfrmAbout final : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmAbout(QWidget* Parent = nullptr);
+    explicit TfrmAbout(TProgram& Program, QWidget* Parent = nullptr);
     Q_DISABLE_COPY_MOVE(TfrmAbout)
 
     void ApplyLanguage();
@@ -29,6 +30,7 @@ private:
     void btnSoftwareUpdateClick();
     void labCopyrightClick();
 
+    TProgram& FProgram;
     QLabel* imgTop;
     QLabel* labTitle;
     QLabel* labDescription;
@@ -43,4 +45,4 @@ private:
 TfrmAbout* ExistingAbout();
 
 // Shows the info window.
-void ShowInfo();
+void ShowInfo(TProgram& Program);

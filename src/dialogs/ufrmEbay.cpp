@@ -3,6 +3,7 @@
 #include "uConst.h"
 #include "uServerPaths.h"
 #include "uSharedWindow.h"
+#include "uTProgram.h"
 #include "uTUpdateVersion.h"
 #include "uTWebPanel.h"
 #include "uTools.h"
@@ -67,6 +68,10 @@ constexpr TCategoryRow CategoryRows[] = {
 constexpr const char* DefaultCategory = "Kleidung & Accessoires";
 
 } // namespace
+
+TfrmEbay::TfrmEbay(TProgram& Program) : TfrmEbay() {
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmEbay::ApplyLanguage);
+}
 
 TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
     SetupToolWindow(*this, QStringLiteral("frmEbay"), ClientWidth, ClientHeight);
@@ -183,9 +188,9 @@ void TfrmEbay::hideEvent(QHideEvent* Event) {
         panelBrowser->Release();
 }
 
-void ShowEbay() {
+void ShowEbay(TProgram& Program) {
     try {
-        TfrmEbay& Window = TSharedWindow<TfrmEbay>::Obtain();
+        TfrmEbay& Window = TSharedWindow<TfrmEbay>::Obtain(Program);
         ShowAndRaise(Window);
         Window.btnSearchClick();
     } catch (const std::exception& E) {

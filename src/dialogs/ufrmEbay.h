@@ -9,6 +9,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TProgram;
 class TWebPanel;
 
 // The "eBay Galerie" window: a vendor page of eBay offers for a text and one of
@@ -17,6 +18,8 @@ class TWebPanel;
 class TfrmEbay final : public QWidget {
     Q_OBJECT
 public:
+    // Follows the program's language.
+    explicit TfrmEbay(TProgram& Program);
     explicit TfrmEbay(QWidget* Parent = nullptr);
     Q_DISABLE_COPY_MOVE(TfrmEbay)
 
@@ -50,6 +53,6 @@ private:
 };
 
 // Creates the eBay window when needed, shows it and loads the page for its text and category.
-void ShowEbay();
+void ShowEbay(TProgram& Program);
 // The eBay window when it exists, else nullptr.
 TfrmEbay* ExistingEbay();

@@ -6,8 +6,8 @@
 #include "uRtfReader.h"
 #include "uSharedWindow.h"
 #include "uTLogger.h"
+#include "uTProgram.h"
 #include "uTools.h"
-#include "ufrmQuorvantis.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -24,20 +24,17 @@ namespace {
 // Our documents have a few kilobytes; the reader manages about 7 MB a second.
 constexpr qint64 MaxDocumentBytes = 16 << 20;
 
-void LogDebug(const QString& Text) {
-    if (TfrmQuorvantis* Main = frmQuorvantis())
-        Main->Logger().Debug(Text);
-}
-
 QString DefaultHint() {
     return QStringLiteral("Quorvantis ") + QString::fromLatin1(ProgramVersion);
 }
 
 } // namespace
 
-TfrmHelp::TfrmHelp(QWidget* Parent)
+TfrmHelp::TfrmHelp(TProgram& Program, QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      FProgram(Program) {
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmHelp::ApplyLanguage);
     setObjectName(QStringLiteral("frmHelp"));
     setWindowTitle(QStringLiteral("Help"));
     setFixedSize(591, 618);
@@ -100,9 +97,8 @@ TfrmHelp::TfrmHelp(QWidget* Parent)
     pnlStatusBar->setSizeGripEnabled(false);
     pnlStatusBar->setGeometry(0, 598, 591, 20);
     pnlStatusBar->showMessage(DefaultHint());
-    if (TfrmQuorvantis* Main = frmQuorvantis())
-        connect(Main, &TfrmQuorvantis::HintChanged, pnlStatusBar,
-                [this](const QString& Text) { pnlStatusBar->showMessage(Text.isEmpty() ? DefaultHint() : Text); });
+    connect(&Program, &TProgram::HintChanged, pnlStatusBar,
+            [this](const QString& Text) { pnlStatusBar->showMessage(Text.isEmpty() ? DefaultHint() : Text); });
 }
 
 QString TfrmHelp::DocumentPath() {
@@ -128,13 +124,12 @@ void TfrmHelp::LoadDocument(const QString& Path) {
     if (File.size() > MaxDocumentBytes) {
         // Not ours: reading it would freeze the window for many seconds.
         rdtHelp->setPlainText(txtHelpFileMissing());
-        if (TfrmQuorvantis* Main = frmQuorvantis())
-            Main->Logger().Error(QStringLiteral("ShowHelp: The help document is too large: ") + Path);
+        FProgram.Logger().Error(QStringLiteral("ShowHelp: The help document is too large: ") + Path);
         return;
     }
     ReadRtf(File.readAll(), *rdtHelp->document());
     rdtHelp->moveCursor(QTextCursor::Start); // read from the top, not where the reader stopped
-    LogDebug(QStringLiteral("Help document: ") + Path);
+    FProgram.Logger().Debug(QStringLiteral("Help document: ") + Path);
 }
 
 void TfrmHelp::keyPressEvent(QKeyEvent* Event) {
@@ -150,15 +145,14 @@ TfrmHelp* ExistingHelp() {
     return TSharedWindow<TfrmHelp>::Existing();
 }
 
-void ShowHelp() {
+void ShowHelp(TProgram& Program) {
     try {
-        TfrmHelp& Window = TSharedWindow<TfrmHelp>::Obtain();
+        TfrmHelp& Window = TSharedWindow<TfrmHelp>::Obtain(Program);
         Window.ApplyLanguage();
         Window.show();
         Window.raise();
         Window.activateWindow();
     } catch (const std::exception& E) {
-        if (TfrmQuorvantis* Main = frmQuorvantis())
-            Main->Logger().Error(QStringLiteral("ShowHelp: ") + ExceptionMessage(E));
+        Program.Logger().Error(QStringLiteral("ShowHelp: ") + ExceptionMessage(E));
     }
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QLabel;
+class TProgram;
 class QPushButton;
 class QStatusBar;
 class QTextBrowser;
@@ -12,7 +13,7 @@ class QTextBrowser;
 class TfrmHelp final : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmHelp(QWidget* Parent = nullptr);
+    explicit TfrmHelp(TProgram& Program, QWidget* Parent = nullptr);
     Q_DISABLE_COPY_MOVE(TfrmHelp)
 
     // Re-labels the window and loads the document of the current language.
@@ -26,6 +27,7 @@ protected:
     void keyPressEvent(QKeyEvent* Event) override;
 
 private:
+    TProgram& FProgram;
     QLabel* imgTop;
     QLabel* labTitle;
     QLabel* labText;
@@ -38,4 +40,4 @@ private:
 TfrmHelp* ExistingHelp();
 
 // Shows the help window with the document of the current language.
-void ShowHelp();
+void ShowHelp(TProgram& Program);

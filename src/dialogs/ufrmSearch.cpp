@@ -2,10 +2,10 @@
 
 #include "uConst.h"
 #include "uSharedWindow.h"
+#include "uTProgram.h"
 #include "uTools.h"
 #include "uWindowSupport.h"
 #include "ufrmEbay.h"
-#include "ufrmQuorvantis.h"
 
 #include <QAbstractListModel>
 #include <QButtonGroup>
@@ -37,17 +37,9 @@ bool IsEnter(int Key) {
 
 } // namespace
 
-TSearchCatalogue MainWindowCatalogue() {
-    return {[]() -> const TShopList& {
-                static const TShopList None;
-                const TfrmQuorvantis* Main = frmQuorvantis();
-                return Main ? Main->GetShops() : None;
-            },
-            []() -> const TSearchEngineList& {
-                static const TSearchEngineList None;
-                const TfrmQuorvantis* Main = frmQuorvantis();
-                return Main ? Main->GetSearchEngines() : None;
-            }};
+TSearchCatalogue ProgramCatalogue(const TProgram& Program) {
+    return {[&Program]() -> const TShopList& { return Program.GetShops(); },
+            [&Program]() -> const TSearchEngineList& { return Program.Catalogue().SearchEngines; }};
 }
 
 // The result entries: the shop's name shown as a link; its address is made when
@@ -90,6 +82,10 @@ private:
     std::shared_ptr<const TShopList> FShops;
     TShopSearch::TRows FRows;
 };
+
+TfrmSearch::TfrmSearch(TProgram& Program) : TfrmSearch(ProgramCatalogue(Program)) {
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmSearch::ApplyLanguage);
+}
 
 TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
     : QWidget(Parent), FCatalogue(std::move(Catalogue)) {
@@ -319,9 +315,9 @@ bool TfrmSearch::event(QEvent* Event) {
     return QWidget::event(Event);
 }
 
-void ShowSearch() {
+void ShowSearch(TProgram& Program) {
     try {
-        TfrmSearch& Window = TSharedWindow<TfrmSearch>::Obtain();
+        TfrmSearch& Window = TSharedWindow<TfrmSearch>::Obtain(Program);
         Window.PrepareAndShow();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowSearch: ") + QString::fromUtf8(E.what()));

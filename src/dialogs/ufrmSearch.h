@@ -23,8 +23,9 @@ struct TSearchCatalogue {
     std::function<const TShopList&()> Shops;
     std::function<const TSearchEngineList&()> SearchEngines;
 };
-// The main window's catalogue (empty lists while there is no main window).
-TSearchCatalogue MainWindowCatalogue();
+class TProgram;
+// The program's catalogue.
+TSearchCatalogue ProgramCatalogue(const TProgram& Program);
 
 // The search window: the catalogue search while typing, or a search engine of
 // the catalogue opened in the user's browser. Its height follows the last
@@ -32,7 +33,9 @@ TSearchCatalogue MainWindowCatalogue();
 class TfrmSearch final : public QWidget {
     Q_OBJECT
 public:
-    explicit TfrmSearch(TSearchCatalogue Catalogue = MainWindowCatalogue(), QWidget* Parent = nullptr);
+    // Follows the program's catalogue and language.
+    explicit TfrmSearch(TProgram& Program);
+    explicit TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent = nullptr);
     ~TfrmSearch() override;
     Q_DISABLE_COPY_MOVE(TfrmSearch)
 
@@ -82,6 +85,6 @@ private:
 };
 
 // Creates the search window when needed and prepares and shows it.
-void ShowSearch();
+void ShowSearch(TProgram& Program);
 // The search window when it exists (for ApplyLanguage), else nullptr.
 TfrmSearch* ExistingSearch();

@@ -7,10 +7,11 @@
 #include "uTCheckListBox.h"
 #include "uTImageList.h"
 #include "uTLogger.h"
+#include "uTProgram.h"
 #include "uTools.h"
+#include "uTrayMenuBuilder.h"
 #include "uWindowSupport.h"
 #include "ufrmHelp.h"
-#include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
 #include <QCheckBox>
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -51,9 +53,10 @@ Qt::CheckState ToCheckState(int State) {
 
 } // namespace
 
-TfrmSettings::TfrmSettings(QWidget* Parent)
+TfrmSettings::TfrmSettings(TProgram& Program, QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowCloseButtonHint),
+      FProgram(Program) {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Application settings"));
     setModal(false);
@@ -71,8 +74,10 @@ TfrmSettings::TfrmSettings(QWidget* Parent)
     ApplyFrameTexts();
     ApplyTabTexts();
     setFixedSize(sizeHint().expandedTo(Other).expandedTo(QSize(524, 468)));
-    if (TfrmQuorvantis* Window = frmQuorvantis())
-        connect(Window, &TfrmQuorvantis::HintChanged, this, &TfrmSettings::ShowHint);
+    connect(&Program, &TProgram::HintChanged, this, &TfrmSettings::ShowHint);
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmSettings::ApplyLanguage);
+    // A link added through the menu's "Neuer Link..." shows up here at once.
+    connect(&Program, &TProgram::LinksChanged, this, &TfrmSettings::FillPersonalLinks);
     ShowHint(QStringLiteral("Quorvantis ") + QString::fromLatin1(ProgramVersion));
 }
 
@@ -164,9 +169,7 @@ void TfrmSettings::ApplyPlaceholder() {
 }
 
 void TfrmSettings::ShowGewinnspielTab() {
-    bool Active = false;
-    if (TfrmQuorvantis* Window = frmQuorvantis())
-        Active = Window->IsGameActive();
+    const bool Active = FProgram.IsGameActive();
     pcSettings->setTabVisible(pcSettings->indexOf(tabGewinnspiel), Active);
 }
 
@@ -177,12 +180,11 @@ void TfrmSettings::ShowHint(const QString& Text) {
 // ---- shops -------------------------------------------------------------------------
 
 void TfrmSettings::FillCategories() {
-    TfrmQuorvantis& Window = RequireMainWindow();
     lbxCategories->clear();
     lbxShops->clear();
-    const QStringList& Categories = Window.GetCategories();
+    const QStringList& Categories = FProgram.Catalogue().Categories;
     // One pass over the catalogue for all lines; the list then only looks shops up.
-    FCategoryShops = TCategoryShops(Categories, Window.GetShops());
+    FCategoryShops = TCategoryShops(Categories, FProgram.GetShops());
     for (const QString& Category : Categories)
         lbxCategories->AddLine(Category);
     {
@@ -208,9 +210,8 @@ void TfrmSettings::UpdateCategoryState(int Index) {
     if (!Shops.empty() && !SettingsKeyExists(CategoryKeyOf(Category))) {
         AnySelected = true;
     } else {
-        TfrmQuorvantis& Window = RequireMainWindow();
         for (const TShopPtr& Shop : Shops) {
-            (Window.IsShopVisible(Category, Shop->Name) ? AnySelected : AnyDeselected) = true;
+            (IsShopVisible(Category, Shop->Name) ? AnySelected : AnyDeselected) = true;
             if (AnySelected && AnyDeselected)
                 break;
         }
@@ -224,12 +225,10 @@ QString TfrmSettings::SelectedCategory() const {
 }
 
 void TfrmSettings::StoreShopVisible(const QString& Category, const QString& Name, bool Visible) {
-    TfrmQuorvantis& Window = RequireMainWindow();
     // Every write is a transaction of its own: skip those that would change nothing.
-    const bool Stored =
-        Visible ? SettingsValueExists(CategoryKeyOf(Category), Name) : Window.IsShopVisible(Category, Name);
+    const bool Stored = Visible ? SettingsValueExists(CategoryKeyOf(Category), Name) : IsShopVisible(Category, Name);
     if (Stored)
-        Window.SetShopVisible(Category, Name, Visible);
+        SetShopVisible(Category, Name, Visible);
 }
 
 void TfrmSettings::lbxCategoriesClick() {
@@ -240,10 +239,9 @@ void TfrmSettings::lbxCategoriesClick() {
             return;
         const QString Category = lbxCategories->item(Index)->text();
         const Qt::CheckState State = lbxCategories->State(Index);
-        TfrmQuorvantis& Window = RequireMainWindow();
         for (const TShopPtr& Shop : FCategoryShops.Shops(Index)) {
             if (State == Qt::PartiallyChecked) {
-                lbxShops->AddLine(Shop->Name, Window.IsShopVisible(Category, Shop->Name) ? Qt::Checked : Qt::Unchecked);
+                lbxShops->AddLine(Shop->Name, IsShopVisible(Category, Shop->Name) ? Qt::Checked : Qt::Unchecked);
             } else {
                 lbxShops->AddLine(Shop->Name, State);
                 StoreShopVisible(Category, Shop->Name, State == Qt::Checked);
@@ -271,12 +269,11 @@ void TfrmSettings::lbxShopsDblClick() {
         const int Index = lbxShops->ItemIndex();
         if (Index < 0)
             return;
-        TfrmQuorvantis& Window = RequireMainWindow();
-        const TShopPtr Shop = Window.FindShop(lbxShops->item(Index)->text(), SelectedCategory());
+        const TShopPtr Shop = FProgram.FindShop(lbxShops->item(Index)->text(), SelectedCategory());
         if (!Shop)
             return;
-        OpenURL(Shop->GetShopURL() + QStringLiteral("&ref=") + QString::number(Window.Ref()) +
-                QStringLiteral("&check=") + Window.GetCheck() + QStringLiteral("&version=") +
+        OpenURL(Shop->GetShopURL() + QStringLiteral("&ref=") + QString::number(FProgram.Ref()) +
+                QStringLiteral("&check=") + FProgram.GetCheck() + QStringLiteral("&version=") +
                 QString::fromLatin1(ProgramVersion) + QStringLiteral("&subid=software"));
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("lbxShopsDblClick: ") + ExceptionMessage(E));
@@ -285,24 +282,50 @@ void TfrmSettings::lbxShopsDblClick() {
 
 void TfrmSettings::btnUpdateShopsClick() {
     try {
-        const UpdateState Status = RequireMainWindow().RefreshCatalogue(true);
-        if (Status != usUpToDate && Status != usError) {
-            ::ShowUpdates(Status, false);
-            return;
-        }
-        FillCategories();
-        ShowWarning(StripHotkey(txtBtnUpdate()), txtShopsUpdated());
+        Refreshing(btnUpdateShops, true);
+        QPointer<TfrmSettings> Self(this);
+        FProgram.RefreshCatalogue(true, [Self](UpdateState Status) {
+            if (!Self)
+                return;
+            Self->Refreshing(Self->btnUpdateShops, false);
+            try {
+                if (Status != usUpToDate && Status != usError) {
+                    ::ShowUpdates(Self->FProgram, Status, false);
+                    return;
+                }
+                Self->FillCategories();
+                ShowWarning(StripHotkey(txtBtnUpdate()), txtShopsUpdated());
+            } catch (const std::exception& E) {
+                LogWindowError(QStringLiteral("btnUpdateShopsClick: ") + ExceptionMessage(E));
+            }
+        });
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnUpdateShopsClick: ") + ExceptionMessage(E));
     }
+}
+
+void TfrmSettings::Refreshing(QPushButton* Button, bool Busy) {
+    Button->setEnabled(!Busy);
+    if (Busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 }
 
 // ---- program tab ---------------------------------------------------------------------
 
 void TfrmSettings::btnSoftwareUpdateClick() {
     try {
-        const UpdateState Status = RequireMainWindow().RefreshCatalogue(true);
-        ::ShowUpdates(Status, IsShiftDown());
+        const bool Force = IsShiftDown(); // at the click, not when the answer is in
+        Refreshing(btnSoftwareUpdate, true);
+        QPointer<TfrmSettings> Self(this);
+        TProgram& Program = FProgram;
+        Program.RefreshCatalogue(true, [Self, &Program, Force](UpdateState Status) {
+            if (Self)
+                Self->Refreshing(Self->btnSoftwareUpdate, false);
+            if (!Program.IsShuttingDown())
+                ::ShowUpdates(Program, Status, Force);
+        });
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnSoftwareUpdateClick: ") + ExceptionMessage(E));
     }
@@ -310,7 +333,7 @@ void TfrmSettings::btnSoftwareUpdateClick() {
 
 void TfrmSettings::rdbLanguageGermanClick() {
     try {
-        RequireMainWindow().SetLanguage(0);
+        FProgram.SetLanguage(0);
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("rdbLanguageGermanClick: ") + ExceptionMessage(E));
     }
@@ -318,7 +341,7 @@ void TfrmSettings::rdbLanguageGermanClick() {
 
 void TfrmSettings::rdbLanguageEnglishClick() {
     try {
-        RequireMainWindow().SetLanguage(1);
+        FProgram.SetLanguage(1);
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("rdbLanguageEnglishClick: ") + ExceptionMessage(E));
     }
@@ -331,7 +354,7 @@ void TfrmSettings::SaveSettings() {
     WriteSetting(Setting::Autorun, Autorun);
     // The entry starts the program file that runs now: the install folder holds no program here.
     SetAutostart(QString::fromLatin1(ProgramName), QCoreApplication::applicationFilePath(), Autorun);
-    RequireMainWindow().BuildMenu();
+    FProgram.NotifyShopSelectionChanged();
 }
 
 void TfrmSettings::btnOkClick() {
@@ -345,7 +368,7 @@ void TfrmSettings::btnOkClick() {
 
 void TfrmSettings::btnCancelClick() {
     try {
-        RequireMainWindow().SetLanguage(FSavedLanguage);
+        FProgram.SetLanguage(FSavedLanguage);
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnCancelClick: ") + ExceptionMessage(E));
     }
@@ -353,7 +376,7 @@ void TfrmSettings::btnCancelClick() {
 }
 
 void TfrmSettings::btnHelpClick() {
-    ::ShowHelp();
+    ::ShowHelp(FProgram);
 }
 
 void TfrmSettings::keyPressEvent(QKeyEvent* Event) {
@@ -387,9 +410,9 @@ bool TfrmSettings::eventFilter(QObject* Watched, QEvent* Event) {
 
 // ---- the one window ----------------------------------------------------------------------
 
-void ShowSettings() {
+void ShowSettings(TProgram& Program) {
     try {
-        TfrmSettings& Window = TSharedWindow<TfrmSettings>::Obtain();
+        TfrmSettings& Window = TSharedWindow<TfrmSettings>::Obtain(Program);
         Window.ShowSettings();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowSettings: ") + ExceptionMessage(E));

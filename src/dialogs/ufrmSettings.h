@@ -4,6 +4,7 @@
 #include "uConst.h"
 
 #include <QDialog>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -17,6 +18,8 @@ class QStatusBar;
 class QTabWidget;
 class QTreeWidget;
 class TCheckListBox;
+class TProgram;
+struct TLangText;
 
 // The settings dialog: shop selection, personal links, program settings with the
 // newsletter, feedback and the sweepstakes. Not modal, one instance for the run,
@@ -26,7 +29,7 @@ class TfrmSettings final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmSettings)
 public:
-    explicit TfrmSettings(QWidget* Parent = nullptr);
+    explicit TfrmSettings(TProgram& Program, QWidget* Parent = nullptr);
 
     // Reloads the stored values and the lists, re-applies the texts and shows the
     // window in front (an open window is only reloaded and raised).
@@ -85,7 +88,14 @@ private:
     QString SelectedLinkName() const;
     void StoreShopVisible(const QString& Category, const QString& Name, bool Visible);
     void ShowHint(const QString& Text);
+    // Whether a submission runs: its buttons wait, the rest of the window stays usable.
+    void Submitting(bool Busy);
+    // A catalogue refresh asked for by Button runs (Busy) or has ended.
+    void Refreshing(QPushButton* Button, bool Busy);
+    // The end of a submission: the window is usable again, a sent one is confirmed.
+    std::function<void(bool)> Reported(const TLangText& Caption, const TLangText& Text);
 
+    TProgram& FProgram;
     TLanguage FSavedLanguage = 0;
     TCategoryShops FCategoryShops; // lines of lbxCategories -> their shops
 
@@ -158,6 +168,6 @@ private:
 };
 
 // Creates the window on first use and shows it (reloaded) in front.
-void ShowSettings();
+void ShowSettings(TProgram& Program);
 // The settings window when it exists (for ApplyLanguage and the new-link entry), else nullptr.
 TfrmSettings* ExistingSettings();

@@ -5,10 +5,10 @@
 #include "uSettingsKeys.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
+#include "uTProgram.h"
 #include "uTools.h"
 #include "uWindowSupport.h"
 #include "ufrmEditFavorites.h"
-#include "ufrmQuorvantis.h"
 #include "ufrmSettings.h"
 
 #include <QCheckBox>
@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -43,7 +44,7 @@ void MoveLinkIcon(const QString& OldName, const QString& NewName) {
 // ---- personal links --------------------------------------------------------------------
 
 void TfrmSettings::FillPersonalLinks() {
-    const TMenuItemManager& Links = RequireMainWindow().MenuItemManager();
+    const TMenuItemManager& Links = FProgram.Links();
     const QString Selected = SelectedLinkName();
     lbxPersonalLinks->clear();
     for (const QString& Name : Links.GetNames()) {
@@ -85,7 +86,7 @@ void TfrmSettings::btnCallPersonalLinkClick() {
         if (Item.Name.isEmpty())
             return;
         // The address comes from the store, not from the list cell.
-        if (RequireMainWindow().MenuItemManager().Load(Item) && !Item.URL.isEmpty())
+        if (FProgram.Links().Load(Item) && !Item.URL.isEmpty())
             OpenURL(Item.URL);
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnCallPersonalLinkClick: ") + ExceptionMessage(E));
@@ -95,7 +96,7 @@ void TfrmSettings::btnCallPersonalLinkClick() {
 void TfrmSettings::btnAddPersonalLinkClick() {
     try {
         TURLItem Item;
-        if (EditFavorite(Item) && RequireMainWindow().MenuItemManager().Add(Item))
+        if (EditFavorite(Item) && FProgram.Links().Add(Item))
             FillPersonalLinks();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnAddPersonalLinkClick: ") + ExceptionMessage(E));
@@ -107,7 +108,7 @@ void TfrmSettings::btnEditPersonalLinkClick() {
         const QString OldName = SelectedLinkName();
         if (OldName.isEmpty())
             return;
-        const TMenuItemManager& Links = RequireMainWindow().MenuItemManager();
+        const TMenuItemManager& Links = FProgram.Links();
         TURLItem Item;
         Item.Name = OldName;
         if (!Links.Load(Item) || !EditFavorite(Item))
@@ -129,7 +130,7 @@ void TfrmSettings::btnDeletePersonalLinkClick() {
             return;
         if (!AskYesNo(txtConfirmDelete(), txtConfirmDeleteItem().replace(QStringLiteral("%s"), Name)))
             return;
-        if (RequireMainWindow().MenuItemManager().Delete(Name))
+        if (FProgram.Links().Delete(Name))
             FillPersonalLinks();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnDeletePersonalLinkClick: ") + ExceptionMessage(E));
@@ -145,6 +146,26 @@ void TfrmSettings::ShareEmail(const QString& Email, std::initializer_list<QLineE
             Field->setText(Email);
 }
 
+std::function<void(bool)> TfrmSettings::Reported(const TLangText& Caption, const TLangText& Text) {
+    QPointer<TfrmSettings> Self(this);
+    return [Self, &Caption, &Text](bool Sent) {
+        if (Self)
+            Self->Submitting(false);
+        if (Sent)
+            ShowWarning(Caption(), Text());
+    };
+}
+
+void TfrmSettings::Submitting(bool Busy) {
+    // The window stays movable, closable and its tabs usable; only sending again waits.
+    for (QPushButton* Button : {btnGetNewsletter, btnSendFeedback, btnGewinnspiel})
+        Button->setEnabled(!Busy);
+    if (Busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
 void TfrmSettings::btnGetNewsletterClick() {
     try {
         const QString Email = edtEmail->text();
@@ -155,8 +176,7 @@ void TfrmSettings::btnGetNewsletterClick() {
         const bool Order = rdbRetrieve->isChecked();
         WriteSetting(Setting::Newsletter, Order);
         ShareEmail(Email, {edtFeedbackEmail, edtGewinnspielEmail});
-        if (RequireMainWindow().SendNewsletter(Email, Order))
-            ShowWarning(txtNewsletter(), txtDataSaved());
+        Submitting(FProgram.SendNewsletter(Email, Order, Reported(txtNewsletter, txtDataSaved)));
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnGetNewsletterClick: ") + ExceptionMessage(E));
     }
@@ -184,8 +204,7 @@ void TfrmSettings::btnSendFeedbackClick() {
         for (const QRadioButton* Item : rdbFeedbackItems)
             if (Item->isChecked())
                 Subject = Item->text();
-        if (RequireMainWindow().SendFeedback(Email, Subject, Text))
-            ShowWarning(txtFeedback(), txtFeedbackSent());
+        Submitting(FProgram.SendFeedback(Email, Subject, Text, Reported(txtFeedback, txtFeedbackSent)));
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnSendFeedbackClick: ") + ExceptionMessage(E));
     }
@@ -216,9 +235,9 @@ void TfrmSettings::btnGewinnspielClick() {
             ShowWarning(Gewinnspiel, QStringLiteral("Bitte akzeptieren Sie die Teilnahmebedinungen!"));
             return;
         }
-        if (RequireMainWindow().SendGewinnspiel(Email, edtPrename->text(), edtName->text(), edtStreet->text(),
-                                                edtPLZ->text(), edtCity->text(), cboCountry->currentText()))
-            ShowWarning(txtGewinnspiel(), txtGewinnspielEntered());
+        Submitting(FProgram.SendGewinnspiel(Email, edtPrename->text(), edtName->text(), edtStreet->text(),
+                                            edtPLZ->text(), edtCity->text(), cboCountry->currentText(),
+                                            Reported(txtGewinnspiel, txtGewinnspielEntered)));
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnGewinnspielClick: ") + ExceptionMessage(E));
     }

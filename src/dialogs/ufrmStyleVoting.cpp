@@ -2,6 +2,7 @@
 
 #include "uServerPaths.h"
 #include "uSharedWindow.h"
+#include "uTProgram.h"
 #include "uTWebPanel.h"
 #include "uTools.h"
 #include "uWindowSupport.h"
@@ -20,6 +21,10 @@ constexpr int ClientHeight = 566;
 const QString VoteRef = QStringLiteral("software");
 
 } // namespace
+
+TfrmStyleVoting::TfrmStyleVoting(TProgram& Program) : TfrmStyleVoting() {
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmStyleVoting::ApplyLanguage);
+}
 
 TfrmStyleVoting::TfrmStyleVoting(QWidget* Parent) : QWidget(Parent) {
     SetupToolWindow(*this, QStringLiteral("frmStyleVoting"), ClientWidth, ClientHeight);
@@ -88,9 +93,9 @@ void TfrmStyleVoting::hideEvent(QHideEvent* Event) {
         panelBrowser->Release();
 }
 
-void ShowStyleVoting() {
+void ShowStyleVoting(TProgram& Program) {
     try {
-        TfrmStyleVoting& Window = TSharedWindow<TfrmStyleVoting>::Obtain();
+        TfrmStyleVoting& Window = TSharedWindow<TfrmStyleVoting>::Obtain(Program);
         Window.ApplyLanguage();
         ShowAndRaise(Window);
         Window.btnRefreshClick();

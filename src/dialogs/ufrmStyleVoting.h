@@ -4,6 +4,7 @@
 
 class QLabel;
 class QPushButton;
+class TProgram;
 class TWebPanel;
 
 // The "Style Voting" window: the vendor's voting page in the embedded browser,
@@ -12,6 +13,8 @@ class TWebPanel;
 class TfrmStyleVoting final : public QWidget {
     Q_OBJECT
 public:
+    // Follows the program's language.
+    explicit TfrmStyleVoting(TProgram& Program);
     explicit TfrmStyleVoting(QWidget* Parent = nullptr);
     Q_DISABLE_COPY_MOVE(TfrmStyleVoting)
 
@@ -37,6 +40,6 @@ private:
 };
 
 // Creates the window when needed, shows it and loads a voting page.
-void ShowStyleVoting();
+void ShowStyleVoting(TProgram& Program);
 // The style voting window when it exists, else nullptr.
 TfrmStyleVoting* ExistingStyleVoting();

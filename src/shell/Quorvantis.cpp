@@ -55,17 +55,14 @@ int main(int argc, char** argv) {
     InstallQtUIHooks();
 
     TSignalBridge Signals;
-    QObject::connect(&Signals, &TSignalBridge::Received, &App, [] {
-        if (TfrmQuorvantis* Main = frmQuorvantis())
-            Main->RequestShutdown();
-        else
-            QCoreApplication::quit();
-    });
-
     TfrmQuorvantis Main(App.arguments(), Problem);
-    // The update window opens by itself when this version is below the required one.
-    if (!Main.QuitRequested())
-        CreateSoftwareUpdate();
+    QObject::connect(&Signals, &TSignalBridge::Received, &Main, &TfrmQuorvantis::RequestShutdown);
+    // Once the catalogue is in, the update window opens by itself when this version is
+    // below the required one.
+    QObject::connect(&Main, &TfrmQuorvantis::Started, &Main, [&Main] {
+        if (!Main.QuitRequested())
+            CreateSoftwareUpdate(Main.Program());
+    });
     if (!Main.QuitRequested())
         App.exec();
     Main.FormDestroy();

@@ -247,6 +247,18 @@ void TCommandListener::OnNewConnection() {
             Connection->write(&Received, 1);
             Connection->flush();
             Q_EMIT MessageReceived(Message, Connection);
+            if (Message == WM_INSTANCECOMMAND) {
+                QString Command;
+                try {
+                    Command = ReadSetting(Setting::Command);
+                } catch (const std::exception&) {
+                }
+                Acknowledge(Connection);
+                if (!Command.isEmpty())
+                    Q_EMIT CommandReceived(Command);
+            } else {
+                Acknowledge(Connection);
+            }
         });
     }
 }

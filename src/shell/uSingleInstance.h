@@ -79,6 +79,7 @@ public:
 
 Q_SIGNALS:
     void MessageReceived(quint32 Message, QLocalSocket* Connection);
+    void CommandReceived(const QString& Command);
 
 private:
     void OnNewConnection();

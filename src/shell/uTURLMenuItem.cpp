@@ -1,5 +1,7 @@
 #include "uTURLMenuItem.h"
 
+#include "uTImageList.h"
+#include "uTMenuItemManager.h"
 #include "uTools.h"
 
 #include <QMenu>
@@ -40,4 +42,24 @@ void TURLMenuItem::RouteClicksOf(QMenu& Menu) {
         if (Item != nullptr && Item->FRouting == TRouting::OwningMenu && Item->parent() == Owner)
             Item->Click();
     });
+}
+
+void AddLinkMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images) {
+    if (Parent == nullptr || Item.Name.isEmpty())
+        return;
+    auto* Entry = new TURLMenuItem(Parent, Item.URL, Item.Name);
+    if (Item.Name == QLatin1String("-"))
+        Entry->setSeparator(true);
+    const int Image = Item.Icon > 0 && Item.Icon < Images.Count() ? Item.Icon : TImageList::GlobeIndex;
+    Entry->SetImageIndex(Image);
+    Entry->setIcon(Images.Icon(Image));
+    // Own statement: a live copy of the action list would be copied on insert.
+    QAction* const Before = Index >= 0 ? Parent->actions().value(Index) : nullptr;
+    Parent->insertAction(Before, Entry);
+}
+
+void FillLinksMenu(QMenu* Parent, const TMenuItemManager& Links, int Index, const TImageList& Images) {
+    const QList<TURLItem> Items = Links.LoadAll();
+    for (auto It = Items.crbegin(); It != Items.crend(); ++It)
+        AddLinkMenuItem(Parent, *It, Index, Images);
 }

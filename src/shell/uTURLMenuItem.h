@@ -4,6 +4,9 @@
 #include <QString>
 
 class QMenu;
+class TImageList;
+class TMenuItemManager;
+struct TURLItem;
 
 // A menu entry that opens an address: FURL + FParams goes to OpenURL exactly once
 // per choice. An empty FURL makes the entry do nothing.
@@ -41,3 +44,9 @@ private:
     int FImageIndex = 5;
     TRouting FRouting = TRouting::OwnSignal;
 };
+
+// A personal link as a menu entry. Index < 0 appends, otherwise inserts at Index.
+// A link named "-" is a separator.
+void AddLinkMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images);
+// Every personal link, in name order, inserted at Index.
+void FillLinksMenu(QMenu* Parent, const TMenuItemManager& Links, int Index, const TImageList& Images);

@@ -181,7 +181,7 @@ void AddPersonalLinks(QMenu& Menu, const TMenuBuildInput& Input) {
     QAction* const First = Menu.actions().value(0);
     Menu.insertAction(First, Separator);
     Menu.insertAction(Separator, Links->menuAction());
-    Input.Links.FillMenu(Links, 0, Input.Images);
+    FillLinksMenu(Links, Input.Links, 0, Input.Images);
     Links->addSeparator();
     QAction* NewLink = Links->addAction(QStringLiteral("Neuer Link..."));
     NewLink->setObjectName(QStringLiteral("miNewLink"));

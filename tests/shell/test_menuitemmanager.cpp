@@ -3,6 +3,7 @@
 #include "uRegistry.h"
 #include "uTImageList.h"
 #include "uTMenuItemManager.h"
+#include "uTURLMenuItem.h"
 #include "uUIHooks.h"
 
 #include <QFile>
@@ -133,9 +134,9 @@ TEST_F(MenuItemManagerTest, FillMenuInsertsInNameOrderAtTheIndex) {
     QMenu Menu;
     Menu.addAction("first");
     Menu.addAction("last");
-    Links.FillMenu(&Menu, 1, Images);
-    Links.AddMenuItem(&Menu, {"appended", "http://c.example", 2}, -1, Images);
-    Links.AddMenuItem(&Menu, {"", "http://nameless.example", 0}, -1, Images);
+    FillLinksMenu(&Menu, Links, 1, Images);
+    AddLinkMenuItem(&Menu, {"appended", "http://c.example", 2}, -1, Images);
+    AddLinkMenuItem(&Menu, {"", "http://nameless.example", 0}, -1, Images);
     QStringList Texts;
     for (QAction* Action : Menu.actions())
         Texts << Action->text();

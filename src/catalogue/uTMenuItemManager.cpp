@@ -3,12 +3,9 @@
 #include "uConst.h"
 #include "uIconFiles.h"
 #include "uRegistry.h"
-#include "uTImageList.h"
-#include "uTURLMenuItem.h"
 #include "uTools.h"
 
 #include <QFile>
-#include <QMenu>
 
 namespace {
 const QString UrlValue = QStringLiteral("url");
@@ -95,25 +92,12 @@ bool TMenuItemManager::Replace(const QString& OldName, const TURLItem& NewItem) 
     return true;
 }
 
-void TMenuItemManager::AddMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images) const {
-    if (Parent == nullptr || Item.Name.isEmpty())
-        return;
-    auto* Entry = new TURLMenuItem(Parent, Item.URL, Item.Name);
-    if (Item.Name == QLatin1String("-"))
-        Entry->setSeparator(true);
-    const int Image = Item.Icon > 0 && Item.Icon < Images.Count() ? Item.Icon : TImageList::GlobeIndex;
-    Entry->SetImageIndex(Image);
-    Entry->setIcon(Images.Icon(Image));
-    // Own statement: a live copy of the action list would be copied on insert.
-    QAction* const Before = Index >= 0 ? Parent->actions().value(Index) : nullptr;
-    Parent->insertAction(Before, Entry);
-}
-
-void TMenuItemManager::FillMenu(QMenu* Parent, int Index, const TImageList& Images) const {
-    const QStringList Names = GetNames();
-    for (auto It = Names.crbegin(); It != Names.crend(); ++It) {
-        TURLItem Item{*It, {}, 0};
+QList<TURLItem> TMenuItemManager::LoadAll() const {
+    QList<TURLItem> Items;
+    for (const QString& Name : GetNames()) {
+        TURLItem Item{Name, {}, 0};
         if (Load(Item))
-            AddMenuItem(Parent, Item, Index, Images);
+            Items.append(Item);
     }
+    return Items;
 }

@@ -3,14 +3,11 @@
 #include <QString>
 #include <QStringList>
 
-class QMenu;
-class TImageList;
-
 // One personal link.
 struct TURLItem {
     QString Name;
     QString URL;
-    int Icon = 0; // index in the tray image list; 0 = none
+    int Icon = 0; // stored icon number (the menu's image index of the link); 0 = none
 };
 
 // The personal links below the settings key FRootKey ("favorites"), one sub-key
@@ -38,9 +35,8 @@ public:
     bool Replace(const QString& OldName, const TURLItem& NewItem) const;
     // The settings key of a link.
     QString LinkKey(const QString& Name) const;
-    // Index < 0 appends, otherwise inserts at Index. A link named "-" is a separator.
-    void AddMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images) const;
-    void FillMenu(QMenu* Parent, int Index, const TImageList& Images) const;
+    // Every link with its stored address and icon, in name order.
+    QList<TURLItem> LoadAll() const;
 
     QString RootKey() const { return FRootKey; }
 

@@ -4,8 +4,10 @@
 #include "uConst.h"
 #include "uSharedWindow.h"
 #include "uTLogger.h"
-#include "ufrmQuorvantis.h"
+#include "uTProgram.h"
+#include "uTools.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFrame>
 #include <QKeyEvent>
@@ -21,26 +23,32 @@ constexpr int BannerHeight = 33;
 
 using TSharedUpdateWindow = TSharedWindow<TfrmSoftwareUpdate>;
 
-// The shared window; it is known as the shared one before its creation handler
-// runs, so the main window's ApplyLanguage reaches it.
-TfrmSoftwareUpdate& SharedUpdateWindow() {
+// The shared window; it is known as the shared one before its creation handler runs.
+TfrmSoftwareUpdate& SharedUpdateWindow(TProgram& Program) {
     bool Made = false;
-    TfrmSoftwareUpdate& Window = TSharedUpdateWindow::Obtain(&Made);
+    TfrmSoftwareUpdate& Window = TSharedUpdateWindow::ObtainMade(Made, Program);
     if (Made)
         Window.FormCreate();
     return Window;
 }
 
-void LogError(const QString& Text) {
-    if (TfrmQuorvantis* Main = frmQuorvantis())
-        Main->Logger().Error(Text);
-}
-
 } // namespace
 
-TfrmSoftwareUpdate::TfrmSoftwareUpdate(QWidget* Parent)
+TfrmSoftwareUpdate::TfrmSoftwareUpdate(TProgram& Program, QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      FProgram(Program) {
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmSoftwareUpdate::ApplyLanguage);
+    connect(&Program, &TProgram::DownloadBegun, this, [this](qint64 Expected) {
+        // Without an announced length the bar only shows that something happens.
+        prgDownload->setRange(0, static_cast<int>(qMin<qint64>(Expected, INT_MAX)));
+        prgDownload->setValue(0);
+    });
+    connect(&Program, &TProgram::DownloadProgress, this, [this](qint64 SoFar, qint64) {
+        if (prgDownload->maximum() > 0)
+            prgDownload->setValue(static_cast<int>(qMin<qint64>(SoFar, prgDownload->maximum())));
+    });
+    connect(&Program, &TProgram::DownloadFinished, this, &TfrmSoftwareUpdate::DownloadFinished);
     setObjectName(QStringLiteral("frmSoftwareUpdate"));
     setFixedSize(DesignWidth, DesignHeight);
 
@@ -80,19 +88,22 @@ TfrmSoftwareUpdate::TfrmSoftwareUpdate(QWidget* Parent)
     btnClose = new QPushButton(this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setGeometry(323, 200, 84, 25);
-    setTabOrder(btnUpdate, btnClose);
+    btnCancel = new QPushButton(this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setGeometry(228, 200, 84, 25);
+    btnCancel->setVisible(false);
+    setTabOrder(btnUpdate, btnCancel);
+    setTabOrder(btnCancel, btnClose);
     connect(btnUpdate, &QPushButton::clicked, this, &TfrmSoftwareUpdate::btnUpdateClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmSoftwareUpdate::btnCancelClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmSoftwareUpdate::btnCloseClick);
     ApplyLanguage();
 }
 
 void TfrmSoftwareUpdate::FormCreate() {
-    TfrmQuorvantis* Main = frmQuorvantis();
-    if (!Main)
-        return;
     // Opens by itself at start when the running version is below the required one. The start
     // has just tried the server; asking it again when that failed would only double the wait.
-    FState = Main->GetUpdateState();
+    FState = FProgram.GetUpdateState();
     if (FState == usRequiredVersion)
         ShowState(usRequiredVersion, false);
 }
@@ -100,10 +111,7 @@ void TfrmSoftwareUpdate::FormCreate() {
 void TfrmSoftwareUpdate::ShowState(UpdateState State, bool ForceButton) {
     FForceButton = ForceButton;
     FState = State;
-    if (TfrmQuorvantis* Main = frmQuorvantis())
-        Main->ApplyLanguage();
-    else
-        ApplyLanguage();
+    ApplyLanguage();
     show();
     raise();
     activateWindow();
@@ -122,6 +130,12 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
     btnClose->setToolTip(txtBtnCloseHint());
     btnUpdate->setText(txtBtnUpdate());
     btnUpdate->setToolTip(txtBtnUpdateHint());
+    btnCancel->setText(txtBtnCancel());
+    btnCancel->setToolTip(txtBtnCancelHint());
+    if (FDownloading) {
+        FitToTexts();
+        return; // the running download keeps its bar and buttons
+    }
     prgDownload->setValue(0);
 
     const QString Prefix = QStringLiteral("Quorvantis: ");
@@ -164,23 +178,72 @@ void TfrmSoftwareUpdate::FitToTexts() {
     bvlLine->resize(Width - 2 * Margin - 2, bvlLine->height());
     btnClose->move(Width - 19 - btnClose->width(), btnClose->y());
     btnUpdate->move(btnClose->x() - 11 - btnUpdate->width(), btnUpdate->y());
+    btnCancel->move(btnUpdate->pos());
 }
 
 void TfrmSoftwareUpdate::btnUpdateClick() {
-    btnUpdate->setEnabled(false);
+    if (FDownloading)
+        return;
+    bool Started = false;
     try {
-        if (TfrmQuorvantis* Main = frmQuorvantis())
-            Main->DownloadUpdate(prgDownload);
+        Started = FProgram.DownloadUpdate();
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("DownloadUpdate: ") + ExceptionMessage(E));
+        FProgram.Logger().Error(QStringLiteral("DownloadUpdate: ") + ExceptionMessage(E));
     }
-    prgDownload->setValue(0);
-    btnUpdate->setEnabled(true);
-    close(); // whether or not the download succeeded
+    if (!Started) {
+        close(); // nothing to download: the catalogue names no installer
+        return;
+    }
+    SetDownloading(true);
+}
+
+void TfrmSoftwareUpdate::SetDownloading(bool Downloading) {
+    FDownloading = Downloading;
+    btnCancel->setVisible(Downloading);
+    if (Downloading) {
+        btnUpdate->setVisible(false);
+        prgDownload->setRange(0, 0);
+        btnCancel->setFocus();
+        setCursor(Qt::BusyCursor); // this window only: the rest of the program stays usable
+    } else {
+        prgDownload->setRange(0, 100);
+        unsetCursor();
+        ApplyLanguage(); // the update button and bar as the state wants them
+    }
+}
+
+void TfrmSoftwareUpdate::DownloadFinished(const TUpdateResult& Result) {
+    if (!FDownloading)
+        return;
+    SetDownloading(false);
+    if (Result.Cancelled) {
+        close();
+        return;
+    }
+    if (!Result.Downloaded) {
+        // The window stays open, so the user can try again or close it.
+        ShowWarning(StripHotkey(txtSoftwareUpdate()), Result.UserMessage);
+        btnUpdate->setFocus();
+        return;
+    }
+    if (!Result.UserMessage.isEmpty())
+        ShowWarning(StripHotkey(txtSoftwareUpdate()), Result.UserMessage);
+    close();
+}
+
+void TfrmSoftwareUpdate::btnCancelClick() {
+    FProgram.CancelDownload();
 }
 
 void TfrmSoftwareUpdate::btnCloseClick() {
     close();
+}
+
+void TfrmSoftwareUpdate::closeEvent(QCloseEvent* Event) {
+    // Closing the window is no reason to keep a half-loaded installer coming.
+    if (FDownloading)
+        FProgram.CancelDownload();
+    QDialog::closeEvent(Event);
 }
 
 void TfrmSoftwareUpdate::keyPressEvent(QKeyEvent* Event) {
@@ -192,11 +255,11 @@ void TfrmSoftwareUpdate::keyPressEvent(QKeyEvent* Event) {
     QDialog::keyPressEvent(Event);
 }
 
-void CreateSoftwareUpdate() {
+void CreateSoftwareUpdate(TProgram& Program) {
     try {
-        SharedUpdateWindow();
+        SharedUpdateWindow(Program);
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
+        Program.Logger().Error(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
     }
 }
 
@@ -204,10 +267,10 @@ TfrmSoftwareUpdate* ExistingSoftwareUpdate() {
     return TSharedUpdateWindow::Existing();
 }
 
-void ShowUpdates(UpdateState State, bool ForceButton) {
+void ShowUpdates(TProgram& Program, UpdateState State, bool ForceButton) {
     try {
-        SharedUpdateWindow().ShowState(State, ForceButton);
+        SharedUpdateWindow(Program).ShowState(State, ForceButton);
     } catch (const std::exception& E) {
-        LogError(QStringLiteral("ShowUpdates: ") + ExceptionMessage(E));
+        Program.Logger().Error(QStringLiteral("ShowUpdates: ") + ExceptionMessage(E));
     }
 }

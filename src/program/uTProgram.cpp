@@ -1,0 +1,375 @@
+#include "uTProgram.h"
+
+#include "uCatalogueRefresh.h"
+#include "uConst.h"
+#include "uRegistry.h"
+#include "uServerSubmissions.h"
+#include "uSettingsKeys.h"
+#include "uTFaviconThread.h"
+#include "uTLogger.h"
+#include "uTMenuItemManager.h"
+#include "uTools.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+
+namespace {
+constexpr int MaxRandomRef = 2147483646;
+// Shutdown ends within 2 s whatever a server does; the aborted icon request needs far less.
+constexpr int FaviconStopMs = 1500;
+
+// The running request of a kind is let go as soon as its end is handled, so that the
+// handler may start the next one. It is deleted later: its Finished signal is still being
+// delivered (and may hold the very handler that runs).
+template <class T> T* TakeFinished(std::unique_ptr<T>& Running) {
+    T* Done = Running.release();
+    if (Done)
+        Done->deleteLater();
+    return Done;
+}
+} // namespace
+
+TProgram::TProgram(QObject* Parent)
+    : QObject(Parent), FLogger(std::make_unique<TLogger>(QString::fromUtf8(ProgramName))),
+      FUpdateVersion(std::make_unique<TUpdateVersion>(FLogger.get())),
+      FLinks(std::make_unique<TMenuItemManager>(QString::fromUtf8(FavoritesKey))) {
+    qRegisterMetaType<TUpdateResult>();
+    IdHTTP.Options().ReadTimeoutMs = ServerIdleTimeoutMs;
+}
+
+TProgram::~TProgram() {
+    Shutdown();
+    FRefresh.reset();
+    FSubmission.reset();
+    FDownload.reset();
+    FUpdateVersion.reset();
+    if (FKeepLogger)
+        (void)FLogger.release(); // the left-behind favicon thread may still write a line
+}
+
+void TProgram::InitRef() {
+    FRef = ReadSetting(Setting::Ref);
+    if (FRef >= 1)
+        return;
+    FRef = static_cast<int>(QRandomGenerator::global()->bounded(MaxRandomRef + 1));
+    WriteSetting(Setting::Ref, FRef);
+}
+
+UpdateState TProgram::GetUpdateState() const {
+    return FUpdateVersion->GetUpdateState(ProgramVersion);
+}
+
+TShopPtr TProgram::FindShop(const QString& Name, const QString& Category) const {
+    for (const TShopPtr& Shop : FUpdateVersion->Shops)
+        if (Shop->Name == Name && Shop->Category == Category)
+            return Shop;
+    return nullptr;
+}
+
+QString TProgram::ShopParams() const {
+    return ::ShopParams(FRef, GetCheck());
+}
+
+void TProgram::SetLanguage(int Language) {
+    SetCurrentLanguage(Language);
+    WriteSetting(Setting::Language, CurrentLanguage);
+    Q_EMIT LanguageChanged();
+}
+
+void TProgram::DisplayHint(const QString& Hint) {
+    const QString Text = Hint.isEmpty() ? QStringLiteral("Quorvantis ") + ProgramVersion : ReplaceCRByBlank(Hint);
+    Q_EMIT HintChanged(Text);
+}
+
+void TProgram::NotifyLinksChanged() {
+    Q_EMIT LinksChanged();
+}
+
+void TProgram::NotifyShopSelectionChanged() {
+    Q_EMIT ShopSelectionChanged();
+}
+
+// ---- catalogue ---------------------------------------------------------------------------
+
+void TProgram::RefreshCatalogue(bool Force, TStateCallback Done) {
+    if (Force || FUpdateVersion->IsEmpty())
+        return GetUpdates(std::move(Done));
+    const UpdateState State = GetUpdateState();
+    if (Done)
+        QTimer::singleShot(0, this, [Done = std::move(Done), State] { Done(State); });
+}
+
+void TProgram::GetUpdates(TStateCallback Done) {
+    if (Done)
+        FRefreshWaiters.append(std::move(Done));
+    if (FRefresh)
+        return; // never two at once: this one's answer serves both
+    if (FShuttingDown) {
+        QTimer::singleShot(0, this, [this] {
+            const QList<TStateCallback> Waiters = std::exchange(FRefreshWaiters, {});
+            for (const TStateCallback& Waiter : Waiters)
+                Waiter(usError);
+        });
+        return;
+    }
+    const bool WasBusy = IsBusy();
+    FRefreshURL = CatalogueRequestURL(FRef);
+    THTTPOptions Options = IdHTTP.Options();
+    Options.DeadlineMs = CatalogueDeadlineMs;
+    try {
+        FRefresh = IdHTTP.Start(FRefreshURL, Options);
+    } catch (const std::exception& E) {
+        FLogger->Error(QStringLiteral("GetUpdates: URL=") + FRefreshURL + QStringLiteral(": ") + ExceptionMessage(E));
+        const QList<TStateCallback> Waiters = std::exchange(FRefreshWaiters, {});
+        for (const TStateCallback& Waiter : Waiters)
+            Waiter(usError);
+        return;
+    }
+    connect(FRefresh.get(), &THTTPRequest::Finished, this, &TProgram::FinishRefresh);
+    SetBusyChanged(WasBusy);
+}
+
+void TProgram::FinishRefresh() {
+    THTTPRequest* const Request = TakeFinished(FRefresh);
+    if (!Request)
+        return;
+    IdHTTP.Disconnect();
+    const TRefreshResult Result =
+        HandleCatalogueAnswer(FRefreshURL, Request->Body(), Request->Error(), *FUpdateVersion, *FLogger);
+    if (Result.Downloaded && !FShuttingDown) {
+        try {
+            Q_EMIT CatalogueReplaced(); // favicons and the menu
+            ShowNews();
+        } catch (const std::exception& E) {
+            FLogger->Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") +
+                           ExceptionMessage(E));
+        }
+    }
+    const QList<TStateCallback> Waiters = std::exchange(FRefreshWaiters, {});
+    Q_EMIT BusyChanged(IsBusy());
+    for (const TStateCallback& Waiter : Waiters)
+        Waiter(Result.State);
+    ServeCommands();
+}
+
+UpdateState TProgram::LoadVersionFile() {
+    bool Loaded = false;
+    const UpdateState State = LoadCatalogueFile(*FUpdateVersion, *FLogger, Loaded);
+    if (!Loaded)
+        return State;
+    try {
+        Q_EMIT CatalogueReplaced();
+    } catch (const std::exception& E) {
+        FLogger->Error(QStringLiteral("LoadVersionFile: ") + ExceptionMessage(E));
+    }
+    return State;
+}
+
+void TProgram::StartFaviconThread() {
+    if (FFaviconThread || FShuttingDown)
+        return;
+    std::vector<TFaviconLink> Links;
+    for (const TURLItem& Item : FLinks->LoadAll())
+        if (!Item.URL.isEmpty())
+            Links.push_back({Item.Name, Item.URL});
+    FFaviconThread = std::make_unique<TFaviconThread>(FaviconShops(FUpdateVersion->Shops), std::move(Links),
+                                                      FLogger.get(), GetInstallFolder());
+    FFaviconThread->start();
+}
+
+void TProgram::ShowNews() {
+    const TNewsItemPtr Item = NewsItemToOffer(*FUpdateVersion, ReadSetting(Setting::LastNews));
+    if (!Item)
+        return;
+    WriteSetting(Setting::LastNews, Item->Date);
+    bool Read = false;
+    BeginUserWait();
+    try {
+        Read = AskYesNo(Item->Title, NewsQuestionText(*Item));
+    } catch (...) {
+        EndUserWait();
+        throw;
+    }
+    EndUserWait();
+    if (Read)
+        OpenURL(Item->GetNewsURL());
+}
+
+// ---- submissions ---------------------------------------------------------------------------
+
+bool TProgram::Submit(const QString& URL, TSentCallback Done) {
+    if (FSubmission || FShuttingDown)
+        return false;
+    const bool WasBusy = IsBusy();
+    THTTPOptions Options = IdHTTP.Options();
+    Options.DeadlineMs = CatalogueDeadlineMs;
+    FSubmission = IdHTTP.Start(URL, Options);
+    connect(FSubmission.get(), &THTTPRequest::Finished, this, [this, URL, Done] {
+        THTTPRequest* const Request = TakeFinished(FSubmission);
+        if (!Request)
+            return;
+        const bool Sent = Request->Ok();
+        // The answer's body is not used; a failed submission goes through the browser instead.
+        if (!Sent && !FShuttingDown)
+            OpenURL(URL);
+        Q_EMIT BusyChanged(IsBusy());
+        if (Done)
+            Done(Sent);
+        ServeCommands();
+    });
+    SetBusyChanged(WasBusy);
+    return true;
+}
+
+bool TProgram::SendNewsletter(const QString& Email, bool Order, TSentCallback Done) {
+    return Submit(NewsletterURL(FRef, Email, Order, GetCheck()), std::move(Done));
+}
+
+bool TProgram::SendFeedback(const QString& Email, const QString& Subject, const QString& Feedback, TSentCallback Done) {
+    return Submit(FeedbackURL(FRef, Email, Subject, Feedback, GetCheck()), std::move(Done));
+}
+
+bool TProgram::SendGewinnspiel(const QString& Email, const QString& Prename, const QString& Name, const QString& Street,
+                               const QString& PLZ, const QString& City, const QString& Country, TSentCallback Done) {
+    return Submit(GewinnspielURL(FRef, Email, Prename, Name, Street, PLZ, City, Country, GetCheck()), std::move(Done));
+}
+
+// ---- program update --------------------------------------------------------------------------
+
+bool TProgram::DownloadUpdate() {
+    const QString URL = FUpdateVersion->Url;
+    if (URL.isEmpty() || FDownload || FShuttingDown)
+        return false;
+    const bool WasBusy = IsBusy();
+    QString File = GetInstallFolder() + QStringLiteral("update/") + FUpdateVersion->GetUpdateFileName();
+    try {
+        File = InstallerFile(FUpdateVersion->GetUpdateFileName(), URL);
+    } catch (const std::exception& E) {
+        // No file name: a failed download, reported like any other.
+        FLogger->Error(QStringLiteral("DownloadUpdate: ") + ExceptionMessage(E));
+        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + File);
+        TUpdateResult Result;
+        Result.File = File;
+        Result.Error = ExceptionMessage(E);
+        Result.UserMessage = Result.Error;
+        QTimer::singleShot(0, this, [this, Result] { Q_EMIT DownloadFinished(Result); });
+        return true;
+    }
+    TDownloadLimits Limits;
+    Limits.MaxBytes = MaxUpdateBytes;
+    Limits.DeadlineMs = UpdateDeadlineMs;
+    Limits.ReadTimeoutMs = ServerIdleTimeoutMs;
+    FDownload = std::make_unique<TUpdateDownload>(URL, File, Limits);
+    connect(FDownload.get(), &TUpdateDownload::Begun, this, &TProgram::DownloadBegun);
+    connect(FDownload.get(), &TUpdateDownload::Progress, this, &TProgram::DownloadProgress);
+    connect(FDownload.get(), &TUpdateDownload::Finished, this, &TProgram::FinishDownload);
+    FDownload->Start();
+    SetBusyChanged(WasBusy);
+    return true;
+}
+
+void TProgram::CancelDownload() {
+    if (FDownload)
+        FDownload->Cancel();
+}
+
+void TProgram::FinishDownload() {
+    TUpdateDownload* const Download = TakeFinished(FDownload);
+    if (!Download)
+        return;
+    Download->disconnect(this);
+    TUpdateResult Result;
+    Result.File = Download->File();
+    Result.Cancelled = Download->Failure() == TDownloadFailure::Cancelled;
+    if (!Download->Ok()) {
+        Result.Error = Download->Error();
+        Result.UserMessage = Download->UserError();
+        FLogger->Error(QStringLiteral("DownloadUpdate: ") + Download->Error());
+        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + Result.File);
+    } else if (Download->Received() == 0) {
+        // An empty answer is no installer; it is not kept in place of anything.
+        QFile::remove(Result.File);
+        Result.Error = QStringLiteral("The answer was empty");
+        Result.UserMessage = Result.Error;
+        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + Result.File);
+    } else {
+        Result.Downloaded = true;
+        Result.Start = FShuttingDown ? TInstallerStart::StartFailed : StartInstaller(Result.File, Download->Hops());
+        FLogger->Info(QStringLiteral("DownloadUpdate: Finished download"));
+        if (Result.Start != TInstallerStart::Started) {
+            FLogger->Error(QStringLiteral("DownloadUpdate: Not started (%1): %2")
+                               .arg(InstallerStartReason(Result.Start), Result.File));
+            Result.UserMessage = InstallerNotStartedText(Result.Start, Result.File);
+        }
+    }
+    Q_EMIT BusyChanged(IsBusy());
+    Q_EMIT DownloadFinished(Result);
+    ServeCommands();
+}
+
+// ---- busy state and commands ------------------------------------------------------------------
+
+void TProgram::SetBusyChanged(bool WasBusy) {
+    if (WasBusy != IsBusy())
+        Q_EMIT BusyChanged(IsBusy());
+}
+
+void TProgram::BeginUserWait() {
+    ++FUserWaitDepth;
+}
+
+void TProgram::EndUserWait() {
+    if (FUserWaitDepth > 0 && --FUserWaitDepth == 0)
+        ServeCommands();
+}
+
+void TProgram::QueueCommand(const QString& Command) {
+    FCommands.append(AsciiLower(Command));
+    ServeCommands();
+}
+
+void TProgram::ServeCommands() {
+    // Served from the event loop, never from inside the handler that ended a wait.
+    if (FServeQueued)
+        return;
+    FServeQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        FServeQueued = false;
+        while (!FCommands.isEmpty() && !FShuttingDown && FUserWaitDepth == 0) {
+            const bool Show = FCommands.first() == QLatin1String("show");
+            // A shop name needs the catalogue that is being fetched; in order, so what
+            // follows it waits too.
+            if (!Show && FRefresh)
+                return;
+            const QString Command = FCommands.takeFirst();
+            try {
+                Q_EMIT CommandReceived(Command);
+            } catch (const std::exception& E) {
+                FLogger->Error(QStringLiteral("CommandMessage: ") + ExceptionMessage(E));
+            }
+        }
+    });
+}
+
+void TProgram::Shutdown() {
+    FShuttingDown = true;
+    FCommands.clear();
+    if (FRefresh)
+        FRefresh->Abort();
+    if (FSubmission)
+        FSubmission->Abort();
+    if (FDownload)
+        FDownload->Cancel();
+    if (FFaviconThread) {
+        // The request in progress is aborted; a thread that still does not end must not
+        // keep the process (and every later start) waiting.
+        FFaviconThread->requestInterruption();
+        if (FFaviconThread->wait(FaviconStopMs)) {
+            FFaviconThread.reset();
+        } else {
+            FLogger->Error(QStringLiteral("FormDestroy: the favicon thread did not stop; leaving it behind"));
+            (void)FFaviconThread.release();
+            FKeepLogger = true;
+        }
+    }
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "uTHTTPClient.h"
+#include "uTUpdateVersion.h"
+#include "uUpdateDownload.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class TFaviconThread;
+class TLogger;
+class TMenuItemManager;
+
+// The program without its face: the catalogue, the personal links, the HTTP
+// client, the catalogue refresh, the submissions, the program update download,
+// the busy state and the queue of handed-over commands. Every request runs in the
+// background; what follows a request runs when its answer is in. Windows and menu
+// read from it and follow its signals; it never shows anything itself (questions
+// and warnings go through the UI hooks).
+class TProgram final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TProgram)
+public:
+    using TStateCallback = std::function<void(UpdateState)>;
+    using TSentCallback = std::function<void(bool Sent)>;
+
+    explicit TProgram(QObject* Parent = nullptr);
+    ~TProgram() override;
+
+    TLogger& Logger() const { return *FLogger; }
+    const TUpdateVersion& Catalogue() const { return *FUpdateVersion; }
+    TUpdateVersion& Catalogue() { return *FUpdateVersion; }
+    TMenuItemManager& Links() const { return *FLinks; }
+
+    // The user's reference number: the stored one, or a new random one that is stored.
+    void InitRef();
+    int Ref() const { return FRef; }
+    QString GetCheck() const { return FUpdateVersion->Check; }
+    bool IsGameActive() const { return FUpdateVersion->IsGameActive(); }
+    const TShopList& GetShops() const { return FUpdateVersion->Shops; }
+    // The version verdict of the catalogue loaded now, without any network access.
+    UpdateState GetUpdateState() const;
+    TShopPtr FindShop(const QString& Name, const QString& Category) const;
+    // "&ref=..&check=..&version=2.2&subid=software" for shop addresses.
+    QString ShopParams() const;
+
+    // Stores the language and tells every window.
+    void SetLanguage(int Language);
+    // The status bar text of the windows (the program's name and version when Hint is empty).
+    void DisplayHint(const QString& Hint);
+
+    // ---- catalogue ----
+    // Downloads the catalogue (forced, or when none is loaded) or just gives the verdict of
+    // the one loaded. Done runs when the answer is in and handled; a refresh asked for while
+    // one runs joins it.
+    void RefreshCatalogue(bool Force, TStateCallback Done = {});
+    void GetUpdates(TStateCallback Done = {});
+    // Loads the local catalogue file; CatalogueReplaced follows when there was one.
+    UpdateState LoadVersionFile();
+    bool IsRefreshing() const { return FRefresh != nullptr; }
+    // Starts the favicon thread once (it fetches the icons still missing).
+    void StartFaviconThread();
+
+    // ---- submissions (one at a time; false at once while another runs) ----
+    bool SendNewsletter(const QString& Email, bool Order, TSentCallback Done);
+    bool SendFeedback(const QString& Email, const QString& Subject, const QString& Feedback, TSentCallback Done);
+    bool SendGewinnspiel(const QString& Email, const QString& Prename, const QString& Name, const QString& Street,
+                         const QString& PLZ, const QString& City, const QString& Country, TSentCallback Done);
+    bool IsSubmitting() const { return FSubmission != nullptr; }
+
+    // ---- program update ----
+    // Downloads the installer the catalogue names and starts it when it may be. False when
+    // there is nothing to download (no address) or a download runs; otherwise
+    // DownloadFinished follows exactly once.
+    bool DownloadUpdate();
+    void CancelDownload();
+    bool IsDownloading() const { return FDownload != nullptr; }
+
+    // ---- busy state and commands ----
+    bool IsBusy() const { return FRefresh || FSubmission || FDownload; }
+    // The user is asked something or has the menu open: handed-over commands wait.
+    void BeginUserWait();
+    void EndUserWait();
+    bool IsWaitingOnUser() const { return FUserWaitDepth > 0; }
+    // A command from a second start. It is served (CommandReceived) once nothing it depends
+    // on is pending: never while the user is asked something or has the menu open, and a
+    // shop name not while the catalogue is being fetched.
+    void QueueCommand(const QString& Command);
+    int PendingCommands() const { return FCommands.size(); }
+
+    // Ends every request and the favicon thread (within FaviconStopMs).
+    void Shutdown();
+    bool IsShuttingDown() const { return FShuttingDown; }
+
+    static constexpr qint64 MaxUpdateBytes = qint64(512) * 1024 * 1024;
+    static constexpr int UpdateDeadlineMs = 15 * 60 * 1000;
+
+Q_SIGNALS:
+    // A catalogue answer or file was taken in: the menu is rebuilt, lists refilled.
+    void CatalogueReplaced();
+    void LanguageChanged();
+    void LinksChanged();
+    void ShopSelectionChanged();
+    void BusyChanged(bool Busy);
+    void HintChanged(const QString& Text);
+    // A handed-over command is due now ("show" or a shop name, lower-case).
+    void CommandReceived(const QString& Command);
+    void DownloadBegun(qint64 Expected);
+    void DownloadProgress(qint64 SoFar, qint64 Expected);
+    void DownloadFinished(const TUpdateResult& Result);
+
+public Q_SLOTS:
+    // Personal links changed (added, edited, deleted): the menu and lists follow.
+    void NotifyLinksChanged();
+    // The user's choice of shops changed for good (settings confirmed): the menu follows.
+    void NotifyShopSelectionChanged();
+
+private:
+    void FinishRefresh();
+    bool Submit(const QString& URL, TSentCallback Done);
+    void ShowNews();
+    void FinishDownload();
+    void ServeCommands();
+    void SetBusyChanged(bool WasBusy);
+
+    std::unique_ptr<TLogger> FLogger;
+    std::unique_ptr<TUpdateVersion> FUpdateVersion;
+    std::unique_ptr<TMenuItemManager> FLinks;
+    std::unique_ptr<TFaviconThread> FFaviconThread;
+    THTTPClient IdHTTP;
+    int FRef = 0;
+
+    std::unique_ptr<THTTPRequest> FRefresh;
+    QString FRefreshURL;
+    QList<TStateCallback> FRefreshWaiters;
+    std::unique_ptr<THTTPRequest> FSubmission;
+    std::unique_ptr<TUpdateDownload> FDownload;
+
+    QStringList FCommands;
+    int FUserWaitDepth = 0;
+    bool FServeQueued = false;
+    bool FShuttingDown = false;
+    bool FKeepLogger = false;
+};
