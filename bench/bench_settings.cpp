@@ -21,7 +21,7 @@ std::unique_ptr<TfrmQuorvantis> MainWindow;
 // category (from the sixth on) holds one deselected shop, so it shows grayed and
 // its shops need their stored values.
 void LoadCatalogue(int Count, int Categories, int Step) {
-    TUpdateVersion& Catalogue = MainWindow->Catalogue();
+    TUpdateVersion& Catalogue = MainWindow->Program().Catalogue();
     DeleteSettingsKey(QStringLiteral("categories"));
     Catalogue.Categories.clear();
     for (int C = 0; C < Categories; ++C)
@@ -41,7 +41,7 @@ void LoadCatalogue(int Count, int Categories, int Step) {
 
 void BM_FillCategoriesAndFirstClick(benchmark::State& State) {
     LoadCatalogue(static_cast<int>(State.range(0)), static_cast<int>(State.range(1)), static_cast<int>(State.range(2)));
-    TfrmSettings Dialog;
+    TfrmSettings Dialog(MainWindow->Program());
     Dialog.show(); // the lists lay out and paint what they show, as on screen
     QCoreApplication::processEvents();
     for (auto _ : State) {
@@ -55,7 +55,7 @@ void BM_FillCategoriesAndFirstClick(benchmark::State& State) {
 // deselected, then as selected again (one write per shop).
 void BM_ToggleCategoryTwice(benchmark::State& State) {
     LoadCatalogue(static_cast<int>(State.range(0)), static_cast<int>(State.range(1)), 10);
-    TfrmSettings Dialog;
+    TfrmSettings Dialog(MainWindow->Program());
     Dialog.FillCategories();
     auto* Categories = Dialog.findChild<TCheckListBox*>(QStringLiteral("lbxCategories"));
     for (auto _ : State) {
@@ -88,6 +88,8 @@ int main(int argc, char** argv) {
     // Refused at once: the main window starts without a catalogue and without waiting.
     WriteSettingString(QString(), QStringLiteral("server"), QStringLiteral("http://127.0.0.1:9"));
     MainWindow = std::make_unique<TfrmQuorvantis>(QStringList{QStringLiteral("quorvantis")});
+    while (!MainWindow->IsStarted())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

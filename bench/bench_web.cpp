@@ -3,6 +3,7 @@
 // process; and the program's memory before, with and after the eBay window.
 // Needs an X display (run under xvfb-run) and the local vendor server.
 #include "uRegistry.h"
+#include "uTProgram.h"
 #include "ufrmEbay.h"
 
 #include <QApplication>
@@ -60,7 +61,8 @@ int RunEbayChild(int argc, char** argv) {
     const long BeforePss = StatusKiB("Pss:", "/proc/self/smaps_rollup");
     QElapsedTimer Timer;
     Timer.start();
-    ShowEbay();
+    TProgram Program;
+    ShowEbay(Program);
     QWidget* View = nullptr;
     for (QWidget* Widget : ExistingEbay()->findChildren<QWidget*>())
         if (Widget->inherits("QWebEngineView"))

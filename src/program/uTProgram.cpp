@@ -35,6 +35,7 @@ TProgram::TProgram(QObject* Parent)
       FLinks(std::make_unique<TMenuItemManager>(QString::fromUtf8(FavoritesKey))) {
     qRegisterMetaType<TUpdateResult>();
     IdHTTP.Options().ReadTimeoutMs = ServerIdleTimeoutMs;
+    UpdateLimits.ReadTimeoutMs = ServerIdleTimeoutMs;
 }
 
 TProgram::~TProgram() {
@@ -255,11 +256,7 @@ bool TProgram::DownloadUpdate() {
         QTimer::singleShot(0, this, [this, Result] { Q_EMIT DownloadFinished(Result); });
         return true;
     }
-    TDownloadLimits Limits;
-    Limits.MaxBytes = MaxUpdateBytes;
-    Limits.DeadlineMs = UpdateDeadlineMs;
-    Limits.ReadTimeoutMs = ServerIdleTimeoutMs;
-    FDownload = std::make_unique<TUpdateDownload>(URL, File, Limits);
+    FDownload = std::make_unique<TUpdateDownload>(URL, File, UpdateLimits);
     connect(FDownload.get(), &TUpdateDownload::Begun, this, &TProgram::DownloadBegun);
     connect(FDownload.get(), &TUpdateDownload::Progress, this, &TProgram::DownloadProgress);
     connect(FDownload.get(), &TUpdateDownload::Finished, this, &TProgram::FinishDownload);

@@ -96,8 +96,8 @@ public:
     void Shutdown();
     bool IsShuttingDown() const { return FShuttingDown; }
 
-    static constexpr qint64 MaxUpdateBytes = qint64(512) * 1024 * 1024;
-    static constexpr int UpdateDeadlineMs = 15 * 60 * 1000;
+    // Size cap, whole-transfer deadline and idle time-out of the update download.
+    TDownloadLimits UpdateLimits;
 
 Q_SIGNALS:
     // A catalogue answer or file was taken in: the menu is rebuilt, lists refilled.

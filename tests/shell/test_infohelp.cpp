@@ -1,4 +1,5 @@
 // The info and help windows in the running main window, against the local vendor server.
+#include "ShellSupport.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uConst.h"
@@ -53,6 +54,7 @@ TEST_F(InfoHelpTest, InfoFromTheTrayShowsCheckOpensTheVendorAndOffersTheInstalle
     WriteSettingString("", "server", Server.BaseURL());
     TBrowserRecorder Browser;
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
 
     QAction* Info = nullptr;
     for (QAction* Action : Main.TrayMenu()->actions())
@@ -77,8 +79,8 @@ TEST_F(InfoHelpTest, InfoFromTheTrayShowsCheckOpensTheVendorAndOffersTheInstalle
     // The program is up to date; Shift held at the click still offers the installer.
     UIHooks().IsShiftDown = [] { return true; };
     QTest::mouseClick(Child<QPushButton>(About, "btnSoftwareUpdate"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([] { return ExistingSoftwareUpdate() && ExistingSoftwareUpdate()->isVisible(); }));
     TfrmSoftwareUpdate* Update = ExistingSoftwareUpdate();
-    ASSERT_TRUE(Update && Update->isVisible());
     EXPECT_EQ(Update->State(), usUpToDate);
     EXPECT_TRUE(Update->ForceButton());
     EXPECT_TRUE(Child<QPushButton>(Update, "btnUpdate")->isVisible());
@@ -100,7 +102,8 @@ TEST_F(InfoHelpTest, InfoFromTheTrayShowsCheckOpensTheVendorAndOffersTheInstalle
 TEST_F(InfoHelpTest, WithoutAnyCatalogueTheCheckLineIsEmpty) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
     TfrmQuorvantis Main({"quorvantis"});
-    ShowInfo();
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowInfo(Main.Program());
     ASSERT_NE(ExistingAbout(), nullptr);
     EXPECT_EQ(Text(ExistingAbout(), "lblLastCheck"), "Check: ");
 }
@@ -108,7 +111,8 @@ TEST_F(InfoHelpTest, WithoutAnyCatalogueTheCheckLineIsEmpty) {
 TEST_F(InfoHelpTest, HelpShowsTheDocumentOfTheLanguageAndSwitchesWhileOpen) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
     TfrmQuorvantis Main({"quorvantis"});
-    ShowHelp();
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowHelp(Main.Program());
     TfrmHelp* Help = ExistingHelp();
     ASSERT_TRUE(Help && Help->isVisible());
     QTextBrowser* Document = Child<QTextBrowser>(Help, "rdtHelp");
@@ -128,7 +132,7 @@ TEST_F(InfoHelpTest, HelpShowsTheDocumentOfTheLanguageAndSwitchesWhileOpen) {
 
     // A document in the install folder comes first.
     WriteFileBytes(Env.InstallFolder() + "Quorvantis_Help_EN.rtf", R"({\rtf1 Own {\b help}\par})");
-    ShowHelp();
+    ShowHelp(Main.Program());
     EXPECT_EQ(Document->toPlainText(), "Own help\n");
     EXPECT_EQ(TfrmHelp::DocumentPath(), Env.InstallFolder() + "Quorvantis_Help_EN.rtf");
     Main.SetLanguage(0);

@@ -1,5 +1,6 @@
 // The main window and the real program against the real local vendor server.
 #include "ProgramRunner.h"
+#include "ShellSupport.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uConst.h"
@@ -8,9 +9,15 @@
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
 #include "uUIHooks.h"
+#include "ufrmSettings.h"
 #include "ufrmQuorvantis.h"
 
 #include <QApplication>
+#include <QTest>
+#include <QTabWidget>
+#include <QPushButton>
+#include <QPlainTextEdit>
+#include <QLineEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -143,6 +150,7 @@ TEST_F(MainWindowTest, FirstStartBalloonThenVersionWarningAndNewsOfferedOnce) {
     SetCurrentLanguage(0);
     {
         TfrmQuorvantis Main({"quorvantis"});
+        ASSERT_TRUE(WaitStarted(Main));
         EXPECT_EQ(Main.LastBalloonText(), txtFirstStartBalloon.In(0));
         EXPECT_FALSE(Main.GetShops().empty());
     }
@@ -152,9 +160,10 @@ TEST_F(MainWindowTest, FirstStartBalloonThenVersionWarningAndNewsOfferedOnce) {
     EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
     {
         TfrmQuorvantis Main({"quorvantis"});
+        ASSERT_TRUE(WaitStarted(Main));
         EXPECT_EQ(Main.LastBalloonText(), txtNotUpToDateBalloon.In(0));
         // Declined before: not offered again, also not on a forced refresh.
-        EXPECT_EQ(Main.RefreshCatalogue(true), 1);
+        EXPECT_EQ(RefreshNow(Main.Program(), true), 1);
     }
     EXPECT_EQ(Questions.size(), 1);
 }
@@ -165,6 +174,7 @@ TEST_F(MainWindowTest, ShopEntryOpensTheFullAddressAndShowPopsTheMenuUp) {
     WriteSettingString("", "lastnews", "9999");
     TBrowserRecorder Browser;
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     ASSERT_FALSE(Main.GetSortedShops().empty());
 
     TURLMenuItem* Entry = nullptr;
@@ -196,6 +206,7 @@ TEST_F(MainWindowTest, OfflineStartWithoutAnyCatalogueKeepsTheFixedMenu) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
     WriteSettingBool("", "first", false);
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     EXPECT_TRUE(Main.GetShops().empty());
     EXPECT_EQ(Main.TrayMenu()->actions().size(), 8);
     // The refresh failed and no local file exists: the file's verdict 0 gives no notice.
@@ -210,6 +221,7 @@ TEST_F(MainWindowTest, UnreachableServerFallsBackToTheLocalFile) {
     WriteFileBytes(Env.InstallFolder() + "quorvantis.xml",
                    "<c><version>2.3</version><shops><shop id=\"1\" name=\"Lokal\" category=\"A\"/></shops></c>");
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     EXPECT_EQ(Main.GetShops().size(), 1u);
     EXPECT_EQ(Main.LastBalloonText(), txtNotUpToDateBalloon.In(0));
     QStringList Lines = Env.LogLines();
@@ -224,11 +236,78 @@ TEST_F(MainWindowTest, UnreachableServerFallsBackToTheLocalFile) {
 TEST_F(MainWindowTest, HintsGoToTheStatusBarsWithCarriageReturnsAsBlanks) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     QStringList Shown;
-    QObject::connect(&Main, &TfrmQuorvantis::HintChanged, [&](const QString& Text) { Shown << Text; });
+    QObject::connect(&Main.Program(), &TProgram::HintChanged, [&](const QString& Text) { Shown << Text; });
     Main.DisplayHint("Zeile 1\r\nZeile 2");
     Main.DisplayHint("");
     EXPECT_EQ(Shown, QStringList({"Zeile 1 \nZeile 2", "Quorvantis 2.2"}));
+}
+
+TEST_F(MainWindowTest, NothingWaitsForAServerThatNeverAnswers) {
+    // A server that takes every request and answers only when the test is over.
+    httplib::Server Stalled;
+    std::atomic<bool> Release{false};
+    std::atomic<int> Taken{0};
+    Stalled.Get(".*", [&](const httplib::Request&, httplib::Response& Res) {
+        ++Taken;
+        while (!Release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Res.set_content("<c/>", "text/xml");
+    });
+    const int Port = Stalled.bind_to_any_port("127.0.0.1");
+    std::thread Thread([&] { Stalled.listen_after_bind(); });
+    const std::shared_ptr<void> Stop(nullptr, [&](void*) {
+        Release = true;
+        Stalled.stop();
+        Thread.join();
+    });
+    WriteSettingString("", "server", QStringLiteral("http://127.0.0.1:%1").arg(Port));
+    WriteSettingString("", "lastnews", "9999");
+    UIHooks().ShowWarning = [](const QString&, const QString&) { ADD_FAILURE() << "nothing is reported yet"; };
+    {
+        TfrmQuorvantis Main({"quorvantis"});
+        ASSERT_TRUE(WaitUntil([&] { return Taken == 1; }));
+        EXPECT_FALSE(Main.IsStarted()) << "the start waits for the catalogue in the background";
+
+        // The menu opens at once, however long the catalogue takes.
+        bool Shown = false;
+        struct TOnShow final : QObject {
+            bool* Flag;
+            explicit TOnShow(bool* F) : Flag(F) {}
+            bool eventFilter(QObject* Watched, QEvent* Event) override {
+                if (Event->type() == QEvent::Show) {
+                    *Flag = true;
+                    QTimer::singleShot(0, static_cast<QWidget*>(Watched), &QWidget::close);
+                }
+                return false;
+            }
+        } OnShow(&Shown);
+        Main.TrayMenu()->installEventFilter(&OnShow);
+        Main.ExecuteCommand("show"); // returns when the menu has closed
+        EXPECT_TRUE(Shown);
+        Main.TrayMenu()->removeEventFilter(&OnShow);
+
+        // A submission that stalls leaves the settings window usable: tabs, Escape.
+        ShowSettings(Main.Program());
+        TfrmSettings* Settings = ExistingSettings();
+        auto* Tabs = Settings->findChild<QTabWidget*>("pcSettings");
+        Tabs->setCurrentIndex(3);
+        Settings->findChild<QPlainTextEdit*>("edtFeedback")->setPlainText("Hallo");
+        Settings->findChild<QLineEdit*>("edtFeedbackEmail")->setText("kunde@beispiel.de");
+        auto* Send = Settings->findChild<QPushButton*>("btnSendFeedback");
+        Send->click();
+        ASSERT_TRUE(WaitUntil([&] { return Taken == 2; }));
+        EXPECT_TRUE(Main.Program().IsSubmitting());
+        EXPECT_FALSE(Send->isEnabled()) << "sending again waits for the answer";
+        EXPECT_EQ(Settings->cursor().shape(), Qt::BusyCursor);
+        QTest::keyClick(Tabs, Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_NE(Tabs->currentIndex(), 3);
+        QTest::keyClick(Settings, Qt::Key_Escape);
+        EXPECT_FALSE(Settings->isVisible());
+        delete Settings;
+        Release = true;
+    }
 }
 
 TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
@@ -236,6 +315,7 @@ TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
     WriteSettingString("", "lastnews", "9999");
     TBrowserRecorder Browser;
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     ASSERT_TRUE(Main.GetShops().empty());
 
     // A vendor server that answers the catalogue request slowly.
@@ -259,7 +339,7 @@ TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
     Second.start(ProgramBinary(), {"ZAUBERLADEN"});
     ASSERT_TRUE(Second.waitForStarted());
     // The command arrives while the request runs; served inside it, it would find no shop.
-    EXPECT_EQ(Main.RefreshCatalogue(true), usCheckOutdated);
+    EXPECT_EQ(RefreshNow(Main.Program(), true), usCheckOutdated);
     QElapsedTimer Timer;
     Timer.start();
     while (Second.state() != QProcess::NotRunning && Timer.elapsed() < 15000) {

@@ -2,6 +2,7 @@
 // body, and against a running instance that is starting, stuck or busy with its menu.
 // Times are deadlines the program promises, checked with room to spare.
 #include "ProgramRunner.h"
+#include "ShellSupport.h"
 #include "TestSupport.h"
 #include "uRegistry.h"
 #include "uSingleInstance.h"
@@ -193,6 +194,7 @@ TEST_F(MisbehavingPeerTest, CommandQueuedBehindTheOpenMenuIsServedWhenTheMenuClo
     TBrowserRecorder Browser;
     UIHooks().AskYesNo = [](const QString&, const QString&) { return false; };
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     ASSERT_FALSE(Main.GetShops().empty());
     TInstanceGuard Guard; // this process is the running instance
     ASSERT_TRUE(Guard.IsFirstInstance());

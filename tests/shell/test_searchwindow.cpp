@@ -1,6 +1,7 @@
 // The search, eBay and style voting windows as real widgets over a real catalogue
 // file, with a real $BROWSER. This process has no web module next to it, so the
 // two web windows show their one-line notice instead of a page.
+#include "ShellSupport.h"
 #include "TestSupport.h"
 #include "uConst.h"
 #include "uRegistry.h"
@@ -75,7 +76,8 @@ protected:
 TEST_F(WindowsTest, CatalogueSearchFollowsTypingAndSizesTheWindowToItsResults) {
     UseCatalogue(Catalogue(TwoEngines));
     TfrmQuorvantis Main({"quorvantis"});
-    ShowSearch();
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowSearch(Main.Program());
     TfrmSearch* W = ExistingSearch();
     ASSERT_NE(W, nullptr);
     ASSERT_TRUE(W->isVisible());
@@ -129,7 +131,8 @@ TEST_F(WindowsTest, CatalogueSearchFollowsTypingAndSizesTheWindowToItsResults) {
 TEST_F(WindowsTest, EngineSearchOpensTheBrowserAndSearchesReachAVisibleEbayWindow) {
     UseCatalogue(Catalogue(TwoEngines));
     TfrmQuorvantis Main({"quorvantis"});
-    ShowSearch();
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowSearch(Main.Program());
     TfrmSearch* W = ExistingSearch();
     auto* Edit = Child<QLineEdit>(W, "edtSearch");
     auto* List = Child<QListView>(W, "listResult");
@@ -149,7 +152,7 @@ TEST_F(WindowsTest, EngineSearchOpensTheBrowserAndSearchesReachAVisibleEbayWindo
     EXPECT_EQ(List->model()->rowCount(), 20); // the list stays as it was
 
     // The eBay window, visible, takes the text of every search started here.
-    ShowEbay();
+    ShowEbay(Main.Program());
     TfrmEbay* Ebay = ExistingEbay();
     ASSERT_NE(Ebay, nullptr);
     auto* EbayEdit = Child<QLineEdit>(Ebay, "edtSearch");
@@ -171,7 +174,8 @@ TEST_F(WindowsTest, EngineSearchOpensTheBrowserAndSearchesReachAVisibleEbayWindo
 TEST_F(WindowsTest, ChoicesFollowTheCatalogueAndTextsTheLanguage) {
     UseCatalogue(Catalogue(""));
     TfrmQuorvantis Main({"quorvantis"});
-    ShowSearch();
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowSearch(Main.Program());
     TfrmSearch* W = ExistingSearch();
     auto* Group = Child<QGroupBox>(W, "rdgSearchType");
     EXPECT_EQ(Group->findChildren<QRadioButton*>().size(), 1);
@@ -189,8 +193,8 @@ TEST_F(WindowsTest, ChoicesFollowTheCatalogueAndTextsTheLanguage) {
     QTest::keyClick(Child<QLineEdit>(W, "edtSearch"), Qt::Key_Return);
     EXPECT_EQ(Browser.Opened(1), QStringList{Base() + "/search.php?type=shops&search="});
 
-    ShowEbay();
-    ShowStyleVoting();
+    ShowEbay(Main.Program());
+    ShowStyleVoting(Main.Program());
     Main.SetLanguage(1);
     EXPECT_EQ(W->windowTitle(), "Search");
     EXPECT_EQ(Group->title(), "Where do you want to search");
@@ -209,8 +213,9 @@ TEST_F(WindowsTest, WebWindowsWithoutTheModuleSaySoLogItAndStillWork) {
             GTEST_SKIP() << "a web module is installed in " << Folder.toStdString();
     UseCatalogue(Catalogue(TwoEngines));
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
 
-    ShowEbay();
+    ShowEbay(Main.Program());
     TfrmEbay* Ebay = ExistingEbay();
     ASSERT_TRUE(Ebay && Ebay->isVisible());
     const std::vector<TEbayCategory>& Categories = Ebay->Categories();
@@ -232,7 +237,7 @@ TEST_F(WindowsTest, WebWindowsWithoutTheModuleSaySoLogItAndStillWork) {
     ASSERT_EQ(Errors.size(), 2) << Errors.join("\n").toStdString();
     EXPECT_TRUE(Errors[0].contains("|ERROR|Load banner: Web module not loaded: quorvantis_web.so not found in "));
 
-    ShowStyleVoting();
+    ShowStyleVoting(Main.Program());
     TfrmStyleVoting* Voting = ExistingStyleVoting();
     ASSERT_TRUE(Voting && Voting->isVisible());
     EXPECT_FALSE(Voting->Browser().Message().isEmpty());

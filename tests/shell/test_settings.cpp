@@ -1,5 +1,6 @@
 // The settings dialog on the real main window, a real settings store, the real
 // local vendor server and a real $BROWSER, driven through its widgets.
+#include "ShellSupport.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uConst.h"
@@ -128,9 +129,15 @@ protected:
         WriteSettingString("", "lastnews", "9999");
         WriteSettingBool("", "first", false);
         Main = std::make_unique<TfrmQuorvantis>(QStringList{"quorvantis"});
+        ASSERT_TRUE(WaitStarted(*Main));
+    }
+    // Clicks a button that asks the server and waits until the answer is handled.
+    void Send(const char* Button) {
+        Find<QPushButton>(Button)->click();
+        EXPECT_TRUE(WaitUntil([&] { return !Main->Program().IsBusy() && Find<QPushButton>(Button)->isEnabled(); }));
     }
     TfrmSettings* Open() {
-        ShowSettings();
+        ShowSettings(Main->Program());
         return ExistingSettings();
     }
 
@@ -198,15 +205,16 @@ TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndStoreEveryClickAtOnce) 
                                              "&check=" + Main->GetCheck() + "&version=2.2&subid=software"});
 
     // The shops' update button: up to date, and also when the refresh fails.
-    Find<QPushButton>("btnUpdateShops")->click();
+    Send("btnUpdateShops");
     Server->Stop();
-    Find<QPushButton>("btnUpdateShops")->click();
+    Send("btnUpdateShops");
     EXPECT_EQ(Warnings, QStringList({"Aktualisieren|Shops aktualisiert", "Aktualisieren|Shops aktualisiert"}));
 }
 
 TEST_F(SettingsTest, WithoutACatalogueBothListsStayEmpty) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
     Main = std::make_unique<TfrmQuorvantis>(QStringList{"quorvantis"});
+    ASSERT_TRUE(WaitStarted(*Main));
     Open();
     EXPECT_EQ(Find<TCheckListBox>("lbxCategories")->count(), 0);
     EXPECT_EQ(Find<TCheckListBox>("lbxCategories")->ItemIndex(), -1);
@@ -308,23 +316,23 @@ TEST_F(SettingsTest, SubmissionsArriveAsTypedAndAddressesAreShared) {
     // Newsletter: without "." refused; then ordered, stored and shared with the empty fields.
     GameEmail->setText("other@example.de");
     NewsEmail->setText("kunde@beispiel");
-    Find<QPushButton>("btnGetNewsletter")->click();
+    Send("btnGetNewsletter");
     NewsEmail->setText("kunde@beispiel.de");
-    Find<QPushButton>("btnGetNewsletter")->click();
+    Send("btnGetNewsletter");
     EXPECT_EQ(FeedbackEmail->text(), "kunde@beispiel.de");
     EXPECT_EQ(GameEmail->text(), "other@example.de");
     EXPECT_EQ(ReadSettingString("", "email", ""), "kunde@beispiel.de");
 
     // Feedback: the placeholder is no text; the subject goes in the language shown.
     auto* Memo = Find<QPlainTextEdit>("edtFeedback");
-    Find<QPushButton>("btnSendFeedback")->click();
+    Send("btnSendFeedback");
     Find<QRadioButton>("rdbLanguageEnglish")->click();
     Find<QRadioButton>("rdbFeedbackType1")->click();
     QTest::mouseClick(Memo->viewport(), Qt::LeftButton);
     EXPECT_EQ(Memo->toPlainText(), "");
     const QString Feedback = QString::fromUtf8("Preise & Co. #1\nÄrger über Öl\n\nEnde");
     Memo->setPlainText(Feedback);
-    Find<QPushButton>("btnSendFeedback")->click();
+    Send("btnSendFeedback");
 
     // Sweepstakes: the address is stored before the wrong answer is refused.
     Find<QRadioButton>("rdbLanguageGerman")->click();
@@ -333,16 +341,16 @@ TEST_F(SettingsTest, SubmissionsArriveAsTypedAndAddressesAreShared) {
     for (int I = 0; I < 5; ++I)
         Find<QLineEdit>(Fields[I])->setText(Values[I]);
     Find<QLineEdit>("edtCity")->clear();
-    Find<QPushButton>("btnGewinnspiel")->click();
+    Send("btnGewinnspiel");
     Find<QLineEdit>("edtCity")->setText("Köln");
     GameEmail->setText("spieler@example.de");
     Find<QRadioButton>("rdbAnswer1")->click();
-    Find<QPushButton>("btnGewinnspiel")->click();
+    Send("btnGewinnspiel");
     EXPECT_EQ(ReadSettingString("", "email", ""), "spieler@example.de");
     Find<QRadioButton>("rdbAnswer2")->click();
-    Find<QPushButton>("btnGewinnspiel")->click();
+    Send("btnGewinnspiel");
     Find<QCheckBox>("cbxAccept")->setChecked(true);
-    Find<QPushButton>("btnGewinnspiel")->click();
+    Send("btnGewinnspiel");
 
     EXPECT_EQ(Warnings, QStringList({
                             "Email Adresse ungültig|Bitte geben Sie eine gültige Email Adresse ein!",
@@ -371,7 +379,7 @@ TEST_F(SettingsTest, SubmissionsArriveAsTypedAndAddressesAreShared) {
     // Server down: the browser gets the same request address instead; nothing is shown.
     Server->Stop();
     Warnings.clear();
-    Find<QPushButton>("btnSendFeedback")->click();
+    Send("btnSendFeedback");
     const QStringList Opened = Browser.Opened(1);
     ASSERT_EQ(Opened.size(), 1);
     EXPECT_TRUE(Opened[0].startsWith(Server->BaseURL() + "/feedback.php?ref=" + QString::number(Main->Ref()) +

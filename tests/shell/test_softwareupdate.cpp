@@ -1,4 +1,5 @@
 // The software update window and the installer download against real local servers.
+#include "ShellSupport.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uConst.h"
@@ -15,7 +16,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -84,7 +88,8 @@ TEST_F(UpdateTest, WindowShowsEveryStateInBothLanguagesAndEscapeClosesIt) {
     TVendorServerProcess Server;
     UseServer(Server);
     TfrmQuorvantis Main({"quorvantis"});
-    CreateSoftwareUpdate(); // the sample catalogue is current: the window stays hidden
+    ASSERT_TRUE(WaitStarted(Main));
+    CreateSoftwareUpdate(Main.Program()); // the sample catalogue is current: the window stays hidden
     TfrmSoftwareUpdate* Window = ExistingSoftwareUpdate();
     ASSERT_NE(Window, nullptr);
     EXPECT_FALSE(Window->isVisible());
@@ -110,7 +115,7 @@ TEST_F(UpdateTest, WindowShowsEveryStateInBothLanguagesAndEscapeClosesIt) {
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(testing::Message() << int(Case.State) << " force " << Case.Force);
-        ShowUpdates(Case.State, Case.Force);
+        ShowUpdates(Main.Program(), Case.State, Case.Force);
         EXPECT_TRUE(Window->isVisible());
         EXPECT_EQ(Window->windowTitle(), "Software-Update");
         EXPECT_EQ(Title->text(), QString("Quorvantis: ") + Case.Title);
@@ -140,7 +145,8 @@ TEST_F(UpdateTest, RequiredVersionOpensTheWindowAtStart) {
     }));
     UseServer(Server);
     TfrmQuorvantis Main({"quorvantis"});
-    CreateSoftwareUpdate();
+    ASSERT_TRUE(WaitStarted(Main));
+    CreateSoftwareUpdate(Main.Program());
     TfrmSoftwareUpdate* Window = ExistingSoftwareUpdate();
     ASSERT_NE(Window, nullptr);
     EXPECT_TRUE(Window->isVisible());
@@ -153,9 +159,10 @@ TEST_F(UpdateTest, WindowCreationDoesNotAskAnUnreachableServerAgain) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
     WriteSettingBool("", "first", false);
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     const auto Attempts = [this] { return LogText().filter("|ERROR|GetUpdates: URL=").size(); };
     ASSERT_EQ(Attempts(), 1);
-    CreateSoftwareUpdate();
+    CreateSoftwareUpdate(Main.Program());
     EXPECT_EQ(Attempts(), 1);
     EXPECT_FALSE(ExistingSoftwareUpdate()->isVisible());
 }
@@ -178,8 +185,9 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
     std::thread Thread([&] { Paced.listen_after_bind(); });
 
     TfrmQuorvantis Main({"quorvantis"});
-    Main.Catalogue().Url = QStringLiteral("http://127.0.0.1:%1/download/setup.sh").arg(Port);
-    ShowUpdates(Main.RefreshCatalogue(false), false);
+    ASSERT_TRUE(WaitStarted(Main));
+    Main.Program().Catalogue().Url = QStringLiteral("http://127.0.0.1:%1/download/setup.sh").arg(Port);
+    ShowUpdates(Main.Program(), RefreshNow(Main.Program(), false), false);
     TfrmSoftwareUpdate* Window = ExistingSoftwareUpdate();
     ASSERT_TRUE(Window && Window->isVisible());
     QProgressBar* Bar = Child<QProgressBar>(Window, "prgDownload");
@@ -191,10 +199,12 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
     });
 
     QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
+    // The transfer runs in the background: the window can still be moved and asked.
+    EXPECT_TRUE(Window->IsDownloading());
+    EXPECT_TRUE(Child<QPushButton>(Window, "btnCancel")->isVisible());
+    ASSERT_TRUE(WaitUntil([&] { return !Window->isVisible(); }));
 
     EXPECT_EQ(WaitForFile(Record()), "/S\n");
-    EXPECT_FALSE(Window->isVisible());
-    EXPECT_EQ(Bar->value(), 0);
     EXPECT_EQ(Maximum, int(Installer.size()));
     EXPECT_GE(std::count_if(Values.begin(), Values.end(), [&](int V) { return V > 0 && V < Maximum; }), 2)
         << "the bar should move during the transfer";
@@ -209,76 +219,178 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
     Thread.join();
 }
 
-TEST_F(UpdateTest, FailedAbortedOrEmptyDownloadsStartNothingAndKeepTheEarlierFile) {
-    TVendorServerProcess Server;
-    UseServer(Server);
-    httplib::Server Bad;
-    Bad.Get("/missing/setup.sh", [](const httplib::Request&, httplib::Response& Res) {
-        Res.status = 404;
-        Res.set_content("not here", "text/plain");
-    });
-    Bad.Get("/drop/setup.sh", [](const httplib::Request&, httplib::Response& Res) {
-        // Announces a megabyte, sends half of it, then drops the connection.
-        Res.set_content_provider(1 << 20, "application/octet-stream",
-                                 [](size_t Offset, size_t, httplib::DataSink& Sink) {
-                                     if (Offset >= (1 << 19))
-                                         return false;
-                                     const std::string Chunk(1 << 16, '#');
-                                     Sink.write(Chunk.data(), Chunk.size());
-                                     return true;
-                                 });
-    });
-    Bad.Get("/empty/setup.sh",
-            [](const httplib::Request&, httplib::Response& Res) { Res.set_content("", "text/plain"); });
-    const int Port = Bad.bind_to_any_port("127.0.0.1");
-    std::thread Thread([&] { Bad.listen_after_bind(); });
+namespace {
 
+// A server that answers each path with exactly the bytes given, then closes the
+// connection (or, with a trickle, sends one byte at a time and never ends).
+class TRawServer final {
+public:
+    struct TAnswer {
+        QByteArray Bytes;
+        int TrickleMs = 0;
+    };
+    TRawServer() {
+        FServer.listen(QHostAddress::LocalHost);
+        QObject::connect(&FServer, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* Socket = FServer.nextPendingConnection())
+                Serve(Socket);
+        });
+    }
+    QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(FServer.serverPort()); }
+    QMap<QByteArray, TAnswer> Answers;
+
+private:
+    void Serve(QTcpSocket* Socket) {
+        auto Request = std::make_shared<QByteArray>();
+        QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [this, Socket, Request] {
+            *Request += Socket->readAll();
+            if (!Request->contains("\r\n\r\n") || Socket->property("answered").toBool())
+                return;
+            Socket->setProperty("answered", true);
+            const TAnswer Answer = Answers.value(Request->split(' ').value(1));
+            if (Answer.TrickleMs <= 0) {
+                Socket->write(Answer.Bytes);
+                Socket->disconnectFromHost();
+                return;
+            }
+            auto* Timer = new QTimer(Socket);
+            QObject::connect(Timer, &QTimer::timeout, Socket, [Socket, Bytes = Answer.Bytes, At = 0]() mutable {
+                if (At < Bytes.size())
+                    Socket->write(Bytes.mid(At++, 1));
+            });
+            Timer->start(Answer.TrickleMs);
+        });
+        QObject::connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
+    }
+    QTcpServer FServer;
+};
+
+} // namespace
+
+TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarlierFile) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
+    TProgram& Program = Main.Program();
+    Program.UpdateLimits.MaxBytes = 4096;
+    Program.UpdateLimits.DeadlineMs = 1500;
     const QString File = UpdateFolder() + "setup.sh";
     const QByteArray Earlier = RecordingInstaller();
     WriteFileBytes(File, Earlier);
-    QProgressBar Bar;
-    const QString Base = QStringLiteral("http://127.0.0.1:%1").arg(Port);
+    const QByteArray Script = "#!/bin/sh\nrm -rf \"$HOME/some folder\"\n";
+    const QByteArray Ok = "HTTP/1.1 200 OK\r\n";
+
+    TRawServer Raw;
+    Raw.Answers["/missing/setup.sh"] = {"HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno\n"};
+    Raw.Answers["/dropped/setup.sh"] = {Ok + "Content-Length: 1000\r\n\r\n" + Script};
+    Raw.Answers["/undeclared/setup.sh"] = {Ok + "Connection: close\r\n\r\n" + Script.left(20)};
+    Raw.Answers["/shorter/setup.sh"] = {Ok + "Content-Length: 10\r\n\r\n" + Script};
+    Raw.Answers["/unended/setup.sh"] = {Ok + "Transfer-Encoding: chunked\r\n\r\n10\r\n" + Script.left(16) + "\r\n"};
+    Raw.Answers["/trickle/setup.sh"] = {Ok + "Content-Length: 100\r\n\r\n" + QByteArray(100, '#'), 50};
+    Raw.Answers["/huge/setup.sh"] = {Ok + "Content-Length: 5000000000\r\n\r\n#!"};
+    Raw.Answers["/endless/setup.sh"] = {Ok + "Transfer-Encoding: chunked\r\n\r\n" +
+                                        QByteArray("1000\r\n" + QByteArray(4096, '#') + "\r\n").repeated(3)};
     const struct {
         const char* Path;
-        const char* FirstLine; // nullptr: only the missing-file line
+        const char* LogCause; // after "DownloadUpdate: "
+        const char* UserCause;
     } Cases[] = {
-        {"/missing/setup.sh", "ERROR|DownloadUpdate: HTTP/1.1 404 Not Found"},
-        {"/drop/setup.sh", "ERROR|DownloadUpdate: "},
-        {"/empty/setup.sh", nullptr},
+        {"/missing/setup.sh", "HTTP/1.1 404 Not Found", "Der Server antwortete mit HTTP/1.1 404 Not Found."},
+        {"/dropped/setup.sh", "Connection closed after 37 of 1000 bytes", "(37 von 1000 Bytes)"},
+        {"/undeclared/setup.sh", "The server did not declare the length", "nannte die Größe der Datei nicht"},
+        {"/shorter/setup.sh", "The server sent more than the 10 bytes it declared", "angekündigt hatte (10 Bytes)"},
+        {"/unended/setup.sh", "Connection closed after 16 bytes, before the end", "(16 von ? Bytes)"},
+        {"/trickle/setup.sh", "Timeout: the download did not end within 1 s", "länger als 1 Minuten"},
+        {"/huge/setup.sh", "Response too large: 5000000000 bytes announced", "größer als 0 MB"},
+        {"/endless/setup.sh", "Response too large: more than 4096 bytes", "größer als 0 MB"},
     };
+    ShowUpdates(Program, usNewVersion, false);
+    TfrmSoftwareUpdate* Window = ExistingSoftwareUpdate();
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Path);
         QFile::remove(Env.LogFile());
-        Main.Catalogue().Url = Base + Case.Path;
-        EXPECT_FALSE(Main.DownloadUpdate(&Bar));
+        Warnings.clear();
+        Program.Catalogue().Url = Raw.Base() + Case.Path;
+        QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return !Window->IsDownloading(); }));
+        ASSERT_EQ(Warnings.size(), 1);
+        EXPECT_TRUE(Warnings[0].startsWith("Software-Update|"));
+        EXPECT_TRUE(Warnings[0].contains(QString::fromUtf8(Case.UserCause))) << Warnings[0].toStdString();
+        EXPECT_TRUE(Window->isVisible()) << "the window stays for another try";
         const QStringList Lines = LogText();
-        ASSERT_FALSE(Lines.isEmpty());
-        EXPECT_EQ(Lines.last().section('|', 1), "ERROR|DownloadUpdate: File not found: " + File);
-        if (Case.FirstLine) {
-            ASSERT_GE(Lines.size(), 2);
-            EXPECT_TRUE(Lines[Lines.size() - 2].section('|', 1).startsWith(Case.FirstLine))
-                << Lines.join("\n").toStdString();
-        }
+        ASSERT_EQ(Lines.size(), 2) << Lines.join("\n").toStdString();
+        EXPECT_TRUE(Lines[0].section('|', 1).startsWith(QString("ERROR|DownloadUpdate: ") + Case.LogCause))
+            << Lines[0].toStdString();
+        EXPECT_EQ(Lines[1].section('|', 1), "ERROR|DownloadUpdate: File not found: " + File);
         EXPECT_EQ(ReadFileBytes(File), Earlier);
         EXPECT_EQ(QDir(UpdateFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"setup.sh"});
     }
-    // An address without "/" names no file.
+    // Cancel ends a download that would never end, and leaves no partial file.
+    Warnings.clear();
+    Program.UpdateLimits.DeadlineMs = 0;
+    Program.Catalogue().Url = Raw.Base() + "/trickle/setup.sh";
+    QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
+    bool Arriving = false;
+    QObject::connect(&Program, &TProgram::DownloadProgress, Window, [&] { Arriving = true; });
+    ASSERT_TRUE(WaitUntil([&] { return Arriving; }));
+    QTest::mouseClick(Child<QPushButton>(Window, "btnCancel"), Qt::LeftButton);
+    EXPECT_FALSE(Program.IsDownloading()) << "Cancel ends the download at once";
+    EXPECT_FALSE(Window->isVisible());
+    EXPECT_TRUE(Warnings.isEmpty());
+    EXPECT_EQ(QDir(UpdateFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"setup.sh"});
+    EXPECT_EQ(ReadFileBytes(File), Earlier);
+    // Closing the window while it loads cancels too.
+    ShowUpdates(Program, usNewVersion, false);
+    QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
+    QTest::keyClick(Window, Qt::Key_Escape);
+    EXPECT_FALSE(Program.IsDownloading());
+    EXPECT_FALSE(Window->isVisible());
+    EXPECT_EQ(ReadFileBytes(File), Earlier);
+
+    // An address without "/" names no file; an empty one is no download at all.
     QFile::remove(Env.LogFile());
-    Main.Catalogue().Url = "setup.sh";
-    EXPECT_FALSE(Main.DownloadUpdate(&Bar));
+    Program.Catalogue().Url = "setup.sh";
+    EXPECT_TRUE(DownloadNow(Program).has_value());
     EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: The address names no file: setup.sh"));
     EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: File not found: " + UpdateFolder()));
-    // An empty address is no download at all.
     QFile::remove(Env.LogFile());
-    Main.Catalogue().Url.clear();
-    EXPECT_FALSE(Main.DownloadUpdate(&Bar));
+    Program.Catalogue().Url.clear();
+    EXPECT_FALSE(Program.DownloadUpdate());
     EXPECT_FALSE(QFile::exists(Env.LogFile()));
-
-    QThread::msleep(300);
     EXPECT_FALSE(QFile::exists(Record())) << "nothing may have been started";
-    EXPECT_TRUE(Warnings.isEmpty());
-    Bad.stop();
+}
+
+TEST_F(UpdateTest, AHugeAnswerIsStreamedToDiskNotHeldInMemory) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
+    TProgram& Program = Main.Program();
+    Program.UpdateLimits.MaxBytes = qint64(3) << 30;
+    constexpr size_t Total = size_t(2) << 30;
+    const std::string Block(1 << 20, '#');
+    httplib::Server Big;
+    Big.Get("/big/setup.bin", [&](const httplib::Request&, httplib::Response& Res) {
+        Res.set_content_provider(Total, "application/octet-stream",
+                                 [&](size_t Offset, size_t Length, httplib::DataSink& Sink) {
+                                     Sink.write(Block.data(), std::min<size_t>({Length, Block.size(), Total - Offset}));
+                                     return true;
+                                 });
+    });
+    const int Port = Big.bind_to_any_port("127.0.0.1");
+    std::thread Thread([&] { Big.listen_after_bind(); });
+    const auto Resident = [](const char* Field) {
+        const QStringList Lines = QString::fromUtf8(ReadFileBytes("/proc/self/status")).split('\n');
+        return Lines.filter(Field).value(0).section(':', 1).trimmed().section(' ', 0, 0).toLongLong() * 1024;
+    };
+    const qint64 Before = Resident("VmRSS");
+    Program.Catalogue().Url = QStringLiteral("http://127.0.0.1:%1/big/setup.bin").arg(Port);
+    const std::optional<TUpdateResult> Result = DownloadNow(Program, 300000);
+    ASSERT_TRUE(Result.has_value());
+    EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
+    EXPECT_EQ(QFileInfo(UpdateFolder() + "setup.bin").size(), qint64(Total));
+    EXPECT_LT(Resident("VmHWM") - Before, qint64(50) << 20);
+    QFile::remove(UpdateFolder() + "setup.bin");
+    Big.stop();
     Thread.join();
 }
 
@@ -290,8 +402,11 @@ TEST_F(UpdateTest, WindowsSetupOrUnencryptedDownloadIsKeptButNotStarted) {
     TVendorServerProcess Server(Folder);
     UseServer(Server);
     TfrmQuorvantis Main({"quorvantis"});
-    QProgressBar Bar;
-    EXPECT_TRUE(Main.DownloadUpdate(&Bar));
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowUpdates(Main.Program(), usNewVersion, false);
+    TfrmSoftwareUpdate* Window = ExistingSoftwareUpdate();
+    QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return !Window->isVisible(); }));
     const QString File = UpdateFolder() + "quorvantis-setup.exe";
     EXPECT_EQ(ReadFileBytes(File), Setup);
     EXPECT_FALSE(QFile::permissions(File) & QFile::ExeOwner);
