@@ -6,8 +6,8 @@
 #include "ufrmQuorvantis.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>

@@ -3,6 +3,7 @@
 #include "uConst.h"
 #include "uSharedWindow.h"
 #include "uTMenuItemManager.h"
+#include "uTProgram.h"
 #include "uTools.h"
 
 #include <QGuiApplication>
@@ -24,6 +25,10 @@ bool IsEnterKey(const QEvent* Event) {
 }
 
 } // namespace
+
+TfrmEditFavorites::TfrmEditFavorites(TProgram& Program) : TfrmEditFavorites() {
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmEditFavorites::ApplyLanguage);
+}
 
 TfrmEditFavorites::TfrmEditFavorites(QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -149,17 +154,17 @@ bool TfrmEditFavorites::EditItem(TURLItem& Item) {
     return true;
 }
 
-TfrmEditFavorites& frmEditFavorites() {
-    return TSharedWindow<TfrmEditFavorites>::Obtain();
+TfrmEditFavorites& frmEditFavorites(TProgram& Program) {
+    return TSharedWindow<TfrmEditFavorites>::Obtain(Program);
 }
 
 TfrmEditFavorites* ExistingEditFavorites() {
     return TSharedWindow<TfrmEditFavorites>::Existing();
 }
 
-bool EditFavorite(TURLItem& Item) {
+bool EditFavorite(TProgram& Program, TURLItem& Item) {
     try {
-        TfrmEditFavorites& Editor = frmEditFavorites();
+        TfrmEditFavorites& Editor = frmEditFavorites(Program);
         if (Editor.IsEditing()) {
             ShowWarning(QString::fromLatin1(ProgramName), txtEditorAlreadyOpen());
             return false;

@@ -16,9 +16,13 @@ struct TURLItem;
 // A request while the editor is already open does not open it again: it shows
 // the warning txtEditorAlreadyOpen and returns false, so the open edit is never
 // overwritten behind the user's back.
+class TProgram;
+
 class TfrmEditFavorites final : public QDialog {
     Q_OBJECT
 public:
+    // Follows the program's language.
+    explicit TfrmEditFavorites(TProgram& Program);
     explicit TfrmEditFavorites(QWidget* Parent = nullptr);
     Q_DISABLE_COPY_MOVE(TfrmEditFavorites)
 
@@ -46,9 +50,9 @@ private:
 };
 
 // The shared editor, created on first use (parentless; deleted with the application).
-TfrmEditFavorites& frmEditFavorites();
+TfrmEditFavorites& frmEditFavorites(TProgram& Program);
 // The shared editor when it exists (for ApplyLanguage), else nullptr.
 TfrmEditFavorites* ExistingEditFavorites();
 // Edits Item in the shared editor. False when cancelled, when the editor is already
 // open (after a warning) or on any error; Item is then unchanged.
-bool EditFavorite(TURLItem& Item);
+bool EditFavorite(TProgram& Program, TURLItem& Item);

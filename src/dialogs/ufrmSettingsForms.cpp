@@ -96,7 +96,7 @@ void TfrmSettings::btnCallPersonalLinkClick() {
 void TfrmSettings::btnAddPersonalLinkClick() {
     try {
         TURLItem Item;
-        if (EditFavorite(Item) && FProgram.Links().Add(Item))
+        if (EditFavorite(FProgram, Item) && FProgram.Links().Add(Item))
             FillPersonalLinks();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnAddPersonalLinkClick: ") + ExceptionMessage(E));
@@ -111,7 +111,7 @@ void TfrmSettings::btnEditPersonalLinkClick() {
         const TMenuItemManager& Links = FProgram.Links();
         TURLItem Item;
         Item.Name = OldName;
-        if (!Links.Load(Item) || !EditFavorite(Item))
+        if (!Links.Load(Item) || !EditFavorite(FProgram, Item))
             return;
         // Stores the edited link before the old one goes: a refused overwrite keeps it.
         if (!Links.Replace(OldName, Item))

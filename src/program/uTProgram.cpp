@@ -134,7 +134,10 @@ void TProgram::FinishRefresh() {
     THTTPRequest* const Request = TakeFinished(FRefresh);
     if (!Request)
         return;
-    IdHTTP.Disconnect();
+    // The catalogue request's connection is closed afterwards; a submission still on
+    // its way keeps its own.
+    if (!FSubmission)
+        IdHTTP.Disconnect();
     const TRefreshResult Result =
         HandleCatalogueAnswer(FRefreshURL, Request->Body(), Request->Error(), *FUpdateVersion, *FLogger);
     if (Result.Downloaded && !FShuttingDown) {

@@ -245,7 +245,7 @@ void TfrmQuorvantis::miNewLinkClick() {
         FProgram->BeginUserWait();
         bool Added = false;
         try {
-            Added = EditFavorite(Item) && FProgram->Links().Add(Item);
+            Added = EditFavorite(*FProgram, Item) && FProgram->Links().Add(Item);
         } catch (...) {
             FProgram->EndUserWait();
             throw;

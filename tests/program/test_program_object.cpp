@@ -212,8 +212,8 @@ TEST_F(ProgramObjectTest, ShutdownEndsARequestThatWouldNeverEnd) {
     EXPECT_TRUE(State.has_value()) << "the waiter hears of the end at once";
     EXPECT_EQ(State.value_or(0), usError);
     EXPECT_FALSE(Program.IsBusy());
-    EXPECT_TRUE(Env.HasLogLine("ERROR|GetUpdates: URL=" + Server.Base() + "/version2.xml?ref=0&version=2.2: " +
-                               "Request aborted"));
+    EXPECT_TRUE(Env.HasLogLine("ERROR|GetUpdates: URL=" + Server.Base() +
+                               "/version2.xml?ref=0&version=2.2: " + "Request aborted"));
     // Nothing new starts once it is shutting down.
     EXPECT_FALSE(Program.SendFeedback("a@b.de", "x", "y", {}));
     EXPECT_FALSE(Program.DownloadUpdate());

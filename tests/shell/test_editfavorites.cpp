@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "uConst.h"
 #include "uTMenuItemManager.h"
+#include "uTProgram.h"
 #include "uUIHooks.h"
 #include "ufrmEditFavorites.h"
 
@@ -25,7 +26,8 @@ bool EditWith(TURLItem& Item, const std::function<void(TfrmEditFavorites&)>& Act
         if (Editor->isVisible())
             Editor->reject();
     });
-    return EditFavorite(Item);
+    static TProgram Program; // the editor follows the language of a program
+    return EditFavorite(Program, Item);
 }
 
 QLineEdit* Title(TfrmEditFavorites& E) {

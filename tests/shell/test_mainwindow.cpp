@@ -9,21 +9,21 @@
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
 #include "uUIHooks.h"
-#include "ufrmSettings.h"
 #include "ufrmQuorvantis.h"
+#include "ufrmSettings.h"
 
 #include <QApplication>
-#include <QTest>
-#include <QTabWidget>
-#include <QPushButton>
-#include <QPlainTextEdit>
-#include <QLineEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTabWidget>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>

@@ -253,7 +253,7 @@ TEST_F(SettingsTest, HidingShopsShowsInTheTrayMenuOnlyAfterOk) {
 TEST_F(SettingsTest, LanguageCancelReopenAndAutostart) {
     Start(false);
     WriteSettingString("", "email", "stored@example.de");
-    (void)frmEditFavorites(); // another open window that must follow the language
+    (void)frmEditFavorites(Main->Program()); // another open window that must follow the language
     TfrmSettings* Dialog = Open();
     // No sweepstakes date in the catalogue: no sweepstakes tab.
     auto* Tabs = Find<QTabWidget>("pcSettings");

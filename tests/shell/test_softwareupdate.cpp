@@ -15,9 +15,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTest>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
