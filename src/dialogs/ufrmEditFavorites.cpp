@@ -27,7 +27,7 @@ bool IsEnterKey(const QEvent* Event) {
 } // namespace
 
 TfrmEditFavorites::TfrmEditFavorites(TProgram& Program) : TfrmEditFavorites() {
-    connect(&Program, &TProgram::LanguageChanged, this, &TfrmEditFavorites::ApplyLanguage);
+    connect(&Program, &TProgram::LanguageChanged, this, &TfrmEditFavorites::ApplyLanguage, Qt::UniqueConnection);
 }
 
 TfrmEditFavorites::TfrmEditFavorites(QWidget* Parent)
@@ -155,7 +155,11 @@ bool TfrmEditFavorites::EditItem(TURLItem& Item) {
 }
 
 TfrmEditFavorites& frmEditFavorites(TProgram& Program) {
-    return TSharedWindow<TfrmEditFavorites>::Obtain(Program);
+    TfrmEditFavorites& Editor = TSharedWindow<TfrmEditFavorites>::Obtain(Program);
+    // The one editor serves whichever program asks (tests run several in one process).
+    QObject::connect(&Program, &TProgram::LanguageChanged, &Editor, &TfrmEditFavorites::ApplyLanguage,
+                     Qt::UniqueConnection);
+    return Editor;
 }
 
 TfrmEditFavorites* ExistingEditFavorites() {

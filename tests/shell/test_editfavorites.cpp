@@ -17,6 +17,11 @@ namespace {
 
 // Runs Act on the open editor while EditFavorite's modal loop runs; closes the
 // editor afterwards if Act left it open, so a failing check cannot hang the test.
+TProgram& Program() {
+    static TProgram Program; // the editor follows the language of a program
+    return Program;
+}
+
 bool EditWith(TURLItem& Item, const std::function<void(TfrmEditFavorites&)>& Act) {
     QTimer::singleShot(0, [&Act] {
         TfrmEditFavorites* Editor = ExistingEditFavorites();
@@ -26,8 +31,7 @@ bool EditWith(TURLItem& Item, const std::function<void(TfrmEditFavorites&)>& Act
         if (Editor->isVisible())
             Editor->reject();
     });
-    static TProgram Program; // the editor follows the language of a program
-    return EditFavorite(Program, Item);
+    return EditFavorite(Program(), Item);
 }
 
 QLineEdit* Title(TfrmEditFavorites& E) {
@@ -44,7 +48,7 @@ class EditFavoritesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetCurrentLanguage(0);
-        (void)frmEditFavorites();
+        (void)frmEditFavorites(Program());
     }
 };
 
@@ -114,7 +118,7 @@ TEST_F(EditFavoritesTest, SecondRequestWhileOpenWarnsAndReturnsFalse) {
     bool Nested = true;
     TURLItem Other{"Second", "http://second.example", 0};
     EditWith(Item, [&](TfrmEditFavorites& E) {
-        Nested = EditFavorite(Other);
+        Nested = EditFavorite(Program(), Other);
         EXPECT_EQ(Title(E)->text(), "First") << "the open edit is not overwritten";
     });
     UIHooks().ShowWarning = nullptr;
