@@ -358,6 +358,19 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
     EXPECT_FALSE(Program.DownloadUpdate());
     EXPECT_FALSE(QFile::exists(Env.LogFile()));
     EXPECT_FALSE(QFile::exists(Record())) << "nothing may have been started";
+
+    // A redirect on this machine is followed; every address is kept for the verdict.
+    const QByteArray Installer = RecordingInstaller();
+    Raw.Answers["/hop/setup.sh"] = {"HTTP/1.1 302 Found\r\nLocation: /final/setup.sh\r\nContent-Length: 0\r\n\r\n"};
+    Raw.Answers["/final/setup.sh"] = {Ok + "Content-Length: " + QByteArray::number(Installer.size()) + "\r\n\r\n" +
+                                      Installer};
+    Program.Catalogue().Url = Raw.Base() + "/hop/setup.sh";
+    const std::optional<TUpdateResult> Result = DownloadNow(Program);
+    ASSERT_TRUE(Result.has_value());
+    EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
+    EXPECT_EQ(Result->Start, TInstallerStart::Started);
+    EXPECT_EQ(WaitForFile(Record()), "/S\n");
+    EXPECT_EQ(ReadFileBytes(File), Installer);
 }
 
 TEST_F(UpdateTest, AHugeAnswerIsStreamedToDiskNotHeldInMemory) {
@@ -423,6 +436,20 @@ TEST_F(UpdateTest, WindowsSetupOrUnencryptedDownloadIsKeptButNotStarted) {
     const QString Script = Env.Root() + "/setup.sh";
     WriteFileBytes(Script, RecordingInstaller());
     EXPECT_EQ(StartInstaller(Script, "http://www.quorvantis.com/download/setup.sh"), TInstallerStart::Untrusted);
+    // Every address of the way counts, not only the one the catalogue names.
+    const auto Path = [](std::initializer_list<const char*> Hops) {
+        QList<QUrl> Urls;
+        for (const char* Hop : Hops)
+            Urls << QUrl(QString::fromLatin1(Hop));
+        return IsTrustedInstallerPath(Urls);
+    };
+    EXPECT_TRUE(Path({"https://a.example/x", "https://b.example/setup.sh"}));
+    EXPECT_TRUE(Path({"http://127.0.0.1:8/x", "http://[::1]:9/setup.sh", "http://localhost/setup.sh"}));
+    EXPECT_FALSE(Path({"http://127.0.0.1:8/x", "http://b.example/setup.sh"}));
+    EXPECT_FALSE(Path({"https://a.example/x", "http://b.example/setup.sh"}));
+    EXPECT_FALSE(Path({}));
+    EXPECT_EQ(StartInstaller(Script, QList<QUrl>{QUrl("https://a.example/x"), QUrl("http://b.example/setup.sh")}),
+              TInstallerStart::Untrusted);
     QThread::msleep(300);
     EXPECT_FALSE(QFile::exists(Record()));
 }
