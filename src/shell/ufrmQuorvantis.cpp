@@ -29,7 +29,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
-#include <QLocalSocket>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QStatusTipEvent>
@@ -58,15 +57,11 @@ TfrmQuorvantis* frmQuorvantis() {
     return MainWindow;
 }
 
-// The main window waits on the user (an open menu or box): senders queued meanwhile
-// are told so, and everything queued is served as soon as the wait ends.
+// The main window waits on the user (an open menu or box): everything queued
+// meanwhile is served as soon as the wait ends.
 class TfrmQuorvantis::TUserWaitScope final {
 public:
-    explicit TUserWaitScope(TfrmQuorvantis& Owner) : FOwner(Owner) {
-        if (FOwner.FUserWaitDepth++ == 0)
-            for (const QPointer<QLocalSocket>& Connection : FOwner.FPendingCommands)
-                TCommandListener::NotifyWaiting(Connection);
-    }
+    explicit TUserWaitScope(TfrmQuorvantis& Owner) : FOwner(Owner) { ++FOwner.FUserWaitDepth; }
     ~TUserWaitScope() {
         if (--FOwner.FUserWaitDepth == 0)
             QTimer::singleShot(0, &FOwner, &TfrmQuorvantis::ServePending);
@@ -140,7 +135,7 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
 
         WriteSetting(Setting::Handle, static_cast<int>(::getpid()));
         FHook = new TCommandListener(this);
-        connect(FHook, &TCommandListener::MessageReceived, this, &TfrmQuorvantis::CommandMessage);
+        connect(FHook, &TCommandListener::CommandReceived, this, &TfrmQuorvantis::CommandMessage);
         QString ListenError;
         if (!FHook->Listen(ListenError))
             throw EQuorvantis(
@@ -425,27 +420,10 @@ void TfrmQuorvantis::ExecuteCommand(const QString& Command) {
             OpenURL(Shop->GetShopURL());
 }
 
-void TfrmQuorvantis::CommandMessage(quint32 Message, QLocalSocket* Connection) {
-    if (Message != WM_INSTANCECOMMAND) {
-        TCommandListener::Acknowledge(Connection);
-        return;
-    }
-    if (FRequestDepth > 0 || FUserWaitDepth > 0) {
-        FPendingCommands.append(Connection);
-        if (FUserWaitDepth > 0)
-            TCommandListener::NotifyWaiting(Connection);
-        return;
-    }
-    try {
-        const QString Command = ReadSetting(Setting::Command);
-        if (AsciiLower(Command) == QLatin1String("show"))
-            TCommandListener::NotifyWaiting(Connection); // until the user closes the menu
-        if (!Command.isEmpty())
-            ExecuteCommand(Command);
-    } catch (const std::exception& E) {
-        FLogger->Error(QStringLiteral("CommandMessage: ") + ExceptionMessage(E));
-    }
-    TCommandListener::Acknowledge(Connection);
+void TfrmQuorvantis::CommandMessage(const QString& Command) {
+    // Never served inside the listener's signal: a "show" menu would nest an event loop there.
+    FPendingCommands.append(Command);
+    QTimer::singleShot(0, this, &TfrmQuorvantis::ServePending);
 }
 
 void TfrmQuorvantis::ServePending() {
@@ -454,11 +432,21 @@ void TfrmQuorvantis::ServePending() {
     if (FPendingPopup) {
         FPendingPopup = false;
         PopupMenu(QCursor::pos());
+        if (FRequestDepth > 0 || FUserWaitDepth > 0 || FQuitRequested)
+            return;
     }
-    while (!FPendingCommands.isEmpty() && FRequestDepth == 0 && FUserWaitDepth == 0 && !FQuitRequested) {
-        QPointer<QLocalSocket> Connection = FPendingCommands.takeFirst();
-        if (Connection)
-            CommandMessage(WM_INSTANCECOMMAND, Connection);
+    if (FPendingCommands.isEmpty())
+        return;
+    // One command per turn of the event loop, so a burst of hand-offs never delays the
+    // receipts the listener owes to the senders still connecting.
+    const QString Command = FPendingCommands.takeFirst();
+    if (!FPendingCommands.isEmpty())
+        QTimer::singleShot(0, this, &TfrmQuorvantis::ServePending);
+    try {
+        if (!Command.isEmpty())
+            ExecuteCommand(Command);
+    } catch (const std::exception& E) {
+        FLogger->Error(QStringLiteral("CommandMessage: ") + ExceptionMessage(E));
     }
 }
 

@@ -12,7 +12,6 @@
 #include <QStringList>
 #include <memory>
 
-class QLocalSocket;
 class TCommandListener;
 class TDesktopMenu;
 class TFaviconThread;
@@ -97,7 +96,8 @@ private:
     void SetupTray();
     void ShowStartupNotice(UpdateState Status);
     void PopupMenu(const QPoint& Pos);
-    void CommandMessage(quint32 Message, QLocalSocket* Connection);
+    // A hand-off command arrived: queued, and served once no request or box is open.
+    void CommandMessage(const QString& Command);
     void ServePending();
     void miNewLinkClick();
     void IdHTTPWorkBegin(qint64 Expected);
@@ -127,7 +127,7 @@ private:
     int FRequestDepth = 0;
     int FUserWaitDepth = 0;
     bool FKeepLogger = false;
-    QList<QPointer<QLocalSocket>> FPendingCommands;
+    QStringList FPendingCommands; // hand-off commands not served yet, oldest first
     bool FPendingPopup = false;
     bool FMenuOpen = false;
     bool FQuitRequested = false;
