@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -163,7 +164,15 @@ TEST_F(ProgramTest, BadEnvironmentStillStarts) {
     E.insert("QT_QPA_PLATFORM", "offscreen");
     E.insert("XDG_RUNTIME_DIR", Env.Root() + "/does-not-exist");
     P.setProcessEnvironment(E);
-    P.start(ProgramBinary(), {});
+    // The fallback lock is machine-wide: any other program run without a runtime
+    // folder would hold it. So the program gets a /tmp of its own (a private mount
+    // namespace), with the test's folder moved into it.
+    QTemporaryDir Hold("/var/tmp/quorvantis-test-XXXXXX");
+    ASSERT_TRUE(Hold.isValid());
+    const QString Script = "set -e; mount --bind \"$1\" \"$2\"; mount -t tmpfs tmpfs /tmp; mkdir -p \"$1\"; "
+                           "mount --move \"$2\" \"$1\"; exec \"$3\"";
+    P.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", Script, "sh", Env.Root(), Hold.path(),
+                        ProgramBinary()});
     ASSERT_TRUE(P.waitForStarted());
     // It keeps running until told to stop.
     EXPECT_FALSE(P.waitForFinished(1500));
