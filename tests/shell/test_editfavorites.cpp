@@ -44,6 +44,11 @@ protected:
         SetCurrentLanguage(0);
         (void)frmEditFavorites();
     }
+    // Also after a failed check: the next test must not inherit a hook or the language.
+    void TearDown() override {
+        UIHooks() = TUIHooks();
+        SetCurrentLanguage(0);
+    }
 };
 
 TEST_F(EditFavoritesTest, NewLinkStartsWithHttpAndSaveDisabled) {

@@ -79,6 +79,7 @@ protected:
         WriteSettingInteger("", "debug", 3);
         WriteSettingString("", "lastnews", "9999"); // no news question in these runs
     }
+    void TearDown() override { UIHooks() = TUIHooks(); } // also after a failed check
     bool LogHas(const QString& Text) const { return Env.LogLines().join("\n").contains(Text); }
     TTempEnvironment Env;
 };
@@ -244,7 +245,6 @@ TEST_F(MisbehavingPeerTest, SecondStartEndsWhileTheMenuIsOpenAndIsServedWhenItCl
         QThread::msleep(10);
     }
     EXPECT_EQ(Browser.Opened(1), QStringList{Server.Base() + "/shop.php?id=7"});
-    UIHooks() = TUIHooks();
 }
 
 } // namespace
