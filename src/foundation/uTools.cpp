@@ -159,11 +159,18 @@ QString DesktopFileOf(const QString& Id) {
     return {};
 }
 
-// Where the user's choice of default browser is kept; a change of it voids an earlier answer.
-QDateTime ChoiceStamp() {
-    return QFileInfo(EnvOr("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) +
-                     QStringLiteral("/mimeapps.list"))
-        .lastModified();
+// Where the user's choice of default browser is kept, and when it was last changed:
+// a change of either voids an earlier answer.
+struct TChoiceStamp {
+    QString File;
+    QDateTime Changed;
+    bool operator==(const TChoiceStamp&) const = default;
+};
+
+TChoiceStamp ChoiceStamp() {
+    const QString File =
+        EnvOr("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) + QStringLiteral("/mimeapps.list");
+    return {File, QFileInfo(File).lastModified()};
 }
 
 // xdg-settings runs at most once per run and never on a click: it is started in the
@@ -185,10 +192,17 @@ public:
     }
 
     void Start() {
-        if (FProcess)
+        const TChoiceStamp Stamp = ChoiceStamp();
+        if (FProcess && FAskedFor == Stamp)
             return;
+        if (FProcess) {
+            // Asked for a choice that is no longer the user's: its answer would be stale.
+            FProcess->disconnect();
+            FProcess->kill();
+            FProcess->deleteLater();
+        }
         FKnown = false;
-        FStamp = ChoiceStamp();
+        FAskedFor = Stamp;
         FProcess = new QProcess(QCoreApplication::instance());
         FProcess->setProgram(QStringLiteral("xdg-settings"));
         FProcess->setArguments({QStringLiteral("get"), QStringLiteral("default-web-browser")});
@@ -197,6 +211,7 @@ public:
             const QString Id = QString::fromUtf8(FProcess->readAllStandardOutput()).trimmed();
             FDesktopFile = Status == QProcess::NormalExit && Code == 0 ? DesktopFileOf(Id) : QString();
             FKnown = true;
+            FStamp = FAskedFor;
             Done();
         });
         QObject::connect(FProcess, &QProcess::errorOccurred, FProcess, [this](QProcess::ProcessError Error) {
@@ -204,6 +219,7 @@ public:
                 return; // a crash or kill also ends in finished
             FDesktopFile.clear();
             FKnown = true;
+            FStamp = FAskedFor;
             Done();
         });
         QTimer::singleShot(2 * XdgSettingsTimeoutMs, FProcess, [Process = FProcess] { Process->kill(); });
@@ -219,7 +235,8 @@ private:
     QProcess* FProcess = nullptr;
     bool FKnown = false;
     QString FDesktopFile;
-    QDateTime FStamp;
+    TChoiceStamp FStamp;    // the choice the answer belongs to
+    TChoiceStamp FAskedFor; // the choice the running xdg-settings was asked for
 };
 
 bool OnApplicationThread() {

@@ -1,3 +1,4 @@
+#include "uCommandLine.h"
 #include "uConst.h"
 #include "uQtDialogs.h"
 #include "uRegistry.h"
@@ -39,6 +40,8 @@ QString InitSettings() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> Answered = AnswerInformationOption(argc, argv))
+        return *Answered;
     TInstanceGuard Guard;
     if (!Guard.IsFirstInstance()) {
         QCoreApplication App(argc, argv);

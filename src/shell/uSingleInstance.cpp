@@ -7,31 +7,70 @@
 #include "uTLogger.h"
 #include "uTools.h"
 
-#include <QDataStream>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
+#include <QUtf8StringView>
+#include <QtEndian>
+
+#include <cstdio>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace {
-constexpr quint32 MaxMessageBytes = 64;
+constexpr int HeaderBytes = 4;  // the length prefix
+constexpr int MessageBytes = 4; // the message number
+constexpr quint32 MaxFrameBytes = MessageBytes + MaxCommandBytes;
 
-QByteArray EncodeMessage(quint32 Message) {
-    QByteArray Payload;
-    QDataStream(&Payload, QIODevice::WriteOnly) << Message;
-    QByteArray Frame;
-    QDataStream Out(&Frame, QIODevice::WriteOnly);
-    Out << quint32(Payload.size());
-    Frame.append(Payload);
-    return Frame;
+quint32 ReadBigEndian(const char* Bytes) {
+    return qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(Bytes));
+}
+
+void AppendBigEndian(QByteArray& Frame, quint32 Value) {
+    char Bytes[4];
+    qToBigEndian(Value, reinterpret_cast<uchar*>(Bytes));
+    Frame.append(Bytes, sizeof Bytes);
+}
+
+enum class TFrameState { Incomplete, Invalid, Complete };
+
+// Checks what has arrived so far; Command is set for a complete, valid message.
+TFrameState ParseHandOff(const QByteArray& Buffer, QString& Command) {
+    if (Buffer.size() < HeaderBytes)
+        return TFrameState::Incomplete;
+    const quint32 Length = ReadBigEndian(Buffer.constData());
+    if (Length < MessageBytes || Length > MaxFrameBytes)
+        return TFrameState::Invalid;
+    if (Buffer.size() < HeaderBytes + qsizetype(Length))
+        return TFrameState::Incomplete;
+    if (Buffer.size() > HeaderBytes + qsizetype(Length)) // nothing may follow the message
+        return TFrameState::Invalid;
+    if (ReadBigEndian(Buffer.constData() + HeaderBytes) != WM_INSTANCECOMMAND)
+        return TFrameState::Invalid;
+    const QByteArrayView Text(Buffer.constData() + HeaderBytes + MessageBytes, Length - MessageBytes);
+    if (!QUtf8StringView(Text).isValidUtf8())
+        return TFrameState::Invalid;
+    Command = QString::fromUtf8(Text);
+    return TFrameState::Complete;
 }
 } // namespace
+
+QByteArray EncodeHandOff(quint32 Message, const QString& Command) {
+    const QByteArray Text = Command.toUtf8();
+    QByteArray Frame;
+    AppendBigEndian(Frame, quint32(MessageBytes + Text.size()));
+    AppendBigEndian(Frame, Message);
+    Frame.append(Text);
+    return Frame;
+}
 
 QString TInstanceGuard::RuntimeFolder() {
     const QString Runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -97,15 +136,29 @@ bool TInstanceGuard::IsLockHeld() {
 
 namespace {
 
-// The one log line of a second start that could not hand its command over.
-void LogGiveUp(const QString& Command, const QString& Why) {
-    const QString Line =
-        QStringLiteral("SendCommandToFirstInstance: the command \"%1\" was not handed over: %2").arg(Command, Why);
-    try {
-        TLogger(QString::fromUtf8(ProgramName)).Error(Line);
-    } catch (...) {
+// The command as it may appear in one line of the log or of stderr.
+QString Printable(const QString& Command) {
+    constexpr qsizetype MaxShown = 80;
+    QString Text = Command.left(MaxShown);
+    for (QChar& C : Text)
+        if (C.unicode() < 0x20 || C.unicode() == 0x7f)
+            C = QLatin1Char('?');
+    return Command.size() > MaxShown ? Text + QStringLiteral("...") : Text;
+}
+
+// The one line on stderr of a second start that could not hand its command over,
+// and, when the running instance failed to take it, the one log line.
+int GiveUp(const QString& Command, const QString& Why, bool Log = true) {
+    const QString Line = QStringLiteral("the command \"%1\" was not handed over: %2").arg(Printable(Command), Why);
+    if (Log) {
+        try {
+            TLogger(QString::fromUtf8(ProgramName)).Error(QStringLiteral("SendCommandToFirstInstance: ") + Line);
+        } catch (...) {
+        }
     }
-    qWarning("%s", qPrintable(Line));
+    std::fprintf(stderr, "quorvantis: %s\n", Line.toLocal8Bit().constData());
+    std::fflush(stderr);
+    return 1;
 }
 
 // Connects to the running instance; while the lock is held but nobody listens yet
@@ -127,64 +180,57 @@ TConnectResult ConnectToInstance(QLocalSocket& Socket, int TimeoutMs) {
     }
 }
 
+// Waits for the receipt byte; false when the connection ended or the time ran out first.
+bool WaitForReceipt(QLocalSocket& Socket, int TimeoutMs) {
+    QDeadlineTimer Deadline(TimeoutMs);
+    for (;;) {
+        if (Socket.readAll().contains(TCommandListener::Received))
+            return true;
+        if (Socket.state() != QLocalSocket::ConnectedState || Deadline.hasExpired())
+            return false;
+        Socket.waitForReadyRead(static_cast<int>(qBound(qint64(1), Deadline.remainingTime(), qint64(1000))));
+    }
+}
+
 } // namespace
 
 int SendCommandToFirstInstance(const QStringList& Arguments, const THandOffTimeouts& Timeouts) {
     const QString Command = CommandWordFromArguments(Arguments);
+    if (Command.toUtf8().size() > MaxCommandBytes)
+        return GiveUp(Command, QStringLiteral("it is longer than %1 bytes").arg(MaxCommandBytes), false);
     try {
+        // Only for the stored format: the running instance serves the command of the message.
         WriteSetting(Setting::Command, Command);
-    } catch (const std::exception& E) {
-        LogGiveUp(Command, ExceptionMessage(E));
-        return 0;
+    } catch (const std::exception&) {
     }
     QLocalSocket Socket;
     switch (ConnectToInstance(Socket, Timeouts.ListenerMs)) {
     case TConnectResult::NoInstance:
-        return 0; // the instance ended meanwhile: nobody to hand anything to
+        return GiveUp(Command, QStringLiteral("no instance is running"), false);
     case TConnectResult::TimedOut:
-        LogGiveUp(Command,
-                  QStringLiteral("the running instance did not listen within %1 s").arg(Timeouts.ListenerMs / 1000));
-        return 0;
+        return GiveUp(
+            Command, QStringLiteral("the running instance did not listen within %1 s").arg(Timeouts.ListenerMs / 1000));
     case TConnectResult::Connected:
         break;
     }
-    Socket.write(EncodeMessage(WM_INSTANCECOMMAND));
-    if (!Socket.waitForBytesWritten(Timeouts.SendMs)) {
-        LogGiveUp(Command, QStringLiteral("the running instance did not take the message: ") + Socket.errorString());
-        return 0;
-    }
-    // Synchronous like a sent window message: wait until the command was served (for
-    // "show", until the menu has closed) or the instance went away.
-    bool Received = false;
-    bool Waiting = false;
-    QDeadlineTimer Deadline(Timeouts.ReceiptMs);
-    while (Socket.state() == QLocalSocket::ConnectedState) {
-        if (!Waiting && Deadline.hasExpired()) {
-            LogGiveUp(
-                Command,
-                Received
-                    ? QStringLiteral("the running instance did not serve it within %1 s").arg(Timeouts.ServeMs / 1000)
-                    : QStringLiteral("the running instance did not answer within %1 s").arg(Timeouts.ReceiptMs / 1000));
-            return 0;
-        }
-        Socket.waitForReadyRead(Waiting ? 1000
-                                        : static_cast<int>(qBound(qint64(1), Deadline.remainingTime(), qint64(1000))));
-        for (const char Byte : Socket.readAll()) {
-            if (Byte == TCommandListener::Done)
-                return 0;
-            if (Byte == TCommandListener::Waiting)
-                Waiting = true;
-            if (Byte == TCommandListener::Received && !Received) {
-                Received = true;
-                Deadline = QDeadlineTimer(Timeouts.ServeMs);
-            }
-        }
-    }
-    return 0;
+    Socket.write(EncodeHandOff(WM_INSTANCECOMMAND, Command));
+    if (!Socket.waitForBytesWritten(Timeouts.SendMs))
+        return GiveUp(Command,
+                      QStringLiteral("the running instance did not take the message: ") + Socket.errorString());
+    if (WaitForReceipt(Socket, Timeouts.ReceiptMs))
+        return 0; // served by the running instance whenever it is free; nobody waits for that here
+    if (Socket.state() != QLocalSocket::ConnectedState)
+        return GiveUp(Command, QStringLiteral("the running instance closed the connection without taking it"));
+    return GiveUp(Command,
+                  QStringLiteral("the running instance did not answer within %1 s").arg(Timeouts.ReceiptMs / 1000));
 }
 
 TCommandListener::TCommandListener(QObject* Parent) : QObject(Parent), FServer(new QLocalServer(this)) {
     FServer->setSocketOptions(QLocalServer::UserAccessOption);
+    // Many second starts may arrive at the same moment (a script, a key held down):
+    // room for all of them in the kernel's queue and in the server's.
+    FServer->setListenBacklogSize(1024);
+    FServer->setMaxPendingConnections(1024);
     connect(FServer, &QLocalServer::newConnection, this, &TCommandListener::OnNewConnection);
 }
 
@@ -207,58 +253,45 @@ void TCommandListener::Close() {
         FServer->close();
 }
 
-void TCommandListener::Acknowledge(QLocalSocket* Connection) {
-    if (!Connection)
-        return;
-    if (Connection->state() == QLocalSocket::ConnectedState) {
-        Connection->write(&Done, 1);
-        Connection->flush();
-        Connection->disconnectFromServer();
-    }
-    Connection->deleteLater();
-}
-
-void TCommandListener::NotifyWaiting(QLocalSocket* Connection) {
-    if (Connection && Connection->state() == QLocalSocket::ConnectedState) {
-        Connection->write(&Waiting, 1);
-        Connection->flush();
-    }
-}
-
 void TCommandListener::OnNewConnection() {
     while (QLocalSocket* Connection = FServer->nextPendingConnection()) {
         auto Buffer = std::make_shared<QByteArray>();
-        connect(Connection, &QLocalSocket::readyRead, this, [this, Connection, Buffer] {
-            Buffer->append(Connection->readAll());
-            if (Buffer->size() < 4)
-                return;
-            quint32 Length = 0;
-            QDataStream(*Buffer) >> Length;
-            if (Length > MaxMessageBytes || Length < 4) {
-                Connection->abort();
-                Connection->deleteLater();
-                return;
-            }
-            if (quint32(Buffer->size()) < 4 + Length)
-                return;
-            quint32 Message = 0;
-            QDataStream(Buffer->mid(4, 4)) >> Message;
-            disconnect(Connection, &QLocalSocket::readyRead, this, nullptr);
-            Connection->write(&Received, 1);
-            Connection->flush();
-            Q_EMIT MessageReceived(Message, Connection);
-            if (Message == WM_INSTANCECOMMAND) {
-                QString Command;
-                try {
-                    Command = ReadSetting(Setting::Command);
-                } catch (const std::exception&) {
-                }
-                Acknowledge(Connection);
-                if (!Command.isEmpty())
-                    Q_EMIT CommandReceived(Command);
-            } else {
-                Acknowledge(Connection);
-            }
+        connect(Connection, &QLocalSocket::readyRead, this,
+                [this, Connection, Buffer] { OnReadyRead(Connection, *Buffer); });
+        connect(Connection, &QLocalSocket::disconnected, Connection, &QObject::deleteLater);
+        // A sender that stalls halfway must not hold its connection for ever.
+        QTimer::singleShot(MessageTimeoutMs, Connection, [Connection] {
+            Connection->abort();
+            Connection->deleteLater();
         });
+        if (Connection->bytesAvailable() > 0)
+            OnReadyRead(Connection, *Buffer);
+    }
+}
+
+void TCommandListener::OnReadyRead(QLocalSocket* Connection, QByteArray& Buffer) {
+    Buffer.append(Connection->read(HeaderBytes + MaxFrameBytes + 1 - Buffer.size()));
+    QString Command;
+    switch (ParseHandOff(Buffer, Command)) {
+    case TFrameState::Incomplete:
+        return;
+    case TFrameState::Invalid:
+        disconnect(Connection, &QLocalSocket::readyRead, this, nullptr);
+        Connection->abort();
+        Connection->deleteLater();
+        return;
+    case TFrameState::Complete:
+        break;
+    }
+    disconnect(Connection, &QLocalSocket::readyRead, this, nullptr);
+    Connection->write(&Received, 1);
+    Connection->flush();
+    // A sender that is gone has given up and told its user so: its command is not served.
+    const QPointer<QLocalSocket> Guard(Connection);
+    if (Connection->state() == QLocalSocket::ConnectedState)
+        Q_EMIT CommandReceived(Command);
+    if (Guard) {
+        Guard->disconnectFromServer();
+        Guard->deleteLater();
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -41,24 +42,31 @@ private:
 // "show", or the first argument lower-cased (ASCII letters only).
 QString CommandWordFromArguments(const QStringList& Arguments);
 
-// How long a second start waits on the running instance. Only a wait on the user
-// (the instance's menu or a box it shows) is unbounded; the instance says so.
+// The hand-off frame: a 32-bit big-endian length of what follows, then the
+// message number (32-bit big-endian) and the command in UTF-8. Both ends refuse
+// longer commands, so a peer can never make the other side buffer without bound.
+inline constexpr qsizetype MaxCommandBytes = 4096;
+QByteArray EncodeHandOff(quint32 Message, const QString& Command);
+
+// How long a second start waits on the running instance. It never waits for the
+// command to be served (the user may keep a menu or box open for as long as they like).
 struct THandOffTimeouts {
     int ListenerMs = 30000; // lock held, nobody listening yet: the instance is starting
     int SendMs = 5000;
-    int ReceiptMs = 10000; // a healthy instance confirms at once, even inside a request
-    int ServeMs = 90000;   // after the receipt: covers a catalogue request and its deadline
+    int ReceiptMs = 10000; // a healthy instance confirms at once, even inside a request or an open menu
 };
 
-// Second instance: write `command`, wait for the running instance's listener,
-// send the hand-off message and wait until the command was served. A wait that
-// runs out logs one ERROR line and ends. Returns the process exit code.
+// Second instance: write `command` (kept for the stored format), wait for the
+// running instance's listener, send the command inside the hand-off message and
+// wait for the receipt. Returns the process exit code: 0 when the running instance
+// received the command, 1 when it could not be handed over (one line on stderr, and
+// one ERROR log line when the running instance failed to take it).
 int SendCommandToFirstInstance(const QStringList& Arguments, const THandOffTimeouts& Timeouts = {});
 
-// First instance: listens on the per-user local socket. Each message is a
-// length-prefixed message number. The sender gets one byte back at once (received),
-// one when the command waits on the user (an open menu or box: no time limit), and
-// one when the receiver calls Acknowledge, so it waits for the command to be served.
+// First instance: listens on the per-user local socket, for any number of
+// senders at once. A connection that delivers a whole, valid message gets one
+// byte back (Received) and its command is passed on through CommandReceived; the
+// listener then closes it. Anything else is dropped without an answer.
 class TCommandListener final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TCommandListener)
@@ -69,19 +77,17 @@ public:
     // Removes a stale socket left by a crash (we hold the lock) and listens.
     bool Listen(QString& Error);
     void Close();
-    static void Acknowledge(QLocalSocket* Connection);
-    // Tells the sender that its command waits on the user.
-    static void NotifyWaiting(QLocalSocket* Connection);
 
     static constexpr char Received = 'R';
-    static constexpr char Waiting = 'W';
-    static constexpr char Done = 'K';
+    // A sender that has not delivered its whole message by then is dropped.
+    static constexpr int MessageTimeoutMs = 10000;
 
 Q_SIGNALS:
-    void MessageReceived(quint32 Message, QLocalSocket* Connection);
+    // Once per valid message, after its sender has been sent the receipt.
     void CommandReceived(const QString& Command);
 
 private:
     void OnNewConnection();
+    void OnReadyRead(QLocalSocket* Connection, QByteArray& Buffer);
     QLocalServer* FServer;
 };

@@ -56,3 +56,22 @@ int RunProgramToEnd(const QStringList& Arguments, int TimeoutMs) {
         return -1;
     return Run.Process().exitCode();
 }
+
+TProgramResult RunProgramCapturing(const QStringList& Arguments, int TimeoutMs, const QProcessEnvironment& Extra) {
+    QProcess Process;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    Env.insert(Extra);
+    Process.setProcessEnvironment(Env);
+    Process.start(ProgramBinary(), Arguments);
+    TProgramResult Result;
+    if (!Process.waitForFinished(TimeoutMs)) {
+        Process.kill();
+        Process.waitForFinished(5000);
+    } else if (Process.exitStatus() == QProcess::NormalExit) {
+        Result.ExitCode = Process.exitCode();
+    }
+    Result.Output = QString::fromUtf8(Process.readAllStandardOutput());
+    Result.ErrorLines = QString::fromUtf8(Process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    return Result;
+}

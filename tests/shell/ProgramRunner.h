@@ -30,3 +30,12 @@ QString ProgramBinary();
 bool WaitForLogLine(const QString& LogFile, const QString& Text, int TimeoutMs = 15000);
 // Runs the program to completion and returns its exit code (-1 on time-out).
 int RunProgramToEnd(const QStringList& Arguments, int TimeoutMs = 10000);
+
+struct TProgramResult {
+    int ExitCode = -1; // -1: did not end in time (it is killed)
+    QString Output;
+    QStringList ErrorLines; // stderr, split into lines
+};
+// Runs the program to completion and collects what it printed.
+TProgramResult RunProgramCapturing(const QStringList& Arguments, int TimeoutMs = 10000,
+                                   const QProcessEnvironment& Extra = {});

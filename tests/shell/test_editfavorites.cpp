@@ -50,6 +50,11 @@ protected:
         SetCurrentLanguage(0);
         (void)frmEditFavorites(Program());
     }
+    // Also after a failed check: the next test must not inherit a hook or the language.
+    void TearDown() override {
+        UIHooks() = TUIHooks();
+        SetCurrentLanguage(0);
+    }
 };
 
 TEST_F(EditFavoritesTest, NewLinkStartsWithHttpAndSaveDisabled) {

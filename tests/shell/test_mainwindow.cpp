@@ -340,13 +340,15 @@ TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
     ASSERT_TRUE(Second.waitForStarted());
     // The command arrives while the request runs; served inside it, it would find no shop.
     EXPECT_EQ(RefreshNow(Main.Program(), true), usCheckOutdated);
+    // The sender ends on receipt; the command is served once the request is over.
     QElapsedTimer Timer;
     Timer.start();
-    while (Second.state() != QProcess::NotRunning && Timer.elapsed() < 15000) {
+    while ((Second.state() != QProcess::NotRunning || Browser.Opened().isEmpty()) && Timer.elapsed() < 15000) {
         QCoreApplication::processEvents();
         QThread::msleep(10);
     }
     EXPECT_EQ(Second.state(), QProcess::NotRunning);
+    EXPECT_EQ(Second.exitCode(), 0);
     EXPECT_EQ(Browser.Opened(1), QStringList{Base + "/shop.php?id=5"});
     Slow.stop();
     Thread.join();

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -74,17 +75,17 @@ TEST_F(ProgramTest, SecondStartHandsItsCommandOverAndChangesNothingElse) {
     EXPECT_EQ(First.Process().state(), QProcess::Running);
 }
 
-TEST_F(ProgramTest, ShowWaitsUntilTheRunningInstanceClosesItsMenu) {
+TEST_F(ProgramTest, ShowEndsAsSoonAsTheRunningInstanceHasTheCommand) {
     TProgramRun First;
     ASSERT_TRUE(WaitForLogLine(Log(), "|DEBUG|Started"));
-    TProgramRun Second; // no argument: "show"
-    // The menu stays open in the first instance, so the sender keeps waiting.
-    EXPECT_FALSE(Second.WaitFinished(1500));
+    // The menu opens in the first instance and stays open: the sender does not wait for it.
+    EXPECT_EQ(RunProgramToEnd({}), 0);
     EXPECT_EQ(ReadSettingString("", "command", ""), "show");
-    // A shutdown closes the menu; the sender then ends as well.
+    // Another one while that menu is open is queued there; its sender ends all the same.
+    EXPECT_EQ(RunProgramToEnd({"show"}), 0);
+    // A shutdown closes the open menu; the queued command does not keep the instance alive.
     First.Terminate(SIGTERM);
     EXPECT_TRUE(First.WaitFinished());
-    EXPECT_TRUE(Second.WaitFinished());
     EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
 }
 
@@ -96,20 +97,34 @@ TEST_F(ProgramTest, StaleHandleOrMissingListenerEndsASecondStartCleanly) {
     ASSERT_EQ(::flock(Fd, LOCK_EX | LOCK_NB), 0);
     // It may still be starting, so the second start waits for a listener, but not for ever.
     WriteSettingInteger("", "handle", 999999);
-    EXPECT_EQ(RunProgramToEnd({"show"}, 45000), 0);
+    const TProgramResult GaveUp = RunProgramCapturing({"show"}, 45000);
+    EXPECT_EQ(GaveUp.ExitCode, 1);
+    EXPECT_EQ(GaveUp.ErrorLines, QStringList{"quorvantis: the command \"show\" was not handed over: "
+                                             "the running instance did not listen within 30 s"});
+    // A command longer than any message may carry is refused before anything is sent.
+    const TProgramResult TooLong = RunProgramCapturing({QString(5000, 'x')});
+    EXPECT_EQ(TooLong.ExitCode, 1);
+    ASSERT_EQ(TooLong.ErrorLines.size(), 1);
+    EXPECT_TRUE(TooLong.ErrorLines.first().endsWith("...\" was not handed over: it is longer than 4096 bytes"));
     ::close(Fd);
     const QStringList Lines = Env.LogLines();
     ASSERT_EQ(Lines.size(), 1);
     EXPECT_TRUE(Lines.first().endsWith("|ERROR|SendCommandToFirstInstance: the command \"show\" was not handed over: "
                                        "the running instance did not listen within 30 s"));
     QFile::remove(Log());
-    // The lock holder ends while a second start waits: nothing to hand over, nothing logged.
+    // The lock holder ends while a second start waits: nobody took the command, and
+    // no running instance failed, so nothing is logged.
     const int Fd2 = ::open(QFile::encodeName(LockFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(::flock(Fd2, LOCK_EX | LOCK_NB), 0);
-    TProgramRun Waiting;
+    QProcess Waiting;
+    Waiting.start(ProgramBinary(), {"kleiderwolke"});
+    ASSERT_TRUE(Waiting.waitForStarted());
     QThread::msleep(500);
     ::close(Fd2);
-    EXPECT_TRUE(Waiting.WaitFinished(5000));
+    EXPECT_TRUE(Waiting.waitForFinished(5000));
+    EXPECT_EQ(Waiting.exitCode(), 1);
+    EXPECT_EQ(QString::fromUtf8(Waiting.readAllStandardError()),
+              "quorvantis: the command \"kleiderwolke\" was not handed over: no instance is running\n");
     EXPECT_FALSE(QFile::exists(Log()));
 
     // Lock free but a stale handle from a crash: this start is the first instance.
@@ -149,7 +164,15 @@ TEST_F(ProgramTest, BadEnvironmentStillStarts) {
     E.insert("QT_QPA_PLATFORM", "offscreen");
     E.insert("XDG_RUNTIME_DIR", Env.Root() + "/does-not-exist");
     P.setProcessEnvironment(E);
-    P.start(ProgramBinary(), {});
+    // The fallback lock is machine-wide: any other program run without a runtime
+    // folder would hold it. So the program gets a /tmp of its own (a private mount
+    // namespace), with the test's folder moved into it.
+    QTemporaryDir Hold("/var/tmp/quorvantis-test-XXXXXX");
+    ASSERT_TRUE(Hold.isValid());
+    const QString Script = "set -e; mount --bind \"$1\" \"$2\"; mount -t tmpfs tmpfs /tmp; mkdir -p \"$1\"; "
+                           "mount --move \"$2\" \"$1\"; exec \"$3\"";
+    P.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", Script, "sh", Env.Root(), Hold.path(),
+                        ProgramBinary()});
     ASSERT_TRUE(P.waitForStarted());
     // It keeps running until told to stop.
     EXPECT_FALSE(P.waitForFinished(1500));
