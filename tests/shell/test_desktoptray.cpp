@@ -113,6 +113,10 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     ASSERT_NE(Shoes, nullptr);
     EXPECT_TRUE(Shoes->IsSubmenu());
     EXPECT_TRUE(Shoes->Children.isEmpty());
+    // Names exactly as written: no "&" taken as a hotkey.
+    const TDBusMenuNode* Auto = Top.Find("Auto & Motorrad");
+    ASSERT_NE(Auto, nullptr) << TopLabels.join(", ").toStdString();
+    EXPECT_TRUE(Auto->IsSubmenu());
 
     // Opening hands the shops over, with their pictures, announced once.
     const int UpdatesBefore = Host.LayoutUpdates();
@@ -139,6 +143,11 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     EXPECT_EQ(Opens.first(),
               Server.BaseURL() + QStringLiteral("/shop.php?id=1007&ref=%1&check=2026-12-01&version=2.2&subid=software")
                                      .arg(ReadSettingInteger("", "ref", 0)));
+
+    const TDBusMenuNode* Men = Mode->Find("Herren");
+    ASSERT_NE(Men, nullptr);
+    EXPECT_TRUE(Host.AboutToShow(Item, Men->Id));
+    EXPECT_TRUE(Labels(Host.Layout(Item, Men->Id, 1)).contains(QString::fromUtf8("Hosenträger & Co.")));
 
     // Personal links and the fixed entries work from the desktop's menu too.
     const TDBusMenuNode* Links = Top.Find("Eigene Links");
