@@ -275,7 +275,8 @@ def sway(session):
     wait_for("dunst", lambda: session.has_name("org.freedesktop.Notifications"))
     monitor_log = os.path.join(session.root, "logs", "notify-calls.log")
     session.start("notify-calls", ["dbus-monitor", "--session",
-                                   "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"])
+                                   "type='method_call',interface='org.freedesktop.Notifications',member='Notify'",
+                                   "type='method_call',interface='com.canonical.dbusmenu'"])
     wait_for("dbus-monitor", lambda: os.path.getsize(monitor_log) > 0)
 
     # The program first, as autostart often does; the panel 5 s later.
@@ -303,6 +304,12 @@ def sway(session):
     screenshot(session, "wayland-waybar-dunst.png")
     screenshot(session, "wayland-tray-waybar.png", "1040,0 240x34")
     screenshot(session, "wayland-notification-dunst.png", "950,74 330x90")
+
+    # waybar reads the menu we export (it draws it on a right click).
+    def menu_read():
+        with open(monitor_log, encoding="utf-8", errors="replace") as f:
+            return "path=/MenuBar; interface=com.canonical.dbusmenu; member=GetLayout" in f.read()
+    wait_for("waybar to read our exported menu", menu_read)
 
     # A click on ours (dunst's default action) opens the menu.
     run(["dunstctl", "action", "0"], session.env)
@@ -395,9 +402,36 @@ def x11(session):
 
     trayer.terminate()
     trayer.wait(10)
-    wait_for("the program to notice", lambda: session.log_has("|DEBUG|The XEmbed notification area has gone"))
+    wait_for("the icon to leave the ended trayer", lambda: not docked())
     session.start("trayer-again", tray)
     wait_for("the icon to be embedded again", docked)
+
+    # "show" after the start-time update window was closed (Escape, as its button does).
+    def windows(name=None):
+        found = []
+        for window in run(["xdotool", "search", "--onlyvisible", "--classname", "quorvantis"], session.env,
+                          check=False).split():
+            title = run(["xdotool", "getwindowname", window], session.env, check=False).strip()
+            size = re.search(r"Geometry: (\d+)x(\d+)", run(["xdotool", "getwindowgeometry", window], session.env,
+                                                             check=False))
+            if size and (name is None or title == name):
+                found.append((window, title, int(size.group(1)), int(size.group(2))))
+        return found
+
+    session.stop(program)
+    session.catalogue("9.0")
+    session.clear_log()
+    program = start_program(session, "xcb")
+    update = wait_for("the update window", lambda: windows("Software-Update"))[0][0]
+    run(["xdotool", "windowfocus", "--sync", update], session.env)
+    run(["xdotool", "key", "Escape"], session.env)
+    wait_for("the update window to close", lambda: not windows("Software-Update"))
+    show = session.start("show", [session.program, "show"], QT_QPA_PLATFORM="xcb")
+    # The menu: a tall window; the docked icon is small.
+    wait_for("the menu after the update window", lambda: [w for w in windows() if w[3] > 100])
+    run(["xdotool", "key", "Escape"], session.env)
+    if show.wait(20) != 0:
+        raise Failure("quorvantis show ended with %d" % show.returncode)
     session.stop(program)
     if program.returncode != 0:
         raise Failure("the program ended with %d" % program.returncode)
