@@ -111,7 +111,6 @@ void TTrayIcon::Show() {
         return;
     FLogger.Info(QStringLiteral("No notification area found: the tray icon is not shown; "
                                 "\"quorvantis show\" opens the menu"));
-    FReportedMissing = true;
     FRetry->start();
 }
 

@@ -81,7 +81,6 @@ private:
     bool FRegistered = false;
     bool FRegistering = false;
     bool FShown = false;
-    bool FReportedMissing = false;
     bool FMenuQueued = false;
     QString FPendingTitle;
     QString FPendingText;
