@@ -47,7 +47,6 @@ protected:
         AddShop("Mode", "Kleid", 8);
         AddShop("Einstellungen", "Regal", 9); // lands below a fixed entry
         AddShop("Auto & Motorrad", "Reifen & Felgen", 10);
-        AddShop("Auto & Motorrad", "Zylinder_Kopf", 11);
         std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
             return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
         });
