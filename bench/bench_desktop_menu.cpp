@@ -7,8 +7,10 @@
 #include "uRegistry.h"
 #include "uTDesktopMenu.h"
 #include "uTImageList.h"
+#include "uTLogger.h"
 #include "uTMenuItemManager.h"
 #include "uTShop.h"
+#include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
 #include "uTrayMenuBuilder.h"
 
@@ -21,7 +23,6 @@
 #include <QMenu>
 #include <QMutex>
 #include <QProcess>
-#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -144,10 +145,9 @@ private:
 };
 
 TPanel* Panel = nullptr;
-QSystemTrayIcon* Tray = nullptr;
+TTrayIcon* Tray = nullptr;
 TDesktopMenu* Desktop = nullptr;
-// Handed over before a measured menu goes. Always a new one: Qt's exporter
-// cannot take a menu back that it exported before.
+// Handed over before a measured menu goes.
 std::vector<std::unique_ptr<QMenu>> Placeholders;
 
 TShopList MakeShops(int Count, int Categories) {
@@ -188,7 +188,7 @@ void BM_HandMenuToDesktop(benchmark::State& State) {
     TDrawnMenu Drawn(static_cast<int>(State.range(0)), static_cast<int>(State.range(1)));
     int Entries = 0;
     for (auto _ : State) {
-        Tray->setContextMenu(Desktop->Mirror(Drawn.Menu));
+        Tray->SetDesktopMenu(Desktop->Mirror(Drawn.Menu));
         Entries = Panel->Layout(0, 1).Children;
         State.PauseTiming();
         Settle();
@@ -205,7 +205,7 @@ void BM_OpenSubmenu(benchmark::State& State) {
     qint64 Opening = 0;
     for (auto _ : State) {
         State.PauseTiming();
-        Tray->setContextMenu(Desktop->Mirror(Drawn.Menu));
+        Tray->SetDesktopMenu(Desktop->Mirror(Drawn.Menu));
         Settle();
         const int First = Panel->Layout(0, 1).Sub.value(0).Id;
         State.ResumeTiming();
@@ -230,11 +230,11 @@ void BM_HandWholeTreeAtOnce(benchmark::State& State) {
         State.PauseTiming();
         auto Drawn = std::make_unique<TDrawnMenu>(Count, Categories);
         State.ResumeTiming();
-        Tray->setContextMenu(&Drawn->Menu);
+        Tray->SetDesktopMenu(&Drawn->Menu);
         Top = Panel->Layout(0, -1).Children;
         State.PauseTiming();
         Placeholders.push_back(std::make_unique<QMenu>());
-        Tray->setContextMenu(Placeholders.back().get());
+        Tray->SetDesktopMenu(Placeholders.back().get());
         Drawn.reset();
         Settle();
         State.ResumeTiming();
@@ -275,11 +275,12 @@ int main(int argc, char** argv) {
         QApplication App(argc, argv);
         TPanel ThePanel(Address);
         Panel = &ThePanel;
-        QSystemTrayIcon Icon(TImageList::TrayIcon());
+        TLogger Log(QStringLiteral("Quorvantis"));
+        TTrayIcon Icon(TImageList::TrayIcon(), Log);
         TDesktopMenu Mirror;
         Tray = &Icon;
         Desktop = &Mirror;
-        Icon.show();
+        Icon.Show();
         if (!ThePanel.WaitForItem()) {
             std::fprintf(stderr, "the tray icon did not register with the watcher\n");
             Result = 1;
@@ -288,7 +289,7 @@ int main(int argc, char** argv) {
             benchmark::RunSpecifiedBenchmarks();
             benchmark::Shutdown();
         }
-        Icon.hide();
+        Icon.SetDesktopMenu(nullptr);
         Tray = nullptr;
         Panel = nullptr;
     }

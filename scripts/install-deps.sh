@@ -8,7 +8,9 @@ PKGS=(
   qt6-qpa-plugins libgl-dev
   libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libxcb1-dev libxcb-xfixes0-dev
   xdg-utils xvfb xauth trayer x11-utils xdotool
+  sway waybar dunst libnotify-bin grim python3
   dbus weston qt6-wayland
   fonts-dejavu-core
   ccache dpkg-dev lintian desktop-file-utils appstream

@@ -21,6 +21,18 @@ QString PlainCaption(QString Caption) {
     return Caption.replace(QChar(0xE000), QLatin1Char('&'));
 }
 
+// Moves the highlight to Row the way the Down key does: unlike setActiveAction,
+// which pops the row's submenu up at once, keyboard selection never does.
+void Highlight(QMenu& Menu, QAction* Row) {
+    Menu.setActiveAction(nullptr);
+    for (qsizetype Step = 0; Step < Menu.actions().size(); ++Step) {
+        QKeyEvent Down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(&Menu, &Down);
+        if (Menu.activeAction() == Row || Row == nullptr)
+            return;
+    }
+}
+
 } // namespace
 
 TMenuWindow::TMenuWindow(QMenu& Menu)
@@ -39,8 +51,8 @@ TMenuWindow::TMenuWindow(QMenu& Menu)
     btnBack->setFocusPolicy(Qt::NoFocus);
     connect(btnBack, &QToolButton::clicked, this, &TMenuWindow::Back);
     Layout->addWidget(btnBack);
-    Embed(Menu);
-    ShowTop();
+    Embed(Menu, nullptr);
+    ShowTop(nullptr);
 }
 
 TMenuWindow::~TMenuWindow() {
@@ -68,8 +80,8 @@ QMenu* TMenuWindow::CurrentMenu() const {
     return FStack.isEmpty() ? nullptr : FStack.last().Menu.data();
 }
 
-void TMenuWindow::Embed(QMenu& Menu) {
-    FStack.append({&Menu, Menu.parent(), Menu.minimumWidth()});
+void TMenuWindow::Embed(QMenu& Menu, QAction* Entry) {
+    FStack.append({&Menu, Menu.parent(), Entry, Menu.minimumWidth()});
     Menu.setParent(this, Qt::Widget);
     Menu.setActiveAction(nullptr);
     Menu.installEventFilter(this);
@@ -95,7 +107,7 @@ void TMenuWindow::Release(const TEmbedded& Entry) {
         Menu->setParent(nullptr, Qt::Popup);
 }
 
-void TMenuWindow::ShowTop() {
+void TMenuWindow::ShowTop(QAction* Row) {
     for (qsizetype I = 0; I + 1 < FStack.size(); ++I) {
         if (QMenu* Below = FStack[I].Menu) {
             Below->setActiveAction(nullptr);
@@ -108,7 +120,8 @@ void TMenuWindow::ShowTop() {
         QStringList Path;
         for (qsizetype I = 1; I < FStack.size(); ++I)
             Path << (FStack[I].Menu ? PlainCaption(FStack[I].Menu->title()) : QString());
-        btnBack->setText(Path.join(QStringLiteral(" \u203A ")));
+        // Names as written: the button would read a single "&" as its hotkey.
+        btnBack->setText(Path.join(QStringLiteral(" \u203A ")).replace(QLatin1Char('&'), QLatin1String("&&")));
     }
     if (Top == nullptr)
         return;
@@ -121,6 +134,8 @@ void TMenuWindow::ShowTop() {
     if (Depth() == 0)
         FTopWidth = sizeHint().width();
     setFixedSize(qMax(sizeHint().width(), FTopWidth), sizeHint().height());
+    // Right and Return work at once: the first row, or the one we came back from.
+    Highlight(*Top, Row);
 }
 
 bool TMenuWindow::OpenSubmenu(QAction* Entry) {
@@ -130,16 +145,17 @@ bool TMenuWindow::OpenSubmenu(QAction* Entry) {
     // The desktop mirror fills its submenus when they are about to show; the
     // drawn one is complete, but listeners may still expect the signal.
     Q_EMIT Sub->aboutToShow();
-    Embed(*Sub);
-    ShowTop();
+    Embed(*Sub, Entry);
+    ShowTop(nullptr);
     return true;
 }
 
 void TMenuWindow::Back() {
     if (Depth() <= 0)
         return;
-    Release(FStack.takeLast());
-    ShowTop();
+    const TEmbedded Left = FStack.takeLast();
+    Release(Left);
+    ShowTop(Left.Entry);
 }
 
 bool TMenuWindow::event(QEvent* Event) {

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QAction;
 class QEventLoop;
 class QMenu;
 class QToolButton;
@@ -45,11 +46,12 @@ private:
     struct TEmbedded {
         QPointer<QMenu> Menu;
         QPointer<QObject> Parent; // where it belongs when it is a pop-up
+        QPointer<QAction> Entry;  // the row that opened it
         int MinimumWidth = 0;
     };
-    void Embed(QMenu& Menu);
+    void Embed(QMenu& Menu, QAction* Entry);
     void Release(const TEmbedded& Entry);
-    void ShowTop();
+    void ShowTop(QAction* Row);
     void CloseUnlessActive();
 
     QList<TEmbedded> FStack;

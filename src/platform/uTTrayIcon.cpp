@@ -1,41 +1,81 @@
 #include "uTTrayIcon.h"
 
 #include "uConst.h"
+#include "uTDBusMenu.h"
 #include "uTLogger.h"
+#include "uTNotifications.h"
+#include "uTStatusNotifierItem.h"
+#include "uTXEmbedWatch.h"
 
 #include <QCursor>
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QVariantMap>
 
 namespace {
 constexpr int RetryIntervalMs = 2000;
 constexpr int MaxAttempts = 30; // a minute of waiting for a panel
+constexpr int MaxRegisterFailures = 10;
 
 const TLangText txtNoTrayNotice{
     {"Quorvantis läuft, aber es wurde kein Infobereich gefunden. Mit \"quorvantis show\" öffnen Sie das Menü.",
      "Quorvantis is running, but no notification area was found. \"quorvantis show\" opens its menu."}};
 
-const QString NotificationsService = QStringLiteral("org.freedesktop.Notifications");
+const QString WatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString WatcherPath = QStringLiteral("/StatusNotifierWatcher");
 } // namespace
 
 TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
-    : QObject(Parent), FIcon(new QSystemTrayIcon(Icon, this)), FRetry(new QTimer(this)), FLogger(Logger) {
+    : QObject(Parent), FBus(QDBusConnection::sessionBus()), FIconImage(Icon), FLogger(Logger),
+      FRetry(new QTimer(this)) {
     FRetry->setInterval(RetryIntervalMs);
-    connect(FRetry, &QTimer::timeout, this, &TTrayIcon::TryShow);
-    connect(FIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Reason) {
-        // The desktop shows a handed-over menu itself on the context click.
-        if (Reason != QSystemTrayIcon::Trigger && (Reason != QSystemTrayIcon::Context || HasDesktopMenu()))
-            return;
-        RequestMenu();
-    });
-    connect(FIcon, &QSystemTrayIcon::messageClicked, this, &TTrayIcon::RequestMenu);
+    connect(FRetry, &QTimer::timeout, this, &TTrayIcon::RetryTick);
+
+    FNotifications = new TNotifications(FBus, FLogger, this);
+    connect(FNotifications, &TNotifications::Clicked, this,
+            [this] { RequestMenu(QCursor::pos(), QStringLiteral("a click on our notification")); });
+
+    if (FBus.isConnected()) {
+        FItem = new TStatusNotifierItem(FBus, Icon, this);
+        // The panel's position of the icon, where we know none ourselves.
+        const auto AtIcon = [this](const QPoint& Pos) {
+            RequestMenu(Pos.isNull() ? QCursor::pos() : Pos, QStringLiteral("the panel"));
+        };
+        connect(FItem, &TStatusNotifierItem::Activated, this, AtIcon);
+        connect(FItem, &TStatusNotifierItem::ContextMenuRequested, this, AtIcon);
+        auto* Watcher = new QDBusServiceWatcher(WatcherService, FBus, QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(Watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& NewOwner) {
+                    // A new watcher knows nothing of us; a vanished one took our icon along.
+                    FRegistered = false;
+                    FRegisterFailures = 0;
+                    FLogger.Debug(NewOwner.isEmpty() ? QStringLiteral("The StatusNotifier watcher has gone")
+                                                     : QStringLiteral("A StatusNotifier watcher appeared"));
+                    Update();
+                });
+    }
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        FXEmbed = new TXEmbedWatch(this);
+        connect(FXEmbed, &TXEmbedWatch::ManagerChanged, this, [this](bool Present) {
+            FLogger.Debug(Present ? QStringLiteral("An XEmbed notification area appeared")
+                                  : QStringLiteral("The XEmbed notification area has gone"));
+            Update();
+        });
+    }
 }
 
-void TTrayIcon::RequestMenu() {
+TTrayIcon::~TTrayIcon() {
+    if (FQtIcon)
+        FQtIcon->hide();
+}
+
+void TTrayIcon::RequestMenu(const QPoint& Pos, const QString& Source) {
+    FLogger.Debug(QStringLiteral("Menu asked for by ") + Source);
     // Queued: a panel's request (StatusNotifierItem "Activate") waits for its
     // answer, which must not wait for the menu to close. And once: on X11 a click
     // on the icon while its balloon shows reports both a balloon click and an
@@ -45,15 +85,11 @@ void TTrayIcon::RequestMenu() {
     FMenuQueued = true;
     QMetaObject::invokeMethod(
         this,
-        [this, Pos = QCursor::pos()] {
+        [this, Pos] {
             FMenuQueued = false;
             Q_EMIT MenuRequested(Pos);
         },
         Qt::QueuedConnection);
-}
-
-TTrayIcon::~TTrayIcon() {
-    FIcon->hide();
 }
 
 QString TTrayIcon::NoTrayNoticeText() {
@@ -61,37 +97,109 @@ QString TTrayIcon::NoTrayNoticeText() {
 }
 
 void TTrayIcon::SetToolTip(const QString& Text) {
-    FIcon->setToolTip(Text.left(127));
+    FToolTip = Text.left(127);
+    if (FItem)
+        FItem->SetToolTip(FToolTip);
+    if (FQtIcon)
+        FQtIcon->setToolTip(FToolTip);
 }
 
 void TTrayIcon::Show() {
-    TryShow();
+    FStarted = true;
+    Update();
+    if (FShown)
+        return;
+    FLogger.Info(QStringLiteral("No notification area found: the tray icon is not shown; "
+                                "\"quorvantis show\" opens the menu"));
+    FRetry->start();
 }
 
-void TTrayIcon::TryShow() {
+void TTrayIcon::RetryTick() {
     ++FAttempts;
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    Update();
+    if (FShown) {
         FRetry->stop();
-        FIcon->show();
-        // The host may need a moment to embed the icon before it can point a balloon at it.
-        QTimer::singleShot(500, this, &TTrayIcon::ShowPendingBalloon);
-        return;
-    }
-    if (!FReportedMissing) {
-        FReportedMissing = true;
-        FLogger.Info(QStringLiteral("No notification area found: the tray icon is not shown; "
-                                    "\"quorvantis show\" opens the menu"));
-    }
-    if (FAttempts >= MaxAttempts) {
+    } else if (FAttempts >= MaxAttempts) {
         FRetry->stop();
         NotifyNoTray();
-    } else if (!FRetry->isActive()) {
-        FRetry->start();
     }
+}
+
+void TTrayIcon::Update() {
+    if (!FStarted)
+        return;
+    const bool Watcher =
+        FItem != nullptr && FItem->IsExported() && FBus.interface()->isServiceRegistered(WatcherService);
+    if (Watcher) {
+        if (FQtIcon && FQtIcon->isVisible())
+            FQtIcon->hide(); // one icon: the watcher's panel shows ours
+        if (!FRegistered)
+            RegisterItem();
+    } else if (FXEmbed && FXEmbed->HasManager()) {
+        ShowQtIcon();
+    }
+    if (FRegistered)
+        SetShown(true, QStringLiteral("registered with the StatusNotifier watcher"));
+    else if (!Watcher && FQtIcon && FQtIcon->isVisible() && FXEmbed && FXEmbed->HasManager())
+        SetShown(true, QStringLiteral("docked in the XEmbed notification area"));
+    else
+        SetShown(false, {});
+}
+
+void TTrayIcon::RegisterItem() {
+    if (FRegistering || FRegisterFailures >= MaxRegisterFailures)
+        return;
+    FRegistering = true;
+    QDBusMessage Register = QDBusMessage::createMethodCall(WatcherService, WatcherPath, WatcherService,
+                                                           QStringLiteral("RegisterStatusNotifierItem"));
+    Register << FItem->ServiceName();
+    auto* Call = new QDBusPendingCallWatcher(FBus.asyncCall(Register), this);
+    connect(Call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* Done) {
+        const QDBusPendingReply<> Reply = *Done;
+        Done->deleteLater();
+        FRegistering = false;
+        if (Reply.isError()) {
+            // A watcher may own its name a moment before it answers.
+            ++FRegisterFailures;
+            FLogger.Debug(QStringLiteral("RegisterStatusNotifierItem: ") + Reply.error().message());
+            QTimer::singleShot(RetryIntervalMs / 2, this, &TTrayIcon::Update);
+            return;
+        }
+        FRegistered = true;
+        Update();
+    });
+}
+
+void TTrayIcon::ShowQtIcon() {
+    if (FQtIcon == nullptr) {
+        FQtIcon = new QSystemTrayIcon(FIconImage, this);
+        FQtIcon->setToolTip(FToolTip);
+        connect(FQtIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Reason) {
+            if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::Context)
+                RequestMenu(QCursor::pos(), QStringLiteral("a click on the icon"));
+        });
+        connect(FQtIcon, &QSystemTrayIcon::messageClicked, this,
+                [this] { RequestMenu(QCursor::pos(), QStringLiteral("a click on the balloon")); });
+    }
+    FQtIcon->show();
+}
+
+void TTrayIcon::SetShown(bool Shown, const QString& Where) {
+    if (Shown == FShown)
+        return;
+    FShown = Shown;
+    if (!Shown) {
+        FLogger.Info(QStringLiteral("The notification area has gone; the icon comes back with the next one"));
+        return;
+    }
+    FRetry->stop();
+    FLogger.Info(QStringLiteral("Tray icon ") + Where);
+    // An XEmbed host may need a moment to embed the icon before it can point a balloon at it.
+    QTimer::singleShot(500, this, &TTrayIcon::ShowPendingBalloon);
 }
 
 bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int TimeoutMs) {
-    if (!FIcon->isVisible()) {
+    if (!FShown) {
         // Autostart before the panel: shown as soon as the icon is.
         FPendingTitle = Title;
         FPendingText = Text;
@@ -99,25 +207,34 @@ bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int Timeo
         FLogger.Debug(QStringLiteral("Balloon waits for the notification area"));
         return false;
     }
-    FIcon->showMessage(Title.left(63), Text.left(255), QSystemTrayIcon::Information, TimeoutMs);
+    if (FNotifications->IsAvailable()) {
+        FNotifications->Send(Title.left(63), Text.left(255), TimeoutMs, FIconImage.pixmap(48, 48).toImage());
+    } else if (FQtIcon && FQtIcon->isVisible()) {
+        FQtIcon->showMessage(Title.left(63), Text.left(255), QSystemTrayIcon::Information, TimeoutMs);
+    } else {
+        FLogger.Info(QStringLiteral("No notification service: notice not shown: ") +
+                     Text.section(QLatin1Char('\r'), 0, 0));
+        return false;
+    }
     FLogger.Debug(QStringLiteral("Balloon shown: ") + Text.section(QLatin1Char('\r'), 0, 0));
     return true;
 }
 
 void TTrayIcon::SetDesktopMenu(QMenu* Menu) {
-    FIcon->setContextMenu(Menu);
+    if (FItem == nullptr)
+        return;
+    if (FMenu == nullptr)
+        FMenu = new TDBusMenuExporter(FBus, this);
+    FMenu->SetMenu(Menu);
+    FItem->SetMenuPath(Menu != nullptr && FMenu->IsRegistered() ? TDBusMenuExporter::ObjectPath : QString());
 }
 
 bool TTrayIcon::HasDesktopMenu() const {
-    return FIcon->contextMenu() != nullptr;
-}
-
-bool TTrayIcon::IsShown() const {
-    return FIcon->isVisible();
+    return FMenu != nullptr && FMenu->Menu() != nullptr;
 }
 
 void TTrayIcon::ShowPendingBalloon() {
-    if (FPendingText.isEmpty() || !FIcon->isVisible())
+    if (FPendingText.isEmpty() || !FShown)
         return;
     const QString Text = FPendingText;
     FPendingText.clear();
@@ -126,15 +243,10 @@ void TTrayIcon::ShowPendingBalloon() {
 
 void TTrayIcon::NotifyNoTray() {
     FPendingText.clear();
-    QDBusConnection Bus = QDBusConnection::sessionBus();
-    if (!Bus.isConnected() || !Bus.interface() || !Bus.interface()->isServiceRegistered(NotificationsService)) {
+    if (!FNotifications->IsAvailable()) {
         FLogger.Info(QStringLiteral("No notification area and no notification service: nothing to tell the user"));
         return;
     }
-    QDBusMessage Notify =
-        QDBusMessage::createMethodCall(NotificationsService, QStringLiteral("/org/freedesktop/Notifications"),
-                                       NotificationsService, QStringLiteral("Notify"));
-    Notify << QString::fromUtf8(ProgramName) << 0u << QStringLiteral("dialog-information")
-           << QString::fromUtf8(ProgramName) << NoTrayNoticeText() << QStringList() << QVariantMap() << 10000;
-    Bus.asyncCall(Notify);
+    FNotifications->Send(QString::fromUtf8(ProgramName), NoTrayNoticeText(), 10000,
+                         FIconImage.pixmap(48, 48).toImage());
 }

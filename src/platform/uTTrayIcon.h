@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QIcon>
 #include <QObject>
 #include <QPoint>
@@ -8,35 +9,46 @@
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class TDBusMenuExporter;
 class TLogger;
+class TNotifications;
+class TStatusNotifierItem;
+class TXEmbedWatch;
 
-// The notification-area icon. On X11 a left press and a right click both ask for
-// the menu at the cursor, and the menu is never handed to the desktop shell
-// (which would drop our own drawing). Where the program cannot place a pop-up at
-// the cursor (Wayland) the menu is handed to the desktop instead, which draws it
-// at the icon. Without a tray host the program keeps running: one INFO line says
-// so, and the icon is tried again for a while (autostart often runs before the
-// panel). A balloon asked for before the icon is visible is shown once it is, and
-// a click on it opens the menu (a notification does not point at the icon as a
-// balloon does); when no tray host turns up at all, one desktop notification says
-// that the program runs and how to open its menu.
+// The notification-area icon. It appears whenever a panel appears: at start, later
+// (autostart often wins the race against the panel) or after a panel restart.
+// Where a StatusNotifierWatcher runs on the session bus (KDE Plasma, GNOME's
+// AppIndicator extension, waybar, Xfce and LXQt panels) the icon is our own
+// StatusNotifierItem, registered with each watcher that turns up. Otherwise, on
+// X11, Qt's icon docks into an XEmbed notification area (the owner of the
+// _NET_SYSTEM_TRAY_S<screen> selection) as soon as one exists. Qt's icon is never
+// created while a watcher runs: Qt asks once whether one exists and would keep
+// that answer for the life of the process.
+//
+// On X11 a click on the icon asks for the drawn menu at the icon. Where a program
+// cannot place a pop-up (Wayland) the menu is handed to the panel, which draws
+// it at the icon. Without a panel the program keeps running: one INFO line says
+// so, and after a minute one desktop notification says how to open the menu.
+// Notices go out as desktop notifications where a notification service runs
+// (a click on one of ours opens the menu), otherwise as the XEmbed icon's
+// balloon; a notice asked for before the icon is shown waits for it.
 class TTrayIcon final : public QObject {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TTrayIcon)
 public:
     TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent = nullptr);
     ~TTrayIcon() override;
 
     void SetToolTip(const QString& Text);
+    // Starts showing the icon, now and whenever a panel appears.
     void Show();
-    // A balloon with the information icon; false when it has to wait for the icon.
+    // A notice with the information icon; false when it has to wait for the icon.
     bool ShowBalloon(const QString& Title, const QString& Text, int TimeoutMs = 10000);
-    bool IsShown() const;
+    bool IsShown() const { return FShown; }
     // The notice sent when no tray host turns up, in the current language.
     static QString NoTrayNoticeText();
-    // Hands Menu to the desktop, which draws it at the icon on a right click (and
-    // on a left click where the desktop treats the icon as a menu); a click then
-    // no longer asks for the drawn menu, except a left click that the desktop
-    // reports as an activation. Menu must outlive this icon or be replaced first.
+    // Hands Menu to the panel, which draws it at the icon (StatusNotifier panels
+    // only). Menu must outlive this icon or be replaced first.
     void SetDesktopMenu(QMenu* Menu);
     bool HasDesktopMenu() const;
 
@@ -44,16 +56,31 @@ Q_SIGNALS:
     void MenuRequested(const QPoint& GlobalPos);
 
 private:
-    void RequestMenu();
-    void TryShow();
+    void RequestMenu(const QPoint& Pos, const QString& Source);
+    void Update();
+    void RetryTick();
+    void RegisterItem();
+    void ShowQtIcon();
+    void SetShown(bool Shown, const QString& Where);
     void ShowPendingBalloon();
     void NotifyNoTray();
 
-    QSystemTrayIcon* FIcon;
-    QTimer* FRetry;
+    QDBusConnection FBus;
+    QIcon FIconImage;
+    QString FToolTip;
     TLogger& FLogger;
+    TStatusNotifierItem* FItem = nullptr;
+    TDBusMenuExporter* FMenu = nullptr;
+    TNotifications* FNotifications = nullptr;
+    TXEmbedWatch* FXEmbed = nullptr;
+    QSystemTrayIcon* FQtIcon = nullptr;
+    QTimer* FRetry;
     int FAttempts = 0;
-    bool FReportedMissing = false;
+    int FRegisterFailures = 0;
+    bool FStarted = false;
+    bool FRegistered = false;
+    bool FRegistering = false;
+    bool FShown = false;
     bool FMenuQueued = false;
     QString FPendingTitle;
     QString FPendingText;

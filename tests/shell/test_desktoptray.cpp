@@ -60,7 +60,7 @@ protected:
         WriteSettingString("", "server", Server.BaseURL());
         WriteSettingString("", "lastnews", "9999"); // no news question box
         WriteSettingInteger("", "debug", 3);
-        WriteSettingString("favorites\\Mein Laden", "url", "http://127.0.0.1:9/mein-laden");
+        WriteSettingString("favorites\\Mein_Laden & Co", "url", "http://127.0.0.1:9/mein-laden");
     }
 
     QProcessEnvironment ProgramEnvironment(const TDisplayServer& Display) const {
@@ -113,6 +113,10 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     ASSERT_NE(Shoes, nullptr);
     EXPECT_TRUE(Shoes->IsSubmenu());
     EXPECT_TRUE(Shoes->Children.isEmpty());
+    // Names exactly as written: no "&" taken as a hotkey.
+    const TDBusMenuNode* Auto = Top.Find("Auto & Motorrad");
+    ASSERT_NE(Auto, nullptr) << TopLabels.join(", ").toStdString();
+    EXPECT_TRUE(Auto->IsSubmenu());
 
     // Opening hands the shops over, with their pictures, announced once.
     const int UpdatesBefore = Host.LayoutUpdates();
@@ -140,12 +144,18 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
               Server.BaseURL() + QStringLiteral("/shop.php?id=1007&ref=%1&check=2026-12-01&version=2.2&subid=software")
                                      .arg(ReadSettingInteger("", "ref", 0)));
 
+    const TDBusMenuNode* Men = Mode->Find("Herren");
+    ASSERT_NE(Men, nullptr);
+    EXPECT_TRUE(Host.AboutToShow(Item, Men->Id));
+    EXPECT_TRUE(Labels(Host.Layout(Item, Men->Id, 1)).contains(QString::fromUtf8("Hosenträger & Co.")));
+
     // Personal links and the fixed entries work from the desktop's menu too.
     const TDBusMenuNode* Links = Top.Find("Eigene Links");
     ASSERT_NE(Links, nullptr);
     EXPECT_TRUE(Host.AboutToShow(Item, Links->Id));
     const TDBusMenuNode LinkMenu = Host.Layout(Item, Links->Id, 1);
-    EXPECT_EQ(Labels(LinkMenu), (QStringList{"Mein Laden", "---", "Neuer Link..."}));
+    // A link's name as written: dbusmenu doubles "_", which the panel shows as one.
+    EXPECT_EQ(Labels(LinkMenu), (QStringList{"Mein__Laden & Co", "---", "Neuer Link..."}));
     ASSERT_TRUE(Host.Clicked(Item, LinkMenu.Children.value(0).Id));
     EXPECT_EQ(Browser.Opened(2).value(1), "http://127.0.0.1:9/mein-laden");
 

@@ -10,6 +10,7 @@
 #include "uTTrayMenu.h"
 #include "uTrayMenuBuilder.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMenu>
 #include <QStyle>
@@ -45,6 +46,7 @@ protected:
         AddShop("Mode->Schuhe", "Sohle", 7);
         AddShop("Mode", "Kleid", 8);
         AddShop("Einstellungen", "Regal", 9); // lands below a fixed entry
+        AddShop("Auto & Motorrad", "Reifen & Felgen", 10);
         std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
             return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
         });
@@ -97,9 +99,9 @@ TEST_F(MenuWindowTest, SubmenusOpenInsideTheWindowAndAChoiceClosesIt) {
         EXPECT_EQ(Window.CurrentMenu(), Mode->menu());
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
         EXPECT_EQ(Window.BackButton()->text(), "Mode");
-        // Keys: Down to "Schuhe", Right opens it, Left goes back; a click opens it again.
+        // Keys: the level opens on its first row, "Schuhe"; Right opens it, Left goes
+        // back; a click opens it again.
         QMenu* Level = Window.CurrentMenu();
-        QTest::keyClick(Level, Qt::Key_Down);
         ASSERT_EQ(Level->activeAction(), Entry(*Level, "Schuhe"));
         QTest::keyClick(Level, Qt::Key_Right);
         ASSERT_EQ(Window.Depth(), 2);
@@ -113,6 +115,46 @@ TEST_F(MenuWindowTest, SubmenusOpenInsideTheWindowAndAChoiceClosesIt) {
     });
     EXPECT_EQ(Browser.Opened(1),
               QStringList{"http://vendor.test/shop.php?id=7&ref=1&check=c&version=2.2&subid=software"});
+}
+
+TEST_F(MenuWindowTest, EachLevelOpensOnItsFirstRowAndGoingBackReselectsTheRowWithoutAPopUp) {
+    const auto NoPopUp = [] {
+        for (QWidget* Widget : QApplication::topLevelWidgets())
+            if (qobject_cast<QMenu*>(Widget) && Widget->isVisible())
+                return false;
+        return QApplication::activePopupWidget() == nullptr;
+    };
+    RunWindow([&](TMenuWindow& Window) {
+        // Return works at once: the first row is highlighted, and nothing popped up for it.
+        EXPECT_EQ(Menu.activeAction(), Menu.actions().value(0));
+        EXPECT_NE(Menu.activeAction()->menu(), nullptr); // "Eigene Links"
+        EXPECT_TRUE(NoPopUp());
+
+        QAction* Auto = Entry(Menu, "Auto && Motorrad");
+        ASSERT_NE(Auto, nullptr);
+        ASSERT_TRUE(Window.OpenSubmenu(Auto));
+        QMenu* Level = Window.CurrentMenu();
+        EXPECT_EQ(Level->activeAction(), Entry(*Level, "Reifen && Felgen"));
+        // The path shows the name as written, not "&" taken as a hotkey.
+        QAccessibleInterface* Path = QAccessible::queryAccessibleInterface(Window.BackButton());
+        ASSERT_NE(Path, nullptr);
+        EXPECT_EQ(Path->text(QAccessible::Name), "Auto & Motorrad");
+
+        // Backspace goes back to the row we came from; its submenu stays shut.
+        QTest::keyClick(Level, Qt::Key_Backspace);
+        ASSERT_EQ(Window.Depth(), 0);
+        EXPECT_EQ(Menu.activeAction(), Auto);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(NoPopUp());
+        // So Return opens that row again, inside the window.
+        QTest::keyClick(&Menu, Qt::Key_Return);
+        ASSERT_EQ(Window.Depth(), 1);
+        EXPECT_EQ(Window.CurrentMenu(), Auto->menu());
+        QTest::keyClick(Window.CurrentMenu(), Qt::Key_Left);
+        EXPECT_EQ(Menu.activeAction(), Auto);
+        EXPECT_TRUE(NoPopUp());
+        QTest::keyClick(&Menu, Qt::Key_Escape);
+    });
 }
 
 TEST_F(MenuWindowTest, EscapeOrAClickElsewhereClosesTheWindow) {

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusVariant>
+#include <QHash>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+#include <QVariantMap>
+
+class QAction;
+class QDBusArgument;
+class QMenu;
+
+// The wire types of com.canonical.dbusmenu.
+struct TDBusMenuLayoutItem {
+    int Id = 0;
+    QVariantMap Properties;
+    QList<TDBusMenuLayoutItem> Children;
+};
+struct TDBusMenuItem {
+    int Id = 0;
+    QVariantMap Properties;
+};
+struct TDBusMenuItemKeys {
+    int Id = 0;
+    QStringList Names;
+};
+struct TDBusMenuEvent {
+    int Id = 0;
+    QString EventId;
+    QDBusVariant Data;
+    uint Timestamp = 0;
+};
+using TDBusMenuItemList = QList<TDBusMenuItem>;
+using TDBusMenuItemKeysList = QList<TDBusMenuItemKeys>;
+using TDBusMenuEventList = QList<TDBusMenuEvent>;
+
+Q_DECLARE_METATYPE(TDBusMenuLayoutItem)
+Q_DECLARE_METATYPE(TDBusMenuItem)
+Q_DECLARE_METATYPE(TDBusMenuItemKeys)
+Q_DECLARE_METATYPE(TDBusMenuEvent)
+
+// A Qt caption ("&" marks the hotkey, "&&" is a plain "&") as a dbusmenu label
+// ("_" marks the hotkey, "__" is a plain "_"), so names reach the panel exactly.
+QString DBusMenuLabel(const QString& Caption);
+
+// Exports a QMenu tree as com.canonical.dbusmenu, the menu a StatusNotifier panel
+// draws at the icon. Written here rather than taken from Qt's tray icon: Qt
+// rewrites the first "&" of every caption into a hotkey, so "Auto && Motorrad"
+// reaches the panel as "Auto _& Motorrad", and it cannot be used without Qt's
+// tray icon. The tree is read as it stands at each request; a submenu that is
+// about to open is told so first (the menu mirror fills its entries then), and
+// changes are announced once per turn of the event loop.
+class TDBusMenuExporter final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TDBusMenuExporter)
+    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+    Q_PROPERTY(uint Version READ Version)
+    Q_PROPERTY(QString TextDirection READ TextDirection)
+    Q_PROPERTY(QString Status READ Status)
+    Q_PROPERTY(QStringList IconThemePath READ IconThemePath)
+public:
+    static const QString ObjectPath;
+
+    explicit TDBusMenuExporter(const QDBusConnection& Bus, QObject* Parent = nullptr);
+    ~TDBusMenuExporter() override;
+
+    // Exports Menu (null: the object stays, with an empty menu).
+    void SetMenu(QMenu* Menu);
+    QMenu* Menu() const;
+    bool IsRegistered() const { return FRegistered; }
+
+    uint Version() const { return 3; }
+    QString TextDirection() const;
+    QString Status() const { return QStringLiteral("normal"); }
+    QStringList IconThemePath() const { return {}; }
+
+public Q_SLOTS:
+    Q_SCRIPTABLE uint GetLayout(int ParentId, int RecursionDepth, const QStringList& PropertyNames,
+                                TDBusMenuLayoutItem& Layout);
+    Q_SCRIPTABLE TDBusMenuItemList GetGroupProperties(const QList<int>& Ids, const QStringList& PropertyNames);
+    Q_SCRIPTABLE QDBusVariant GetProperty(int Id, const QString& Name);
+    Q_SCRIPTABLE void Event(int Id, const QString& EventId, const QDBusVariant& Data, uint Timestamp);
+    Q_SCRIPTABLE QList<int> EventGroup(const TDBusMenuEventList& Events);
+    Q_SCRIPTABLE bool AboutToShow(int Id);
+    Q_SCRIPTABLE QList<int> AboutToShowGroup(const QList<int>& Ids, QList<int>& IdErrors);
+
+Q_SIGNALS:
+    Q_SCRIPTABLE void ItemsPropertiesUpdated(const TDBusMenuItemList& UpdatedProps,
+                                             const TDBusMenuItemKeysList& RemovedProps);
+    Q_SCRIPTABLE void LayoutUpdated(uint Revision, int Parent);
+    Q_SCRIPTABLE void ItemActivationRequested(int Id, uint Timestamp);
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    int IdOf(QAction* Action);
+    QAction* ActionOf(int Id) const;
+    QMenu* MenuOf(int Id) const;
+    QVariantMap PropertiesOf(int Id, const QStringList& Names);
+    TDBusMenuLayoutItem LayoutOf(int Id, int Depth, const QStringList& Names);
+    void Watch(QMenu* Menu);
+    void ScheduleAnnouncement();
+    void Announce();
+    QByteArray IconData(const QIcon& Icon);
+
+    QDBusConnection FBus;
+    bool FRegistered = false;
+    QPointer<QMenu> FRoot;
+    QHash<QAction*, int> FIds;
+    QHash<int, QPointer<QAction>> FActions;
+    QList<QPointer<QMenu>> FWatched;
+    int FNextId = 1;
+    uint FRevision = 1;
+    QSet<int> FChangedLayouts;
+    QSet<int> FChangedItems;
+    bool FAnnouncing = false;
+    QHash<qint64, QByteArray> FIconCache;
+};
