@@ -5,6 +5,7 @@
 #include "VendorServer.h"
 #include "uRegistry.h"
 #include "uTWebPanel.h"
+#include "uTProgram.h"
 #include "ufrmEbay.h"
 #include "ufrmStyleVoting.h"
 
@@ -82,10 +83,11 @@ protected:
     TTempEnvironment Env;
     TVendorServerProcess Server;
     TBrowserRecorder Browser;
+    TProgram Program;
 };
 
 TEST_F(WebTest, EbayLoadsEachSearchFreshLinksLeaveAndHidingEndsThePageProcesses) {
-    ShowEbay();
+    ShowEbay(Program);
     TfrmEbay* Ebay = ExistingEbay();
     ASSERT_NE(Ebay, nullptr);
     ASSERT_TRUE(WaitForRequest("/banner.html?search=Zara&category=11450"))
@@ -122,12 +124,12 @@ TEST_F(WebTest, EbayLoadsEachSearchFreshLinksLeaveAndHidingEndsThePageProcesses)
     EXPECT_TRUE(WaitUntil([&] { return PageProcesses(Self) == 0; })) << PageProcesses(Self);
 
     // Reopening shows the last text and category and loads the page again.
-    ShowEbay();
+    ShowEbay(Program);
     EXPECT_TRUE(WaitForRequest("/banner.html?search=Gr%FCne%20Jacke&category=1", 3));
 }
 
 TEST_F(WebTest, StyleVotingFetchesTheVotingPageAtEveryOpeningAndEveryNextPage) {
-    ShowStyleVoting();
+    ShowStyleVoting(Program);
     TfrmStyleVoting* Voting = ExistingStyleVoting();
     ASSERT_NE(Voting, nullptr);
     ASSERT_TRUE(WaitForRequest("/votingbanner.html"));
@@ -137,7 +139,7 @@ TEST_F(WebTest, StyleVotingFetchesTheVotingPageAtEveryOpeningAndEveryNextPage) {
     QTest::mouseClick(Next, Qt::LeftButton);
     EXPECT_TRUE(WaitForRequest("/votingbanner.html", 3));
     Voting->close();
-    ShowStyleVoting();
+    ShowStyleVoting(Program);
     EXPECT_TRUE(WaitForRequest("/votingbanner.html", 4));
     QTest::mouseClick(Voting->findChild<QPushButton*>("btnTops"), Qt::LeftButton);
     EXPECT_EQ(Browser.Opened(1), QStringList{Server.BaseURL() + "/topvotes.html?ref=software"});
