@@ -6,6 +6,7 @@
 #include "uSharedWindow.h"
 #include "uTLogger.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 #include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
@@ -63,9 +64,7 @@ TfrmAbout::TfrmAbout(QWidget* Parent)
     QFont Link = labCopyright->font();
     Link.setUnderline(true);
     labCopyright->setFont(Link);
-    QPalette Navy = labCopyright->palette();
-    Navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    labCopyright->setPalette(Navy);
+    labCopyright->setForegroundRole(QPalette::Link); // readable on light and dark themes alike
     labCopyright->setCursor(Qt::PointingHandCursor);
     labCopyright->setGeometry(160, 152, 190, 16);
     labCopyright->installEventFilter(this);
@@ -183,6 +182,8 @@ TfrmAbout* ExistingAbout() {
 void ShowInfo() {
     try {
         TfrmAbout& Window = TSharedWindow<TfrmAbout>::Obtain();
+        if (!Window.isVisible())
+            CentreOnScreen(Window);
         Window.show();
         Window.raise();
         Window.activateWindow();

@@ -186,7 +186,7 @@ void TfrmEbay::hideEvent(QHideEvent* Event) {
 void ShowEbay() {
     try {
         TfrmEbay& Window = TSharedWindow<TfrmEbay>::Obtain();
-        ShowAndRaise(Window);
+        ShowAndRaise(Window, &Window.Browser());
         Window.btnSearchClick();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowEbay: ") + QString::fromUtf8(E.what()));

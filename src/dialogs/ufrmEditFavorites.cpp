@@ -1,9 +1,11 @@
 #include "ufrmEditFavorites.h"
 
 #include "uConst.h"
+#include "uIconFiles.h"
 #include "uSharedWindow.h"
 #include "uTMenuItemManager.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -68,7 +70,7 @@ TfrmEditFavorites::TfrmEditFavorites(QWidget* Parent)
 
     connect(edtTitle, &QLineEdit::textChanged, this, &TfrmEditFavorites::edtTitleChange);
     connect(edtURL, &QLineEdit::textChanged, this, &TfrmEditFavorites::edtTitleChange);
-    connect(btnSave, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnSave, &QPushButton::clicked, this, &TfrmEditFavorites::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     // Keys are seen before the controls handle them.
     for (QWidget* Control : {static_cast<QWidget*>(edtTitle), static_cast<QWidget*>(edtURL),
@@ -80,6 +82,22 @@ TfrmEditFavorites::TfrmEditFavorites(QWidget* Parent)
 void TfrmEditFavorites::edtTitleChange() {
     const QString URL = edtURL->text().trimmed();
     btnSave->setEnabled(!edtTitle->text().trimmed().isEmpty() && !URL.isEmpty() && URL != HttpPrefix);
+}
+
+void TfrmEditFavorites::btnSaveClick() {
+    // Said at once, while the entries are still here to change.
+    QString Problem = LinkNameProblem(edtTitle->text().trimmed());
+    QLineEdit* Field = edtTitle;
+    if (Problem.isEmpty()) {
+        Problem = AddressProblem(edtURL->text().trimmed());
+        Field = edtURL;
+    }
+    if (!Problem.isEmpty()) {
+        ShowWarning(windowTitle(), Problem);
+        Field->setFocus();
+        return;
+    }
+    accept();
 }
 
 bool TfrmEditFavorites::eventFilter(QObject* Watched, QEvent* Event) {
@@ -107,8 +125,7 @@ void TfrmEditFavorites::showEvent(QShowEvent* Event) {
 }
 
 void TfrmEditFavorites::FormShow() {
-    if (const QScreen* Screen = QGuiApplication::primaryScreen())
-        move(Screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
     edtTitle->setFocus();
 }
 

@@ -7,6 +7,7 @@
 #include "uSharedWindow.h"
 #include "uTLogger.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 #include "ufrmQuorvantis.h"
 
 #include <QCoreApplication>
@@ -15,14 +16,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 
 namespace {
-
-// Our documents have a few kilobytes; the reader manages about 7 MB a second.
-constexpr qint64 MaxDocumentBytes = 16 << 20;
 
 void LogDebug(const QString& Text) {
     if (TfrmQuorvantis* Main = frmQuorvantis())
@@ -120,6 +120,8 @@ void TfrmHelp::ApplyLanguage() {
 }
 
 void TfrmHelp::LoadDocument(const QString& Path) {
+    if (FLoading)
+        return;
     QFile File(Path);
     if (Path.isEmpty() || !File.open(QIODevice::ReadOnly)) {
         rdtHelp->setPlainText(txtHelpFileMissing());
@@ -132,8 +134,33 @@ void TfrmHelp::LoadDocument(const QString& Path) {
             Main->Logger().Error(QStringLiteral("ShowHelp: The help document is too large: ") + Path);
         return;
     }
-    ReadRtf(File.readAll(), *rdtHelp->document());
-    rdtHelp->moveCursor(QTextCursor::Start); // read from the top, not where the reader stopped
+    // Read into a document no view shows yet (nothing is laid out while it grows),
+    // then shown at once.
+    LogDebug(QStringLiteral("Reading the help document ") + Path);
+    auto* Document = new QTextDocument(rdtHelp);
+    Document->setDefaultFont(rdtHelp->font());
+    FLoading = true;
+    const bool Ended = [&] {
+        const QScopeGuard Done([this] { FLoading = false; });
+        ReadRtf(File.readAll(), *Document, [] {
+            // Input of the user waits; a signal or a hand-off is served now.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            const TfrmQuorvantis* Main = frmQuorvantis();
+            return !(Main && Main->QuitRequested());
+        });
+        const TfrmQuorvantis* Main = frmQuorvantis();
+        return Main && Main->QuitRequested();
+    }();
+    if (Ended) {
+        delete Document;
+        return;
+    }
+    // The view deletes only a document of its own; ours are children of the view itself.
+    QTextDocument* Previous = rdtHelp->document();
+    rdtHelp->setDocument(Document);
+    if (Previous != nullptr && Previous->parent() == rdtHelp)
+        delete Previous;
+    rdtHelp->moveCursor(QTextCursor::Start); // read from the top
     LogDebug(QStringLiteral("Help document: ") + Path);
 }
 
@@ -154,6 +181,10 @@ void ShowHelp() {
     try {
         TfrmHelp& Window = TSharedWindow<TfrmHelp>::Obtain();
         Window.ApplyLanguage();
+        if (!Window.isVisible()) {
+            FitOnScreen(Window, *Window.findChild<QWidget*>(QStringLiteral("rdtHelp")));
+            CentreOnScreen(Window);
+        }
         Window.show();
         Window.raise();
         Window.activateWindow();

@@ -40,11 +40,6 @@ void SetCaption(QAbstractButton* Button, const TLangText& Caption, const TLangTe
     SetHint(Button, Hint());
 }
 
-// The key that holds the shop choices of a category.
-QString CategoryKeyOf(const QString& Category) {
-    return QString::fromLatin1(CategoriesKey) + QLatin1Char('\\') + Category;
-}
-
 Qt::CheckState ToCheckState(int State) {
     return State == 2 ? Qt::Checked : State == 1 ? Qt::PartiallyChecked : Qt::Unchecked;
 }
@@ -83,8 +78,7 @@ void TfrmSettings::ShowSettings() {
         LoadSettings();
         ApplyLanguage();
         if (!isVisible()) {
-            if (const QScreen* Screen = QGuiApplication::primaryScreen())
-                move(Screen->availableGeometry().center() - rect().center());
+            CentreOnScreen(*this);
             show();
         }
         raise();
@@ -205,7 +199,7 @@ void TfrmSettings::UpdateCategoryState(int Index) {
     bool AnySelected = false;
     bool AnyDeselected = false;
     // Without any stored choice every shop of the category is selected.
-    if (!Shops.empty() && !SettingsKeyExists(CategoryKeyOf(Category))) {
+    if (!Shops.empty() && !SettingsKeyExists(CategoryKey(Category))) {
         AnySelected = true;
     } else {
         TfrmQuorvantis& Window = RequireMainWindow();
@@ -227,7 +221,7 @@ void TfrmSettings::StoreShopVisible(const QString& Category, const QString& Name
     TfrmQuorvantis& Window = RequireMainWindow();
     // Every write is a transaction of its own: skip those that would change nothing.
     const bool Stored =
-        Visible ? SettingsValueExists(CategoryKeyOf(Category), Name) : Window.IsShopVisible(Category, Name);
+        Visible ? SettingsValueExists(CategoryKey(Category), Name) : Window.IsShopVisible(Category, Name);
     if (Stored)
         Window.SetShopVisible(Category, Name, Visible);
 }
@@ -272,9 +266,11 @@ void TfrmSettings::lbxShopsDblClick() {
         if (Index < 0)
             return;
         TfrmQuorvantis& Window = RequireMainWindow();
-        const TShopPtr Shop = Window.FindShop(lbxShops->item(Index)->text(), SelectedCategory());
-        if (!Shop)
+        // The lines are the category's shops in order; a shop may spell the category otherwise.
+        const TShopList& Shops = FCategoryShops.Shops(lbxCategories->ItemIndex());
+        if (Index >= static_cast<int>(Shops.size()))
             return;
+        const TShopPtr Shop = Shops[static_cast<size_t>(Index)];
         OpenURL(Shop->GetShopURL() + QStringLiteral("&ref=") + QString::number(Window.Ref()) +
                 QStringLiteral("&check=") + Window.GetCheck() + QStringLiteral("&version=") +
                 QString::fromLatin1(ProgramVersion) + QStringLiteral("&subid=software"));

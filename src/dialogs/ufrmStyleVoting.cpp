@@ -92,7 +92,7 @@ void ShowStyleVoting() {
     try {
         TfrmStyleVoting& Window = TSharedWindow<TfrmStyleVoting>::Obtain();
         Window.ApplyLanguage();
-        ShowAndRaise(Window);
+        ShowAndRaise(Window, &Window.Browser());
         Window.btnRefreshClick();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowStyleVoting: ") + QString::fromUtf8(E.what()));

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -32,6 +33,8 @@ constexpr int MaxHalfPoints = 3276;
 constexpr int MaxTwips = 31680; // 22 inches
 constexpr double TwipsPerPixel = 15.0;
 constexpr size_t MaxCachedFormats = 32;
+// How often the caller is asked whether to go on: a few milliseconds of reading.
+constexpr qsizetype CheckpointBytes = 16 * 1024;
 
 enum class TDest : uint8_t { Text, Skip, FontTable, ColorTable, FieldInst };
 
@@ -96,8 +99,15 @@ public:
         FColors.push_back(QColor()); // index 0: automatic
     }
 
-    void Run() {
+    void Run(const std::function<bool()>& KeepGoing) {
+        FCursor.beginEditBlock(); // the document tells its layout once, at the end
+        qsizetype Checkpoint = CheckpointBytes;
         while (FPos < FSize) {
+            if (FPos >= Checkpoint) {
+                Checkpoint = FPos + CheckpointBytes;
+                if (KeepGoing && !KeepGoing())
+                    break;
+            }
             const char C = FData[FPos];
             if (C == '{') {
                 ++FPos;
@@ -115,6 +125,7 @@ public:
             }
         }
         FinishParagraph(false);
+        FCursor.endEditBlock();
     }
 
 private:
@@ -666,14 +677,14 @@ private:
 
 } // namespace
 
-bool ReadRtf(const QByteArray& Data, QTextDocument& Document) {
+bool ReadRtf(const QByteArray& Data, QTextDocument& Document, const std::function<bool()>& KeepGoing) {
     const bool UndoWasOn = Document.isUndoRedoEnabled();
     Document.setUndoRedoEnabled(false); // a reader has nothing to undo, and undo data would double the memory
     Document.clear();
     bool IsRtf = Data.startsWith("{\\rtf");
     if (IsRtf) {
         TRtfReader Reader(Data, Document);
-        Reader.Run();
+        Reader.Run(KeepGoing);
     } else {
         Document.setPlainText(QString::fromUtf8(Data));
     }

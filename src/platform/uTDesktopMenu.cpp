@@ -13,6 +13,35 @@ constexpr const char* FilledProperty = "qvMirrorFilled";
 
 QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent);
 
+// dbusmenu reads "_" as the mark of an access key and shows "__" as one "_".
+QString ExportedText(const QString& Text) {
+    QString Result = Text;
+    return Result.replace(QLatin1Char('_'), QLatin1String("__"));
+}
+
+// The entry as the desktop gets it: shared with the drawn menu, or, when its text
+// holds "_" (a shop or link name as written), a stand-in with the text escaped
+// that chooses the drawn entry.
+QAction* Exported(QAction* Action, QMenu& Mirror) {
+    if (Action->isSeparator() || !Action->text().contains(QLatin1Char('_')))
+        return Action;
+    auto* StandIn = new QAction(&Mirror);
+    auto Update = [StandIn, Action] {
+        StandIn->setText(ExportedText(Action->text()));
+        StandIn->setIcon(Action->icon());
+        StandIn->setVisible(Action->isVisible());
+        StandIn->setEnabled(Action->isEnabled());
+    };
+    Update();
+    StandIn->setObjectName(Action->objectName());
+    QObject::connect(Action, &QAction::changed, StandIn, Update);
+    QObject::connect(StandIn, &QAction::triggered, Action, [Drawn = QPointer<QAction>(Action)] {
+        if (Drawn)
+            Drawn->trigger();
+    });
+    return StandIn;
+}
+
 // Entries that are submenus get a mirror of their own at once; the others
 // (shops, links, fixed entries) are shared with the drawn menu.
 void AddSkeletonOf(QMenu& Source, QMenu& Target, bool WithLeaves) {
@@ -20,7 +49,7 @@ void AddSkeletonOf(QMenu& Source, QMenu& Target, bool WithLeaves) {
         if (QMenu* Sub = Action->menu())
             Target.addAction(MirrorSubmenu(*Action, *Sub, Target)->menuAction());
         else if (WithLeaves)
-            Target.addAction(Action);
+            Target.addAction(Exported(Action, Target));
     }
 }
 
@@ -39,7 +68,7 @@ void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
         if (Action->menu() != nullptr)
             ++Next;
         else
-            Inserts.append(std::make_pair(Nested.value(Next), Action));
+            Inserts.append(std::make_pair(Nested.value(Next), Exported(Action, MirrorMenu)));
     }
     if (Inserts.isEmpty())
         return;
@@ -57,7 +86,7 @@ void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
 // SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
 // that was given a submenu.
 QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
-    auto* Mirror = new QMenu(SourceEntry.text(), &Parent);
+    auto* Mirror = new QMenu(ExportedText(SourceEntry.text()), &Parent);
     QAction* Entry = Mirror->menuAction();
     Entry->setIcon(SourceEntry.icon());
     Entry->setObjectName(SourceEntry.objectName());
@@ -71,7 +100,7 @@ QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
                      [Mirror, Drawn = QPointer<QMenu>(&Source)] { FillMirror(*Mirror, Drawn); });
     // The title follows the drawn submenu (language switch of a fixed entry with a submenu).
     QObject::connect(&SourceEntry, &QAction::changed, Entry, [SourceEntry = &SourceEntry, Entry] {
-        Entry->setText(SourceEntry->text());
+        Entry->setText(ExportedText(SourceEntry->text()));
         Entry->setIcon(SourceEntry->icon());
         Entry->setVisible(SourceEntry->isVisible());
         Entry->setEnabled(SourceEntry->isEnabled());

@@ -26,6 +26,9 @@ public:
     std::function<void(const QUrl&)> OnLeavePage;
     // The engine gave up on the page (its render process ended abnormally).
     std::function<void(const QString&)> OnFailure;
+    // Whether the user has just clicked into the page: a window the page opens
+    // without that is refused at once.
+    std::function<bool()> ClickPending;
 };
 
 // The root object of the web module.

@@ -99,8 +99,6 @@ void TMenuItemManager::AddMenuItem(QMenu* Parent, const TURLItem& Item, int Inde
     if (Parent == nullptr || Item.Name.isEmpty())
         return;
     auto* Entry = new TURLMenuItem(Parent, Item.URL, Item.Name);
-    if (Item.Name == QLatin1String("-"))
-        Entry->setSeparator(true);
     const int Image = Item.Icon > 0 && Item.Icon < Images.Count() ? Item.Icon : TImageList::GlobeIndex;
     Entry->SetImageIndex(Image);
     Entry->setIcon(Images.Icon(Image));

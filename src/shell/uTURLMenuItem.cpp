@@ -10,7 +10,7 @@ constexpr const char* RoutedProperty = "qvRoutesURLClicks";
 
 TURLMenuItem::TURLMenuItem(QObject* AOwner, const QString& AURL, const QString& ACaption)
     : QAction(AOwner), FURL(AURL) {
-    setText(ACaption.isEmpty() ? AURL : EscapeAmpersands(ACaption));
+    setText(MenuCaption(ACaption.isEmpty() ? AURL : ACaption));
     setStatusTip(AURL);
     setToolTip(AURL);
     connect(this, &QAction::triggered, this, [this] { Click(); });
@@ -19,7 +19,7 @@ TURLMenuItem::TURLMenuItem(QObject* AOwner, const QString& AURL, const QString& 
 TURLMenuItem::TURLMenuItem(QMenu* AOwner, const QString& AURL, const QString& ACaption, const QString& Hint,
                            TRouting Routing)
     : QAction(AOwner), FURL(AURL), FRouting(Routing) {
-    setText(ACaption.isEmpty() ? AURL : EscapeAmpersands(ACaption));
+    setText(MenuCaption(ACaption.isEmpty() ? AURL : ACaption));
     setStatusTip(Hint);
     if (Routing == TRouting::OwnSignal)
         connect(this, &QAction::triggered, this, [this] { Click(); });

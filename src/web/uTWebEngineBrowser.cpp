@@ -74,6 +74,9 @@ bool TVendorPage::acceptNavigationRequest(const QUrl& Url, NavigationType Type, 
 }
 
 QWebEnginePage* TVendorPage::createWindow(WebWindowType) {
+    // A page that opens windows by itself (a timer, a load) gets none.
+    if (FOwner.ClickPending && !FOwner.ClickPending())
+        return nullptr;
     return new TLeavingPage(profile(), FOwner);
 }
 

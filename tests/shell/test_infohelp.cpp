@@ -10,8 +10,10 @@
 #include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBrowser>
@@ -141,5 +143,35 @@ TEST_F(InfoHelpTest, HelpShowsTheDocumentOfTheLanguageAndSwitchesWhileOpen) {
     EXPECT_FALSE(QFile::exists(Env.LogFile()));
 
     QTest::keyClick(Help, Qt::Key_Escape);
+    EXPECT_FALSE(Help->isVisible());
+}
+
+TEST_F(InfoHelpTest, EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVisible) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    const QRect Area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_LT(Area.height(), 618 + 32) << "the test needs a screen lower than the help window";
+    ShowHelp();
+    ShowInfo();
+    for (QWidget* Window : {static_cast<QWidget*>(ExistingHelp()), static_cast<QWidget*>(ExistingAbout())}) {
+        ASSERT_NE(Window, nullptr);
+        SCOPED_TRACE(Window->objectName().toStdString());
+        // Room for a title bar above, nothing past the bottom or the sides.
+        EXPECT_GE(Window->y() - 32, Area.top());
+        EXPECT_LE(Window->y() + Window->height(), Area.bottom() + 1);
+        EXPECT_GE(Window->x(), Area.left());
+        EXPECT_LE(Window->x() + Window->width(), Area.right() + 1);
+        // Every control of the window lies inside it.
+        for (QWidget* Control : Window->findChildren<QWidget*>())
+            if (Control->isVisible() && Control->parentWidget() == Window)
+                EXPECT_LE(Control->geometry().bottom(), Window->height() - 1) << Control->objectName().toStdString();
+    }
+    TfrmHelp* Help = ExistingHelp();
+    QPushButton* Close = Child<QPushButton>(Help, "btnClose");
+    EXPECT_LT(Close->geometry().bottom(), Child<QStatusBar>(Help, "pnlStatusBar")->geometry().top());
+    QTextBrowser* Text = Child<QTextBrowser>(Help, "rdtHelp");
+    EXPECT_LT(Text->mapTo(Help, QPoint(0, Text->height())).y(), Close->geometry().top());
+    EXPECT_GE(Text->height(), 100) << "the text keeps room to read";
+    QTest::mouseClick(Close, Qt::LeftButton);
     EXPECT_FALSE(Help->isVisible());
 }

@@ -195,8 +195,9 @@ TEST_F(TrayMenuTest, PersonalLinksStandAtTheTop) {
     Links.Save({"Alt", "http://alt.example", 40});
     AddShop("Mode", "Gamma", 3);
     Build();
-    const QStringList Expected = QStringList{"Eigene Links",    "  ---", "  Alt [5]", "  Wetter [8]", "  ---",
-                                             "  Neuer Link...", "---",   "Mode",      "  Gamma [5]"} +
+    // A link named "-" is an entry like any other, not a separator.
+    const QStringList Expected = QStringList{"Eigene Links",    "  - [5]", "  Alt [5]", "  Wetter [8]", "  ---",
+                                             "  Neuer Link...", "---",     "Mode",      "  Gamma [5]"} +
                                  FixedDump;
     EXPECT_EQ(Dump(Menu), Expected);
 
