@@ -1,5 +1,7 @@
 #include "uWindows1252.h"
 
+#include <QList>
+
 #include <array>
 
 namespace {

@@ -27,8 +27,7 @@ constexpr qint64 ClickLifetimeMs = 5000;
 
 bool IsUserClick(const QEvent* Event) {
     switch (Event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonRelease: // one per click; a page follows a link on the release
     case QEvent::TouchEnd:
         return true;
     case QEvent::KeyPress: {

@@ -64,8 +64,8 @@ bool DisplayAvailable(QString& Why) {
 }
 
 int ReportMissingDisplay(const QString& Why) {
+    // Not in the log: finding the log folder opens the store, which would create it.
     SayOnStderr(Why);
-    TLogger(TLogger::llError, true, QString::fromUtf8(ProgramName)).Error(QStringLiteral("Start: ") + Why);
     return ExitCannotRun;
 }
 

@@ -10,7 +10,8 @@
 // or the X display named by the environment (a platform other than xcb and
 // wayland, such as offscreen, needs none). Otherwise Why tells what is missing.
 bool DisplayAvailable(QString& Why);
-// Says on stderr and in the log that there is no display; the exit code to end with.
+// Says on stderr that there is no display (the log lives where the store says, and
+// opening the store would create it); the exit code to end with.
 int ReportMissingDisplay(const QString& Why);
 
 // Writes the program's version into the settings store; the problem text when the

@@ -208,6 +208,23 @@ TEST_F(TrayMenuTest, PersonalLinksStandAtTheTop) {
     EXPECT_EQ(NewLinkCalls, 1);
 }
 
+TEST_F(TrayMenuTest, LongNamesAreShortenedInTheMiddleSoNoMenuGrowsPastTheScreen) {
+    const QString Long = "Anfang" + QString(10000, 'x') + "Ende";
+    Links.Save({Long, "http://long.example", 0});
+    AddShop(Long, "Laden & " + QString(10000, 'y') + " Ende", 3);
+    Build();
+    const QStringList Lines = Dump(Menu);
+    for (const QString& Line : Lines)
+        EXPECT_LE(Line.trimmed().size(), 90) << Line.left(100).toStdString();
+    const QString Ellipsis(QChar(0x2026));
+    EXPECT_TRUE(Lines.contains("  Anfang" + QString(47, 'x') + Ellipsis + QString(22, 'x') + "Ende [5]"))
+        << Lines.join('\n').left(2000).toStdString();
+    EXPECT_TRUE(Lines.contains("Anfang" + QString(47, 'x') + Ellipsis + QString(22, 'x') + "Ende"));
+    EXPECT_TRUE(Lines.contains("  Laden && " + QString(45, 'y') + Ellipsis + QString(21, 'y') + " Ende [5]"))
+        << Lines.join('\n').left(2000).toStdString();
+    EXPECT_LT(Menu.sizeHint().width(), 1024);
+}
+
 TEST_F(TrayMenuTest, ChoosingEntriesOpensTheirAddressesOncePerChoice) {
     TBrowserRecorder Browser;
     WriteSettingString("", "server", "http://vendor.test:8080/");
