@@ -157,8 +157,9 @@ void TfrmHelp::LoadDocument(const QString& Path) {
     }
     // The view deletes only a document of its own; ours are children of the view itself.
     QTextDocument* Previous = rdtHelp->document();
+    const bool Ours = Previous != nullptr && Previous->parent() == rdtHelp;
     rdtHelp->setDocument(Document);
-    if (Previous != nullptr && Previous->parent() == rdtHelp)
+    if (Ours)
         delete Previous;
     rdtHelp->moveCursor(QTextCursor::Start); // read from the top
     LogDebug(QStringLiteral("Help document: ") + Path);

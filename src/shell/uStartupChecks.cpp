@@ -79,6 +79,8 @@ QString SettingsStoreProblem() {
 }
 
 int ReportUnusableStore(const QString& Problem) {
+    // First, so that a signal from here on closes the message instead of killing the program.
+    TSignalBridge Signals;
     const QString Where = SettingsDatabaseFile();
     const QString Text = QStringLiteral("cannot write the settings store %1: %2; ending").arg(Where, Problem);
     SayOnStderr(Text);
@@ -87,7 +89,6 @@ int ReportUnusableStore(const QString& Problem) {
                     txtSettingsStoreUnusable().arg(Where, Problem), QMessageBox::Ok);
     Box.setObjectName(QStringLiteral("boxSettingsStoreUnusable"));
     Box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    TSignalBridge Signals;
     QObject::connect(&Signals, &TSignalBridge::Received, &Box, &QMessageBox::reject);
     Box.exec();
     return ExitCannotRun;
