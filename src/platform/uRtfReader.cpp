@@ -33,6 +33,8 @@ constexpr int MaxHalfPoints = 3276;
 constexpr int MaxTwips = 31680; // 22 inches
 constexpr double TwipsPerPixel = 15.0;
 constexpr size_t MaxCachedFormats = 32;
+// Real paragraphs stay far below; longer ones are cut so that laying them out stays fast.
+constexpr qsizetype MaxParagraphChars = 1000;
 // How often the caller is asked whether to go on: a few milliseconds of reading.
 constexpr qsizetype CheckpointBytes = 16 * 1024;
 
@@ -558,6 +560,10 @@ private:
             return;
         }
         FPending += QChar(C);
+        // Laying a paragraph out costs more than linear time in its format changes:
+        // an endless one is cut, at a blank where there is one.
+        if (++FBlockChars >= MaxParagraphChars && (C == u' ' || FBlockChars >= MaxParagraphChars + 64))
+            FinishParagraph(true);
     }
 
     void Flush() {
@@ -580,6 +586,7 @@ private:
         }
         if (StartNext)
             FCursor.insertBlock();
+        FBlockChars = 0;
     }
 
     // Documents use a handful of formats over and over; building one costs more than the text.
@@ -654,6 +661,7 @@ private:
     char16_t FHighSurrogate = 0;
 
     QString FPending;
+    qsizetype FBlockChars = 0; // characters in the current paragraph
     TCharState FPendingFormat;
     TParaState FBlockPara; // the format of the current block
     std::vector<std::pair<TCharState, QTextCharFormat>> FFormatCache;
