@@ -67,14 +67,15 @@ bool TWebPanel::eventFilter(QObject* Watched, QEvent* Event) {
     return QWidget::eventFilter(Watched, Event);
 }
 
-bool TWebPanel::ClickPending() const {
-    return FClick.isValid() && FClick.elapsed() < ClickLifetimeMs;
+bool TWebPanel::TakeClick() {
+    const bool Pending = FClick.isValid() && FClick.elapsed() < ClickLifetimeMs;
+    FClick.invalidate();
+    return Pending;
 }
 
-void TWebPanel::LeavePage(const QUrl& Url) {
-    if (!ClickPending())
+void TWebPanel::LeavePage(const QUrl& Url, bool ClickTaken) {
+    if (!ClickTaken && !TakeClick())
         return; // the page's own doing, not the user's
-    FClick.invalidate();
     const QString Address = Url.toString(QUrl::FullyEncoded);
     if (OnOpenExternal && MayLeaveForBrowser(Address))
         OnOpenExternal(Address);
@@ -104,8 +105,8 @@ void TWebPanel::Navigate(const QString& Address) {
             TWebBrowser* Browser = WebBrowserFactory().CreateBrowser(this, Error);
             if (!Browser)
                 throw EQuorvantis(Error);
-            Browser->OnLeavePage = [this](const QUrl& Url) { LeavePage(Url); };
-            Browser->ClickPending = [this] { return ClickPending(); };
+            Browser->OnLeavePage = [this](const QUrl& Url, bool ClickTaken) { LeavePage(Url, ClickTaken); };
+            Browser->TakeClick = [this] { return TakeClick(); };
             Browser->OnFailure = [this](const QString& Text) {
                 ShowMessage(Text);
                 if (FBrowser)

@@ -37,10 +37,11 @@ public:
     std::function<void(const QString&)> OnOpenExternal;
     std::function<void(const QString&)> OnFailure;
 
-    // A click into the page not yet used to leave it (for a window the page opens).
-    bool ClickPending() const;
+    // Uses up the latest click into the page not yet used; false when there is none.
+    bool TakeClick();
     // What the page asks to open elsewhere; passes it on when the rules above allow.
-    void LeavePage(const QUrl& Url);
+    // ClickTaken: the window it comes from has used up its click already.
+    void LeavePage(const QUrl& Url, bool ClickTaken);
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
