@@ -3,6 +3,8 @@
 //   BM_OpenHelpWindow: a new help window with our help document, laid out and painted.
 //   BM_ReopenHelpWindow: showing the existing window again (the document is reloaded).
 //   BM_ReadRtf/<bytes>: the reader alone on formatted text of that size.
+//   BM_ReadRtfFormatChanges/<bytes>: one paragraph of "{\b x}{\i y}{\fs40 z}", a format change every 6 bytes.
+//   BM_ShowHelpFormatChanges/<bytes>: that document through the help window, read, laid out and painted.
 #include "uAssets.h"
 #include "uConst.h"
 #include "uRtfReader.h"
@@ -72,6 +74,40 @@ void BM_ReadRtf(benchmark::State& State) {
     State.SetBytesProcessed(State.iterations() * Rtf.size());
 }
 
+QByteArray FormatChangesOfSize(qsizetype Size) {
+    QByteArray Rtf = "{\\rtf1\\ansi ";
+    while (Rtf.size() < Size - 40)
+        Rtf += "{\\b x}{\\i y}{\\fs40 z}";
+    return Rtf + "}";
+}
+
+void BM_ReadRtfFormatChanges(benchmark::State& State) {
+    const QByteArray Rtf = FormatChangesOfSize(State.range(0));
+    for (auto _ : State) {
+        QTextDocument Document;
+        ReadRtf(Rtf, Document);
+        benchmark::DoNotOptimize(Document.characterCount());
+    }
+    State.SetBytesProcessed(State.iterations() * Rtf.size());
+}
+
+void BM_ShowHelpFormatChanges(benchmark::State& State) {
+    QTemporaryDir Folder;
+    const QString File = Folder.filePath(QStringLiteral("help.rtf"));
+    QFile Out(File);
+    Out.open(QIODevice::WriteOnly);
+    Out.write(FormatChangesOfSize(State.range(0)));
+    Out.close();
+    TfrmHelp Help;
+    Help.show();
+    for (auto _ : State) {
+        Help.LoadDocument(File);
+        LayOut(Help);
+    }
+}
+
+BENCHMARK(BM_ReadRtfFormatChanges)->Arg(250 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShowHelpFormatChanges)->Arg(250 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenHelpWindow)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReopenHelpWindow)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadRtf)->Arg(10 << 10)->Arg(1 << 20)->Arg(10 << 20)->Unit(benchmark::kMillisecond);

@@ -29,6 +29,8 @@ public:
     TCatalogueFileWriter() : FFileName(CatalogueFileName()), FFile(FFileName) {}
 
     void Write(const QByteArray& Bytes) {
+        if (QFileInfo(FFileName).isDir())
+            throw EQuorvantis(QStringLiteral("%1 is a folder, not a file").arg(FFileName));
         const QString Folder = QFileInfo(FFileName).absolutePath();
         if (!QDir().mkpath(Folder))
             throw EQuorvantis(QStringLiteral("Cannot create folder %1").arg(Folder));
@@ -59,14 +61,18 @@ TRefreshResult HandleCatalogueAnswer(const QString& URL, const QByteArray& Body,
     try {
         if (!Error.isEmpty())
             throw EQuorvantis(Error);
-        // Written first, so a file that cannot be written leaves the catalogue as it was;
-        // kept only when it parsed, so an error page or a cut-off answer never replaces
-        // the good file that the next offline start depends on.
-        TCatalogueFileWriter Writer;
-        Writer.Write(Body);
         Result.Downloaded = true;
-        if (Catalogue.LoadFromStream(Body)) // logs the parser's message when it fails
-            Writer.Commit();
+        // Stored only when it is a catalogue, so an error page or a cut-off answer never
+        // replaces the good file that the next offline start depends on. A good answer
+        // that cannot be stored is still used, and the log says why it was not stored.
+        if (Catalogue.LoadFromStream(Body)) { // logs the parser's message when it fails
+            try {
+                StoreCatalogueFile(Body);
+            } catch (const std::exception& E) {
+                Logger.Error(QStringLiteral("GetUpdates: the catalogue is used but not stored: ") +
+                             ExceptionMessage(E));
+            }
+        }
     } catch (const std::exception& E) {
         Logger.Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") + ExceptionMessage(E));
         return Result;
@@ -94,6 +100,10 @@ TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue,
 UpdateState LoadCatalogueFile(TUpdateVersion& Catalogue, TLogger& Logger, bool& Loaded) {
     Loaded = false;
     const QString FileName = CatalogueFileName();
+    if (QFileInfo(FileName).isDir()) {
+        Logger.Error(QStringLiteral("LoadVersionFile: %1 is a folder, not a file").arg(FileName));
+        return 0;
+    }
     if (!QFileInfo(FileName).isFile())
         return 0;
     try {

@@ -26,10 +26,11 @@ struct TRefreshResult {
     QString URL;
 };
 
-// Download and load the catalogue, store it when it parsed, then the INFO and DEBUG
-// lines and the verdict. A failed request or file write logs
-// "GetUpdates: URL=<address>: <message>" and leaves catalogue and file as they were;
-// an answer that does not parse leaves them as well. The client's connection is
+// Download and load the catalogue, store it when it is one, then the INFO and DEBUG
+// lines and the verdict. A failed request logs "GetUpdates: URL=<address>: <message>"
+// and leaves catalogue and file as they were; an answer that is no catalogue leaves
+// them as well. A catalogue that cannot be stored (the file is a folder, the disk
+// is full) is used all the same, with an ERROR line that says why it was not stored. The client's connection is
 // closed afterwards either way.
 TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref);
 

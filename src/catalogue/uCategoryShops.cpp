@@ -5,11 +5,11 @@ TCategoryShops::TCategoryShops(const QStringList& Categories, const TShopList& S
     QHash<QString, int> IndexOf;
     IndexOf.reserve(Categories.size());
     for (int I = 0; I < Categories.size(); ++I)
-        IndexOf.insert(Categories.at(I), I); // a repeated name keeps its last line; the list holds none
+        IndexOf.insert(Categories.at(I).toCaseFolded(), I); // the list holds one spelling per folded name
     for (const TShopPtr& Shop : Shops) {
         if (!Shop)
             continue;
-        const auto Found = IndexOf.constFind(Shop->Category);
+        const auto Found = IndexOf.constFind(Shop->Category.toCaseFolded());
         if (Found != IndexOf.constEnd())
             FGroups[static_cast<size_t>(*Found)].push_back(Shop);
     }

@@ -8,9 +8,10 @@
 #include <vector>
 
 // The shops of each listed category, found in one pass over the catalogue.
-// A shop belongs to a category only when its category text matches exactly
-// (case-sensitive), so a shop written with other capitals than the listed form
-// is in no group. Each group keeps catalogue document order.
+// A shop belongs to the listed category whose text matches its own ignoring
+// case: the list shows one spelling of "Mode", "mode" and "MODE", the menu merges
+// them into one submenu and the store's key names ignore case, so all their shops
+// belong under that one line. Each group keeps catalogue document order.
 class TCategoryShops final {
 public:
     TCategoryShops() = default;

@@ -5,6 +5,7 @@
 #include "uTHTTPClient.h"
 #include "uTUpdateVersion.h"
 #include "uTools.h"
+#include "uWindows1252.h"
 
 namespace {
 QString Ref(int Value) {
@@ -43,6 +44,15 @@ QString FeedbackURL(int RefValue, const QString& Email, const QString& Subject, 
                                                         {"feedback", URLEncode(Feedback)},
                                                         {"check", URLEncode(Check)},
                                                         {"version", ProgramVersion}});
+}
+
+QString UnsendableCharacters(const QStringList& Values) {
+    const QString Characters = CharactersOutsideWindows1252(Values.join(QChar()));
+    QStringList Quoted;
+    const QList<uint> CodePoints = Characters.toUcs4();
+    for (const uint CodePoint : CodePoints)
+        Quoted << QChar(0x201E) + QString::fromUcs4(reinterpret_cast<const char32_t*>(&CodePoint), 1) + QChar(0x201C);
+    return Quoted.join(QStringLiteral(", "));
 }
 
 bool SendToServer(THTTPClient& Client, const QString& URL, int DeadlineMs) {

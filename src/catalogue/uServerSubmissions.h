@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class THTTPClient;
 
@@ -13,6 +14,11 @@ QString GewinnspielURL(int Ref, const QString& Email, const QString& Prename, co
 QString NewsletterURL(int Ref, const QString& Email, bool Order, const QString& Check);
 QString FeedbackURL(int Ref, const QString& Email, const QString& Subject, const QString& Feedback,
                     const QString& Check);
+
+// The characters of the values that the server's code page cannot carry, each
+// quoted, separated by ", " (empty when all can be sent). Sending them would
+// turn them into "?" behind the user's back.
+QString UnsendableCharacters(const QStringList& Values);
 
 // GET of URL with the client (the body is ignored). On any failure the address is
 // opened in the user's browser instead and false is returned.

@@ -54,7 +54,7 @@ QString TFaviconThread::ShopFile(int Id) const {
 }
 
 QString TFaviconThread::LinkFile(const QString& Name) const {
-    return FIconsFolder + SafeLinkName(Name) + QStringLiteral(".ico");
+    return FIconsFolder + LinkIconFileName(Name);
 }
 
 void TFaviconThread::run() {
@@ -97,8 +97,9 @@ void TFaviconThread::Execute() {
         if (Link.Name.isEmpty())
             continue;
         const QString FileName = LinkFile(Link.Name);
-        if (!QFileInfo::exists(FileName))
-            DownloadFile(HTTP, Link.URL + QStringLiteral("/favicon.ico"), FileName);
+        const QString IconURL = SiteFaviconURL(Link.URL);
+        if (!IconURL.isEmpty() && !QFileInfo::exists(FileName))
+            DownloadFile(HTTP, IconURL, FileName);
     }
 }
 

@@ -11,10 +11,9 @@ struct TURLItem {
 };
 
 // The personal links below the settings key FRootKey ("favorites"), one sub-key
-// per link with the values `url` and `icon`. A link's key is SafeLinkName(Name):
-// "\" and "/" in a name would otherwise split it into nested keys and a leading
-// "." would name a hidden icon file, so Load, Save, Add, Delete and Replace all
-// map the name the same way and GetNames returns the stored (safe) names.
+// per link with the values `url` and `icon`. A link's key is SafeLinkName(Name),
+// its name as written ("\" would split it into nested keys: the editor refuses it,
+// and Load, Save, Add, Delete and Replace all map it the same way).
 class TMenuItemManager final {
 public:
     explicit TMenuItemManager(const QString& RootKey);

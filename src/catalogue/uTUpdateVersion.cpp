@@ -102,6 +102,17 @@ int VersionComponent(QString& Rest) {
 }
 } // namespace
 
+namespace {
+bool IsCatalogueRoot(const pugi::xml_node& Root) {
+    static constexpr const char* Elements[] = {"url",  "version", "requiredversion", "check",
+                                               "game", "shops",   "searchengines",   "news"};
+    for (const char* Name : Elements)
+        if (Root.child(Name))
+            return true;
+    return false;
+}
+} // namespace
+
 TUpdateVersion::TUpdateVersion(TLogger* Logger) : FLogger(Logger) {}
 
 bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
@@ -120,6 +131,15 @@ bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
     if (QString::fromUtf8(Root.name()).compare(QLatin1String("html"), Qt::CaseInsensitive) == 0) {
         if (FLogger)
             FLogger->Error(QStringLiteral("Not a catalogue document: a web page (root element <%1>)")
+                               .arg(QString::fromUtf8(Root.name())));
+        return false;
+    }
+    // Nor is any other well-formed document (a feed, an error document, a bare root
+    // element): a catalogue's root holds at least one of the catalogue's own elements.
+    if (!IsCatalogueRoot(Root)) {
+        if (FLogger)
+            FLogger->Error(QStringLiteral("Not a catalogue document: the root element <%1> holds none of the "
+                                          "catalogue's elements")
                                .arg(QString::fromUtf8(Root.name())));
         return false;
     }

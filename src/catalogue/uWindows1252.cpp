@@ -1,5 +1,7 @@
 #include "uWindows1252.h"
 
+#include <QList>
+
 #include <array>
 
 namespace {
@@ -75,4 +77,17 @@ QByteArray Windows1252ToUtf8(const char* Data, qsizetype Size) {
         }
     }
     return Out;
+}
+
+QString CharactersOutsideWindows1252(const QString& Text) {
+    QString Result;
+    const QList<uint> CodePoints = Text.toUcs4();
+    for (const uint CodePoint : CodePoints) {
+        const QString Character = QString::fromUcs4(reinterpret_cast<const char32_t*>(&CodePoint), 1);
+        if (CodePoint == '?' || Result.contains(Character))
+            continue;
+        if (ToWindows1252(Character) == "?")
+            Result += Character;
+    }
+    return Result;
 }

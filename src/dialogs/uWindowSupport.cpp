@@ -38,15 +38,80 @@ void SetupToolWindow(QWidget& Window, const QString& Name, int ClientWidth, int 
     Window.setFont(Font);
 }
 
-void CentreOnScreen(QWidget& Window) {
-    const QScreen* Screen = Window.screen() ? Window.screen() : QGuiApplication::primaryScreen();
-    if (Screen)
-        Window.move(Screen->availableGeometry().center() - Window.rect().center());
+namespace {
+
+const QScreen* ScreenOf(const QWidget& Window) {
+    return Window.screen() ? Window.screen() : QGuiApplication::primaryScreen();
 }
 
-void ShowAndRaise(QWidget& Window) {
-    if (!Window.isVisible())
+int TitleBarHeight(const QWidget& Window) {
+    const int Known = Window.frameGeometry().height() - Window.height();
+    return Known > 0 ? Known : AssumedTitleBarHeight;
+}
+
+constexpr const char* DesignHeightProperty = "qvDesignHeight";
+constexpr const char* StretchHeightProperty = "qvDesignStretchHeight";
+
+// Shrinks (Delta > 0) or grows Stretch by Delta and moves what lies below it, at
+// every level from Stretch up to Window, by the same amount.
+void ResizeStretch(QWidget& Window, QWidget& Stretch, int Delta) {
+    for (QWidget* Part = &Stretch; Part != nullptr && Part != &Window; Part = Part->parentWidget()) {
+        QWidget* Parent = Part->parentWidget();
+        if (Parent == nullptr)
+            break;
+        const int Bottom = Part->geometry().bottom();
+        for (QObject* Object : Parent->children()) {
+            auto* Sibling = qobject_cast<QWidget*>(Object);
+            if (Sibling != nullptr && Sibling != Part && !Sibling->isWindow() && Sibling->y() > Bottom)
+                Sibling->move(Sibling->x(), Sibling->y() - Delta);
+        }
+        Part->resize(Part->width(), Part->height() - Delta);
+    }
+}
+
+} // namespace
+
+void CentreOnScreen(QWidget& Window) {
+    const QScreen* Screen = ScreenOf(Window);
+    if (!Screen)
+        return;
+    const QRect Area = Screen->availableGeometry();
+    const int Title = TitleBarHeight(Window);
+    QPoint Position = Area.center() - Window.rect().center();
+    // The frame's top-left corner stays inside the area even when the window does not fit.
+    Position.setX(qMax(Area.left(), qMin(Position.x(), Area.right() + 1 - Window.width())));
+    Position.setY(qMax(Area.top() + Title, qMin(Position.y(), Area.bottom() + 1 - Window.height())));
+    Window.move(Position);
+}
+
+void FitIntoArea(QWidget& Window, QWidget& Stretch, const QRect& Area) {
+    if (!Window.property(DesignHeightProperty).isValid()) {
+        Window.setProperty(DesignHeightProperty, Window.height());
+        Window.setProperty(StretchHeightProperty, Stretch.height());
+    }
+    const int Design = Window.property(DesignHeightProperty).toInt();
+    const int StretchDesign = Window.property(StretchHeightProperty).toInt();
+    const int Room = Area.height() - TitleBarHeight(Window);
+    // The stretching part keeps a few lines at least.
+    const int Wanted = qMax(Design - (StretchDesign - 60), qMin(Design, Room));
+    const int Delta = Window.height() - Wanted;
+    if (Delta == 0)
+        return;
+    ResizeStretch(Window, Stretch, Delta);
+    Window.setFixedSize(Window.width(), Wanted);
+}
+
+void FitOnScreen(QWidget& Window, QWidget& Stretch) {
+    if (const QScreen* Screen = ScreenOf(Window))
+        FitIntoArea(Window, Stretch, Screen->availableGeometry());
+}
+
+void ShowAndRaise(QWidget& Window, QWidget* Stretch) {
+    if (!Window.isVisible()) {
+        if (Stretch != nullptr)
+            FitOnScreen(Window, *Stretch);
         CentreOnScreen(Window);
+    }
     Window.show();
     Window.raise();
     Window.activateWindow();

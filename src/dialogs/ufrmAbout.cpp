@@ -7,6 +7,7 @@
 #include "uTLogger.h"
 #include "uTProgram.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 #include "ufrmSoftwareUpdate.h"
 
 #include <QCoreApplication>
@@ -66,9 +67,7 @@ TfrmAbout::TfrmAbout(TProgram& Program, QWidget* Parent)
     QFont Link = labCopyright->font();
     Link.setUnderline(true);
     labCopyright->setFont(Link);
-    QPalette Navy = labCopyright->palette();
-    Navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    labCopyright->setPalette(Navy);
+    labCopyright->setForegroundRole(QPalette::Link); // readable on light and dark themes alike
     labCopyright->setCursor(Qt::PointingHandCursor);
     labCopyright->setGeometry(160, 152, 190, 16);
     labCopyright->installEventFilter(this);
@@ -193,6 +192,8 @@ TfrmAbout* ExistingAbout() {
 void ShowInfo(TProgram& Program) {
     try {
         TfrmAbout& Window = TSharedWindow<TfrmAbout>::Obtain(Program);
+        if (!Window.isVisible())
+            CentreOnScreen(Window);
         Window.show();
         Window.raise();
         Window.activateWindow();

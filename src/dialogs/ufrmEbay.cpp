@@ -191,7 +191,7 @@ void TfrmEbay::hideEvent(QHideEvent* Event) {
 void ShowEbay(TProgram& Program) {
     try {
         TfrmEbay& Window = TSharedWindow<TfrmEbay>::Obtain(Program);
-        ShowAndRaise(Window);
+        ShowAndRaise(Window, &Window.Browser());
         Window.btnSearchClick();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowEbay: ") + QString::fromUtf8(E.what()));

@@ -1,10 +1,12 @@
 #include "ufrmEditFavorites.h"
 
 #include "uConst.h"
+#include "uIconFiles.h"
 #include "uSharedWindow.h"
 #include "uTMenuItemManager.h"
 #include "uTProgram.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -73,7 +75,7 @@ TfrmEditFavorites::TfrmEditFavorites(QWidget* Parent)
 
     connect(edtTitle, &QLineEdit::textChanged, this, &TfrmEditFavorites::edtTitleChange);
     connect(edtURL, &QLineEdit::textChanged, this, &TfrmEditFavorites::edtTitleChange);
-    connect(btnSave, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnSave, &QPushButton::clicked, this, &TfrmEditFavorites::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     // Keys are seen before the controls handle them.
     for (QWidget* Control : {static_cast<QWidget*>(edtTitle), static_cast<QWidget*>(edtURL),
@@ -85,6 +87,22 @@ TfrmEditFavorites::TfrmEditFavorites(QWidget* Parent)
 void TfrmEditFavorites::edtTitleChange() {
     const QString URL = edtURL->text().trimmed();
     btnSave->setEnabled(!edtTitle->text().trimmed().isEmpty() && !URL.isEmpty() && URL != HttpPrefix);
+}
+
+void TfrmEditFavorites::btnSaveClick() {
+    // Said at once, while the entries are still here to change.
+    QString Problem = LinkNameProblem(edtTitle->text().trimmed());
+    QLineEdit* Field = edtTitle;
+    if (Problem.isEmpty()) {
+        Problem = AddressProblem(edtURL->text().trimmed());
+        Field = edtURL;
+    }
+    if (!Problem.isEmpty()) {
+        ShowWarning(windowTitle(), Problem);
+        Field->setFocus();
+        return;
+    }
+    accept();
 }
 
 bool TfrmEditFavorites::eventFilter(QObject* Watched, QEvent* Event) {
@@ -112,8 +130,7 @@ void TfrmEditFavorites::showEvent(QShowEvent* Event) {
 }
 
 void TfrmEditFavorites::FormShow() {
-    if (const QScreen* Screen = QGuiApplication::primaryScreen())
-        move(Screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
     edtTitle->setFocus();
 }
 

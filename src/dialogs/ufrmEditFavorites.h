@@ -11,7 +11,9 @@ struct TURLItem;
 // only (storing is TMenuItemManager's business). Modal, fixed 432 x 96, stays on
 // top. Save is enabled while the trimmed name is not empty and the trimmed address
 // is neither empty nor just "http://". Enter in the name moves to the address,
-// Enter in the address saves (when Save is enabled), Escape cancels.
+// Enter in the address saves (when Save is enabled), Escape cancels. Save refuses,
+// with the reason and the entries kept, a name that cannot be stored as written
+// and an address that could never be opened.
 //
 // A request while the editor is already open does not open it again: it shows
 // the warning txtEditorAlreadyOpen and returns false, so the open edit is never
@@ -38,6 +40,7 @@ protected:
 
 private:
     void edtTitleChange();
+    void btnSaveClick();
     void FormShow();
 
     QLabel* labTitle;

@@ -8,6 +8,7 @@
 #include "uTLogger.h"
 #include "uTProgram.h"
 #include "uTools.h"
+#include "uWindowSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -15,14 +16,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 
 namespace {
-
-// Our documents have a few kilobytes; the reader manages about 7 MB a second.
-constexpr qint64 MaxDocumentBytes = 16 << 20;
 
 QString DefaultHint() {
     return QStringLiteral("Quorvantis ") + QString::fromLatin1(ProgramVersion);
@@ -116,6 +116,8 @@ void TfrmHelp::ApplyLanguage() {
 }
 
 void TfrmHelp::LoadDocument(const QString& Path) {
+    if (FLoading)
+        return;
     QFile File(Path);
     if (Path.isEmpty() || !File.open(QIODevice::ReadOnly)) {
         rdtHelp->setPlainText(txtHelpFileMissing());
@@ -127,8 +129,32 @@ void TfrmHelp::LoadDocument(const QString& Path) {
         FProgram.Logger().Error(QStringLiteral("ShowHelp: The help document is too large: ") + Path);
         return;
     }
-    ReadRtf(File.readAll(), *rdtHelp->document());
-    rdtHelp->moveCursor(QTextCursor::Start); // read from the top, not where the reader stopped
+    // Read into a document no view shows yet (nothing is laid out while it grows),
+    // then shown at once.
+    FProgram.Logger().Debug(QStringLiteral("Reading the help document ") + Path);
+    auto* Document = new QTextDocument(rdtHelp);
+    Document->setDefaultFont(rdtHelp->font());
+    FLoading = true;
+    const bool Ended = [&] {
+        const QScopeGuard Done([this] { FLoading = false; });
+        ReadRtf(File.readAll(), *Document, [] {
+            // Input of the user waits; a signal or a hand-off is served now.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            return !FProgram.IsShuttingDown();
+        });
+        return FProgram.IsShuttingDown();
+    }();
+    if (Ended) {
+        delete Document;
+        return;
+    }
+    // The view deletes only a document of its own; ours are children of the view itself.
+    QTextDocument* Previous = rdtHelp->document();
+    const bool Ours = Previous != nullptr && Previous->parent() == rdtHelp;
+    rdtHelp->setDocument(Document);
+    if (Ours)
+        delete Previous;
+    rdtHelp->moveCursor(QTextCursor::Start); // read from the top
     FProgram.Logger().Debug(QStringLiteral("Help document: ") + Path);
 }
 
@@ -149,6 +175,10 @@ void ShowHelp(TProgram& Program) {
     try {
         TfrmHelp& Window = TSharedWindow<TfrmHelp>::Obtain(Program);
         Window.ApplyLanguage();
+        if (!Window.isVisible()) {
+            FitOnScreen(Window, *Window.findChild<QWidget*>(QStringLiteral("rdtHelp")));
+            CentreOnScreen(Window);
+        }
         Window.show();
         Window.raise();
         Window.activateWindow();

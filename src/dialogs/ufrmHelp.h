@@ -18,8 +18,12 @@ public:
 
     // Re-labels the window and loads the document of the current language.
     void ApplyLanguage();
-    // Shows the RTF file Path, or the missing-file text when it cannot be read.
+    // Shows the RTF file Path, or the missing-file text when it cannot be read or
+    // is larger than MaxDocumentBytes. Events are served while it reads, so a
+    // signal ends the program at once; a load asked for meanwhile is dropped.
     void LoadDocument(const QString& Path);
+    // Our documents have a few kilobytes; a megabyte is room for any help text.
+    static constexpr qint64 MaxDocumentBytes = 1 << 20;
     // Where the help document of the current language is found ("" when nowhere).
     static QString DocumentPath();
 
@@ -34,6 +38,7 @@ private:
     QTextBrowser* rdtHelp;
     QPushButton* btnClose;
     QStatusBar* pnlStatusBar;
+    bool FLoading = false;
 };
 
 // The help window when it exists (for ApplyLanguage), else nullptr.

@@ -133,14 +133,14 @@ TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
     listResult->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     listResult->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     listResult->setSelectionMode(QAbstractItemView::SingleSelection);
-    // Drawn like a list of links on the window's face: navy, underlined, hand pointer,
+    // Drawn like a list of links on the window's face: the theme's link colour, underlined, hand pointer,
     // the entry under the mouse highlighted, one click opens.
     listResult->setMouseTracking(true);
     listResult->viewport()->setCursor(Qt::PointingHandCursor);
     listResult->viewport()->setAutoFillBackground(false);
     QPalette Links = listResult->palette();
     Links.setColor(QPalette::Base, palette().color(QPalette::Window));
-    Links.setColor(QPalette::Text, QColor(0x00, 0x00, 0x80));
+    Links.setColor(QPalette::Text, Links.color(QPalette::Link));
     listResult->setPalette(Links);
     QFont Underlined = listResult->font();
     Underlined.setUnderline(true);

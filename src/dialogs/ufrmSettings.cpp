@@ -42,11 +42,6 @@ void SetCaption(QAbstractButton* Button, const TLangText& Caption, const TLangTe
     SetHint(Button, Hint());
 }
 
-// The key that holds the shop choices of a category.
-QString CategoryKeyOf(const QString& Category) {
-    return QString::fromLatin1(CategoriesKey) + QLatin1Char('\\') + Category;
-}
-
 Qt::CheckState ToCheckState(int State) {
     return State == 2 ? Qt::Checked : State == 1 ? Qt::PartiallyChecked : Qt::Unchecked;
 }
@@ -88,8 +83,7 @@ void TfrmSettings::ShowSettings() {
         LoadSettings();
         ApplyLanguage();
         if (!isVisible()) {
-            if (const QScreen* Screen = QGuiApplication::primaryScreen())
-                move(Screen->availableGeometry().center() - rect().center());
+            CentreOnScreen(*this);
             show();
         }
         raise();
@@ -207,7 +201,7 @@ void TfrmSettings::UpdateCategoryState(int Index) {
     bool AnySelected = false;
     bool AnyDeselected = false;
     // Without any stored choice every shop of the category is selected.
-    if (!Shops.empty() && !SettingsKeyExists(CategoryKeyOf(Category))) {
+    if (!Shops.empty() && !SettingsKeyExists(CategoryKey(Category))) {
         AnySelected = true;
     } else {
         for (const TShopPtr& Shop : Shops) {
@@ -226,7 +220,7 @@ QString TfrmSettings::SelectedCategory() const {
 
 void TfrmSettings::StoreShopVisible(const QString& Category, const QString& Name, bool Visible) {
     // Every write is a transaction of its own: skip those that would change nothing.
-    const bool Stored = Visible ? SettingsValueExists(CategoryKeyOf(Category), Name) : IsShopVisible(Category, Name);
+    const bool Stored = Visible ? SettingsValueExists(CategoryKey(Category), Name) : IsShopVisible(Category, Name);
     if (Stored)
         SetShopVisible(Category, Name, Visible);
 }
@@ -269,9 +263,11 @@ void TfrmSettings::lbxShopsDblClick() {
         const int Index = lbxShops->ItemIndex();
         if (Index < 0)
             return;
-        const TShopPtr Shop = FProgram.FindShop(lbxShops->item(Index)->text(), SelectedCategory());
-        if (!Shop)
+        // The lines are the category's shops in order; a shop may spell the category otherwise.
+        const TShopList& Shops = FCategoryShops.Shops(lbxCategories->ItemIndex());
+        if (Index >= static_cast<int>(Shops.size()))
             return;
+        const TShopPtr Shop = Shops[static_cast<size_t>(Index)];
         OpenURL(Shop->GetShopURL() + QStringLiteral("&ref=") + QString::number(FProgram.Ref()) +
                 QStringLiteral("&check=") + FProgram.GetCheck() + QStringLiteral("&version=") +
                 QString::fromLatin1(ProgramVersion) + QStringLiteral("&subid=software"));

@@ -2,6 +2,7 @@
 #include "uErrors.h"
 #include "uIconFiles.h"
 #include "uServerPaths.h"
+#include "uServerSubmissions.h"
 #include "uSettingsKeys.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
@@ -37,6 +38,16 @@ void MoveLinkIcon(const QString& OldName, const QString& NewName) {
         return;
     QFile::remove(NewFile);
     QFile::rename(OldFile, NewFile);
+}
+
+// The server takes windows-1252 only: refuse what it would turn into "?" before
+// anything is stored or sent; the form keeps what the user typed.
+bool RefuseUnsendable(const QString& Caption, const QStringList& Values) {
+    const QString Characters = UnsendableCharacters(Values);
+    if (Characters.isEmpty())
+        return false;
+    ShowWarning(Caption, txtUnsendableCharacters().arg(Characters));
+    return true;
 }
 
 } // namespace
@@ -173,6 +184,8 @@ void TfrmSettings::btnGetNewsletterClick() {
             ShowWarning(txtInvalidEmailCaption(), txtInvalidEmail());
             return;
         }
+        if (RefuseUnsendable(txtNewsletter(), {Email}))
+            return;
         const bool Order = rdbRetrieve->isChecked();
         WriteSetting(Setting::Newsletter, Order);
         ShareEmail(Email, {edtFeedbackEmail, edtGewinnspielEmail});
@@ -199,11 +212,13 @@ void TfrmSettings::btnSendFeedbackClick() {
             ShowWarning(txtInvalidEmailCaption(), txtInvalidEmail());
             return;
         }
-        ShareEmail(Email, {edtEmail, edtGewinnspielEmail});
         QString Subject;
         for (const QRadioButton* Item : rdbFeedbackItems)
             if (Item->isChecked())
                 Subject = Item->text();
+        if (RefuseUnsendable(txtFeedback(), {Email, Subject, Text}))
+            return;
+        ShareEmail(Email, {edtEmail, edtGewinnspielEmail});
         Submitting(FProgram.SendFeedback(Email, Subject, Text, Reported(txtFeedback, txtFeedbackSent)));
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnSendFeedbackClick: ") + ExceptionMessage(E));
@@ -224,6 +239,9 @@ void TfrmSettings::btnGewinnspielClick() {
             ShowWarning(txtInvalidEmailCaption(), txtInvalidEmail());
             return;
         }
+        if (RefuseUnsendable(txtGewinnspiel(), {Email, edtPrename->text(), edtName->text(), edtStreet->text(),
+                                                edtPLZ->text(), edtCity->text(), cboCountry->currentText()}))
+            return;
         // Stored before the answer is checked: a wrong answer keeps the address.
         ShareEmail(Email, {edtEmail, edtFeedbackEmail});
         if (!rdbAnswer2->isChecked()) {

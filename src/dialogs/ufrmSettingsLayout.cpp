@@ -54,16 +54,14 @@ QLabel* BoldLabel(const QString& Text, QWidget* Parent, const char* Name) {
     return Label;
 }
 
-// Navy, bold, underlined, hand cursor: a label that opens a page.
+// In the link colour, bold, underlined, hand cursor: a label that opens a page.
 QLabel* LinkLabel(const QString& Text, QWidget* Parent, const char* Name) {
     auto* Label = BoldLabel(Text, Parent, Name);
     Label->setWordWrap(false);
     QFont Font = Label->font();
     Font.setUnderline(true);
     Label->setFont(Font);
-    QPalette Colors = Label->palette();
-    Colors.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    Label->setPalette(Colors);
+    Label->setForegroundRole(QPalette::Link); // readable on light and dark themes alike
     Label->setCursor(Qt::PointingHandCursor);
     return Label;
 }

@@ -97,7 +97,7 @@ void ShowStyleVoting(TProgram& Program) {
     try {
         TfrmStyleVoting& Window = TSharedWindow<TfrmStyleVoting>::Obtain(Program);
         Window.ApplyLanguage();
-        ShowAndRaise(Window);
+        ShowAndRaise(Window, &Window.Browser());
         Window.btnRefreshClick();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("ShowStyleVoting: ") + QString::fromUtf8(E.what()));

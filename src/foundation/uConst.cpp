@@ -94,8 +94,8 @@ const TLangText txtShopsLabel{{"Markieren Sie gewünschte Shops.", "Select favor
 const TLangText txtInfo{{"Info", "Info"}};
 const TLangText txtLanguage{{"Sprache", "Language"}};
 const TLangText txtSoftwareUpdateGroup{{"Software-Update", "Software update"}};
-const TLangText txtAutoStart{{"Mit &Windows starten", "Start up with &Windows"}};
-const TLangText txtAutoStartHint{{"Bei Aktivierung wird Quorvantis mit Windows automatisch gestartet", "Quorvantis will be automatically started with Windows when activated."}};
+const TLangText txtAutoStart{{"Beim A&nmelden starten", "Start at &login"}};
+const TLangText txtAutoStartHint{{"Bei Aktivierung wird Quorvantis bei jeder Anmeldung am Desktop automatisch gestartet", "Quorvantis will be started automatically whenever you log in to the desktop when activated."}};
 const TLangText txtHelpTitle{{"Schneller und einfacher Zugang zu Ihren Lieblingsshops", "Faster and easier access to your favorite shops."}};
 const TLangText txtHelpText{{"Öffnen Sie Ihre Lieblingsshops mit einem einzigen Tool und starten Sie zukünftig direkt durch zu den günstigsten Produkten. Mit Quorvantis gelangen Sie per Knopfdruck schnell und einfach zum Ziel.", "Call your favorite shops with one tool. Search for gifts or the cheapest products: with Quorvantis you get directly to where you want to go."}};
 const TLangText txtAboutTitle{{"Quorvantis - der Schnellzugang zu Ihren Lieblingsshops", "Quorvantis - The direct way to your favorite shops"}};
@@ -124,6 +124,13 @@ const TLangText txtNotUpToDateBalloon{{"Ihre Anwendung ist nicht auf dem neueste
 const TLangText txtVersionCheckError{{"Fehler bei der Versionskontrolle.", "An error occurred while checking the new version."}};
 const TLangText txtTryLater{{"Bitte wiederholen Sie diesen Vorgang zu einem späteren Zeitpunkt.", "Please try again, later."}};
 const TLangText txtCheckOutdatedBalloon{{"Ihre Anwendung wurde schon seit längerem nicht mehr aktualisiert. Klicken Sie auf \"Software-Update\" unter \"Einstellungen\", um nach der aktuellen Version zu suchen.", "This program has not been updated recently. Search for available updates by clicking on \"Settings\" and then on \"Update\" in the Software update section in the Quorvantis main menu."}};
+// clang-format on
+
+// clang-format off
+const TLangText txtLinkNameBackslash{{"Ein Linkname darf kein \"\\\" enthalten. Bitte ändern Sie den Namen.", "A link name cannot contain \"\\\". Please change the name."}};
+const TLangText txtAddressStartsWithDash{{"Eine Adresse darf nicht mit \"-\" beginnen: ein Browser läse sie als Option.", "An address cannot begin with \"-\": a browser would read it as an option."}};
+const TLangText txtUnsendableCharacters{{"Diese Zeichen kann der Server nicht annehmen: %1\r\nBitte ändern Sie Ihre Eingabe; es wurde nichts gesendet.", "The server cannot accept these characters: %1\r\nPlease change your entry; nothing was sent."}};
+const TLangText txtSettingsStoreUnusable{{"Quorvantis kann seine Einstellungen nicht speichern und wird beendet.\r\n\r\nEinstellungen: %1\r\nFehler: %2\r\n\r\nBitte prüfen Sie, ob der Ordner beschreibbar ist und freier Speicherplatz vorhanden ist.", "Quorvantis cannot store its settings and ends.\r\n\r\nSettings: %1\r\nError: %2\r\n\r\nPlease check that the folder is writable and the disk is not full."}};
 // clang-format on
 
 const std::array<const TLangText*, TextCount>& AllTexts() {

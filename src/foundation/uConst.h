@@ -134,3 +134,10 @@ inline constexpr int TextCount = 0 QV_TEXTS(QV_COUNT_TEXT);
 
 // Every text constant in table order (for tests and tools).
 const std::array<const TLangText*, TextCount>& AllTexts();
+
+// Texts for refusals the table has no words for: nothing is refused or changed
+// without telling the user why.
+extern const TLangText txtLinkNameBackslash;
+extern const TLangText txtAddressStartsWithDash;
+extern const TLangText txtUnsendableCharacters;
+extern const TLangText txtSettingsStoreUnusable;

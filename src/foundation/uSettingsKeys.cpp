@@ -29,3 +29,9 @@ QString GetServerBaseURL() {
         Base.chop(1);
     return Base;
 }
+
+QString CategoryKey(const QString& Category) {
+    if (Category.isEmpty())
+        return QLatin1String(CategoriesKey);
+    return QLatin1String(CategoriesKey) + QLatin1Char('\\') + Category;
+}

@@ -37,6 +37,10 @@ inline constexpr TSettingString Server{"server", QUORVANTIS_VENDOR_URL};
 inline constexpr const char* CategoriesKey = "categories";
 inline constexpr const char* FavoritesKey = "favorites";
 
+// The key holding the shop choices of a category. A shop without a category keeps
+// its value in "categories" itself: the store refuses a key path ending in "\".
+QString CategoryKey(const QString& Category);
+
 // Reads/writes of program-key values through the table above.
 QString ReadSetting(const TSettingString& S);
 int ReadSetting(const TSettingInteger& S);

@@ -1,5 +1,6 @@
 #include "uTools.h"
 
+#include "uConst.h"
 #include "uErrors.h"
 #include "uSettingsKeys.h"
 #include "uUIHooks.h"
@@ -280,10 +281,23 @@ bool IsLauncher(const QString& Program) {
 }
 } // namespace
 
-void OpenURL(const QString& URL) {
+QString AddressProblem(const QString& URL) {
     // An address that starts with "-" would reach the browser or xdg-open as an
     // option (some browsers take options that run commands); no address looks like that.
-    if (URL.startsWith('-')) {
+    if (URL.trimmed().startsWith('-'))
+        return txtAddressStartsWithDash();
+    return {};
+}
+
+bool MayLeaveForBrowser(const QString& URL) {
+    if (URL.size() > MaxLeavingAddressLength || !AddressProblem(URL).isEmpty())
+        return false;
+    const QString Scheme = QUrl(URL).scheme().toLower();
+    return Scheme == QLatin1String("http") || Scheme == QLatin1String("https") || Scheme == QLatin1String("mailto");
+}
+
+void OpenURL(const QString& URL) {
+    if (!AddressProblem(URL).isEmpty()) {
         qWarning("OpenURL: refused an address that starts with \"-\"");
         return;
     }
@@ -399,6 +413,20 @@ QString UnescapeAmpersands(const QString& Text) {
 
 QString EscapeAmpersands(const QString& Text) {
     return UnescapeAmpersands(Text).replace(QLatin1String("&"), QLatin1String("&&"));
+}
+
+QString MenuCaption(const QString& Name) {
+    if (Name.size() <= MaxMenuCaptionLength)
+        return EscapeAmpersands(Name);
+    const qsizetype Tail = MaxMenuCaptionLength / 3;
+    qsizetype Head = MaxMenuCaptionLength - Tail - 1;
+    qsizetype TailStart = Name.size() - Tail;
+    // Never cut a surrogate pair in two.
+    if (Name.at(Head - 1).isHighSurrogate())
+        --Head;
+    if (Name.at(TailStart).isLowSurrogate())
+        ++TailStart;
+    return EscapeAmpersands(Name.left(Head) + QChar(0x2026) + Name.mid(TailStart));
 }
 
 QString ReplaceCRByBlank(const QString& Text) {

@@ -7,6 +7,13 @@
 // no shell), "xdg-open URL" as fallback. Never reports a failure and never waits
 // for the browser detection on the application thread.
 void OpenURL(const QString& URL);
+// Why OpenURL would refuse URL (empty when it would not): an address that starts
+// with "-" reads as an option to the browser.
+QString AddressProblem(const QString& URL);
+// Whether a page of a web window may hand URL to the user's browser: http, https
+// and mailto only, at most MaxLeavingAddressLength characters.
+inline constexpr int MaxLeavingAddressLength = 2048;
+bool MayLeaveForBrowser(const QString& URL);
 // Starts the default-browser detection in the background (application thread).
 void PrimeBrowserDetection();
 // The browser command text: $BROWSER (first ":"-separated entry), else the Exec
@@ -34,6 +41,11 @@ bool IsShiftDown();
 // 0 for a missing file; throws EQuorvantis when it exists but cannot be opened.
 qint64 FileSizeOf(const QString& FileName);
 QString EscapeAmpersands(const QString& Text);
+// A name as a menu caption: ampersands escaped, and a name longer than
+// MaxMenuCaptionLength shortened in the middle ("…"), so no entry makes its menu
+// wider than a screen.
+inline constexpr int MaxMenuCaptionLength = 80;
+QString MenuCaption(const QString& Name);
 QString UnescapeAmpersands(const QString& Text);
 QString ReplaceCRByBlank(const QString& Text);
 int BoolToInt(bool B);

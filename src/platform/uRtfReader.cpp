@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -32,6 +33,10 @@ constexpr int MaxHalfPoints = 3276;
 constexpr int MaxTwips = 31680; // 22 inches
 constexpr double TwipsPerPixel = 15.0;
 constexpr size_t MaxCachedFormats = 32;
+// Real paragraphs stay far below; longer ones are cut so that laying them out stays fast.
+constexpr qsizetype MaxParagraphChars = 1000;
+// How often the caller is asked whether to go on: a few milliseconds of reading.
+constexpr qsizetype CheckpointBytes = 16 * 1024;
 
 enum class TDest : uint8_t { Text, Skip, FontTable, ColorTable, FieldInst };
 
@@ -96,8 +101,15 @@ public:
         FColors.push_back(QColor()); // index 0: automatic
     }
 
-    void Run() {
+    void Run(const std::function<bool()>& KeepGoing) {
+        FCursor.beginEditBlock(); // the document tells its layout once, at the end
+        qsizetype Checkpoint = CheckpointBytes;
         while (FPos < FSize) {
+            if (FPos >= Checkpoint) {
+                Checkpoint = FPos + CheckpointBytes;
+                if (KeepGoing && !KeepGoing())
+                    break;
+            }
             const char C = FData[FPos];
             if (C == '{') {
                 ++FPos;
@@ -115,6 +127,7 @@ public:
             }
         }
         FinishParagraph(false);
+        FCursor.endEditBlock();
     }
 
 private:
@@ -547,6 +560,10 @@ private:
             return;
         }
         FPending += QChar(C);
+        // Laying a paragraph out costs more than linear time in its format changes:
+        // an endless one is cut, at a blank where there is one.
+        if (++FBlockChars >= MaxParagraphChars && (C == u' ' || FBlockChars >= MaxParagraphChars + 64))
+            FinishParagraph(true);
     }
 
     void Flush() {
@@ -569,6 +586,7 @@ private:
         }
         if (StartNext)
             FCursor.insertBlock();
+        FBlockChars = 0;
     }
 
     // Documents use a handful of formats over and over; building one costs more than the text.
@@ -643,6 +661,7 @@ private:
     char16_t FHighSurrogate = 0;
 
     QString FPending;
+    qsizetype FBlockChars = 0; // characters in the current paragraph
     TCharState FPendingFormat;
     TParaState FBlockPara; // the format of the current block
     std::vector<std::pair<TCharState, QTextCharFormat>> FFormatCache;
@@ -666,14 +685,14 @@ private:
 
 } // namespace
 
-bool ReadRtf(const QByteArray& Data, QTextDocument& Document) {
+bool ReadRtf(const QByteArray& Data, QTextDocument& Document, const std::function<bool()>& KeepGoing) {
     const bool UndoWasOn = Document.isUndoRedoEnabled();
     Document.setUndoRedoEnabled(false); // a reader has nothing to undo, and undo data would double the memory
     Document.clear();
     bool IsRtf = Data.startsWith("{\\rtf");
     if (IsRtf) {
         TRtfReader Reader(Data, Document);
-        Reader.Run();
+        Reader.Run(KeepGoing);
     } else {
         Document.setPlainText(QString::fromUtf8(Data));
     }

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 class QTextDocument;
 
 // Our own small RTF reader for the help documents. It understands groups,
@@ -17,4 +19,9 @@ class QTextDocument;
 //
 // Replaces the content of Document. Input that does not begin like RTF ("{\rtf")
 // is shown as plain UTF-8 text; the result is then false.
-bool ReadRtf(const QByteArray& Data, QTextDocument& Document);
+//
+// Give it a document that no view shows yet: a laid-out document lays the growing
+// paragraph out again at every format change, which makes reading quadratic.
+// KeepGoing, when set, is asked every few kilobytes; false stops reading, and the
+// document keeps what was read so far.
+bool ReadRtf(const QByteArray& Data, QTextDocument& Document, const std::function<bool()>& KeepGoing = {});

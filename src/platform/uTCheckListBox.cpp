@@ -47,7 +47,17 @@ void TCheckListBox::SetItemIndex(int Index) {
 void TCheckListBox::keyPressEvent(QKeyEvent* Event) {
     const int Before = ItemIndex();
     const Qt::CheckState StateBefore = State(Before);
+    // Space toggles the current line, which need not be the selected one (after
+    // tabbing in, or Ctrl+arrow): that line is the one the user meant.
+    const int Current = currentRow();
+    const Qt::CheckState CurrentBefore = State(Current);
     QListWidget::keyPressEvent(Event);
+    if (Current >= 0 && currentRow() == Current && State(Current) != CurrentBefore) {
+        if (ItemIndex() != Current)
+            SetItemIndex(Current);
+        Q_EMIT Click();
+        return;
+    }
     const int After = ItemIndex();
     if (After >= 0 && (After != Before || State(After) != StateBefore))
         Q_EMIT Click();

@@ -7,7 +7,8 @@
 // turns unchecked into checked, checked into unchecked and grayed into checked.
 // Click is emitted after a mouse click on a line (once its box has changed) and
 // after the keyboard moved the selection or toggled a box, so a handler always
-// sees the new state.
+// sees the new state. A line whose box the user changed, by key or mouse, is made
+// the selected line first, so the handler's ItemIndex is always that line.
 class TCheckListBox final : public QListWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TCheckListBox)

@@ -22,10 +22,14 @@ public:
     virtual QString Address() const = 0;
 
     // A link the user followed (or a window the page opened): it belongs in the
-    // user's own browser, the embedded page stays as it is.
-    std::function<void(const QUrl&)> OnLeavePage;
+    // user's own browser, the embedded page stays as it is. ClickTaken: the window
+    // that leads there already used up the user's click (TakeClick).
+    std::function<void(const QUrl&, bool ClickTaken)> OnLeavePage;
     // The engine gave up on the page (its render process ended abnormally).
     std::function<void(const QString&)> OnFailure;
+    // Uses up the user's latest click into the page; false when there is none. A
+    // window the page opens without one is refused at once, and one click opens one.
+    std::function<bool()> TakeClick;
 };
 
 // The root object of the web module.

@@ -3,11 +3,14 @@
 #include "uConst.h"
 #include "uErrors.h"
 #include "uTWebBrowser.h"
+#include "uTools.h"
 #include "uWebModule.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -19,6 +22,22 @@ int PanelsWithBrowser = 0;
 
 // Time for the engine to tear a view down before its memory is handed back.
 constexpr int EngineTeardownMs = 2000;
+// How long a click may take to become a link the page follows (a busy page answers late).
+constexpr qint64 ClickLifetimeMs = 5000;
+
+bool IsUserClick(const QEvent* Event) {
+    switch (Event->type()) {
+    case QEvent::MouseButtonRelease: // one per click; a page follows a link on the release
+    case QEvent::TouchEnd:
+        return true;
+    case QEvent::KeyPress: {
+        const int Key = static_cast<const QKeyEvent*>(Event)->key();
+        return Key == Qt::Key_Return || Key == Qt::Key_Enter || Key == Qt::Key_Space;
+    }
+    default:
+        return false;
+    }
+}
 } // namespace
 
 TWebPanel::TWebPanel(QWidget* Parent) : QWidget(Parent), FMessage(new QLabel(this)) {
@@ -35,6 +54,31 @@ TWebPanel::TWebPanel(QWidget* Parent) : QWidget(Parent), FMessage(new QLabel(thi
     FMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
     FMessage->hide();
     Layout->addWidget(FMessage);
+    // The engine's input widgets come and go with the page: watch them all from here.
+    qApp->installEventFilter(this);
+}
+
+bool TWebPanel::eventFilter(QObject* Watched, QEvent* Event) {
+    if (IsUserClick(Event) && Event->spontaneous() && FBrowser) {
+        auto* Target = qobject_cast<QWidget*>(Watched);
+        if (Target != nullptr && FBrowser->isAncestorOf(Target))
+            FClick.start();
+    }
+    return QWidget::eventFilter(Watched, Event);
+}
+
+bool TWebPanel::TakeClick() {
+    const bool Pending = FClick.isValid() && FClick.elapsed() < ClickLifetimeMs;
+    FClick.invalidate();
+    return Pending;
+}
+
+void TWebPanel::LeavePage(const QUrl& Url, bool ClickTaken) {
+    if (!ClickTaken && !TakeClick())
+        return; // the page's own doing, not the user's
+    const QString Address = Url.toString(QUrl::FullyEncoded);
+    if (OnOpenExternal && MayLeaveForBrowser(Address))
+        OnOpenExternal(Address);
 }
 
 TWebPanel::~TWebPanel() {
@@ -61,10 +105,8 @@ void TWebPanel::Navigate(const QString& Address) {
             TWebBrowser* Browser = WebBrowserFactory().CreateBrowser(this, Error);
             if (!Browser)
                 throw EQuorvantis(Error);
-            Browser->OnLeavePage = [this](const QUrl& Url) {
-                if (OnOpenExternal)
-                    OnOpenExternal(Url.toString(QUrl::FullyEncoded));
-            };
+            Browser->OnLeavePage = [this](const QUrl& Url, bool ClickTaken) { LeavePage(Url, ClickTaken); };
+            Browser->TakeClick = [this] { return TakeClick(); };
             Browser->OnFailure = [this](const QString& Text) {
                 ShowMessage(Text);
                 if (FBrowser)

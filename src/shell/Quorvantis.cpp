@@ -5,6 +5,7 @@
 #include "uSettingsKeys.h"
 #include "uSignalBridge.h"
 #include "uSingleInstance.h"
+#include "uStartupChecks.h"
 #include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
@@ -47,8 +48,13 @@ int main(int argc, char** argv) {
         QCoreApplication App(argc, argv);
         return SendCommandToFirstInstance(App.arguments());
     }
+    // Nothing is written before it is clear that the program can run at all.
+    QString NoDisplay;
+    if (!DisplayAvailable(NoDisplay))
+        return ReportMissingDisplay(NoDisplay);
+    const QString StoreProblem = SettingsStoreProblem();
     QString Problem = Guard.Problem();
-    const QString SettingsProblem = InitSettings();
+    const QString SettingsProblem = StoreProblem.isEmpty() ? InitSettings() : QString();
     if (!SettingsProblem.isEmpty())
         Problem = Problem.isEmpty() ? SettingsProblem : Problem + QStringLiteral("; ") + SettingsProblem;
 
@@ -56,6 +62,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(ProgramName));
     QApplication::setQuitOnLastWindowClosed(false);
     InstallQtUIHooks();
+    if (!StoreProblem.isEmpty())
+        return ReportUnusableStore(StoreProblem);
 
     TSignalBridge Signals;
     TfrmQuorvantis Main(App.arguments(), Problem);

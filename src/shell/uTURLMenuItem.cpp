@@ -12,7 +12,7 @@ constexpr const char* RoutedProperty = "qvRoutesURLClicks";
 
 TURLMenuItem::TURLMenuItem(QObject* AOwner, const QString& AURL, const QString& ACaption)
     : QAction(AOwner), FURL(AURL) {
-    setText(ACaption.isEmpty() ? AURL : EscapeAmpersands(ACaption));
+    setText(MenuCaption(ACaption.isEmpty() ? AURL : ACaption));
     setStatusTip(AURL);
     setToolTip(AURL);
     connect(this, &QAction::triggered, this, [this] { Click(); });
@@ -21,7 +21,7 @@ TURLMenuItem::TURLMenuItem(QObject* AOwner, const QString& AURL, const QString& 
 TURLMenuItem::TURLMenuItem(QMenu* AOwner, const QString& AURL, const QString& ACaption, const QString& Hint,
                            TRouting Routing)
     : QAction(AOwner), FURL(AURL), FRouting(Routing) {
-    setText(ACaption.isEmpty() ? AURL : EscapeAmpersands(ACaption));
+    setText(MenuCaption(ACaption.isEmpty() ? AURL : ACaption));
     setStatusTip(Hint);
     if (Routing == TRouting::OwnSignal)
         connect(this, &QAction::triggered, this, [this] { Click(); });
@@ -48,8 +48,6 @@ void AddLinkMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImag
     if (Parent == nullptr || Item.Name.isEmpty())
         return;
     auto* Entry = new TURLMenuItem(Parent, Item.URL, Item.Name);
-    if (Item.Name == QLatin1String("-"))
-        Entry->setSeparator(true);
     const int Image = Item.Icon > 0 && Item.Icon < Images.Count() ? Item.Icon : TImageList::GlobeIndex;
     Entry->SetImageIndex(Image);
     Entry->setIcon(Images.Icon(Image));

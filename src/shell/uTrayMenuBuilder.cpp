@@ -21,14 +21,6 @@ namespace {
 constexpr const char* BuiltSubmenuProperty = "qvBuiltSubmenu";
 constexpr int FixedEntryCount = 8;
 
-// A shop without a category keeps its value in "categories" itself: the store
-// refuses a key path that ends in "\".
-QString CategoryKey(const QString& Category) {
-    if (Category.isEmpty())
-        return QLatin1String(CategoriesKey);
-    return QLatin1String(CategoriesKey) + QLatin1Char('\\') + Category;
-}
-
 // Captions match case-insensitively with every "&" removed.
 QString MatchKey(const QString& Caption) {
     QString Key = Caption;
@@ -95,8 +87,7 @@ TLevel* ResolveCategory(TLevel& Root, QMenu& RootMenu, const QStringList& Path) 
     TLevel* Current = &Root;
     for (const QString& Name : Path) {
         Current->Seed();
-        const QString Caption = EscapeAmpersands(Name);
-        const QString Key = MatchKey(Caption);
+        const QString Key = MatchKey(EscapeAmpersands(Name));
         auto Found = Current->Children.find(Key);
         if (Found != Current->Children.end()) {
             Current = Found->second.get();
@@ -104,7 +95,7 @@ TLevel* ResolveCategory(TLevel& Root, QMenu& RootMenu, const QStringList& Path) 
         }
         QMenu* Parent = Current->EnsureMenu(RootMenu);
         auto Level = std::make_unique<TLevel>();
-        Level->Menu = new QMenu(Caption, Parent);
+        Level->Menu = new QMenu(MenuCaption(Name), Parent);
         Level->Entry = Level->Menu->menuAction();
         Current->InsertFirst(Level->Entry);
         TLevel* Next = Level.get();

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -14,25 +15,6 @@
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* Context);
 
 namespace {
-
-// A window the page wants to open: its first address leaves for the user's
-// browser, then the page goes away.
-class TLeavingPage final : public QWebEnginePage {
-public:
-    TLeavingPage(QWebEngineProfile* Profile, TWebBrowser& Owner) : QWebEnginePage(Profile, &Owner), FOwner(&Owner) {}
-
-protected:
-    bool acceptNavigationRequest(const QUrl& Url, NavigationType, bool) override {
-        if (FOwner && FOwner->OnLeavePage && Url.isValid() && !Url.isEmpty())
-            FOwner->OnLeavePage(Url);
-        FOwner = nullptr;
-        deleteLater();
-        return false;
-    }
-
-private:
-    TWebBrowser* FOwner;
-};
 
 // No storage name: off the record, nothing written to disk. One per browser, so
 // everything the engine keeps for it (memory cache included) goes when it goes.
@@ -60,21 +42,32 @@ QString TerminationText(QWebEnginePage::RenderProcessTerminationStatus Status, i
 } // namespace
 
 TVendorPage::TVendorPage(QWebEngineProfile* Profile, TWebBrowser& Owner, QObject* Parent)
-    : QWebEnginePage(Profile, Parent), FOwner(Owner) {}
+    : QWebEnginePage(Profile, Parent), FOwner(Owner) {
+    // A window the page wants to open: its address leaves for the user's browser when
+    // the engine saw it come from the user's gesture and the user's click is still
+    // unused (one window per click); nothing is ever opened here.
+    connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& Request) {
+        const QUrl Url = Request.requestedUrl();
+        if (!Request.isUserInitiated() || !Url.isValid() || Url.isEmpty() || !FOwner.TakeClick || !FOwner.TakeClick())
+            return;
+        if (FOwner.OnLeavePage)
+            FOwner.OnLeavePage(Url, true);
+    });
+}
 
 bool TVendorPage::acceptNavigationRequest(const QUrl& Url, NavigationType Type, bool IsMainFrame) {
     // Only what the user clicks leaves; our own loads, redirects, form posts and
     // frames of the vendor page stay inside.
     if (Type == NavigationTypeLinkClicked && IsMainFrame) {
         if (FOwner.OnLeavePage)
-            FOwner.OnLeavePage(Url);
+            FOwner.OnLeavePage(Url, false);
         return false;
     }
     return true;
 }
 
 QWebEnginePage* TVendorPage::createWindow(WebWindowType) {
-    return new TLeavingPage(profile(), FOwner);
+    return nullptr; // newWindowRequested decides
 }
 
 TWebEngineBrowser::TWebEngineBrowser(QWidget* Parent)

@@ -33,6 +33,8 @@ public:
 
     // Site address of a shop on this server; its favicon is Site + "/favicon.ico".
     QString Site(const QString& Name) const { return QStringLiteral("http://127.0.0.1:%1/%2").arg(FPort).arg(Name); }
+    // The server's own icon, "<root>/favicon.ico": Serve("") answers it.
+    QString RootIcon() const { return QStringLiteral("http://127.0.0.1:%1/favicon.ico").arg(FPort); }
 
     void Serve(const QString& Name, const QByteArray& Body, int Status = 200) { Set(Name, {Status, Body, {}, false}); }
     void Redirect(const QString& Name, const QString& Target) { Set(Name, {301, {}, Target, false}); }
@@ -89,7 +91,10 @@ private:
         bool Trickle = false;
     };
 
-    static std::string Path(const QString& Name) { return "/" + Name.toStdString() + "/favicon.ico"; }
+    // Name "" is the site root's icon, where personal links take theirs from.
+    static std::string Path(const QString& Name) {
+        return Name.isEmpty() ? std::string("/favicon.ico") : "/" + Name.toStdString() + "/favicon.ico";
+    }
 
     void Set(const QString& Name, const TAnswer& Answer) {
         std::lock_guard Lock(FMutex);

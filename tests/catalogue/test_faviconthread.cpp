@@ -46,13 +46,14 @@ TEST_F(FaviconThreadTest, FetchesOnlyMissingFilesShopsFirstThenLinks) {
     Server.Serve("s2", "never asked");
     Server.Serve("s3", "never asked");
     Server.Redirect("s4", Server.Site("s1") + "/favicon.ico");
-    Server.Serve("mine", "link icon");
+    Server.Serve("mine", "the page's own folder: never asked");
+    Server.Serve("", "link icon"); // a link's icon comes from its site's root
     QDir().mkpath(Icons());
     WriteFileBytes(Icons() + "2.ico", "");       // even an empty file counts as present
     WriteFileBytes(Icons() + "3.ico", "<html>"); // and so does a broken one
 
     Run({{1, Server.Site("s1")}, {2, Server.Site("s2")}, {3, Server.Site("s3")}, {4, Server.Site("s4")}},
-        {{"Mine", Server.Site("mine")}, {"1", Server.Site("never")}});
+        {{"Mine", Server.Site("mine/index.html?aktion=1")}, {"1", Server.Site("never")}});
 
     EXPECT_EQ(ReadFileBytes(Icons() + "1.ico"), IconBytes);
     EXPECT_EQ(ReadFileBytes(Icons() + "4.ico"), IconBytes) << "redirect followed, target body stored";
@@ -62,10 +63,11 @@ TEST_F(FaviconThreadTest, FetchesOnlyMissingFilesShopsFirstThenLinks) {
     EXPECT_EQ(Server.Requests("s2"), 0);
     EXPECT_EQ(Server.Requests("s3"), 0);
     EXPECT_EQ(Server.Requests("never"), 0) << "a link named like a shop id shares the shop's file";
-    EXPECT_EQ(Server.Requests("mine"), 1);
-    EXPECT_EQ(Server.Header("mine", "Accept"), "text/html, */*");
-    EXPECT_EQ(Server.Header("mine", "User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
-    EXPECT_EQ(Server.Header("mine", "Content-Type"), "<none>");
+    EXPECT_EQ(Server.Requests("mine"), 0);
+    EXPECT_EQ(Server.Requests(""), 1);
+    EXPECT_EQ(Server.Header("", "Accept"), "text/html, */*");
+    EXPECT_EQ(Server.Header("", "User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
+    EXPECT_EQ(Server.Header("", "Content-Type"), "<none>");
     EXPECT_TRUE(Errors().isEmpty()) << Errors().join('\n').toStdString();
 
     // A second run finds everything on disk and asks for nothing.
@@ -81,6 +83,7 @@ TEST_F(FaviconThreadTest, StatusFailuresAreSilentOtherFailuresLoggedOncePerIcon)
     // Over the limit; its size ("1500000") contains "500" but is no status answer.
     Server.Serve("big", QByteArray(1500000, 'x'));
     Server.Serve("ok", IconBytes);
+    Server.Serve("", IconBytes);
     const QString Closed = TFaviconTestServer::ClosedSite();
 
     Run({{1, Server.Site("e404")},
@@ -104,7 +107,7 @@ TEST_F(FaviconThreadTest, StatusFailuresAreSilentOtherFailuresLoggedOncePerIcon)
         << Lines[1].toStdString();
     EXPECT_TRUE(Lines[2].startsWith(Refused + Icons() + "Down.ico, Error=")) << Lines[2].toStdString();
     // A name too long for a file name fails at writing, after the download.
-    EXPECT_TRUE(Lines[3].startsWith("Download failed: URL=" + Server.Site("ok") + "/favicon.ico, File=" + Icons() +
+    EXPECT_TRUE(Lines[3].startsWith("Download failed: URL=" + Server.RootIcon() + ", File=" + Icons() +
                                     QString(300, 'n') + ".ico, Error="))
         << Lines[3].toStdString();
 }
@@ -190,7 +193,7 @@ TEST_F(FaviconThreadTest, TricklingServerGetsOneDeadlineForTheWholeIconAndNeverH
 }
 
 TEST_F(FaviconThreadTest, HostileLinkNamesNeverWriteOutsideTheIconsFolder) {
-    Server.Serve("x", IconBytes);
+    Server.Serve("", IconBytes);
     std::vector<TFaviconLink> Links;
     for (const char* Name : {"../../evil", "a\\b", "/abs", ".hidden", "..", ".", "sub/../../x"})
         Links.push_back({Name, Server.Site("x")});

@@ -125,9 +125,14 @@ TEST_F(RefreshTest, AnswerThatDoesNotParseKeepsFileAndCatalogue) {
     TTestServer Server;
     ASSERT_TRUE(DownloadCatalogue(Client, Catalogue, Log, 1).Downloaded);
     // Error pages (also well-formed ones), an empty body and a cut-off document, all with status 200.
-    for (const QByteArray& Bad : {QByteArray("<html><body><p>Wartung<br></body></html>"),
-                                  QByteArray("<html><body><p>Wartung</p></body></html>"), QByteArray(),
-                                  Catalogue23.left(Catalogue23.size() / 2)}) {
+    // Other well-formed documents are no catalogue either: a feed, an error document, a bare root.
+    for (const QByteArray& Bad :
+         {QByteArray("<html><body><p>Wartung<br></body></html>"),
+          QByteArray("<html><body><p>Wartung</p></body></html>"), QByteArray(),
+          Catalogue23.left(Catalogue23.size() / 2),
+          QByteArray("<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>News</title>"
+                     "<item><title>x</title></item></channel></rss>"),
+          QByteArray("<error><code>503</code><message>Wartung</message></error>"), QByteArray("<quorvantis/>")}) {
         SCOPED_TRACE(Bad.toStdString());
         Server.SetBody(Bad);
         const TRefreshResult R = DownloadCatalogue(Client, Catalogue, Log, 1);
@@ -149,14 +154,35 @@ TEST_F(RefreshTest, AnswerThatDoesNotParseKeepsFileAndCatalogue) {
     EXPECT_EQ(Offline.Shops.size(), 1u);
 }
 
-TEST_F(RefreshTest, UnwritableInstallFolderFailsLikeARequest) {
+TEST_F(RefreshTest, AGoodAnswerThatCannotBeStoredIsUsedAndTheLogSaysWhy) {
     TTestServer Server;
+    // The catalogue file is a folder: the download is used, the folder stays, one line says why.
+    QDir().mkpath(CatalogueFileName());
+    TRefreshResult R = DownloadCatalogue(Client, Catalogue, Log, 1);
+    EXPECT_TRUE(R.Downloaded);
+    EXPECT_EQ(R.State, usNewVersion);
+    EXPECT_EQ(Catalogue.Shops.size(), 1u);
+    EXPECT_TRUE(QFileInfo(CatalogueFileName()).isDir());
+    QStringList Errors = Env.LogLines().filter("|ERROR|");
+    ASSERT_EQ(Errors.size(), 1) << Errors.join('\n').toStdString();
+    EXPECT_TRUE(Errors[0].endsWith("|ERROR|GetUpdates: the catalogue is used but not stored: " + CatalogueFileName() +
+                                   " is a folder, not a file"))
+        << Errors[0].toStdString();
+    // The next offline start says why it finds no catalogue.
+    TUpdateVersion Offline(&Log);
+    bool Loaded = true;
+    EXPECT_EQ(LoadCatalogueFile(Offline, Log, Loaded), 0);
+    EXPECT_FALSE(Loaded);
+    EXPECT_TRUE(
+        Env.LogLines().last().endsWith("|ERROR|LoadVersionFile: " + CatalogueFileName() + " is a folder, not a file"));
+
+    // An install folder below a file: used all the same.
     WriteFileBytes(Env.Root() + "/file", "x");
     WriteSettingString("", "install", Env.Root() + "/file/below/");
-    const TRefreshResult R = DownloadCatalogue(Client, Catalogue, Log, 1);
-    EXPECT_FALSE(R.Downloaded);
-    EXPECT_EQ(R.State, usError);
-    EXPECT_TRUE(Catalogue.IsEmpty());
+    TUpdateVersion Fresh(&Log);
+    R = DownloadCatalogue(Client, Fresh, Log, 1);
+    EXPECT_TRUE(R.Downloaded);
+    EXPECT_EQ(Fresh.Shops.size(), 1u);
 }
 
 TEST_F(RefreshTest, MissingLocalFileIsSilent) {

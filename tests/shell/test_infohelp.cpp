@@ -11,9 +11,13 @@
 #include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
+#include <QGuiApplication>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <gtest/gtest.h>
@@ -145,5 +149,55 @@ TEST_F(InfoHelpTest, HelpShowsTheDocumentOfTheLanguageAndSwitchesWhileOpen) {
     EXPECT_FALSE(QFile::exists(Env.LogFile()));
 
     QTest::keyClick(Help, Qt::Key_Escape);
+    EXPECT_FALSE(Help->isVisible());
+}
+
+TEST_F(InfoHelpTest, EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVisible) {
+    if (!qEnvironmentVariableIsSet("QUORVANTIS_TEST_SMALL_SCREEN")) {
+        // This very test again, in a process whose only screen is 1024 x 600.
+        QTemporaryDir Folder;
+        const QString Config = Folder.filePath("screen.json");
+        WriteFileBytes(Config, R"({"screens": [{"name": "Small", "x": 0, "y": 0, "width": 1024, "height": 600,
+                                   "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        QProcess Child;
+        QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+        Environment.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + Config);
+        Environment.insert("QUORVANTIS_TEST_SMALL_SCREEN", "1");
+        Child.setProcessEnvironment(Environment);
+        Child.setProcessChannelMode(QProcess::MergedChannels);
+        Child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=InfoHelpTest.EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVisible"});
+        ASSERT_TRUE(Child.waitForFinished(120000));
+        const QString Output = QString::fromUtf8(Child.readAll());
+        EXPECT_EQ(Child.exitCode(), 0) << Output.toStdString();
+        EXPECT_TRUE(Output.contains("[  PASSED  ] 1 test")) << Output.toStdString();
+        return;
+    }
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    const QRect Area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_EQ(Area.size(), QSize(1024, 600));
+    ShowHelp();
+    ShowInfo();
+    for (QWidget* Window : {static_cast<QWidget*>(ExistingHelp()), static_cast<QWidget*>(ExistingAbout())}) {
+        ASSERT_NE(Window, nullptr);
+        SCOPED_TRACE(Window->objectName().toStdString());
+        // Room for a title bar above, nothing past the bottom or the sides.
+        EXPECT_GE(Window->y() - 32, Area.top());
+        EXPECT_LE(Window->y() + Window->height(), Area.bottom() + 1);
+        EXPECT_GE(Window->x(), Area.left());
+        EXPECT_LE(Window->x() + Window->width(), Area.right() + 1);
+        // Every control of the window lies inside it.
+        for (QWidget* Control : Window->findChildren<QWidget*>())
+            if (Control->isVisible() && Control->parentWidget() == Window)
+                EXPECT_LE(Control->geometry().bottom(), Window->height() - 1) << Control->objectName().toStdString();
+    }
+    TfrmHelp* Help = ExistingHelp();
+    QPushButton* Close = Child<QPushButton>(Help, "btnClose");
+    EXPECT_LT(Close->geometry().bottom(), Child<QStatusBar>(Help, "pnlStatusBar")->geometry().top());
+    QTextBrowser* Text = Child<QTextBrowser>(Help, "rdtHelp");
+    EXPECT_LT(Text->mapTo(Help, QPoint(0, Text->height())).y(), Close->geometry().top());
+    EXPECT_GE(Text->height(), 100) << "the text keeps room to read";
+    QTest::mouseClick(Close, Qt::LeftButton);
     EXPECT_FALSE(Help->isVisible());
 }

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "uConst.h"
+#include "uIconFiles.h"
 #include "uRegistry.h"
 #include "uTImageList.h"
 #include "uTMenuItemManager.h"
@@ -7,7 +8,9 @@
 #include "uUIHooks.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
+#include <QSet>
 #include <gtest/gtest.h>
 
 namespace {
@@ -81,13 +84,23 @@ TEST_F(MenuItemManagerTest, HostileNamesStaySingleKeysInsideTheLinkStore) {
         EXPECT_TRUE(Links.Add({Name, "http://" + QString::number(Name.size()) + ".example", 0}));
     QStringList Names = Links.GetNames();
     Names.sort();
-    EXPECT_EQ(Names, QStringList({"_._x", "_hidden", "a_b", "c_d_e"}));
+    // Names are kept as written; only "\" (which the editor refuses) cannot be a key name.
+    EXPECT_EQ(Names, QStringList({".._x", ".hidden", "a/b", "c_d_e"}));
     EXPECT_TRUE(GetSettingsKeyNames("favorites\\c").isEmpty()) << "no nested keys";
     EXPECT_TRUE(GetSettingsKeyNames("").filter("x").isEmpty()) << "nothing escaped the favorites key";
-    EXPECT_EQ(Loaded("a/b").URL, "http://3.example") << "the raw name finds its safe key";
+    EXPECT_EQ(Loaded("c\\d\\e").URL, "http://5.example") << "the raw name finds its key";
     EXPECT_TRUE(Links.Delete(".hidden"));
     EXPECT_EQ(Links.GetNames().size(), 3);
-    EXPECT_FALSE(Links.GetNames().contains("_hidden"));
+    EXPECT_FALSE(Links.GetNames().contains(".hidden"));
+    // Their icon files: one per name, each directly in the icons folder, none hidden.
+    QSet<QString> Files;
+    for (const QString& Name : {"..\\x", "../x", ".._x", "a/b", "a%2Fb", ".", "..", "%"}) {
+        const QString File = LinkIconFile(Name);
+        EXPECT_EQ(QFileInfo(File).absolutePath() + "/", IconsFolder()) << File.toStdString();
+        EXPECT_FALSE(QFileInfo(File).fileName().startsWith('.')) << File.toStdString();
+        Files.insert(File);
+    }
+    EXPECT_EQ(Files.size(), 8);
 }
 
 TEST_F(MenuItemManagerTest, ReplaceNeverLosesTheOldLink) {

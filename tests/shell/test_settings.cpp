@@ -12,8 +12,10 @@
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
 #include "uUIHooks.h"
+#include "ufrmAbout.h"
 #include "ufrmEditFavorites.h"
 #include "ufrmQuorvantis.h"
+#include "ufrmSearch.h"
 #include "ufrmSettings.h"
 
 #include <QApplication>
@@ -21,6 +23,8 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -38,7 +42,7 @@
 namespace {
 
 // Mode: all selected; Technik: mixed; Sport: all deselected. "MODE" is written with
-// other capitals, so the list shows it under no category.
+// other capitals: the same category, listed and stored under "Mode".
 const char* const TestShops =
     R"(<shops><shop id="1" name="Alpha" site="{BASE}/sites/kleiderwolke" category="Mode"/>)"
     R"(<shop id="2" name="Beta" category="Mode"/><shop id="3" name="Gamma" category="Mode"/>)"
@@ -114,11 +118,11 @@ protected:
         UIHooks() = TUIHooks();
     }
     // Starts the main window against a server with the test catalogue.
-    void Start(bool Game = true) {
+    void Start(bool Game = true, const QString& Shops = QString::fromUtf8(TestShops)) {
         const QString Content = Env.Root() + "/content";
         TVendorServerProcess::CopyContent(Content);
         QString Xml = QString::fromUtf8(ReadFileBytes(Content + "/version2.xml"));
-        Xml.replace(QRegularExpression("<shops>.*</shops>", QRegularExpression::DotMatchesEverythingOption), TestShops);
+        Xml.replace(QRegularExpression("<shops>.*</shops>", QRegularExpression::DotMatchesEverythingOption), Shops);
         // Dated from today, so the verdict stays "up to date" and the sweepstakes runs.
         const QString Today = QDate::currentDate().toString("yyyy-MM-dd");
         Xml.replace(QRegularExpression("<check>.*</check>"), "<check>" + Today + "</check>");
@@ -157,22 +161,22 @@ TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndStoreEveryClickAtOnce) 
     Open();
     auto* Categories = Find<TCheckListBox>("lbxCategories");
     auto* Shops = Find<TCheckListBox>("lbxShops");
-    // The other capitals neither list "Kleinkram" nor make "Mode" grayed.
-    EXPECT_EQ(States(Categories), "Mode2 Sport0 Technik1");
+    // "Kleinkram" of "MODE" is listed under "Mode", hidden, so "Mode" is grayed.
+    EXPECT_EQ(States(Categories), "Mode1 Sport0 Technik1");
     EXPECT_EQ(Categories->ItemIndex(), 0);
-    EXPECT_EQ(States(Shops), "Alpha2 Beta2 Gamma2");
+    EXPECT_EQ(States(Shops), "Alpha2 Beta2 Gamma2 Kleinkram0");
 
     // Grayed: a click on the line only shows each shop's own choice.
     ClickLine(Categories, 2);
     EXPECT_EQ(States(Shops), "Delta0 Epsilon2");
     // Grayed becomes checked (never grayed by a click); all its shops are stored selected.
     ClickBox(Categories, 2);
-    EXPECT_EQ(States(Categories), "Mode2 Sport0 Technik2");
+    EXPECT_EQ(States(Categories), "Mode1 Sport0 Technik2");
     EXPECT_EQ(States(Shops), "Delta2 Epsilon2");
     EXPECT_FALSE(SettingsValueExists("categories\\Technik", "Delta"));
     // Checked becomes unchecked and stores every shop as deselected.
     ClickBox(Categories, 2);
-    EXPECT_EQ(States(Categories), "Mode2 Sport0 Technik0");
+    EXPECT_EQ(States(Categories), "Mode1 Sport0 Technik0");
     EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Epsilon", -1), 0);
     EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Delta", -1), 0);
 
@@ -185,11 +189,11 @@ TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndStoreEveryClickAtOnce) 
     ClickBox(Shops, 0);
     ClickBox(Shops, 2);
     EXPECT_EQ(States(Categories), "Mode0 Sport0 Technik0");
-    for (int Row : {0, 1, 2})
+    for (int Row : {0, 1, 2, 3})
         ClickBox(Shops, Row);
     EXPECT_EQ(States(Categories), "Mode2 Sport0 Technik0");
     EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Alpha"));
-    EXPECT_EQ(ReadSettingInteger("categories\\MODE", "Kleinkram", -1), 0);
+    EXPECT_FALSE(SettingsValueExists("categories\\MODE", "Kleinkram"));
 
     // The keyboard toggles the same way and stores at once.
     Shops->setFocus();
@@ -458,6 +462,248 @@ TEST_F(SettingsTest, LinksAreAddedRenamedWithTheirIconAndDeletedAfterAQuestion) 
     // Open takes the address from the store.
     Find<QPushButton>("btnCallPersonalLink")->click();
     EXPECT_EQ(Browser.Opened(1), QStringList{"http://wetter.example"});
+}
+
+TEST_F(SettingsTest, ABoxToggledByKeyIsStoredForItsLineWhateverIsSelected) {
+    Start();
+    Open();
+    auto* Categories = Find<TCheckListBox>("lbxCategories");
+    auto* Shops = Find<TCheckListBox>("lbxShops");
+    ASSERT_EQ(States(Shops), "Alpha2 Beta2 Gamma2 Kleinkram2");
+
+    // Tabbed in: the current line is not selected; Space unticks it, and that is stored.
+    Shops->clearSelection();
+    Shops->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+    Shops->setFocus();
+    ASSERT_EQ(Shops->ItemIndex(), -1);
+    QTest::keyClick(Shops, Qt::Key_Space);
+    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Beta", -1), 0);
+    EXPECT_EQ(Shops->ItemIndex(), 1);
+    EXPECT_EQ(States(Categories), "Mode1 Sport2 Technik2");
+
+    // The current line away from the selected one: Space means the current one.
+    Shops->setCurrentRow(2, QItemSelectionModel::NoUpdate);
+    ASSERT_EQ(Shops->ItemIndex(), 1);
+    QTest::keyClick(Shops, Qt::Key_Space);
+    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Gamma", -1), 0);
+    EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Alpha"));
+
+    // The same in the category list: Sport is unticked by key while Mode stays selected.
+    Categories->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+    Categories->setFocus();
+    QTest::keyClick(Categories, Qt::Key_Space);
+    EXPECT_EQ(ReadSettingInteger("categories\\Sport", "Zeta", -1), 0);
+    EXPECT_EQ(States(Shops), "Zeta0");
+
+    // Ok keeps the choices: the menu lacks exactly those shops.
+    Find<QPushButton>("btnOk")->click();
+    QMap<QString, QIcon> Menu;
+    Entries(Main->TrayMenu(), Menu);
+    EXPECT_FALSE(Menu.contains("Beta") || Menu.contains("Gamma") || Menu.contains("Zeta"));
+    EXPECT_TRUE(Menu.contains("Alpha") && Menu.contains("Kleinkram"));
+}
+
+TEST_F(SettingsTest, AShopWithoutCategoryIsHiddenAndShownAgain) {
+    Start(true, R"(<shops><shop id="1" name="Solo" site="{BASE}/sites/kleiderwolke"/>)"
+                R"(<shop id="2" name="Alpha" site="{BASE}/sites/kleiderwolke" category="Mode"/></shops>)");
+    Open();
+    auto* Categories = Find<TCheckListBox>("lbxCategories");
+    auto* Shops = Find<TCheckListBox>("lbxShops");
+    ASSERT_EQ(States(Categories), "2 Mode2");
+    ClickLine(Categories, 0);
+    ASSERT_EQ(States(Shops), "Solo2");
+    ClickBox(Shops, 0);
+    EXPECT_EQ(ReadSettingInteger("categories", "Solo", -1), 0);
+    EXPECT_EQ(States(Categories), "0 Mode2");
+    Find<QPushButton>("btnOk")->click();
+    QMap<QString, QIcon> Menu;
+    Entries(Main->TrayMenu(), Menu);
+    EXPECT_FALSE(Menu.contains("Solo"));
+
+    Open();
+    ClickLine(Categories, 0);
+    ClickBox(Shops, 0);
+    EXPECT_FALSE(SettingsValueExists("categories", "Solo"));
+    EXPECT_EQ(States(Categories), "2 Mode2");
+    Find<QPushButton>("btnOk")->click();
+    Menu.clear();
+    Entries(Main->TrayMenu(), Menu);
+    EXPECT_TRUE(Menu.contains("Solo"));
+    EXPECT_TRUE(Env.LogLines().filter("|ERROR|").isEmpty()) << Env.LogLines().join('\n').toStdString();
+}
+
+TEST_F(SettingsTest, EveryShopOfModeModeAndMODEIsListedAndCanBeHiddenAndShown) {
+    Start(true, R"(<shops><shop id="1" name="Anna" category="Mode"/><shop id="2" name="Berta" category="mode"/>)"
+                R"(<shop id="3" name="Carla" category="MODE"/><shop id="4" name="Dora" category="Sport"/></shops>)");
+    Open();
+    auto* Categories = Find<TCheckListBox>("lbxCategories");
+    auto* Shops = Find<TCheckListBox>("lbxShops");
+    ASSERT_EQ(States(Categories), "Mode2 Sport2");
+    ClickLine(Categories, 0);
+    ASSERT_EQ(States(Shops), "Anna2 Berta2 Carla2");
+    const QStringList Names = {"Anna", "Berta", "Carla"};
+    for (int Row = 0; Row < 3; ++Row) {
+        ClickBox(Shops, Row);
+        EXPECT_EQ(ReadSettingInteger("categories\\Mode", Names[Row], -1), 0) << Names[Row].toStdString();
+    }
+    EXPECT_EQ(States(Categories), "Mode0 Sport2");
+    Find<QPushButton>("btnOk")->click();
+    QMap<QString, QIcon> Menu;
+    Entries(Main->TrayMenu(), Menu);
+    for (const QString& Name : Names)
+        EXPECT_FALSE(Menu.contains(Name)) << Name.toStdString();
+    EXPECT_TRUE(Menu.contains("Dora"));
+
+    // Shown again one by one, by line and box.
+    Open();
+    ClickLine(Categories, 0);
+    EXPECT_EQ(States(Shops), "Anna0 Berta0 Carla0");
+    for (int Row = 0; Row < 3; ++Row)
+        ClickBox(Shops, Row);
+    EXPECT_EQ(States(Categories), "Mode2 Sport2");
+    Find<QPushButton>("btnOk")->click();
+    Menu.clear();
+    Entries(Main->TrayMenu(), Menu);
+    for (const QString& Name : Names)
+        EXPECT_TRUE(Menu.contains(Name)) << Name.toStdString();
+    // A double click opens the shop of the line, whatever its spelling of the category.
+    Open();
+    ClickLine(Categories, 0);
+    ClickLine(Shops, 2);
+    Q_EMIT Shops->itemDoubleClicked(Shops->item(2));
+    ASSERT_EQ(Browser.Opened(1).size(), 1);
+    EXPECT_TRUE(Browser.Opened()[0].startsWith(Server->BaseURL() + "/shop.php?id=3&"))
+        << Browser.Opened()[0].toStdString();
+}
+
+TEST_F(SettingsTest, LinkNamesStayAsWrittenAndRefusalsSayWhyAtOnce) {
+    Start();
+    Open();
+    auto* List = Find<QTreeWidget>("lbxPersonalLinks");
+    auto Add = [&](const QString& Name, const QString& Address) {
+        WithEditor([Name, Address](QLineEdit* Title, QLineEdit* URL, QPushButton* Save) {
+            Title->setText(Name);
+            URL->setText(Address);
+            Save->click();
+        });
+        Find<QPushButton>("btnAddPersonalLink")->click();
+    };
+    const QString Long = "Sehr" + QString(93, 'l') + "ang"; // as long as the editor takes
+    for (const QString& Name : {QString("a/b"), QString(".."), QString("x_y"), QString("-"), Long})
+        Add(Name, "http://" + QString::number(Name.size()) + ".example");
+    EXPECT_TRUE(Warnings.isEmpty()) << Warnings.join('\n').toStdString();
+    QStringList Shown;
+    for (int I = 0; I < List->topLevelItemCount(); ++I)
+        Shown << List->topLevelItem(I)->text(0);
+    EXPECT_EQ(Shown, QStringList({"-", "..", "a/b", Long, "x_y"}));
+
+    // Refused at once, with the reason; nothing is stored.
+    Add("x\\y", "http://backslash.example");
+    Add("Optionen", "-n");
+    Add("Hilfe", " --help");
+    const QString Editor = txtEditFavoritesCaption.In(0) + "|";
+    EXPECT_EQ(Warnings, QStringList({Editor + txtLinkNameBackslash.In(0), Editor + txtAddressStartsWithDash.In(0),
+                                     Editor + txtAddressStartsWithDash.In(0)}))
+        << Warnings.join('\n').toStdString();
+    EXPECT_EQ(List->topLevelItemCount(), 5);
+
+    // In the menu: every name as written, "-" an entry of its own, the long one shortened.
+    Find<QPushButton>("btnOk")->click();
+    QMenu* Links = nullptr;
+    for (QAction* Action : Main->TrayMenu()->actions())
+        if (Action->objectName() == "miPersonalLinks")
+            Links = Action->menu();
+    ASSERT_NE(Links, nullptr);
+    QStringList Entries;
+    for (QAction* Action : Links->actions())
+        Entries << (Action->isSeparator() ? QString("---") : Action->text());
+    ASSERT_EQ(Entries.size(), 7) << Entries.join('|').toStdString();
+    EXPECT_EQ(Entries.mid(0, 3), QStringList({"-", "..", "a/b"}));
+    EXPECT_EQ(Entries[4], "x_y");
+    EXPECT_LE(Entries[3].size(), 80);
+    EXPECT_TRUE(Entries[3].startsWith("Sehrlll") && Entries[3].endsWith("llang") && Entries[3].contains(QChar(0x2026)));
+    for (QAction* Action : Links->actions())
+        if (Action->text() == "-") {
+            Action->trigger();
+            EXPECT_EQ(Browser.Opened(1), QStringList{"http://1.example"});
+        }
+}
+
+TEST_F(SettingsTest, TheAutostartBoxSaysLoginInBothLanguages) {
+    Start(false);
+    Open();
+    auto* Box = Find<QCheckBox>("cbxAutoStart");
+    EXPECT_EQ(Box->text(), "Beim A&nmelden starten");
+    EXPECT_FALSE(Box->toolTip().contains("Windows"));
+    EXPECT_TRUE(Box->toolTip().contains("Anmeldung"));
+    Find<QRadioButton>("rdbLanguageEnglish")->click();
+    EXPECT_EQ(Box->text(), "Start at &login");
+    EXPECT_FALSE(Box->toolTip().contains("Windows"));
+    EXPECT_TRUE(Box->toolTip().contains("log in"));
+    Find<QRadioButton>("rdbLanguageGerman")->click();
+}
+
+TEST_F(SettingsTest, CharactersTheServerCannotCarryAreRefusedBeforeAnythingIsSent) {
+    Start();
+    Open();
+    auto* NewsEmail = Find<QLineEdit>("edtEmail");
+    NewsEmail->setText(QString::fromUtf8("łukasz+x@example.pl"));
+    Find<QPushButton>("btnGetNewsletter")->click();
+    ASSERT_EQ(Warnings.size(), 1);
+    EXPECT_EQ(Warnings[0], "Newsletter|" + txtUnsendableCharacters.In(0).arg(QString::fromUtf8("„ł“")));
+    EXPECT_EQ(NewsEmail->text(), QString::fromUtf8("łukasz+x@example.pl")) << "kept as typed";
+    EXPECT_EQ(ReadSettingString("", "email", "none"), "none") << "nothing stored";
+
+    auto* Memo = Find<QPlainTextEdit>("edtFeedback");
+    QTest::mouseClick(Memo->viewport(), Qt::LeftButton);
+    const QString Text = QString::fromUtf8("Grüße, 20 € – aber → und 😀 und → wieder");
+    Memo->setPlainText(Text);
+    Find<QLineEdit>("edtFeedbackEmail")->setText("kunde@example.de");
+    Find<QPushButton>("btnSendFeedback")->click();
+    ASSERT_EQ(Warnings.size(), 2);
+    EXPECT_EQ(Warnings[1], "Feedback|" + txtUnsendableCharacters.In(0).arg(QString::fromUtf8("„→“, „😀“")));
+    EXPECT_EQ(Memo->toPlainText(), Text);
+    EXPECT_TRUE(Server->Records().isEmpty()) << "nothing reached the server";
+    EXPECT_TRUE(Browser.Opened().isEmpty());
+
+    // What windows-1252 holds goes through unchanged.
+    Memo->setPlainText(QString::fromUtf8("Grüße, 20 € – Ende"));
+    NewsEmail->setText("lukasz+x@example.pl");
+    Find<QPushButton>("btnSendFeedback")->click();
+    Find<QPushButton>("btnGetNewsletter")->click();
+    const QList<QJsonObject> Records = Server->Records();
+    ASSERT_EQ(Records.size(), 2);
+    EXPECT_EQ(Records[0]["query"].toObject()["feedback"].toString(), QString::fromUtf8("Grüße, 20 € – Ende"));
+    EXPECT_EQ(Records[1]["query"].toObject()["email"].toString(), "lukasz+x@example.pl");
+}
+
+TEST_F(SettingsTest, LinksAreDrawnInTheLinkColourOfTheTheme) {
+    const QPalette Saved = qApp->palette();
+    QPalette Dark = Saved;
+    Dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    Dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    Dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    Dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    Dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
+    qApp->setPalette(Dark);
+    Start();
+    Open();
+    ShowInfo();
+    ShowSearch();
+    std::vector<std::pair<QWidget*, QPalette::ColorRole>> Links = {
+        {Find<QLabel>("labWebsite"), QPalette::WindowText},
+        {Find<QLabel>("lblAccept1"), QPalette::WindowText},
+        {ExistingAbout()->findChild<QLabel*>("labCopyright"), QPalette::WindowText},
+        {ExistingSearch()->findChild<QWidget*>("listResult"), QPalette::Text}};
+    for (const auto& [Widget, Role] : Links) {
+        ASSERT_NE(Widget, nullptr);
+        const QLabel* Label = qobject_cast<QLabel*>(Widget);
+        const QColor Drawn = Widget->palette().color(Label ? Label->foregroundRole() : Role);
+        EXPECT_EQ(Drawn, QColor(0x8a, 0xb4, 0xf8)) << Widget->objectName().toStdString();
+    }
+    delete ExistingAbout();
+    delete ExistingSearch();
+    qApp->setPalette(Saved);
 }
 
 } // namespace

@@ -195,8 +195,9 @@ TEST_F(TrayMenuTest, PersonalLinksStandAtTheTop) {
     Links.Save({"Alt", "http://alt.example", 40});
     AddShop("Mode", "Gamma", 3);
     Build();
-    const QStringList Expected = QStringList{"Eigene Links",    "  ---", "  Alt [5]", "  Wetter [8]", "  ---",
-                                             "  Neuer Link...", "---",   "Mode",      "  Gamma [5]"} +
+    // A link named "-" is an entry like any other, not a separator.
+    const QStringList Expected = QStringList{"Eigene Links",    "  - [5]", "  Alt [5]", "  Wetter [8]", "  ---",
+                                             "  Neuer Link...", "---",     "Mode",      "  Gamma [5]"} +
                                  FixedDump;
     EXPECT_EQ(Dump(Menu), Expected);
 
@@ -205,6 +206,23 @@ TEST_F(TrayMenuTest, PersonalLinksStandAtTheTop) {
     NewLink->trigger();
     QApplication::processEvents();
     EXPECT_EQ(NewLinkCalls, 1);
+}
+
+TEST_F(TrayMenuTest, LongNamesAreShortenedInTheMiddleSoNoMenuGrowsPastTheScreen) {
+    const QString Long = "Anfang" + QString(10000, 'x') + "Ende";
+    Links.Save({Long, "http://long.example", 0});
+    AddShop(Long, "Laden & " + QString(10000, 'y') + " Ende", 3);
+    Build();
+    const QStringList Lines = Dump(Menu);
+    for (const QString& Line : Lines)
+        EXPECT_LE(Line.trimmed().size(), 90) << Line.left(100).toStdString();
+    const QString Ellipsis(QChar(0x2026));
+    EXPECT_TRUE(Lines.contains("  Anfang" + QString(47, 'x') + Ellipsis + QString(22, 'x') + "Ende [5]"))
+        << Lines.join('\n').left(2000).toStdString();
+    EXPECT_TRUE(Lines.contains("Anfang" + QString(47, 'x') + Ellipsis + QString(22, 'x') + "Ende"));
+    EXPECT_TRUE(Lines.contains("  Laden && " + QString(45, 'y') + Ellipsis + QString(21, 'y') + " Ende [5]"))
+        << Lines.join('\n').left(2000).toStdString();
+    EXPECT_LT(Menu.sizeHint().width(), 1024);
 }
 
 TEST_F(TrayMenuTest, ChoosingEntriesOpensTheirAddressesOncePerChoice) {

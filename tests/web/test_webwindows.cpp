@@ -183,4 +183,115 @@ TEST_F(WebTest, TheProgramMapsTheEngineOnlyOnceTheEbayWindowOpens) {
     EXPECT_EQ(Program.exitCode(), 0);
 }
 
+// A page that tries to leave by itself, and links a click may or may not take out.
+const char* const PushyPage = R"HTML(<!DOCTYPE html><html><body style="margin:0">
+<a href="http://first.invalid/" style="position:absolute;left:0;top:0;width:160px;height:40px">first</a>
+<a href="smb://server/share" onclick="fetch('/clicked/smb')"
+   style="position:absolute;left:0;top:50px;width:160px;height:40px">smb</a>
+<a href="made-up:thing" onclick="fetch('/clicked/made-up')"
+   style="position:absolute;left:0;top:100px;width:160px;height:40px">made up</a>
+<a id="long" onclick="fetch('/clicked/long')" style="position:absolute;left:0;top:150px;width:160px;height:40px">long</a>
+<div onclick="for (var i = 0; i < 5; ++i) window.open('http://many.invalid/' + i)"
+     style="position:absolute;left:0;top:200px;width:160px;height:40px">many</div>
+<a href="mailto:kunde@example.de" style="position:absolute;left:0;top:250px;width:160px;height:40px">mail</a>
+<script>
+document.getElementById('long').href = 'http://long.invalid/?q=' + 'x'.repeat(100000);
+for (var i = 0; i < 200; ++i) window.open('http://popup.invalid/' + i);
+document.getElementById('long').click(); // a script's click is no user's click
+fetch('/after-popups');
+</script></body></html>)HTML";
+
+TEST_F(WebTest, OnlyAUsersClickLeavesThePageOncePerClickAndOnlyForWebAndMailAddresses) {
+    const QString Content = Env.Root() + "/pushy";
+    TVendorServerProcess::CopyContent(Content);
+    WriteFileBytes(Content + "/banner.html", PushyPage);
+    TVendorServerProcess Pushy(Content);
+    WriteSettingString("", "server", Pushy.BaseURL());
+    ShowEbay();
+    TfrmEbay* Ebay = ExistingEbay();
+    ASSERT_NE(Ebay, nullptr);
+    // The page has run its script when it asks for the marker.
+    ASSERT_TRUE(WaitUntil([&] { return Pushy.Requests().filter("GET /after-popups ").size() == 1; }))
+        << Pushy.Requests().join('\n').toStdString();
+    QWidget* View = nullptr;
+    for (QWidget* Widget : Ebay->findChildren<QWidget*>())
+        if (Widget->inherits("QWebEngineView"))
+            View = Widget;
+    ASSERT_NE(View, nullptr);
+    auto Click = [&](int Y) { QTest::mouseClick(View->focusProxy(), Qt::LeftButton, {}, QPoint(40, Y)); };
+    // "first" is clicked until the user's browser gets it once more: an earlier click's
+    // link may still be on its way and take that click's turn.
+    auto ClickFirst = [&] {
+        const int Before = Browser.Opened(0, 0).count("http://first.invalid/");
+        return WaitUntil([&] {
+            Click(20);
+            return WaitUntil([&] { return Browser.Opened(0, 0).count("http://first.invalid/") > Before; }, 3000);
+        });
+    };
+    ASSERT_TRUE(ClickFirst());
+    EXPECT_EQ(Browser.Opened(), QStringList{"http://first.invalid/"}) << "no popup of the page's own";
+
+    Click(220); // five windows from one click: one leaves
+    ASSERT_TRUE(WaitUntil([&] { return Browser.Opened(0, 0).size() >= 2; }));
+    Click(270); // mailto
+    ASSERT_TRUE(WaitUntil([&] { return Browser.Opened(0, 0).size() >= 3; }));
+    // Refused: smb:, a made-up scheme, 100,000 characters. Each says through the server
+    // that its click was handled.
+    for (const auto& [Y, Marker] : {std::pair{70, "smb"}, {120, "made-up"}, {170, "long"}}) {
+        Click(Y);
+        ASSERT_TRUE(WaitUntil([&] { return !Pushy.Requests().filter(QString("GET /clicked/") + Marker).isEmpty(); }))
+            << Marker;
+    }
+    ASSERT_TRUE(ClickFirst());
+    QStringList Others = Browser.Opened();
+    Others.removeAll("http://first.invalid/");
+    EXPECT_EQ(Others, QStringList({"http://many.invalid/0", "mailto:kunde@example.de"}));
+    Ebay->close();
+}
+
+// Formatting changes in one paragraph: the kind of document a slow reader takes minutes over.
+QByteArray ManyFormatChanges(qsizetype Size) {
+    QByteArray Rtf = "{\\rtf1\\ansi ";
+    while (Rtf.size() < Size - 40)
+        Rtf += "{\\b x}{\\i y}{\\fs40 z}";
+    return Rtf + "}";
+}
+
+TEST_F(WebTest, TheProgramEndsOnSIGTERMWhileItReadsALargeHelpDocument) {
+    const QString XDoTool = QStandardPaths::findExecutable("xdotool");
+    if (XDoTool.isEmpty())
+        GTEST_SKIP() << "xdotool is needed to use the program's menu";
+    WriteFileBytes(Env.InstallFolder() + "Quorvantis_Help_DE.rtf", ManyFormatChanges((1 << 20) - 1));
+    WriteSettingString("", "install", Env.InstallFolder());
+    QProcess Program;
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert("QT_QPA_PLATFORM", "xcb");
+    Program.setProcessEnvironment(Environment);
+    Program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    Program.start(ProgramBinary(), {});
+    ASSERT_TRUE(Program.waitForStarted());
+    WriteSettingInteger("", "debug", 3);
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", EngineDeadlineMs));
+
+    // The menu from "show": Up from no entry reaches Beenden, then Info, then Einstellungen.
+    // In the settings, Alt+H is the help button.
+    const QString Reading = "|DEBUG|Reading the help document " + Env.InstallFolder() + "Quorvantis_Help_DE.rtf";
+    const bool Opened = WaitUntil([&] {
+        QProcess Show;
+        Show.setProcessEnvironment(Environment);
+        Show.start(ProgramBinary(), {"show"});
+        QThread::msleep(1500);
+        QProcess::execute(XDoTool, {"key", "Up", "Up", "Up", "Return"});
+        Show.waitForFinished(5000);
+        QThread::msleep(1000);
+        QProcess::execute(XDoTool, {"key", "alt+h"});
+        return WaitForLogLine(Env.LogFile(), Reading, 5000);
+    });
+    ASSERT_TRUE(Opened) << Env.LogLines().join('\n').toStdString();
+    ASSERT_TRUE(SignalProcess(Program, SIGTERM));
+    EXPECT_TRUE(Program.waitForFinished(10000)) << "still reading after a SIGTERM";
+    EXPECT_EQ(Program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Program.exitCode(), 0);
+}
+
 } // namespace
