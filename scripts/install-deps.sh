@@ -11,6 +11,7 @@ PKGS=(
   libxcb1-dev libxcb-xfixes0-dev
   xdg-utils xvfb xauth trayer x11-utils xdotool
   sway waybar dunst libnotify-bin grim python3
+  iproute2 openssl
   dbus weston qt6-wayland
   fonts-dejavu-core
   ccache dpkg-dev lintian desktop-file-utils appstream

@@ -13,8 +13,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -24,6 +30,8 @@
 #include <httplib.h>
 
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -452,4 +460,118 @@ TEST_F(UpdateTest, WindowsSetupOrUnencryptedDownloadIsKeptButNotStarted) {
               TInstallerStart::Untrusted);
     QThread::msleep(300);
     EXPECT_FALSE(QFile::exists(Record()));
+}
+
+namespace {
+
+int Run(const QString& Command) {
+    return QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), Command});
+}
+
+// A host of its own on the other end of a veth pair, in a network namespace this test
+// makes: a plain HTTP server on an address that is not this machine's loopback.
+class TOtherHost final {
+public:
+    explicit TOtherHost(const QString& Folder) {
+        const QString Id = QString::number(QCoreApplication::applicationPid() % 100000);
+        FNamespace = "qvupd" + Id;
+        FLink = "qvu" + Id;
+        FAddress = QStringLiteral("10.231.%1.2").arg(QCoreApplication::applicationPid() % 250);
+        const QString Local = FAddress.section('.', 0, 2) + ".1";
+        FUp = Run(QStringLiteral("ip netns add %1 && ip link add %2a type veth peer name %2b && "
+                                 "ip link set %2b netns %1 && ip addr add %3/24 dev %2a && ip link set %2a up && "
+                                 "ip netns exec %1 ip addr add %4/24 dev %2b && ip netns exec %1 ip link set %2b up && "
+                                 "ip netns exec %1 ip link set lo up")
+                      .arg(FNamespace, FLink, Local, FAddress)) == 0;
+        if (!FUp)
+            return;
+        FServer.setProgram("ip");
+        FServer.setArguments({"netns", "exec", FNamespace, "/usr/bin/python3", "-m", "http.server", "8080", "--bind",
+                              FAddress, "--directory", Folder});
+        FServer.start();
+        FUp = FServer.waitForStarted() && WaitUntil([&] {
+                  QTcpSocket Probe;
+                  Probe.connectToHost(FAddress, 8080);
+                  return Probe.waitForConnected(200);
+              });
+    }
+    ~TOtherHost() {
+        FServer.kill();
+        FServer.waitForFinished();
+        Run(QStringLiteral("ip link del %1a 2>/dev/null; ip netns del %2 2>/dev/null").arg(FLink, FNamespace));
+    }
+    bool IsUp() const { return FUp; }
+    QString Base() const { return QStringLiteral("http://%1:8080").arg(FAddress); }
+
+private:
+    QString FNamespace;
+    QString FLink;
+    QString FAddress;
+    QProcess FServer;
+    bool FUp = false;
+};
+
+} // namespace
+
+TEST_F(UpdateTest, AnInstallerThatCrossedPlainHttpOnAnotherHostIsKeptButNotStarted) {
+    if (::geteuid() != 0 || QStandardPaths::findExecutable("ip", {"/usr/sbin", "/sbin", "/usr/bin"}).isEmpty())
+        GTEST_SKIP() << "needs root and iproute2 for a host in a network namespace";
+    const QString Served = Env.Root() + "/served";
+    const QByteArray Installer = RecordingInstaller();
+    WriteFileBytes(Served + "/setup.sh", Installer);
+    TOtherHost Other(Served);
+    ASSERT_TRUE(Other.IsUp());
+
+    // This machine's server, plain and over TLS, sends the download on to the other host.
+    TRawServer Plain;
+    const QByteArray Redirect =
+        "HTTP/1.1 302 Found\r\nLocation: " + Other.Base().toLatin1() + "/setup.sh\r\nContent-Length: 0\r\n\r\n";
+    Plain.Answers["/setup.sh"] = {Redirect};
+    const QString Key = Env.Root() + "/key.pem";
+    const QString Cert = Env.Root() + "/cert.pem";
+    ASSERT_EQ(Run(QStringLiteral("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                                 "-addext subjectAltName=IP:127.0.0.1 -keyout %1 -out %2 2>/dev/null")
+                      .arg(Key, Cert)),
+              0);
+    const QSslCertificate Certificate = QSslCertificate::fromPath(Cert).value(0);
+    QSslConfiguration Trusting = QSslConfiguration::defaultConfiguration();
+    Trusting.addCaCertificate(Certificate);
+    QSslConfiguration::setDefaultConfiguration(Trusting);
+    QSslServer Tls;
+    QSslConfiguration ServerSide = QSslConfiguration::defaultConfiguration();
+    ServerSide.setLocalCertificate(Certificate);
+    QFile KeyFile(Key);
+    ASSERT_TRUE(KeyFile.open(QIODevice::ReadOnly));
+    ServerSide.setPrivateKey(QSslKey(&KeyFile, QSsl::Rsa));
+    Tls.setSslConfiguration(ServerSide);
+    QObject::connect(&Tls, &QSslServer::pendingConnectionAvailable, [&] {
+        while (QTcpSocket* Socket = Tls.nextPendingConnection()) {
+            QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [Socket, Redirect] {
+                Socket->readAll();
+                Socket->write(Redirect);
+                Socket->disconnectFromHost();
+            });
+        }
+    });
+    ASSERT_TRUE(Tls.listen(QHostAddress::LocalHost));
+
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
+    const QString File = UpdateFolder() + "setup.sh";
+    for (const QString& Start :
+         {Plain.Base() + "/setup.sh", QStringLiteral("https://127.0.0.1:%1/setup.sh").arg(Tls.serverPort())}) {
+        SCOPED_TRACE(Start.toStdString());
+        QFile::remove(File);
+        Warnings.clear();
+        Main.Program().Catalogue().Url = Start;
+        const std::optional<TUpdateResult> Result = DownloadNow(Main.Program());
+        ASSERT_TRUE(Result.has_value());
+        EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
+        EXPECT_EQ(Result->Start, TInstallerStart::Untrusted);
+        EXPECT_TRUE(Result->UserMessage.contains("unverschlüsselte Verbindung")) << Result->UserMessage.toStdString();
+        EXPECT_EQ(ReadFileBytes(File), Installer) << "the file is kept for the user";
+        EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: Not started (downloaded over an unencrypted connection): " + File));
+    }
+    EXPECT_FALSE(QFile::exists(Record())) << "nothing may have been started";
 }
