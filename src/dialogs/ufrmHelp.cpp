@@ -137,7 +137,7 @@ void TfrmHelp::LoadDocument(const QString& Path) {
     FLoading = true;
     const bool Ended = [&] {
         const QScopeGuard Done([this] { FLoading = false; });
-        ReadRtf(File.readAll(), *Document, [] {
+        ReadRtf(File.readAll(), *Document, [this] {
             // Input of the user waits; a signal or a hand-off is served now.
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             return !FProgram.IsShuttingDown();

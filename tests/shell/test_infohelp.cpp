@@ -175,10 +175,11 @@ TEST_F(InfoHelpTest, EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVis
     }
     WriteSettingString("", "server", "http://127.0.0.1:9");
     TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
     const QRect Area = QGuiApplication::primaryScreen()->availableGeometry();
     ASSERT_EQ(Area.size(), QSize(1024, 600));
-    ShowHelp();
-    ShowInfo();
+    ShowHelp(Main.Program());
+    ShowInfo(Main.Program());
     for (QWidget* Window : {static_cast<QWidget*>(ExistingHelp()), static_cast<QWidget*>(ExistingAbout())}) {
         ASSERT_NE(Window, nullptr);
         SCOPED_TRACE(Window->objectName().toStdString());

@@ -688,8 +688,8 @@ TEST_F(SettingsTest, LinksAreDrawnInTheLinkColourOfTheTheme) {
     qApp->setPalette(Dark);
     Start();
     Open();
-    ShowInfo();
-    ShowSearch();
+    ShowInfo(Main->Program());
+    ShowSearch(Main->Program());
     std::vector<std::pair<QWidget*, QPalette::ColorRole>> Links = {
         {Find<QLabel>("labWebsite"), QPalette::WindowText},
         {Find<QLabel>("lblAccept1"), QPalette::WindowText},

@@ -207,7 +207,7 @@ TEST_F(WebTest, OnlyAUsersClickLeavesThePageOncePerClickAndOnlyForWebAndMailAddr
     WriteFileBytes(Content + "/banner.html", PushyPage);
     TVendorServerProcess Pushy(Content);
     WriteSettingString("", "server", Pushy.BaseURL());
-    ShowEbay();
+    ShowEbay(Program);
     TfrmEbay* Ebay = ExistingEbay();
     ASSERT_NE(Ebay, nullptr);
     // The page has run its script when it asks for the marker.
