@@ -123,6 +123,7 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
     btnUpdate->setText(txtBtnUpdate());
     btnUpdate->setToolTip(txtBtnUpdateHint());
     prgDownload->setValue(0);
+    prgDownload->setAccessibleName(StripHotkey(txtSoftwareUpdate())); // the bar has no caption of its own
 
     const QString Prefix = QStringLiteral("Quorvantis: ");
     bool Show = FForceButton;

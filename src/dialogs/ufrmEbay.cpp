@@ -65,6 +65,8 @@ constexpr TCategoryRow CategoryRows[] = {
     {"Uhren & Schmuck", 281},
 };
 constexpr const char* DefaultCategory = "Kleidung & Accessoires";
+// The list's caption on the window is only "in"; screen readers need more.
+const TLangText txtCategoryList{{"eBay-Kategorie", "eBay category"}};
 
 } // namespace
 
@@ -79,6 +81,7 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
     edtSearch->setObjectName(QStringLiteral("edtSearch"));
     edtSearch->setGeometry(120, 48, 165, 21);
     edtSearch->installEventFilter(this);
+    labSearch->setBuddy(edtSearch);
 
     labSearchIn = new QLabel(QStringLiteral("in"), this);
     labSearchIn->setObjectName(QStringLiteral("labSearchIn"));
@@ -89,6 +92,7 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
     cboCategory->setObjectName(QStringLiteral("cboCategory"));
     cboCategory->setGeometry(308, 48, 158, 21);
     cboCategory->setMaxVisibleItems(20);
+    labSearchIn->setBuddy(cboCategory);
 
     btnSearch = CreatePictureButton(*this, QStringLiteral("btnSearch"), QStringLiteral("search"));
     btnSearch->setGeometry(471, 46, 85, 25);
@@ -144,6 +148,7 @@ int TfrmEbay::SelectedCategory() const {
 void TfrmEbay::ApplyLanguage() {
     SetCaptionAndHint(*btnSearch, txtBtnSearch(), txtBtnSearchHint());
     labSearch->setText(txtSearchWhat());
+    cboCategory->setAccessibleName(txtCategoryList());
 }
 
 void TfrmEbay::SearchFor(const QString& Text) {

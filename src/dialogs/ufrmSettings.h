@@ -17,6 +17,7 @@ class QStatusBar;
 class QTabWidget;
 class QTreeWidget;
 class TCheckListBox;
+class TLinkLabel;
 
 // The settings dialog: shop selection, personal links, program settings with the
 // newsletter, feedback and the sweepstakes. Not modal, one instance for the run,
@@ -144,7 +145,7 @@ private:
     QWidget* tabGewinnspiel;
     QRadioButton* rdbAnswer1;
     QRadioButton* rdbAnswer2;
-    QLabel* labWebsite;
+    TLinkLabel* labWebsite;
     QLineEdit* edtPrename;
     QLineEdit* edtName;
     QLineEdit* edtStreet;
@@ -153,7 +154,7 @@ private:
     QComboBox* cboCountry;
     QLineEdit* edtGewinnspielEmail;
     QCheckBox* cbxAccept;
-    QLabel* lblAccept1;
+    TLinkLabel* lblAccept1;
     QPushButton* btnGewinnspiel;
 };
 

@@ -50,9 +50,10 @@ TfrmStyleVoting::TfrmStyleVoting(QWidget* Parent) : QWidget(Parent) {
     panelBrowser->OnOpenExternal = [](const QString& URL) { OpenURL(URL); };
     panelBrowser->OnFailure = [](const QString& Text) { LogWindowError(QStringLiteral("Load Style Voting: ") + Text); };
 
-    setTabOrder(panelBrowser, btnRefresh);
-    setTabOrder(btnRefresh, btnTops);
-    setTabOrder(btnTops, btnFlops);
+    // Reading order: left to right, then the page.
+    setTabOrder(btnFlops, btnTops);
+    setTabOrder(btnTops, btnRefresh);
+    setTabOrder(btnRefresh, panelBrowser);
 
     auto* Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(Escape, &QShortcut::activated, this, &QWidget::close);

@@ -1,5 +1,8 @@
 #include "uTMenuWindow.h"
 
+#include "uAccessibility.h"
+#include "uTTrayMenu.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -26,6 +29,7 @@ QString PlainCaption(QString Caption) {
 TMenuWindow::TMenuWindow(QMenu& Menu)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       btnBack(new QToolButton(this)) {
+    InstallAccessibleInterfaces();
     setWindowTitle(QApplication::applicationName());
     setWindowIcon(QApplication::windowIcon());
     auto* Layout = new QVBoxLayout(this);
@@ -116,6 +120,10 @@ void TMenuWindow::ShowTop() {
         Top->setMinimumWidth(FTopWidth); // the entries span the whole window
     Top->show();
     Top->setFocus(Qt::OtherFocusReason);
+    // Each level opens with an entry highlighted, and that entry is what a screen
+    // reader announces, not the entry that led here.
+    if (Top->activeAction() == nullptr)
+        Top->setActiveAction(TTrayMenu::FirstEntry(*Top));
     layout()->activate();
     // Every level at least as wide as the top one, so the window does not jump.
     if (Depth() == 0)

@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QSvgRenderer>
+#include <QTimer>
 
 namespace {
 
@@ -75,6 +76,21 @@ void TTrayMenu::showEvent(QShowEvent* Event) {
     for (QMenu* Submenu : findChildren<QMenu*>())
         Submenu->installEventFilter(this);
     QMenu::showEvent(Event);
+    if (FHighlightFirst) {
+        FHighlightFirst = false;
+        // After the pop-up has settled: showing it resets the highlight.
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible() && activeAction() == nullptr)
+                setActiveAction(FirstEntry(*this));
+        });
+    }
+}
+
+QAction* TTrayMenu::FirstEntry(const QMenu& Menu) {
+    for (QAction* Entry : Menu.actions())
+        if (!Entry->isSeparator() && Entry->isVisible() && Entry->isEnabled())
+            return Entry;
+    return nullptr;
 }
 
 bool TTrayMenu::eventFilter(QObject* Watched, QEvent* Event) {
