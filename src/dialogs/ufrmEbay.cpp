@@ -100,6 +100,7 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
 
     panelBrowser = new TWebPanel(this);
     panelBrowser->setGeometry(16, 88, 537, 459);
+    panelBrowser->setAccessibleName(windowTitle());
     panelBrowser->OnOpenExternal = [](const QString& URL) { OpenURL(URL); };
     panelBrowser->OnFailure = [](const QString& Text) { LogWindowError(QStringLiteral("Load banner: ") + Text); };
 

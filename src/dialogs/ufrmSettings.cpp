@@ -121,6 +121,7 @@ void TfrmSettings::ApplyLanguage() {
 
 void TfrmSettings::ApplyFrameTexts() {
     setWindowTitle(StripHotkey(txtSettings()));
+    pcSettings->setAccessibleName(windowTitle());
     SetCaption(btnOk, txtBtnOk, txtBtnOkHint);
     SetCaption(btnCancel, txtBtnCancel, txtBtnCancelHint);
     SetCaption(btnHelp, txtHelp, txtHelpHint);

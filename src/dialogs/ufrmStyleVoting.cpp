@@ -47,6 +47,7 @@ TfrmStyleVoting::TfrmStyleVoting(QWidget* Parent) : QWidget(Parent) {
     panelBrowser = new TWebPanel(this);
     panelBrowser->setGeometry(16, 88, 537, 459);
     panelBrowser->setFocusPolicy(Qt::StrongFocus);
+    panelBrowser->setAccessibleName(windowTitle());
     panelBrowser->OnOpenExternal = [](const QString& URL) { OpenURL(URL); };
     panelBrowser->OnFailure = [](const QString& Text) { LogWindowError(QStringLiteral("Load Style Voting: ") + Text); };
 

@@ -1,7 +1,6 @@
 #include "uTMenuWindow.h"
 
 #include "uAccessibility.h"
-#include "uTTrayMenu.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -77,6 +76,9 @@ void TMenuWindow::Embed(QMenu& Menu) {
     Menu.setParent(this, Qt::Widget);
     Menu.setActiveAction(nullptr);
     Menu.installEventFilter(this);
+    // The level that gets the focus is announced by its caption.
+    if (Menu.accessibleName().isEmpty())
+        Menu.setAccessibleName(PlainCaption(Menu.title()));
     static_cast<QVBoxLayout*>(layout())->addWidget(&Menu);
     // A choice closes the window; a menu deleted under us (rebuilt) does too.
     connect(&Menu, &QMenu::triggered, this, &QWidget::close);
@@ -120,10 +122,6 @@ void TMenuWindow::ShowTop() {
         Top->setMinimumWidth(FTopWidth); // the entries span the whole window
     Top->show();
     Top->setFocus(Qt::OtherFocusReason);
-    // Each level opens with an entry highlighted, and that entry is what a screen
-    // reader announces, not the entry that led here.
-    if (Top->activeAction() == nullptr)
-        Top->setActiveAction(TTrayMenu::FirstEntry(*Top));
     layout()->activate();
     // Every level at least as wide as the top one, so the window does not jump.
     if (Depth() == 0)

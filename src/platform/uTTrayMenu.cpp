@@ -3,6 +3,8 @@
 #include "uTImageList.h"
 
 #include <QActionEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QScreen>
@@ -78,19 +80,15 @@ void TTrayMenu::showEvent(QShowEvent* Event) {
     QMenu::showEvent(Event);
     if (FHighlightFirst) {
         FHighlightFirst = false;
-        // After the pop-up has settled: showing it resets the highlight.
+        // After the pop-up has settled, as the user's first Down would: it highlights
+        // the first entry without opening it (setActiveAction would open a submenu).
         QTimer::singleShot(0, this, [this] {
-            if (isVisible() && activeAction() == nullptr)
-                setActiveAction(FirstEntry(*this));
+            if (!isVisible() || activeAction() != nullptr)
+                return;
+            QKeyEvent Down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+            QCoreApplication::sendEvent(this, &Down);
         });
     }
-}
-
-QAction* TTrayMenu::FirstEntry(const QMenu& Menu) {
-    for (QAction* Entry : Menu.actions())
-        if (!Entry->isSeparator() && Entry->isVisible() && Entry->isEnabled())
-            return Entry;
-    return nullptr;
 }
 
 bool TTrayMenu::eventFilter(QObject* Watched, QEvent* Event) {

@@ -36,8 +36,6 @@ public:
     // Marks an entry as a top shop: property "tag" = 1 and a bold font, which
     // also holds in plain submenus.
     static void MarkTopRanked(QAction& Action);
-    // The first entry a user can choose (no separator, visible, enabled), or null.
-    static QAction* FirstEntry(const QMenu& Menu);
     // The next showing highlights the first entry, as a menu opened by keyboard does,
     // so that a screen reader announces it.
     void HighlightFirstEntryWhenShown() { FHighlightFirst = true; }
