@@ -45,7 +45,7 @@ const TLangText txtBtnDeleteHint{{"Eintrag löschen", "Delete item"}};
 const TLangText txtBtnEdit{{"Änd&ern...", "&Edit..."}};
 const TLangText txtBtnEditHint{{"Eintrag ändern", "Edit item..."}};
 const TLangText txtEnglish{{"&English", "&English"}};
-const TLangText txtMenuExit{{"&Beenden", "&Exit"}};
+const TLangText txtMenuExit{{"&Beenden", "E&xit"}};
 const TLangText txtGerman{{"&Deutsch", "&Deutsch"}};
 const TLangText txtBtnSaveNewsletter{{"&Speichern", "&Save"}};
 const TLangText txtBtnSaveNewsletterHint{{"Newsletteränderungen speichern", "Save newsletter changes"}};

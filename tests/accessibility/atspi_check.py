@@ -37,6 +37,11 @@ CHECK_ROLES = {pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_RADIO_BUTTON, pyatspi.ROLE_C
                pyatspi.ROLE_TOGGLE_BUTTON}
 
 DEADLINE = 30.0
+# Captions the checker looks for, by the program's language.
+TEXTS = {
+    "de": {"settings": "Einstellungen", "help": "Hilfe", "close": "Schließen", "add": "Neu...", "update": "Akt"},
+    "en": {"settings": "Settings", "help": "Help", "close": "Close", "add": "Add...", "update": "Update"},
+}
 MENUS = (pyatspi.ROLE_MENU, pyatspi.ROLE_POPUP_MENU)
 
 # Pop-up menus are not children of the application (Qt leaves them out, as a
@@ -405,6 +410,7 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--pid", type=int, required=True)
     parser.add_argument("--website", required=True, help="host:port of the vendor server as the windows show it")
+    parser.add_argument("--language", choices=TEXTS, default="de", help="the language the program runs in")
     parser.add_argument("--menu-window", action="store_true", help="only the show window (Wayland)")
     parser.add_argument("--strict", action="store_true", help="every problem fails, not only the required ones")
     args = parser.parse_args()
@@ -412,6 +418,7 @@ def main():
     pyatspi.Registry.registerEventListener(record, "object:state-changed:showing", "object:state-changed:focused")
     app = wait_for("the program on the accessibility bus", lambda: find_app(args.pid))
     report = Report(args.strict)
+    text = TEXTS[args.language]
     if args.menu_window:
         check_menu_window(args.program, app, report)
         return finish(report)
@@ -434,26 +441,25 @@ def main():
         report.check_window(entry, window, expected_links=links)
         if entry == "Info":
             before = set(w.name for w in frames(app))
-            press(find(window, role=pyatspi.ROLE_PUSH_BUTTON, where=lambda n: n.name.startswith("Akt")))
+            press(find(window, role=pyatspi.ROLE_PUSH_BUTTON, where=lambda n: n.name.startswith(text["update"])))
             update = wait_for("the update window", lambda: next(
                 (w for w in frames(app) if w.name not in before and w.getRole() != pyatspi.ROLE_WINDOW), None))
             report.check_window(update.name, update)
 
-    settings = choose(args.program, app, report, "Einstellungen")
+    settings = choose(args.program, app, report, text["settings"])
     check_settings(settings, report, args.website)
-    for button, title in (("Hilfe", "Hilfe"),):
-        press(find(settings, role=pyatspi.ROLE_PUSH_BUTTON, name=button))
-        window = wait_for(title, lambda: next((w for w in frames(app) if w.name == title), None))
-        report.check_window(title, window)
-
-    press(find(window, role=pyatspi.ROLE_PUSH_BUTTON, name="Schließen"))
+    title = text["help"]
+    press(find(settings, role=pyatspi.ROLE_PUSH_BUTTON, name=title))
+    window = wait_for(title, lambda: next((w for w in frames(app) if w.name == title), None))
+    report.check_window(title, window)
+    press(find(window, role=pyatspi.ROLE_PUSH_BUTTON, name=text["close"]))
     wait_for("the help window to close", lambda: all(w.name != title for w in frames(app)))
 
     # The link editor is modal: opened with the pointer, closed with Escape.
     tabs = [n for n in walk(settings) if n.getRole() == pyatspi.ROLE_PAGE_TAB]
     select_tab(tabs[1])
     before = set(w.name for w in frames(app))
-    click(wait_for("Neu...", lambda: find(settings, role=pyatspi.ROLE_PUSH_BUTTON, name="Neu...")))
+    click(wait_for(text["add"], lambda: find(settings, role=pyatspi.ROLE_PUSH_BUTTON, name=text["add"])))
     editor = wait_for("the link editor", lambda: next(
         (w for w in frames(app) if w.name not in before and w.getRole() != pyatspi.ROLE_WINDOW), None))
     report.check_window(editor.name, editor)

@@ -104,6 +104,15 @@ TEST_F(AccessibilityTest, EveryWindowOnX11IsNamedLabelledAndUsableByKeyboard) {
     EXPECT_EQ(Check({}), 0) << "see the checked controls above";
 }
 
+TEST_F(AccessibilityTest, EveryWindowInEnglishHasItsOwnAccessKeys) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (run it through CTest)";
+    WriteSettingInteger("", "language", 1);
+    Environment.insert("QT_QPA_PLATFORM", "xcb");
+    StartProgram();
+    EXPECT_EQ(Check({"--language", "en"}), 0) << "see the checked controls above";
+}
+
 TEST_F(AccessibilityTest, TheShowWindowOnWaylandExposesItsEntries) {
     const QString Compositor = QStandardPaths::findExecutable("weston");
     if (Compositor.isEmpty())
