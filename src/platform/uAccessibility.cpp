@@ -137,8 +137,15 @@ public:
             return QAccessibleWidget::childCount();
         return QAccessibleWidget::indexOfChild(Child);
     }
+    // The highlighted entry of the level shown (Qt's menu answers with the menu itself).
     QAccessibleInterface* focusChild() const override {
-        return Menu() ? QAccessible::queryAccessibleInterface(Menu())->focusChild() : nullptr;
+        QMenu* Shown = Menu();
+        if (Shown == nullptr)
+            return nullptr;
+        QAccessibleInterface* Level = QAccessible::queryAccessibleInterface(Shown);
+        const qsizetype Index = Shown->actions().indexOf(Shown->activeAction());
+        QAccessibleInterface* Entry = Index >= 0 ? Level->child(static_cast<int>(Index)) : nullptr;
+        return Entry ? Entry : Level;
     }
 
 private:
