@@ -306,9 +306,19 @@ def shown_menu():
 
 
 def open_menu(program, app):
-    del EVENTS[:]
-    shown = subprocess.Popen([program, "show"])
-    menu = wait_for("the tray menu", shown_menu)
+    # The program learns that someone listens only after the listener is registered
+    # with the bus: the first pop-up may come too early to be reported. Then again.
+    for attempt in range(3):
+        del EVENTS[:]
+        shown = subprocess.Popen([program, "show"])
+        try:
+            menu = wait_for("the tray menu", shown_menu, 10)
+            break
+        except TimeoutError:
+            keys("Escape")
+            shown.wait(DEADLINE)
+    else:
+        raise TimeoutError("the tray menu was never reported")
     wait_for("its entries", lambda: any(c.getRole() == pyatspi.ROLE_MENU_ITEM for c in children(menu)))
     return shown, menu
 

@@ -78,7 +78,7 @@ protected:
         while (Checker.state() != QProcess::NotRunning && !Deadline.hasExpired())
             if (Checker.waitForReadyRead(1000))
                 std::cout << Checker.readAll().constData() << std::flush;
-        if (!Checker.waitForFinished(5000)) {
+        if (Checker.state() != QProcess::NotRunning && !Checker.waitForFinished(5000)) {
             Checker.kill();
             return -1;
         }
