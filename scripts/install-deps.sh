@@ -10,7 +10,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xdg-utils xvfb xauth trayer x11-utils xdotool
   dbus weston qt6-wayland
-  at-spi2-core python3-pyatspi
+  at-spi2-core python3-pyatspi dbus-daemon
   fonts-dejavu-core
   ccache dpkg-dev lintian desktop-file-utils appstream
 )
