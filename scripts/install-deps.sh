@@ -13,6 +13,7 @@ PKGS=(
   sway waybar dunst libnotify-bin grim python3
   iproute2 openssl
   dbus weston qt6-wayland
+  at-spi2-core python3-pyatspi dbus-daemon
   fonts-dejavu-core
   ccache dpkg-dev lintian desktop-file-utils appstream
 )

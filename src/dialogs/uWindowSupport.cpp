@@ -1,5 +1,6 @@
 #include "uWindowSupport.h"
 
+#include "uAccessibility.h"
 #include "uConst.h"
 #include "uErrors.h"
 #include "uTLogger.h"
@@ -129,6 +130,7 @@ QLabel* CreateBanner(QWidget& Window, int Width) {
         .render(&Painter, QRectF(0, 0, qMax(Width, 570), 33)); // narrower windows cut the right end
     Painter.end();
     Banner->setPixmap(Picture);
+    MarkDecorative(*Banner);
     return Banner;
 }
 
@@ -136,7 +138,8 @@ QPushButton* CreatePictureButton(QWidget& Window, const QString& Name, const QSt
     auto* Button = new QPushButton(&Window);
     Button->setObjectName(Name);
     Button->setIcon(QIcon(QStringLiteral(":/pictures/") + Picture + QStringLiteral(".svg")));
-    Button->setAutoDefault(false);
+    // Return or Enter presses the button that has the focus (a plain window has no default button).
+    Button->setAutoDefault(true);
     return Button;
 }
 

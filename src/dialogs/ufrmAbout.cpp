@@ -4,6 +4,7 @@
 #include "uConst.h"
 #include "uServerPaths.h"
 #include "uSharedWindow.h"
+#include "uTLinkLabel.h"
 #include "uTLogger.h"
 #include "uTProgram.h"
 #include "uTools.h"
@@ -63,14 +64,10 @@ TfrmAbout::TfrmAbout(TProgram& Program, QWidget* Parent)
     labVersion = BoldLabel(this, "labVersion");
     labVersion->setGeometry(24, 152, 134, 16);
 
-    labCopyright = BoldLabel(this, "labCopyright");
-    QFont Link = labCopyright->font();
-    Link.setUnderline(true);
-    labCopyright->setFont(Link);
-    labCopyright->setForegroundRole(QPalette::Link); // readable on light and dark themes alike
-    labCopyright->setCursor(Qt::PointingHandCursor);
+    labCopyright = new TLinkLabel(QString(), this);
+    labCopyright->setObjectName(QStringLiteral("labCopyright"));
     labCopyright->setGeometry(160, 152, 190, 16);
-    labCopyright->installEventFilter(this);
+    connect(labCopyright, &TLinkLabel::Clicked, this, &TfrmAbout::labCopyrightClick);
 
     lblLastCheck = BoldLabel(this, "lblLastCheck");
     lblLastCheck->setGeometry(24, 168, 315, 16);
@@ -81,7 +78,8 @@ TfrmAbout::TfrmAbout(TProgram& Program, QWidget* Parent)
     btnClose = new QPushButton(this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setGeometry(256, 200, 85, 25);
-    setTabOrder(btnClose, btnSoftwareUpdate);
+    setTabOrder(btnClose, labCopyright);
+    setTabOrder(labCopyright, btnSoftwareUpdate);
     connect(btnSoftwareUpdate, &QPushButton::clicked, this, &TfrmAbout::btnSoftwareUpdateClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
 
@@ -165,15 +163,6 @@ void TfrmAbout::btnSoftwareUpdateClick() {
 
 void TfrmAbout::labCopyrightClick() {
     OpenURL(HomePageURL());
-}
-
-bool TfrmAbout::eventFilter(QObject* Watched, QEvent* Event) {
-    if (Watched == labCopyright && Event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
-        labCopyrightClick();
-        return true;
-    }
-    return QDialog::eventFilter(Watched, Event);
 }
 
 void TfrmAbout::keyPressEvent(QKeyEvent* Event) {

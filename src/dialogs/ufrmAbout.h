@@ -5,6 +5,7 @@
 class QLabel;
 class TProgram;
 class QPushButton;
+class TLinkLabel;
 
 // The info window: product title and description, version, the date of the
 // catalogue's last check, the vendor link and the software update button.
@@ -21,7 +22,6 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
     void FormCreate();
@@ -35,7 +35,7 @@ private:
     QLabel* labTitle;
     QLabel* labDescription;
     QLabel* labVersion;
-    QLabel* labCopyright;
+    TLinkLabel* labCopyright;
     QLabel* lblLastCheck;
     QPushButton* btnSoftwareUpdate;
     QPushButton* btnClose;

@@ -66,6 +66,8 @@ constexpr TCategoryRow CategoryRows[] = {
     {"Uhren & Schmuck", 281},
 };
 constexpr const char* DefaultCategory = "Kleidung & Accessoires";
+// The list's caption on the window is only "in"; screen readers need more.
+const TLangText txtCategoryList{{"eBay-Kategorie", "eBay category"}};
 
 } // namespace
 
@@ -84,6 +86,7 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
     edtSearch->setObjectName(QStringLiteral("edtSearch"));
     edtSearch->setGeometry(120, 48, 165, 21);
     edtSearch->installEventFilter(this);
+    labSearch->setBuddy(edtSearch);
 
     labSearchIn = new QLabel(QStringLiteral("in"), this);
     labSearchIn->setObjectName(QStringLiteral("labSearchIn"));
@@ -94,6 +97,7 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
     cboCategory->setObjectName(QStringLiteral("cboCategory"));
     cboCategory->setGeometry(308, 48, 158, 21);
     cboCategory->setMaxVisibleItems(20);
+    labSearchIn->setBuddy(cboCategory);
 
     btnSearch = CreatePictureButton(*this, QStringLiteral("btnSearch"), QStringLiteral("search"));
     btnSearch->setGeometry(471, 46, 85, 25);
@@ -101,6 +105,7 @@ TfrmEbay::TfrmEbay(QWidget* Parent) : QWidget(Parent) {
 
     panelBrowser = new TWebPanel(this);
     panelBrowser->setGeometry(16, 88, 537, 459);
+    panelBrowser->setAccessibleName(windowTitle());
     panelBrowser->OnOpenExternal = [](const QString& URL) { OpenURL(URL); };
     panelBrowser->OnFailure = [](const QString& Text) { LogWindowError(QStringLiteral("Load banner: ") + Text); };
 
@@ -149,6 +154,7 @@ int TfrmEbay::SelectedCategory() const {
 void TfrmEbay::ApplyLanguage() {
     SetCaptionAndHint(*btnSearch, txtBtnSearch(), txtBtnSearchHint());
     labSearch->setText(txtSearchWhat());
+    cboCategory->setAccessibleName(txtCategoryList());
 }
 
 void TfrmEbay::SearchFor(const QString& Text) {

@@ -63,11 +63,11 @@ TfrmEditFavorites::TfrmEditFavorites(QWidget* Parent)
     btnSave = new QPushButton(QStringLiteral("&Save"), this);
     btnSave->setObjectName(QStringLiteral("btnSave"));
     btnSave->setGeometry(334, 24, 84, 25);
-    btnSave->setAutoDefault(false);
+    btnSave->setAutoDefault(true); // Return or Enter presses the focused button
     btnCancel = new QPushButton(QStringLiteral("C&ancel"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(334, 56, 84, 25);
-    btnCancel->setAutoDefault(false);
+    btnCancel->setAutoDefault(true);
 
     setTabOrder(edtTitle, edtURL);
     setTabOrder(edtURL, btnSave);

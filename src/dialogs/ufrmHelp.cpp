@@ -86,6 +86,7 @@ TfrmHelp::TfrmHelp(TProgram& Program, QWidget* Parent)
     connect(rdtHelp, qOverload<const QUrl&>(&QTextBrowser::highlighted), this,
             [this](const QUrl& Link) { pnlStatusBar->showMessage(Link.isEmpty() ? DefaultHint() : Link.toString()); });
     rdtHelp->setPlainText(QStringLiteral("Help not found!"));
+    labTitle->setBuddy(rdtHelp); // names the document for screen readers
 
     btnClose = new QPushButton(this);
     btnClose->setObjectName(QStringLiteral("btnClose"));

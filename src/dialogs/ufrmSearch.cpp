@@ -35,6 +35,9 @@ bool IsEnter(int Key) {
     return Key == Qt::Key_Return || Key == Qt::Key_Enter;
 }
 
+// The result list has no caption on the window; screen readers need one.
+const TLangText txtResultList{{"Gefundene Shops", "Shops found"}};
+
 } // namespace
 
 TSearchCatalogue ProgramCatalogue(const TProgram& Program) {
@@ -99,6 +102,7 @@ TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
     edtSearch->setObjectName(QStringLiteral("edtSearch"));
     edtSearch->setGeometry(120, 48, 193, 21);
     edtSearch->installEventFilter(this);
+    labSearch->setBuddy(edtSearch);
 
     btnSearch = CreatePictureButton(*this, QStringLiteral("btnSearch"), QStringLiteral("search"));
     btnSearch->setGeometry(328, 46, 85, 25);
@@ -148,11 +152,8 @@ TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
     connect(listResult, &QListView::entered, this,
             [this](const QModelIndex& Index) { listResult->setCurrentIndex(Index); });
     connect(listResult, &QListView::clicked, this, &TfrmSearch::listResultClick);
+    listResult->installEventFilter(this);
     listResult->hide();
-
-    setTabOrder(edtSearch, btnSearch);
-    setTabOrder(btnSearch, rdgSearchType);
-    setTabOrder(rdgSearchType, listResult);
 
     auto* Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(Escape, &QShortcut::activated, this, &QWidget::close);
@@ -204,6 +205,13 @@ void TfrmSearch::RebuildChoices(const TSearchEngineList& Engines) {
         Button->show();
     }
     FChoiceButtons.first()->setChecked(true);
+    // Reading order: the text, its button, the choices below, the results.
+    QWidget* Previous = edtSearch;
+    for (QWidget* Next : QList<QWidget*>{btnSearch} + QList<QWidget*>(FChoiceButtons.begin(), FChoiceButtons.end()) +
+                             QList<QWidget*>{listResult}) {
+        setTabOrder(Previous, Next);
+        Previous = Next;
+    }
 }
 
 void TfrmSearch::SyncChoices() {
@@ -235,6 +243,7 @@ void TfrmSearch::ApplyLanguage() {
     SetCaptionAndHint(*btnSearch, txtBtnSearch(), txtBtnSearchHint());
     rdgSearchType->setTitle(txtSearchWhere());
     labSearch->setText(txtSearchWhat());
+    listResult->setAccessibleName(txtResultList());
 }
 
 void TfrmSearch::btnSearchClick() {
@@ -300,6 +309,14 @@ void TfrmSearch::edtSearchKeyUp(int Key) {
 }
 
 bool TfrmSearch::eventFilter(QObject* Watched, QEvent* Event) {
+    // Return, Enter or Space on a result opens it, as a click does.
+    if (Watched == listResult && Event->type() == QEvent::KeyPress) {
+        const int Key = static_cast<QKeyEvent*>(Event)->key();
+        if ((IsEnter(Key) || Key == Qt::Key_Space) && listResult->currentIndex().isValid()) {
+            listResultClick(listResult->currentIndex());
+            return true;
+        }
+    }
     if (Watched == edtSearch && Event->type() == QEvent::KeyRelease) {
         const auto* Key = static_cast<QKeyEvent*>(Event);
         if (Key->key() != Qt::Key_Escape)

@@ -6,6 +6,7 @@
 #include "uSharedWindow.h"
 #include "uTCheckListBox.h"
 #include "uTImageList.h"
+#include "uTLinkLabel.h"
 #include "uTLogger.h"
 #include "uTProgram.h"
 #include "uTools.h"
@@ -119,6 +120,7 @@ void TfrmSettings::ApplyLanguage() {
 
 void TfrmSettings::ApplyFrameTexts() {
     setWindowTitle(StripHotkey(txtSettings()));
+    pcSettings->setAccessibleName(windowTitle());
     SetCaption(btnOk, txtBtnOk, txtBtnOkHint);
     SetCaption(btnCancel, txtBtnCancel, txtBtnCancelHint);
     SetCaption(btnHelp, txtHelp, txtHelpHint);
@@ -139,6 +141,11 @@ void TfrmSettings::ApplyTabTexts() {
     SetHint(edtFeedbackEmail, txtEmailHint());
     labCategories->setText(txtCategoriesLabel());
     labShopsText->setText(txtShopsLabel());
+    // The group titles name the lists; the texts above them describe them.
+    lbxCategories->setAccessibleName(txtCategories());
+    lbxCategories->setAccessibleDescription(txtCategoriesLabel());
+    lbxShops->setAccessibleName(txtShops());
+    lbxShops->setAccessibleDescription(txtShopsLabel());
     SetCaption(btnGetNewsletter, txtBtnSaveNewsletter, txtBtnSaveNewsletterHint);
     SetCaption(rdbRetrieve, txtNewsletterOrder, txtNewsletterOrderHint);
     SetCaption(rdbDelete, txtNewsletterCancel, txtNewsletterCancelHint);
@@ -150,6 +157,7 @@ void TfrmSettings::ApplyTabTexts() {
     SetCaption(btnDeletePersonalLink, txtBtnDelete, txtBtnDeleteHint);
     SetCaption(btnCallPersonalLink, txtBtnOpen, txtBtnOpenHint);
     labPersonalLinks->setText(txtPersonalLinksLabel());
+    lbxPersonalLinks->setAccessibleDescription(txtPersonalLinksLabel());
     lbxPersonalLinks->setHeaderLabels({StripHotkey(txtTitleLabel()), StripHotkey(txtURLLabel())});
     const TLangText* Types[3] = {&txtFeedbackGeneral, &txtFeedbackSuggestShop, &txtFeedbackProblem};
     for (int I = 0; I < 3; ++I)
@@ -164,7 +172,13 @@ void TfrmSettings::ApplyPlaceholder() {
 
 void TfrmSettings::ShowGewinnspielTab() {
     const bool Active = FProgram.IsGameActive();
-    pcSettings->setTabVisible(pcSettings->indexOf(tabGewinnspiel), Active);
+    const int Index = pcSettings->indexOf(tabGewinnspiel);
+    // Hidden alone, the tab would still be reached by Ctrl+Tab, and a window closed
+    // on it would come back on an empty page.
+    if (!Active && pcSettings->currentIndex() == Index)
+        pcSettings->setCurrentIndex(0);
+    pcSettings->setTabEnabled(Index, Active);
+    pcSettings->setTabVisible(Index, Active);
 }
 
 void TfrmSettings::ShowHint(const QString& Text) {
@@ -380,21 +394,10 @@ void TfrmSettings::keyPressEvent(QKeyEvent* Event) {
         btnCancelClick();
         return;
     }
-    // Enter must not close the window through a default button.
-    if (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) {
-        Event->accept();
-        return;
-    }
     QDialog::keyPressEvent(Event);
 }
 
 bool TfrmSettings::eventFilter(QObject* Watched, QEvent* Event) {
-    if (Event->type() == QEvent::MouseButtonRelease) {
-        if (Watched == labWebsite)
-            labWebsiteClick();
-        else if (Watched == lblAccept1)
-            lblAccept1Click();
-    }
     if (Event->type() == QEvent::MouseButtonPress && Watched == edtFeedback->viewport())
         edtFeedbackClick();
     // Tabbing into the memo prepares it for writing just as a click does.

@@ -20,6 +20,7 @@ class QTreeWidget;
 class TCheckListBox;
 class TProgram;
 struct TLangText;
+class TLinkLabel;
 
 // The settings dialog: shop selection, personal links, program settings with the
 // newsletter, feedback and the sweepstakes. Not modal, one instance for the run,
@@ -154,7 +155,7 @@ private:
     QWidget* tabGewinnspiel;
     QRadioButton* rdbAnswer1;
     QRadioButton* rdbAnswer2;
-    QLabel* labWebsite;
+    TLinkLabel* labWebsite;
     QLineEdit* edtPrename;
     QLineEdit* edtName;
     QLineEdit* edtStreet;
@@ -163,7 +164,7 @@ private:
     QComboBox* cboCountry;
     QLineEdit* edtGewinnspielEmail;
     QCheckBox* cbxAccept;
-    QLabel* lblAccept1;
+    TLinkLabel* lblAccept1;
     QPushButton* btnGewinnspiel;
 };
 

@@ -1,8 +1,10 @@
 // The controls of the settings dialog and their places. Fixed captions are set
 // here; everything that follows the language is set by ApplyLanguage.
+#include "uAccessibility.h"
 #include "uServerPaths.h"
 #include "uTCheckListBox.h"
 #include "uTImageList.h"
+#include "uTLinkLabel.h"
 #include "ufrmSettings.h"
 
 #include <QBoxLayout>
@@ -35,7 +37,8 @@ template <typename T> T* Named(T* Control, const char* Name) {
 QPushButton* MakeButton(QWidget* Parent, const char* Name, int Width = ButtonWidth) {
     auto* Button = Named(new QPushButton(Parent), Name);
     Button->setMinimumSize(Width, ButtonHeight);
-    Button->setAutoDefault(false);
+    // Return or Enter presses the button that has the focus.
+    Button->setAutoDefault(true);
     return Button;
 }
 
@@ -54,16 +57,8 @@ QLabel* BoldLabel(const QString& Text, QWidget* Parent, const char* Name) {
     return Label;
 }
 
-// In the link colour, bold, underlined, hand cursor: a label that opens a page.
-QLabel* LinkLabel(const QString& Text, QWidget* Parent, const char* Name) {
-    auto* Label = BoldLabel(Text, Parent, Name);
-    Label->setWordWrap(false);
-    QFont Font = Label->font();
-    Font.setUnderline(true);
-    Label->setFont(Font);
-    Label->setForegroundRole(QPalette::Link); // readable on light and dark themes alike
-    Label->setCursor(Qt::PointingHandCursor);
-    return Label;
+TLinkLabel* LinkLabel(const QString& Text, QWidget* Parent, const char* Name) {
+    return Named(new TLinkLabel(Text, Parent), Name);
 }
 
 QLineEdit* MakeEdit(QWidget* Parent, const char* Name, int MaxLength) {
@@ -118,6 +113,7 @@ QWidget* TfrmSettings::CreateShopsTab() {
     labCategories->setMinimumHeight(41);
     labCategories->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lbxCategories = Named(new TCheckListBox(gbxCategories), "lbxCategories");
+    labCategories->setBuddy(lbxCategories);
     Left->addWidget(labCategories);
     Left->addWidget(lbxCategories, 1);
     // Keeps the two lists the same height as the button on the right.
@@ -128,11 +124,13 @@ QWidget* TfrmSettings::CreateShopsTab() {
     imgShops = Named(new QLabel(gbxShops), "imgShops");
     imgShops->setPixmap(QIcon(QStringLiteral(":/pictures/cart.svg")).pixmap(32, 32));
     imgShops->setFixedSize(32, 32);
+    MarkDecorative(*imgShops);
     labShopsText = Named(new QLabel(gbxShops), "labShopsText");
     labShopsText->setWordWrap(true);
     labShopsText->setMinimumHeight(41);
     labShopsText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     lbxShops = Named(new TCheckListBox(gbxShops), "lbxShops");
+    labShopsText->setBuddy(lbxShops);
     btnUpdateShops = MakeButton(gbxShops, "btnUpdateShops");
     Right->addWidget(imgShops, 0, 0, Qt::AlignTop);
     Right->addWidget(labShopsText, 0, 1);
@@ -175,6 +173,8 @@ QWidget* TfrmSettings::CreatePersonalLinksTab() {
     lbxPersonalLinks->header()->setStretchLastSection(true);
     lbxPersonalLinks->setColumnWidth(0, 150);
     lbxPersonalLinks->setColumnWidth(1, 141);
+    lbxPersonalLinks->setAccessibleName(QStringLiteral("Links"));
+    labPersonalLinks->setBuddy(lbxPersonalLinks);
 
     btnCallPersonalLink = MakeButton(gbxPersonalLinks, "btnCallPersonalLink");
     btnAddPersonalLink = MakeButton(gbxPersonalLinks, "btnAddPersonalLink");
@@ -238,7 +238,8 @@ QWidget* TfrmSettings::CreateApplicationsTab() {
     auto* News = new QHBoxLayout(gbxNewsletter);
     edtEmail = MakeEdit(gbxNewsletter, "edtEmail", 100);
     edtEmail->setMinimumWidth(161);
-    labEmail = BuddyLabel(QStringLiteral("&Email"), edtEmail, "labEmail");
+    // Alt+E is "English" on the same tab.
+    labEmail = BuddyLabel(QStringLiteral("E&mail"), edtEmail, "labEmail");
     rdbRetrieve = Named(new QRadioButton(gbxNewsletter), "rdbRetrieve");
     rdbRetrieve->setChecked(true);
     rdbDelete = Named(new QRadioButton(gbxNewsletter), "rdbDelete");
@@ -275,13 +276,16 @@ QWidget* TfrmSettings::CreateFeedbackTab() {
     rdbFeedbackItems[0]->setChecked(true);
 
     edtFeedback = Named(new QPlainTextEdit(Tab), "edtFeedback");
+    edtFeedback->setTabChangesFocus(true); // a feedback needs no tab characters; keyboard users need Tab
+    edtFeedback->setAccessibleName(QStringLiteral("Feedback"));
+    labFeedbackTitle->setBuddy(edtFeedback);
     edtFeedback->viewport()->installEventFilter(this);
     edtFeedback->installEventFilter(this);
 
     auto* Bottom = new QHBoxLayout;
     edtFeedbackEmail = MakeEdit(Tab, "edtFeedbackEmail", 100);
     edtFeedbackEmail->setMinimumWidth(200);
-    labFeedbackEmail = BuddyLabel(QStringLiteral("&Email"), edtFeedbackEmail, "labFeedbackEmail");
+    labFeedbackEmail = BuddyLabel(QStringLiteral("E&mail"), edtFeedbackEmail, "labFeedbackEmail");
     btnSendFeedback = MakeButton(Tab, "btnSendFeedback");
     Bottom->addWidget(labFeedbackEmail);
     Bottom->addWidget(edtFeedbackEmail, 1);
@@ -305,9 +309,13 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
         BoldLabel(QStringLiteral("Hier können Sie am Gewinnspiel teilnehmen."), Tab, "lblGewinnspielTitle"));
     Column->addWidget(
         Named(new QLabel(QStringLiteral("Beantworten Sie hierzu folgende Frage:"), Tab), "lblQuestionTitle"));
-    Column->addWidget(BoldLabel(QStringLiteral("Was ist Quorvantis?"), Tab, "lblQuestion"));
-    // Their own parent, so choosing an answer leaves the other radio buttons alone.
-    auto* Answers = new QWidget(Tab);
+    QLabel* lblQuestion = BoldLabel(QStringLiteral("Was ist Quorvantis?"), Tab, "lblQuestion");
+    Column->addWidget(lblQuestion);
+    // Their own parent, so choosing an answer leaves the other radio buttons alone;
+    // named and labelled by the question, so a screen reader says what they answer.
+    auto* Answers = Named(new QWidget(Tab), "pnlAnswers");
+    Answers->setAccessibleName(lblQuestion->text());
+    lblQuestion->setBuddy(Answers);
     auto* AnswerRow = new QHBoxLayout(Answers);
     AnswerRow->setContentsMargins(0, 0, 0, 0);
     rdbAnswer1 = Named(new QRadioButton(QStringLiteral("Ein Computerspiel"), Answers), "rdbAnswer1");
@@ -321,7 +329,6 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
     auto* More = new QHBoxLayout;
     More->addWidget(Named(new QLabel(QStringLiteral("Weitere Informationen finden Sie unter:"), Tab), "lblMoreInfo"));
     labWebsite = LinkLabel(WebsiteName(), Tab, "labWebsite");
-    labWebsite->installEventFilter(this);
     More->addWidget(labWebsite);
     More->addStretch(1);
     Column->addLayout(More);
@@ -337,8 +344,8 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
     cboCountry->addItems({QStringLiteral("Deutschland"), QStringLiteral("Östereich"), QStringLiteral("Schweiz")});
     cboCountry->setCurrentIndex(0);
     edtGewinnspielEmail = MakeEdit(Tab, "edtGewinnspielEmail", 100);
-    // Its accelerator focuses nothing, so the label shows no accelerator sign.
-    auto* lblCountry = Named(new QLabel(QStringLiteral("Land"), Tab), "lblCountry");
+    // Named by its label for screen readers; without an accelerator sign, as designed.
+    auto* lblCountry = BuddyLabel(QStringLiteral("Land"), cboCountry, "lblCountry");
     Form->addWidget(BuddyLabel(QStringLiteral("&Vorname"), edtPrename, "lblPrename"), 0, 0);
     Form->addWidget(edtPrename, 0, 1);
     Form->addWidget(BuddyLabel(QStringLiteral("&Nachname"), edtName, "lblName"), 0, 2);
@@ -351,7 +358,7 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
     Form->addWidget(edtCity, 2, 3);
     Form->addWidget(lblCountry, 3, 0);
     Form->addWidget(cboCountry, 3, 1);
-    Form->addWidget(BuddyLabel(QStringLiteral("&Email"), edtGewinnspielEmail, "lblGewinnspielEmail"), 3, 2);
+    Form->addWidget(BuddyLabel(QStringLiteral("E&mail"), edtGewinnspielEmail, "lblGewinnspielEmail"), 3, 2);
     Form->addWidget(edtGewinnspielEmail, 3, 3);
     Form->setColumnStretch(1, 1);
     Form->setColumnStretch(3, 1);
@@ -361,7 +368,6 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
     Accept->setSpacing(4);
     cbxAccept = Named(new QCheckBox(QStringLiteral("Ja, ich akzeptiere die"), Tab), "cbxAccept");
     lblAccept1 = LinkLabel(QStringLiteral("Teilnahmebedingungen"), Tab, "lblAccept1");
-    lblAccept1->installEventFilter(this);
     btnGewinnspiel = MakeButton(Tab, "btnGewinnspiel");
     btnGewinnspiel->setText(QStringLiteral("&Teilnehmen"));
     Accept->addWidget(cbxAccept);
@@ -373,6 +379,8 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
     Column->addLayout(Accept);
 
     connect(btnGewinnspiel, &QPushButton::clicked, this, &TfrmSettings::btnGewinnspielClick);
+    connect(labWebsite, &TLinkLabel::Clicked, this, &TfrmSettings::labWebsiteClick);
+    connect(lblAccept1, &TLinkLabel::Clicked, this, &TfrmSettings::lblAccept1Click);
     return Tab;
 }
 
@@ -386,6 +394,7 @@ void TfrmSettings::FormCreate() {
     imgTop->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     imgTop->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     imgTop->setPixmap(BannerPicture(1200));
+    MarkDecorative(*imgTop);
     Column->addWidget(imgTop);
 
     auto* Body = new QVBoxLayout;
@@ -407,6 +416,7 @@ void TfrmSettings::FormCreate() {
     btnOk = MakeButton(this, "btnOk", 85);
     btnCancel = MakeButton(this, "btnCancel", 85);
     btnHelp = MakeButton(this, "btnHelp", 85);
+    btnOk->setDefault(true);
     Buttons->addStretch(1);
     Buttons->addWidget(btnOk);
     Buttons->addWidget(btnCancel);

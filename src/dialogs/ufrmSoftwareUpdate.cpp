@@ -137,6 +137,7 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
         return; // the running download keeps its bar and buttons
     }
     prgDownload->setValue(0);
+    prgDownload->setAccessibleName(StripHotkey(txtSoftwareUpdate())); // the bar has no caption of its own
 
     const QString Prefix = QStringLiteral("Quorvantis: ");
     bool Show = FForceButton;

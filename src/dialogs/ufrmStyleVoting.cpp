@@ -52,12 +52,14 @@ TfrmStyleVoting::TfrmStyleVoting(QWidget* Parent) : QWidget(Parent) {
     panelBrowser = new TWebPanel(this);
     panelBrowser->setGeometry(16, 88, 537, 459);
     panelBrowser->setFocusPolicy(Qt::StrongFocus);
+    panelBrowser->setAccessibleName(windowTitle());
     panelBrowser->OnOpenExternal = [](const QString& URL) { OpenURL(URL); };
     panelBrowser->OnFailure = [](const QString& Text) { LogWindowError(QStringLiteral("Load Style Voting: ") + Text); };
 
-    setTabOrder(panelBrowser, btnRefresh);
-    setTabOrder(btnRefresh, btnTops);
-    setTabOrder(btnTops, btnFlops);
+    // Reading order: left to right, then the page.
+    setTabOrder(btnFlops, btnTops);
+    setTabOrder(btnTops, btnRefresh);
+    setTabOrder(btnRefresh, panelBrowser);
 
     auto* Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(Escape, &QShortcut::activated, this, &QWidget::close);

@@ -31,9 +31,9 @@ QString StripHotkey(const QString& Caption) {
 
 // clang-format off
 const TLangText txtHelpFile{{"Quorvantis_Help_DE.rtf", "Quorvantis_Help_EN.rtf"}};
-const TLangText txtBtnAdd{{"&Neu...", "&Add..."}};
+const TLangText txtBtnAdd{{"&Neu...", "A&dd..."}};
 const TLangText txtBtnAddHint{{"Eintrag hinzufügen", "Add item..."}};
-const TLangText txtBtnOpen{{"&Aufrufen", "O&pen..."}};
+const TLangText txtBtnOpen{{"Auf&rufen", "O&pen..."}};
 const TLangText txtBtnOpenHint{{"Eintrag aufrufen", "Open item..."}};
 const TLangText txtBtnCancel{{"&Abbrechen", "C&ancel"}};
 const TLangText txtBtnCancelHint{{"Aktion abbrechen und Fenster schließen", "Cancel action and close window"}};
@@ -45,7 +45,7 @@ const TLangText txtBtnDeleteHint{{"Eintrag löschen", "Delete item"}};
 const TLangText txtBtnEdit{{"Änd&ern...", "&Edit..."}};
 const TLangText txtBtnEditHint{{"Eintrag ändern", "Edit item..."}};
 const TLangText txtEnglish{{"&English", "&English"}};
-const TLangText txtMenuExit{{"&Beenden", "&Exit"}};
+const TLangText txtMenuExit{{"&Beenden", "E&xit"}};
 const TLangText txtGerman{{"&Deutsch", "&Deutsch"}};
 const TLangText txtBtnSaveNewsletter{{"&Speichern", "&Save"}};
 const TLangText txtBtnSaveNewsletterHint{{"Newsletteränderungen speichern", "Save newsletter changes"}};
@@ -54,7 +54,7 @@ const TLangText txtHelpHint{{"Hilfe anzeigen", "Show help"}};
 const TLangText txtMenuInfo{{"&Info", "&Info"}};
 const TLangText txtBtnOk{{"&Ok", "&Ok"}};
 const TLangText txtBtnOkHint{{"Aktion bestätigen und Fenster schließen", "Close window"}};
-const TLangText txtNewsletterOrder{{"&Bestellen", "&Order"}};
+const TLangText txtNewsletterOrder{{"&Bestellen", "O&rder"}};
 const TLangText txtNewsletterOrderHint{{"Klicken Sie hier, wenn Sie den kostenlosen Newsletter abonnieren möchten", "Click here if you would like to receive the free newsletter"}};
 const TLangText txtBtnSave{{"&Speichern", "&Save"}};
 const TLangText txtBtnSaveHint{{"Einstellungen speichern und Fenster schließen", "Save settings and close window"}};
@@ -68,7 +68,7 @@ const TLangText txtSettings{{"Einstellungen", "Settings"}};
 const TLangText txtShops{{"Shops", "Shops"}};
 const TLangText txtSoftwareUpdate{{"Software-Update", "Software update"}};
 const TLangText txtFeedbackSubject{{"Betreff", "Subject"}};
-const TLangText txtNewsletterCancel{{"&Abbestellen", "&Delete"}};
+const TLangText txtNewsletterCancel{{"Abbes&tellen", "De&lete"}};
 const TLangText txtNewsletterCancelHint{{"Klicken Sie hier, falls Sie den Newsletter nicht mehr möchten", "Click here if you do not like to get the newsletter anymore"}};
 const TLangText txtBtnUpdate{{"Akt&ualisieren", "&Update"}};
 const TLangText txtBtnUpdateHint{{"Die aktuelle Version installieren", "Click here to install the new version."}};

@@ -1,5 +1,6 @@
 #include "uBanner.h"
 
+#include "uAccessibility.h"
 #include "uConst.h"
 #include "uTImageList.h"
 
@@ -35,5 +36,6 @@ QLabel* CreateBanner(QWidget* Parent, int Width, int Height) {
     Label->setObjectName(QStringLiteral("imgTop"));
     Label->setGeometry(0, 0, Width, Height);
     Label->setPixmap(BannerPixmap(Width, Height, Parent->devicePixelRatioF()));
+    MarkDecorative(*Label); // the window title already names the program
     return Label;
 }

@@ -1,8 +1,12 @@
 #include "uTCheckListBox.h"
 
+#include "uAccessibility.h"
+
+#include <QAccessible>
 #include <QKeyEvent>
 
 TCheckListBox::TCheckListBox(QWidget* Parent) : QListWidget(Parent) {
+    InstallAccessibleInterfaces();
     setSelectionMode(QAbstractItemView::SingleSelection);
     setTextElideMode(Qt::ElideNone); // long category paths scroll instead of losing their end
     // Without the user-tristate flag the item view toggles exactly as wanted:
@@ -12,6 +16,17 @@ TCheckListBox::TCheckListBox(QWidget* Parent) : QListWidget(Parent) {
         if (!Line->isSelected())
             SetItemIndex(row(Line));
         Q_EMIT Click();
+    });
+    // A box turned by the user or from code: screen readers hear the new state.
+    connect(this, &QListWidget::itemChanged, this, [this](QListWidgetItem* Line) {
+        if (!QAccessible::isActive())
+            return;
+        QAccessible::State Changed;
+        Changed.checked = true;
+        Changed.checkStateMixed = true;
+        QAccessibleStateChangeEvent Event(this, Changed);
+        Event.setChild(row(Line));
+        QAccessible::updateAccessibility(&Event);
     });
 }
 
@@ -42,6 +57,15 @@ void TCheckListBox::SetItemIndex(int Index) {
         return;
     }
     setCurrentRow(Index, QItemSelectionModel::ClearAndSelect);
+}
+
+void TCheckListBox::ToggleLine(int Index) {
+    QListWidgetItem* Line = item(Index);
+    if (Line == nullptr)
+        return;
+    SetItemIndex(Index);
+    Line->setCheckState(Line->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    Q_EMIT Click();
 }
 
 void TCheckListBox::keyPressEvent(QKeyEvent* Event) {

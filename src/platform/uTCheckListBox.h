@@ -22,6 +22,8 @@ public:
     // The selected line, -1 when none.
     int ItemIndex() const;
     void SetItemIndex(int Index);
+    // Selects line Index and turns its box as a click on it does, then emits Click.
+    void ToggleLine(int Index);
 
 Q_SIGNALS:
     void Click();

@@ -1,5 +1,7 @@
 #include "uTMenuWindow.h"
 
+#include "uAccessibility.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -38,6 +40,7 @@ void Highlight(QMenu& Menu, QAction* Row) {
 TMenuWindow::TMenuWindow(QMenu& Menu)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       btnBack(new QToolButton(this)) {
+    InstallAccessibleInterfaces();
     setWindowTitle(QApplication::applicationName());
     setWindowIcon(QApplication::windowIcon());
     auto* Layout = new QVBoxLayout(this);
@@ -85,6 +88,9 @@ void TMenuWindow::Embed(QMenu& Menu, QAction* Entry) {
     Menu.setParent(this, Qt::Widget);
     Menu.setActiveAction(nullptr);
     Menu.installEventFilter(this);
+    // The level that gets the focus is announced by its caption.
+    if (Menu.accessibleName().isEmpty())
+        Menu.setAccessibleName(PlainCaption(Menu.title()));
     static_cast<QVBoxLayout*>(layout())->addWidget(&Menu);
     // A choice closes the window; a menu deleted under us (rebuilt) does too.
     connect(&Menu, &QMenu::triggered, this, &QWidget::close);

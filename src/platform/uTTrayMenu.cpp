@@ -3,12 +3,15 @@
 #include "uTImageList.h"
 
 #include <QActionEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOption>
 #include <QSvgRenderer>
+#include <QTimer>
 
 namespace {
 
@@ -75,6 +78,17 @@ void TTrayMenu::showEvent(QShowEvent* Event) {
     for (QMenu* Submenu : findChildren<QMenu*>())
         Submenu->installEventFilter(this);
     QMenu::showEvent(Event);
+    if (FHighlightFirst) {
+        FHighlightFirst = false;
+        // After the pop-up has settled, as the user's first Down would: it highlights
+        // the first entry without opening it (setActiveAction would open a submenu).
+        QTimer::singleShot(0, this, [this] {
+            if (!isVisible() || activeAction() != nullptr)
+                return;
+            QKeyEvent Down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+            QCoreApplication::sendEvent(this, &Down);
+        });
+    }
 }
 
 bool TTrayMenu::eventFilter(QObject* Watched, QEvent* Event) {

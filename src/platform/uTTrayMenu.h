@@ -36,6 +36,9 @@ public:
     // Marks an entry as a top shop: property "tag" = 1 and a bold font, which
     // also holds in plain submenus.
     static void MarkTopRanked(QAction& Action);
+    // The next showing highlights the first entry, as a menu opened by keyboard does,
+    // so that a screen reader announces it.
+    void HighlightFirstEntryWhenShown() { FHighlightFirst = true; }
 
 protected:
     void paintEvent(QPaintEvent* Event) override;
@@ -49,6 +52,7 @@ private:
     const QImage& Backdrop(qreal Dpr);
 
     QString FCaption;
+    bool FHighlightFirst = false;
     std::unique_ptr<QSvgRenderer> FPicture;
     QImage FBackdrop; // the picture without logo and lettering, faded in at its top
 };

@@ -230,6 +230,8 @@ void TfrmQuorvantis::PopupMenu(const QPoint& Pos) {
 void TfrmQuorvantis::ExecuteCommand(const QString& Command) {
     const QString Word = AsciiLower(Command);
     if (Word == QLatin1String("show")) {
+        if (mnuTrayMenu)
+            mnuTrayMenu->HighlightFirstEntryWhenShown(); // opened by keyboard, not at a click
         PopupMenu(QCursor::pos());
         return;
     }

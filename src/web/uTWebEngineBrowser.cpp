@@ -1,5 +1,6 @@
 #include "uTWebEngineBrowser.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QOpenGLContext>
 #include <QQuickWindow>
@@ -119,6 +120,15 @@ QString TWebEngineBrowser::Address() const {
 TWebEngineFactory::TWebEngineFactory() = default;
 
 void TWebEngineFactory::StartEngine() {
+    // Chromium builds the page's accessibility tree only on request, and the engine
+    // switches it off on Linux altogether: with assistive technology running, the
+    // page's text, links and forms must reach it. Without it they cost nothing.
+    if (QAccessible::isActive()) {
+        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
+        QByteArray Flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!Flags.contains("--force-renderer-accessibility"))
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (Flags + " --force-renderer-accessibility").trimmed());
+    }
     // The two pages shown here are a banner and a voting form. Drawn in software
     // they look the same, and the OpenGL driver, with the 30 MB the engine and it
     // keep after the window has gone, never enters a program that runs all day.

@@ -205,7 +205,7 @@ TEST_F(MenuWindowTest, DesktopMirrorSharesTheEntriesAndFillsASubmenuWhenItOpens)
     // The language switch re-labels both, also a fixed entry that holds shops.
     SetCurrentLanguage(1);
     ApplyFixedEntryTexts(Fixed);
-    EXPECT_EQ(Entry(*Root, "&Exit"), Fixed.miClose);
+    EXPECT_EQ(Entry(*Root, "E&xit"), Fixed.miClose);
     EXPECT_NE(Entry(*Root, "Settings"), nullptr);
     EXPECT_NE(Entry(*Root, "Settings")->menu(), nullptr);
     SetCurrentLanguage(0);

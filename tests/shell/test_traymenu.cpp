@@ -255,7 +255,7 @@ TEST_F(TrayMenuTest, ChoosingEntriesOpensTheirAddressesOncePerChoice) {
 TEST_F(TrayMenuTest, FixedEntriesFollowTheLanguage) {
     SetCurrentLanguage(1);
     ApplyFixedEntryTexts(Fixed);
-    EXPECT_EQ(Fixed.miClose->text(), "&Exit");
+    EXPECT_EQ(Fixed.miClose->text(), "E&xit");
     EXPECT_EQ(Fixed.miSettings->text(), "Settings");
     SetCurrentLanguage(0);
     ApplyFixedEntryTexts(Fixed);

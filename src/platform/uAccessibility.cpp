@@ -1,0 +1,222 @@
+#include "uAccessibility.h"
+
+#include "uTCheckListBox.h"
+#include "uTLinkLabel.h"
+#include "uTMenuWindow.h"
+
+#include <QAccessibleWidget>
+#include <QHash>
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+
+namespace {
+
+constexpr char DecorativeProperty[] = "decorative";
+
+// One line of a check list. Qt's own item interface reports "checked" but neither
+// "checkable" nor the grayed state, so a screen reader cannot tell a check list
+// from a plain one. The line is a check box to it: Qt 6.4's desktop bridge does not
+// pass "checkable" on, and the role says as much to every screen reader.
+class TCheckLineAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    TCheckLineAccessible(TCheckListBox* List, int Row) : FList(List), FRow(Row) {}
+
+    bool isValid() const override { return FList && FRow < FList->count(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return FList ? FList->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(FList.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessible::Role role() const override { return QAccessible::CheckBox; }
+    void setText(QAccessible::Text, const QString&) override {}
+
+    QString text(QAccessible::Text Kind) const override {
+        const QListWidgetItem* Line = isValid() ? FList->item(FRow) : nullptr;
+        return Line && Kind == QAccessible::Name ? Line->text() : QString();
+    }
+
+    QRect rect() const override {
+        const QListWidgetItem* Line = isValid() ? FList->item(FRow) : nullptr;
+        if (Line == nullptr)
+            return {};
+        const QRect Box = FList->visualItemRect(Line);
+        return QRect(FList->viewport()->mapToGlobal(Box.topLeft()), Box.size());
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State S;
+        const QListWidgetItem* Line = isValid() ? FList->item(FRow) : nullptr;
+        if (Line == nullptr) {
+            S.invalid = true;
+            return S;
+        }
+        S.focusable = true;
+        S.selectable = true;
+        S.checkable = true;
+        S.selected = Line->isSelected();
+        S.focused = FList->hasFocus() && FList->currentRow() == FRow;
+        S.checked = Line->checkState() == Qt::Checked;
+        S.checkStateMixed = Line->checkState() == Qt::PartiallyChecked;
+        S.invisible = !FList->isVisible();
+        S.offscreen = !FList->viewport()->rect().intersects(FList->visualItemRect(Line));
+        return S;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType Type) override {
+        return Type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+
+    QStringList actionNames() const override { return {toggleAction()}; }
+    void doAction(const QString& Name) override {
+        if (Name == toggleAction() && isValid())
+            FList->ToggleLine(FRow);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<TCheckListBox> FList;
+    int FRow;
+};
+
+class TCheckListAccessible final : public QAccessibleWidget {
+public:
+    explicit TCheckListAccessible(TCheckListBox* List) : QAccessibleWidget(List, QAccessible::List) {}
+    ~TCheckListAccessible() override {
+        for (const QAccessible::Id Id : std::as_const(FLines))
+            QAccessible::deleteAccessibleInterface(Id);
+    }
+
+    int childCount() const override { return List()->count(); }
+    QAccessibleInterface* child(int Index) const override {
+        if (Index < 0 || Index >= childCount())
+            return nullptr;
+        if (const auto Known = FLines.constFind(Index); Known != FLines.cend())
+            return QAccessible::accessibleInterface(*Known);
+        auto* Line = new TCheckLineAccessible(List(), Index);
+        FLines.insert(Index, QAccessible::registerAccessibleInterface(Line));
+        return Line;
+    }
+    int indexOfChild(const QAccessibleInterface* Child) const override {
+        for (auto It = FLines.cbegin(); It != FLines.cend(); ++It)
+            if (QAccessible::accessibleInterface(It.value()) == Child)
+                return It.key();
+        return -1;
+    }
+    QAccessibleInterface* childAt(int X, int Y) const override {
+        const QPoint Local = List()->viewport()->mapFromGlobal(QPoint(X, Y));
+        const QListWidgetItem* Line = List()->itemAt(Local);
+        return Line ? child(List()->row(Line)) : nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        return List()->hasFocus() && List()->currentRow() >= 0 ? child(List()->currentRow()) : nullptr;
+    }
+
+private:
+    TCheckListBox* List() const { return static_cast<TCheckListBox*>(widget()); }
+    mutable QHash<int, QAccessible::Id> FLines;
+};
+
+// Qt leaves menus out of their parent widget's children (a menu is normally a
+// pop-up of its own); the show window holds one as a plain child.
+class TMenuWindowAccessible final : public QAccessibleWidget {
+public:
+    explicit TMenuWindowAccessible(TMenuWindow* Window) : QAccessibleWidget(Window, QAccessible::Window) {}
+
+    int childCount() const override { return QAccessibleWidget::childCount() + (Menu() ? 1 : 0); }
+    QAccessibleInterface* child(int Index) const override {
+        const int Own = QAccessibleWidget::childCount();
+        if (Index == Own && Menu())
+            return QAccessible::queryAccessibleInterface(Menu());
+        return QAccessibleWidget::child(Index);
+    }
+    int indexOfChild(const QAccessibleInterface* Child) const override {
+        if (Child != nullptr && Menu() != nullptr && Child->object() == Menu())
+            return QAccessibleWidget::childCount();
+        return QAccessibleWidget::indexOfChild(Child);
+    }
+    // The highlighted entry of the level shown (Qt's menu answers with the menu itself).
+    QAccessibleInterface* focusChild() const override {
+        QMenu* Shown = Menu();
+        if (Shown == nullptr)
+            return nullptr;
+        QAccessibleInterface* Level = QAccessible::queryAccessibleInterface(Shown);
+        const qsizetype Index = Shown->actions().indexOf(Shown->activeAction());
+        QAccessibleInterface* Entry = Index >= 0 ? Level->child(static_cast<int>(Index)) : nullptr;
+        return Entry ? Entry : Level;
+    }
+
+private:
+    QMenu* Menu() const {
+        QMenu* Shown = static_cast<TMenuWindow*>(widget())->CurrentMenu();
+        return Shown && Shown->isVisible() ? Shown : nullptr;
+    }
+};
+
+class TLinkAccessible final : public QAccessibleWidget {
+public:
+    explicit TLinkAccessible(TLinkLabel* Label) : QAccessibleWidget(Label, QAccessible::Link) {}
+
+    QString text(QAccessible::Text Kind) const override {
+        const QString Own = QAccessibleWidget::text(Kind);
+        if (Kind == QAccessible::Name && Own.isEmpty())
+            return static_cast<TLinkLabel*>(widget())->text();
+        if (Kind == QAccessible::Description && Own.isEmpty())
+            return widget()->toolTip();
+        return Own;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State S = QAccessibleWidget::state();
+        S.linked = true;
+        return S;
+    }
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& Name) override {
+        if (Name == pressAction())
+            static_cast<TLinkLabel*>(widget())->Click();
+        else
+            QAccessibleWidget::doAction(Name);
+    }
+};
+
+// Present for the eye only: not shown to a screen reader, as aria-hidden does.
+class TDecorativeAccessible final : public QAccessibleWidget {
+public:
+    explicit TDecorativeAccessible(QWidget* Picture) : QAccessibleWidget(Picture, QAccessible::Graphic) {}
+    QString text(QAccessible::Text) const override { return {}; }
+    QAccessible::State state() const override {
+        QAccessible::State S = QAccessibleWidget::state();
+        S.invisible = true;
+        S.focusable = false;
+        return S;
+    }
+};
+
+QAccessibleInterface* Factory(const QString& ClassName, QObject* Object) {
+    if (ClassName == QLatin1String("TCheckListBox"))
+        return new TCheckListAccessible(static_cast<TCheckListBox*>(Object));
+    if (ClassName == QLatin1String("TMenuWindow"))
+        return new TMenuWindowAccessible(static_cast<TMenuWindow*>(Object));
+    if (ClassName == QLatin1String("TLinkLabel"))
+        return new TLinkAccessible(static_cast<TLinkLabel*>(Object));
+    if (ClassName == QLatin1String("QLabel") && Object->property(DecorativeProperty).toBool())
+        return new TDecorativeAccessible(static_cast<QWidget*>(Object));
+    return nullptr;
+}
+
+} // namespace
+
+void InstallAccessibleInterfaces() {
+    static const bool Installed = [] {
+        QAccessible::installFactory(Factory);
+        return true;
+    }();
+    Q_UNUSED(Installed);
+}
+
+void MarkDecorative(QWidget& Picture) {
+    InstallAccessibleInterfaces();
+    Picture.setProperty(DecorativeProperty, true);
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+class QWidget;
+
+// What the desktop's assistive technology (AT-SPI) learns about our own widgets
+// beyond what Qt reports for its stock ones: check-list lines with their check
+// state, link labels as links, the menu inside the show window, and pictures
+// that only decorate.
+
+// Installs the interfaces for our widget classes; cheap to call again.
+void InstallAccessibleInterfaces();
+// Hides a picture that carries no information from screen readers.
+void MarkDecorative(QWidget& Picture);
