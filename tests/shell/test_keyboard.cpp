@@ -1,5 +1,6 @@
 // The windows used with the keyboard alone: keys go to whatever has the focus,
 // as they would from a user, on real widgets over a real catalogue and store.
+#include "ShellSupport.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uConst.h"
@@ -75,6 +76,7 @@ protected:
         WriteSettingString("", "lastnews", "9999");
         WriteSettingBool("", "first", false);
         Main = std::make_unique<TfrmQuorvantis>(QStringList{"quorvantis"});
+        ASSERT_TRUE(WaitStarted(*Main));
     }
     void SetGame(bool Game) {
         QString Xml = QString::fromUtf8(ReadFileBytes(Content + "/version2.xml"));
@@ -84,7 +86,7 @@ protected:
         WriteFileBytes(Content + "/version2.xml", Xml.toUtf8());
     }
     TfrmSettings* OpenSettings() {
-        ShowSettings();
+        ShowSettings(Main->Program());
         TfrmSettings* Dialog = ExistingSettings();
         Activate(*Dialog);
         return Dialog;
@@ -105,7 +107,7 @@ protected:
 
 TEST_F(KeyboardTest, SearchRunsInReadingOrderAndResultsOpenWithReturnOrSpace) {
     Start(false);
-    ShowSearch();
+    ShowSearch(Main->Program());
     TfrmSearch* Window = ExistingSearch();
     Activate(*Window);
     ASSERT_EQ(FocusName(), "edtSearch");
@@ -139,7 +141,7 @@ TEST_F(KeyboardTest, SearchRunsInReadingOrderAndResultsOpenWithReturnOrSpace) {
 TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonAndOkIsTheSettingsDefault) {
     Start(false);
     // A plain window: the focused button, not the first one.
-    ShowStyleVoting();
+    ShowStyleVoting(Main->Program());
     TfrmStyleVoting* Voting = ExistingStyleVoting();
     Activate(*Voting);
     auto* Tops = In<QPushButton>(Voting, "btnTops");
@@ -241,8 +243,8 @@ TEST_F(KeyboardTest, TabLeavesTheFeedbackTextAndAHiddenSweepstakesTabIsNeverReac
     Press(Qt::Key_Escape);
     ASSERT_FALSE(Dialog->isVisible());
     SetGame(false);
-    Main->RefreshCatalogue(true);
-    ASSERT_FALSE(Main->IsGameActive());
+    RefreshNow(Main->Program(), true);
+    ASSERT_FALSE(Main->Program().IsGameActive());
 
     OpenSettings();
     EXPECT_FALSE(Tabs->isTabVisible(Tabs->indexOf(Game)));

@@ -478,7 +478,8 @@ public:
         FLink = "qvu" + Id;
         FAddress = QStringLiteral("10.231.%1.2").arg(QCoreApplication::applicationPid() % 250);
         const QString Local = FAddress.section('.', 0, 2) + ".1";
-        FUp = Shell(QStringLiteral("ip netns add %1 && ip link add %2a type veth peer name %2b && "
+        FUp =
+            Shell(QStringLiteral("ip netns add %1 && ip link add %2a type veth peer name %2b && "
                                  "ip link set %2b netns %1 && ip addr add %3/24 dev %2a && ip link set %2a up && "
                                  "ip netns exec %1 ip addr add %4/24 dev %2b && ip netns exec %1 ip link set %2b up && "
                                  "ip netns exec %1 ip link set lo up")
@@ -530,8 +531,8 @@ TEST_F(UpdateTest, AnInstallerThatCrossedPlainHttpOnAnotherHostIsKeptButNotStart
     const QString Key = Env.Root() + "/key.pem";
     const QString Cert = Env.Root() + "/cert.pem";
     ASSERT_EQ(Shell(QStringLiteral("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
-                                 "-addext subjectAltName=IP:127.0.0.1 -keyout %1 -out %2 2>/dev/null")
-                      .arg(Key, Cert)),
+                                   "-addext subjectAltName=IP:127.0.0.1 -keyout %1 -out %2 2>/dev/null")
+                        .arg(Key, Cert)),
               0);
     const QSslCertificate Certificate = QSslCertificate::fromPath(Cert).value(0);
     QSslConfiguration Trusting = QSslConfiguration::defaultConfiguration();
