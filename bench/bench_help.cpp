@@ -8,6 +8,7 @@
 #include "uAssets.h"
 #include "uConst.h"
 #include "uRtfReader.h"
+#include "uTProgram.h"
 #include "ufrmHelp.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -21,6 +22,12 @@
 namespace {
 
 // Lays the document out completely and paints the window once.
+// The program object the window follows (created once the application exists).
+TProgram& BenchProgram() {
+    static TProgram Program;
+    return Program;
+}
+
 void LayOut(TfrmHelp& Help) {
     QTextBrowser* View = Help.findChild<QTextBrowser*>(QStringLiteral("rdtHelp"));
     benchmark::DoNotOptimize(View->document()->documentLayout()->documentSize());
@@ -30,7 +37,7 @@ void LayOut(TfrmHelp& Help) {
 void BM_OpenHelpWindow(benchmark::State& State) {
     SetCurrentLanguage(State.range(0));
     for (auto _ : State) {
-        TfrmHelp Help;
+        TfrmHelp Help(BenchProgram());
         Help.ApplyLanguage();
         Help.show();
         LayOut(Help);
@@ -39,7 +46,7 @@ void BM_OpenHelpWindow(benchmark::State& State) {
 
 void BM_ReopenHelpWindow(benchmark::State& State) {
     SetCurrentLanguage(0);
-    TfrmHelp Help;
+    TfrmHelp Help(BenchProgram());
     Help.ApplyLanguage();
     Help.show();
     LayOut(Help);
@@ -98,7 +105,7 @@ void BM_ShowHelpFormatChanges(benchmark::State& State) {
     Out.open(QIODevice::WriteOnly);
     Out.write(FormatChangesOfSize(State.range(0)));
     Out.close();
-    TfrmHelp Help;
+    TfrmHelp Help(BenchProgram());
     Help.show();
     for (auto _ : State) {
         Help.LoadDocument(File);

@@ -94,7 +94,7 @@ const TLangText txtShopsLabel{{"Markieren Sie gewünschte Shops.", "Select favor
 const TLangText txtInfo{{"Info", "Info"}};
 const TLangText txtLanguage{{"Sprache", "Language"}};
 const TLangText txtSoftwareUpdateGroup{{"Software-Update", "Software update"}};
-const TLangText txtAutoStart{{"Beim A&nmelden starten", "Start at &login"}};
+const TLangText txtAutoStart{{"Beim A&nmelden starten", "Start at lo&gin"}};
 const TLangText txtAutoStartHint{{"Bei Aktivierung wird Quorvantis bei jeder Anmeldung am Desktop automatisch gestartet", "Quorvantis will be started automatically whenever you log in to the desktop when activated."}};
 const TLangText txtHelpTitle{{"Schneller und einfacher Zugang zu Ihren Lieblingsshops", "Faster and easier access to your favorite shops."}};
 const TLangText txtHelpText{{"Öffnen Sie Ihre Lieblingsshops mit einem einzigen Tool und starten Sie zukünftig direkt durch zu den günstigsten Produkten. Mit Quorvantis gelangen Sie per Knopfdruck schnell und einfach zum Ziel.", "Call your favorite shops with one tool. Search for gifts or the cheapest products: with Quorvantis you get directly to where you want to go."}};

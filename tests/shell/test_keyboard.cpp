@@ -199,6 +199,7 @@ TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonAndOkIsTheSettingsDefault) {
     }
     ASSERT_EQ(FocusName(), "btnGetNewsletter") << Visited.join(' ').toStdString();
     Press(Qt::Key_Return);
+    ASSERT_TRUE(WaitUntil([&] { return !Warnings.isEmpty() && !Main->Program().IsBusy(); }));
     EXPECT_EQ(Warnings, QStringList{txtNewsletter() + "|" + txtDataSaved()});
     EXPECT_EQ(Server->Records().size(), 1);
     EXPECT_TRUE(Dialog->isVisible());

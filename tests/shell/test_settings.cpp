@@ -637,7 +637,7 @@ TEST_F(SettingsTest, TheAutostartBoxSaysLoginInBothLanguages) {
     EXPECT_FALSE(Box->toolTip().contains("Windows"));
     EXPECT_TRUE(Box->toolTip().contains("Anmeldung"));
     Find<QRadioButton>("rdbLanguageEnglish")->click();
-    EXPECT_EQ(Box->text(), "Start at &login");
+    EXPECT_EQ(Box->text(), "Start at lo&gin");
     EXPECT_FALSE(Box->toolTip().contains("Windows"));
     EXPECT_TRUE(Box->toolTip().contains("log in"));
     Find<QRadioButton>("rdbLanguageGerman")->click();
@@ -669,8 +669,8 @@ TEST_F(SettingsTest, CharactersTheServerCannotCarryAreRefusedBeforeAnythingIsSen
     // What windows-1252 holds goes through unchanged.
     Memo->setPlainText(QString::fromUtf8("Grüße, 20 € – Ende"));
     NewsEmail->setText("lukasz+x@example.pl");
-    Find<QPushButton>("btnSendFeedback")->click();
-    Find<QPushButton>("btnGetNewsletter")->click();
+    Send("btnSendFeedback");
+    Send("btnGetNewsletter");
     const QList<QJsonObject> Records = Server->Records();
     ASSERT_EQ(Records.size(), 2);
     EXPECT_EQ(Records[0]["query"].toObject()["feedback"].toString(), QString::fromUtf8("Grüße, 20 € – Ende"));
