@@ -4,8 +4,8 @@
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uRegistry.h"
-#include "uTWebPanel.h"
 #include "uTProgram.h"
+#include "uTWebPanel.h"
 #include "ufrmEbay.h"
 #include "ufrmStyleVoting.h"
 
