@@ -308,11 +308,11 @@ def shown_menu():
 def open_menu(program, app):
     # The program learns that someone listens only after the listener is registered
     # with the bus: the first pop-up may come too early to be reported. Then again.
-    for attempt in range(3):
+    for attempt in range(4):
         del EVENTS[:]
         shown = subprocess.Popen([program, "show"])
         try:
-            menu = wait_for("the tray menu", shown_menu, 10)
+            menu = wait_for("the tray menu", shown_menu, 20)
             break
         except TimeoutError:
             keys("Escape")
