@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -70,3 +73,15 @@ QString BuildDir();                        // the CMake build folder
 // Sends Signal while the process runs; false when it has ended. Never signals pid
 // 0, which would reach the whole process group, the test runner included.
 bool SignalProcess(const QProcess& Process, int Signal);
+
+// Runs the event loop until Condition holds; false when TimeoutMs ran out first.
+inline bool WaitUntil(const std::function<bool()>& Condition, int TimeoutMs = 30000) {
+    QDeadlineTimer Deadline(TimeoutMs);
+    while (!Condition()) {
+        if (Deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
+}

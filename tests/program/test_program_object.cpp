@@ -26,17 +26,6 @@ const char* const CatalogueXml =
     R"(<shops><shop id="5" name="Zauberladen" category="Mode"/><shop id="6" name="Kleiderwolke" category="Mode"/>)"
     R"(</shops></quorvantis>)";
 
-bool WaitUntil(const std::function<bool()>& Condition, int TimeoutMs = 20000) {
-    QDeadlineTimer Deadline(TimeoutMs);
-    while (!Condition()) {
-        if (Deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 // A vendor server whose answers wait until the test lets them go.
 class THeldServer final {
 public:

@@ -1,25 +1,12 @@
 #pragma once
 
+#include "TestSupport.h"
 #include "uTProgram.h"
 #include "ufrmQuorvantis.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 #include <functional>
 #include <optional>
-
-// Runs the event loop until Condition holds; false when TimeoutMs ran out first.
-inline bool WaitUntil(const std::function<bool()>& Condition, int TimeoutMs = 30000) {
-    QDeadlineTimer Deadline(TimeoutMs);
-    while (!Condition()) {
-        if (Deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // The main window once its start (the catalogue request included) has ended.
 inline bool WaitStarted(TfrmQuorvantis& Main, int TimeoutMs = 30000) {

@@ -28,16 +28,8 @@ namespace {
 // Generous: the engine starts slowly on a loaded machine.
 constexpr int EngineDeadlineMs = 60000;
 
-bool WaitUntil(const std::function<bool()>& Condition, int TimeoutMs = EngineDeadlineMs) {
-    QElapsedTimer Timer;
-    Timer.start();
-    while (!Condition()) {
-        if (Timer.elapsed() > TimeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(20);
-    }
-    return true;
+bool WaitForEngine(const std::function<bool()>& Condition, int TimeoutMs = EngineDeadlineMs) {
+    return WaitUntil(Condition, TimeoutMs);
 }
 
 // Processes started by the engine's helper processes (the zygotes the engine
@@ -78,7 +70,7 @@ protected:
     }
     int Count(const QString& Request) const { return Server.Requests().count("GET " + Request + " 200"); }
     bool WaitForRequest(const QString& Request, int Times = 1) {
-        return WaitUntil([&] { return Count(Request) >= Times; });
+        return WaitForEngine([&] { return Count(Request) >= Times; });
     }
     TTempEnvironment Env;
     TVendorServerProcess Server;
@@ -108,7 +100,7 @@ TEST_F(WebTest, EbayLoadsEachSearchFreshLinksLeaveAndHidingEndsThePageProcesses)
         if (Widget->inherits("QWebEngineView"))
             View = Widget;
     ASSERT_NE(View, nullptr);
-    const bool Left = WaitUntil([&] {
+    const bool Left = WaitForEngine([&] {
         if (QWidget* Target = View->focusProxy())
             QTest::mouseClick(Target, Qt::LeftButton, {}, QPoint(40, 22));
         return !Browser.Opened(1, 2000).isEmpty();
@@ -121,7 +113,7 @@ TEST_F(WebTest, EbayLoadsEachSearchFreshLinksLeaveAndHidingEndsThePageProcesses)
     EXPECT_GE(PageProcesses(Self), 1);
     Ebay->close();
     EXPECT_FALSE(Ebay->Browser().HasBrowser());
-    EXPECT_TRUE(WaitUntil([&] { return PageProcesses(Self) == 0; })) << PageProcesses(Self);
+    EXPECT_TRUE(WaitForEngine([&] { return PageProcesses(Self) == 0; })) << PageProcesses(Self);
 
     // Reopening shows the last text and category and loads the page again.
     ShowEbay(Program);
@@ -162,14 +154,14 @@ TEST_F(WebTest, TheProgramMapsTheEngineOnlyOnceTheEbayWindowOpens) {
     EXPECT_FALSE(MapsEngine(Program.processId()));
 
     // No notification area here: "show" pops the menu up, "e" picks "&eBay Galerie".
-    const bool Opened = WaitUntil([&] {
+    const bool Opened = WaitForEngine([&] {
         QProcess Show;
         Show.setProcessEnvironment(Environment);
         Show.start(ProgramBinary(), {"show"});
         QThread::msleep(1500);
         QProcess::execute(XDoTool, {"key", "e"});
         Show.waitForFinished(5000);
-        return WaitUntil([&] { return Count("/banner.html?search=Zara&category=11450") > 0; }, 5000);
+        return WaitForEngine([&] { return Count("/banner.html?search=Zara&category=11450") > 0; }, 5000);
     });
     ASSERT_TRUE(Opened) << Server.Requests().join('\n').toStdString();
     EXPECT_TRUE(MapsEngine(Program.processId()));
@@ -211,7 +203,7 @@ TEST_F(WebTest, OnlyAUsersClickLeavesThePageOncePerClickAndOnlyForWebAndMailAddr
     TfrmEbay* Ebay = ExistingEbay();
     ASSERT_NE(Ebay, nullptr);
     // The page has run its script when it asks for the marker.
-    ASSERT_TRUE(WaitUntil([&] { return Pushy.Requests().filter("GET /after-popups ").size() == 1; }))
+    ASSERT_TRUE(WaitForEngine([&] { return Pushy.Requests().filter("GET /after-popups ").size() == 1; }))
         << Pushy.Requests().join('\n').toStdString();
     QWidget* View = nullptr;
     for (QWidget* Widget : Ebay->findChildren<QWidget*>())
@@ -223,24 +215,25 @@ TEST_F(WebTest, OnlyAUsersClickLeavesThePageOncePerClickAndOnlyForWebAndMailAddr
     // link may still be on its way and take that click's turn.
     auto ClickFirst = [&] {
         const int Before = Browser.Opened(0, 0).count("http://first.invalid/");
-        return WaitUntil([&] {
+        return WaitForEngine([&] {
             Click(20);
-            return WaitUntil([&] { return Browser.Opened(0, 0).count("http://first.invalid/") > Before; }, 3000);
+            return WaitForEngine([&] { return Browser.Opened(0, 0).count("http://first.invalid/") > Before; }, 3000);
         });
     };
     ASSERT_TRUE(ClickFirst());
     EXPECT_EQ(Browser.Opened(), QStringList{"http://first.invalid/"}) << "no popup of the page's own";
 
     Click(220); // five windows from one click: one leaves
-    ASSERT_TRUE(WaitUntil([&] { return Browser.Opened(0, 0).size() >= 2; }));
+    ASSERT_TRUE(WaitForEngine([&] { return Browser.Opened(0, 0).size() >= 2; }));
     Click(270); // mailto
-    ASSERT_TRUE(WaitUntil([&] { return Browser.Opened(0, 0).size() >= 3; }));
+    ASSERT_TRUE(WaitForEngine([&] { return Browser.Opened(0, 0).size() >= 3; }));
     // Refused: smb:, a made-up scheme, 100,000 characters. Each says through the server
     // that its click was handled.
     for (const auto& [Y, Marker] : {std::pair{70, "smb"}, {120, "made-up"}, {170, "long"}}) {
         Click(Y);
-        ASSERT_TRUE(WaitUntil([&] { return !Pushy.Requests().filter(QString("GET /clicked/") + Marker).isEmpty(); }))
-            << Marker;
+        ASSERT_TRUE(WaitForEngine([&] {
+            return !Pushy.Requests().filter(QString("GET /clicked/") + Marker).isEmpty();
+        })) << Marker;
     }
     ASSERT_TRUE(ClickFirst());
     QStringList Others = Browser.Opened();
@@ -276,7 +269,7 @@ TEST_F(WebTest, TheProgramEndsOnSIGTERMWhileItReadsALargeHelpDocument) {
     // The menu from "show": Up from no entry reaches Beenden, then Info, then Einstellungen.
     // In the settings, Alt+H is the help button.
     const QString Reading = "|DEBUG|Reading the help document " + Env.InstallFolder() + "Quorvantis_Help_DE.rtf";
-    const bool Opened = WaitUntil([&] {
+    const bool Opened = WaitForEngine([&] {
         QProcess Show;
         Show.setProcessEnvironment(Environment);
         Show.start(ProgramBinary(), {"show"});
