@@ -63,11 +63,18 @@ void SetAutostart(const QString& Name, const QString& Command, bool Enabled) {
                                         "X-KDE-autostart-after=panel\n"
                                         "X-LXQt-Need-Tray=true\n")
                              .arg(DesktopExecValue(Command));
+    const QByteArray Content = Text.toUtf8();
+    // Every start sets the entry; an unchanged one is left alone, which spares the
+    // start two disk flushes.
+    QFile Existing(FileName);
+    if (Existing.open(QIODevice::ReadOnly) && Existing.size() == Content.size() && Existing.readAll() == Content)
+        return;
+    Existing.close();
     // Written beside and renamed over the old entry, so a session start never reads half a file.
     QSaveFile File(FileName);
     if (!File.open(QIODevice::WriteOnly))
         return;
-    File.write(Text.toUtf8());
+    File.write(Content);
     File.commit();
 }
 

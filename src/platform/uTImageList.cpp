@@ -1,5 +1,14 @@
 #include "uTImageList.h"
 
+#include <QApplication>
+#include <QIconEngine>
+#include <QImage>
+#include <QPainter>
+#include <QPixmapCache>
+#include <QStyle>
+#include <QStyleOption>
+#include <QSvgRenderer>
+
 #include <array>
 
 // The resources live in the static ui library; referencing their initialiser
@@ -12,6 +21,66 @@ static void InitPictureResources() {
     (void)Done;
 }
 
+namespace {
+// A picture drawn from an SVG resource when a size of it is first asked for. The
+// icon engine plugin would read and parse every file at once; the start needs
+// none of them drawn until the menu first shows.
+class TSvgPicture final : public QIconEngine {
+public:
+    explicit TSvgPicture(QString File) : FFile(std::move(File)) {}
+
+    void paint(QPainter* Painter, const QRect& Rect, QIcon::Mode Mode, QIcon::State State) override {
+        QSize Size = Rect.size();
+        if (Painter->device())
+            Size *= Painter->device()->devicePixelRatio();
+        Painter->drawPixmap(Rect, pixmap(Size, Mode, State));
+    }
+
+    QPixmap pixmap(const QSize& Size, QIcon::Mode Mode, QIcon::State State) override {
+        if (Size.isEmpty())
+            return {};
+        const QString Key =
+            QStringLiteral("qv-svg:%1:%2x%3:%4").arg(FFile).arg(Size.width()).arg(Size.height()).arg(Mode);
+        QPixmap Result;
+        if (QPixmapCache::find(Key, &Result))
+            return Result;
+        QImage Image(Size, QImage::Format_ARGB32_Premultiplied);
+        Image.fill(Qt::transparent);
+        QSvgRenderer Renderer(FFile);
+        if (Renderer.isValid()) {
+            // Centred at its own proportions, as the plugin draws it.
+            QSizeF Drawn = Renderer.defaultSize();
+            Drawn.scale(Size, Qt::KeepAspectRatio);
+            QPainter Painter(&Image);
+            Renderer.render(
+                &Painter,
+                QRectF(QPointF((Size.width() - Drawn.width()) / 2, (Size.height() - Drawn.height()) / 2), Drawn));
+        }
+        Result = QPixmap::fromImage(std::move(Image));
+        if (Mode != QIcon::Normal && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            QStyleOption Option;
+            Option.palette = QApplication::palette();
+            Result = QApplication::style()->generatedIconPixmap(Mode, Result, &Option);
+        }
+        (void)State;
+        QPixmapCache::insert(Key, Result);
+        return Result;
+    }
+
+    bool isNull() override { return FFile.isEmpty(); }
+    QString key() const override { return QStringLiteral("QuorvantisSvgPicture"); }
+    QIconEngine* clone() const override { return new TSvgPicture(FFile); }
+
+private:
+    QString FFile;
+};
+} // namespace
+
+QIcon TImageList::Picture(const QString& File) {
+    InitPictureResources();
+    return QIcon(new TSvgPicture(File));
+}
+
 TImageList TImageList::WithFixedPictures() {
     InitPictureResources();
     static const std::array<const char*, FixedCount> Files = {
@@ -20,13 +89,12 @@ TImageList TImageList::WithFixedPictures() {
     TImageList List;
     List.FImages.reserve(64);
     for (const char* File : Files)
-        List.FImages.emplace_back(QString::fromLatin1(File));
+        List.FImages.push_back(Picture(QString::fromLatin1(File)));
     return List;
 }
 
 QIcon TImageList::TrayIcon() {
-    InitPictureResources();
-    return QIcon(QStringLiteral(":/pictures/trayicon.svg"));
+    return Picture(QStringLiteral(":/pictures/trayicon.svg"));
 }
 
 int TImageList::Add(const QIcon& Icon) {

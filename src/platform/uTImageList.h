@@ -15,6 +15,8 @@ public:
     static TImageList WithFixedPictures();
     // The notification-area icon: a white cart on a dark red square.
     static QIcon TrayIcon();
+    // One of the program's SVG pictures (":/pictures/..."), drawn when first shown.
+    static QIcon Picture(const QString& File);
 
     int Count() const { return static_cast<int>(FImages.size()); }
     // Appends an icon and returns its index.

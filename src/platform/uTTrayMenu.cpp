@@ -42,8 +42,6 @@ QRectF PlaceElement(const QSvgRenderer& Picture, const QString& Id, const QRect&
 } // namespace
 
 TTrayMenu::TTrayMenu(QWidget* Parent) : QMenu(Parent) {
-    (void)TImageList::TrayIcon(); // makes sure the picture resources are registered
-    FPicture = std::make_unique<QSvgRenderer>(QStringLiteral(":/pictures/sidebar.svg"));
     const QMargins Margins = contentsMargins();
     setContentsMargins(Margins.left() + SideBarWidth, Margins.top(), Margins.right(), Margins.bottom());
 }
@@ -139,6 +137,15 @@ void TTrayMenu::paintEvent(QPaintEvent* Event) {
         PaintSideBar(Painter, Bar);
 }
 
+QSvgRenderer& TTrayMenu::Picture() {
+    // Read when the bar is first painted, not while the program starts.
+    if (!FPicture) {
+        (void)TImageList::TrayIcon(); // makes sure the picture resources are registered
+        FPicture = std::make_unique<QSvgRenderer>(QStringLiteral(":/pictures/sidebar.svg"));
+    }
+    return *FPicture;
+}
+
 const QImage& TTrayMenu::Backdrop(qreal Dpr) {
     const QSize Size(qRound(SideBarWidth * Dpr), qRound(PictureHeight * SideBarWidth / PictureWidth * Dpr));
     if (FBackdrop.size() == Size)
@@ -146,10 +153,11 @@ const QImage& TTrayMenu::Backdrop(qreal Dpr) {
     FBackdrop = QImage(Size, QImage::Format_ARGB32_Premultiplied);
     FBackdrop.fill(Qt::transparent);
     QPainter Painter(&FBackdrop);
-    if (FPicture->elementExists(QStringLiteral("backdrop")))
-        FPicture->render(&Painter, QStringLiteral("backdrop"), QRectF(QPointF(0, 0), Size));
+    QSvgRenderer& Picture = this->Picture();
+    if (Picture.elementExists(QStringLiteral("backdrop")))
+        Picture.render(&Painter, QStringLiteral("backdrop"), QRectF(QPointF(0, 0), Size));
     else
-        FPicture->render(&Painter, QRectF(QPointF(0, 0), Size));
+        Picture.render(&Painter, QRectF(QPointF(0, 0), Size));
     // Fade the picture in over its upper half: a menu taller than the picture shows
     // the gradient above it without an edge.
     QLinearGradient Fade(0, 0, 0, Size.height() / 2.0);
@@ -177,22 +185,23 @@ void TTrayMenu::PaintSideBar(QPainter& Painter, const QRect& Bar) {
     const QFontMetricsF Metrics(Font);
     const double CaptionLength = FCaption.isEmpty() ? 0.0 : Metrics.horizontalAdvance(FCaption);
     double CaptionFoot = Bar.bottom() - 6;
-    if (FPicture->isValid()) {
+    QSvgRenderer& Picture = this->Picture();
+    if (Picture.isValid()) {
         const QImage& Image = Backdrop(devicePixelRatioF());
         const QSizeF Size = Image.deviceIndependentSize();
         Painter.drawImage(QPointF(Bar.left(), Bar.bottom() + 1 - Size.height()), Image);
         const QString Logo = QStringLiteral("logo");
         const QString Name = QStringLiteral("name");
-        if (FPicture->elementExists(Logo)) {
-            const QRectF LogoRect = PlaceElement(*FPicture, Logo, Bar);
+        if (Picture.elementExists(Logo)) {
+            const QRectF LogoRect = PlaceElement(Picture, Logo, Bar);
             // In a short menu the caption gets the whole bar.
             if (CaptionLength == 0.0 || LogoRect.top() - 8 - CaptionLength >= Bar.top() + 4) {
-                FPicture->render(&Painter, Logo, LogoRect);
+                Picture.render(&Painter, Logo, LogoRect);
                 CaptionFoot = LogoRect.top() - 8;
             }
         }
-        if (FCaption.isEmpty() && FPicture->elementExists(Name))
-            FPicture->render(&Painter, Name, PlaceElement(*FPicture, Name, Bar));
+        if (FCaption.isEmpty() && Picture.elementExists(Name))
+            Picture.render(&Painter, Name, PlaceElement(Picture, Name, Bar));
     }
 
     if (!FCaption.isEmpty()) {

@@ -50,6 +50,7 @@ private:
     void PlaceSubmenu(QMenu& Submenu);
     void PaintSideBar(QPainter& Painter, const QRect& Bar);
     const QImage& Backdrop(qreal Dpr);
+    QSvgRenderer& Picture();
 
     QString FCaption;
     bool FHighlightFirst = false;

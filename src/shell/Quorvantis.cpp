@@ -19,11 +19,11 @@ QString ProgramFile() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
 }
 
-// First instance only, before any window exists. Returns a problem text for the log.
+// First instance only, before any window exists, after SettingsStoreProblem() has
+// written the version. Returns a problem text for the log.
 QString InitSettings() {
     QString Problem;
     try {
-        WriteSetting(Setting::Version, QString::fromUtf8(ProgramVersion));
         if (!SettingsValueExists(QString(), Setting::Install.Name))
             WriteSetting(Setting::Install, DefaultInstallFolder());
         SetCurrentLanguage(ReadSetting(Setting::Language));

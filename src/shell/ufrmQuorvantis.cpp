@@ -57,7 +57,6 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
         if (!StartProblem.isEmpty())
             Log.Error(QStringLiteral("FormCreate: ") + StartProblem);
         DisplayHint(QString());
-        PrimeBrowserDetection(); // so the first shop chosen finds the answer ready
         SetupTray();
         ApplyLanguage();
         SxTrayIcon->SetToolTip(QString::fromUtf8(ProgramName));
@@ -99,6 +98,9 @@ void TfrmQuorvantis::FinishStart(UpdateState Status, const QString& Command) {
         FProgram->Logger().Error(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
     }
     FStarted = true;
+    // So the first shop chosen finds the answer ready; not earlier, as the probe is a
+    // shell script of some fifty processes that would compete with the start.
+    PrimeBrowserDetection();
     Q_EMIT Started();
 }
 

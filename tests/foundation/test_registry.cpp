@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -216,6 +218,21 @@ TEST_F(RegistryTest, AutostartEntryIsWrittenAndRemoved) {
     SetAutostart("Quorvantis", "/tmp/a\"b`c$d\\e%f", true);
     EXPECT_TRUE(ReadFileBytes(File).split('\n').contains("Exec=\"/tmp/a\\\\\"b\\\\`c\\\\$d\\\\\\\\e%%f\""));
     EXPECT_EQ(QDir(Env.ConfigHome() + "/autostart").entryList(QDir::Files), QStringList{"Quorvantis.desktop"});
+
+    // Each start sets the entry again: an unchanged one stays the same file, one the
+    // user edited is put back.
+    const auto Inode = [&File] {
+        struct stat St {};
+        ::stat(QFile::encodeName(File).constData(), &St);
+        return St.st_ino;
+    };
+    const auto Before = Inode();
+    SetAutostart("Quorvantis", "/tmp/a\"b`c$d\\e%f", true);
+    EXPECT_EQ(Inode(), Before);
+    const QByteArray Written = ReadFileBytes(File);
+    WriteFileBytes(File, QByteArray(Written).replace("enabled=true", "enabled=fals"));
+    SetAutostart("Quorvantis", "/tmp/a\"b`c$d\\e%f", true);
+    EXPECT_EQ(ReadFileBytes(File), Written);
 
     SetAutostart("Quorvantis", "/opt/quorvantis", false);
     EXPECT_FALSE(QFileInfo::exists(File));
