@@ -174,6 +174,7 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
                                      return true;
                                  });
     });
+    Paced.set_tcp_nodelay(true);
     const int Port = Paced.bind_to_any_port("127.0.0.1");
     std::thread Thread([&] { Paced.listen_after_bind(); });
 
@@ -230,6 +231,7 @@ TEST_F(UpdateTest, FailedAbortedOrEmptyDownloadsStartNothingAndKeepTheEarlierFil
     });
     Bad.Get("/empty/setup.sh",
             [](const httplib::Request&, httplib::Response& Res) { Res.set_content("", "text/plain"); });
+    Bad.set_tcp_nodelay(true);
     const int Port = Bad.bind_to_any_port("127.0.0.1");
     std::thread Thread([&] { Bad.listen_after_bind(); });
 
