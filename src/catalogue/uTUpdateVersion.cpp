@@ -180,7 +180,6 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
                 }
                 Shop->Category = It->second.Text;
                 Shop->Ranking = ParseInteger(Raw[aRanking], 1000);
-                Shop->ImageIndex = 0;
                 Keys.push_back({It->second.Index, NameRaw});
                 try {
                     Shops.push_back(std::move(Shop));

@@ -8,11 +8,18 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
+#include <QApplication>
+#include <QSet>
 #include <QtEndian>
+#include <charconv>
+#include <cmath>
+#include <dirent.h>
 #include <map>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
@@ -85,6 +92,28 @@ QIcon LoadIconFile(const QString& FileName) {
     return Icon;
 }
 
+QIcon LoadMenuIcon(const QString& FileName, int Side) {
+    const QIcon All = LoadIconFile(FileName);
+    // The smallest image at least Side wide, else the largest: scaling down keeps it sharp.
+    QSize Best;
+    for (const QSize& Size : All.availableSizes()) {
+        const bool Fits = Size.width() >= Side;
+        const bool BestFits = Best.isValid() && Best.width() >= Side;
+        if (!Best.isValid() || (Fits && (!BestFits || Size.width() < Best.width())) ||
+            (!Fits && !BestFits && Size.width() > Best.width()))
+            Best = Size;
+    }
+    QPixmap Pixmap = All.pixmap(Best);
+    if (Pixmap.width() != Side || Pixmap.height() != Side)
+        Pixmap = Pixmap.scaled(Side, Side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return QIcon(Pixmap);
+}
+
+int MenuIconSide() {
+    const qreal Ratio = qApp != nullptr ? qApp->devicePixelRatio() : 1.0;
+    return 16 * std::max(1, static_cast<int>(std::ceil(Ratio)));
+}
+
 namespace {
 
 // Appends the icon of FileName and returns its index; logs and deletes a file that
@@ -99,27 +128,71 @@ int AddIconFile(TImageList& Images, const QString& FileName, TLogger& Logger) {
     }
 }
 
+// The shop ids ("<id>.ico" in canonical decimal) and the other ".ico" names of the
+// icons folder, from one listing of it.
+struct TIconFolder {
+    std::unordered_set<int32_t> ShopIds;
+    QSet<QString> OtherNames;
+};
+
+TIconFolder ListIconFolder(const QString& Folder) {
+    TIconFolder Result;
+    DIR* Dir = ::opendir(QFile::encodeName(Folder).constData());
+    if (Dir == nullptr)
+        return Result;
+    while (const dirent* Entry = ::readdir(Dir)) {
+        const std::string_view Name(Entry->d_name);
+        if (Name.size() <= 4 || Name.substr(Name.size() - 4) != ".ico")
+            continue;
+        const std::string_view Stem = Name.substr(0, Name.size() - 4);
+        int32_t Id = 0;
+        const auto [End, Error] = std::from_chars(Stem.data(), Stem.data() + Stem.size(), Id);
+        // "007.ico" or "+7.ico" belong to no shop: ShopIconFile writes "7.ico".
+        const bool Canonical = Error == std::errc() && End == Stem.data() + Stem.size() &&
+                               std::to_string(Id).size() == Stem.size();
+        if (Canonical)
+            Result.ShopIds.insert(Id);
+        else
+            Result.OtherNames.insert(QFile::decodeName(Entry->d_name));
+    }
+    ::closedir(Dir);
+    return Result;
+}
+
 } // namespace
 
 void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemManager& Links, TLogger& Logger) {
     Images.Truncate(TImageList::FixedCount);
-    // One read of the install folder for the whole list.
     const QString Folder = IconsFolder();
-    for (const TShopPtr& Shop : Shops) {
-        if (!Shop)
-            continue;
-        Shop->ImageIndex = 0;
-        const QString FileName = ShopIconFile(Folder, Shop->Id);
-        if (QFileInfo::exists(FileName))
-            Shop->ImageIndex = AddIconFile(Images, FileName, Logger);
-    }
+    const TIconFolder Listed = ListIconFolder(Folder);
+    std::vector<int32_t> WithFile;
+    for (const TShopPtr& Shop : Shops)
+        if (Shop && Listed.ShopIds.count(Shop->Id) != 0)
+            WithFile.push_back(Shop->Id);
+    Images.SetShopIconFiles(WithFile, [Folder, Side = MenuIconSide(), Log = &Logger](int32_t Id) {
+        const QString FileName = ShopIconFile(Folder, Id);
+        try {
+            return LoadMenuIcon(FileName, Side);
+        } catch (const EQuorvantis& E) {
+            Log->Error(QStringLiteral("LoadFavicon ") + FileName + QStringLiteral(": ") + E.Message());
+            QFile::remove(FileName); // fetched again at the next start
+            return QIcon();
+        }
+    });
     for (const QString& Name : Links.GetNames()) {
         TURLItem Item;
         Item.Name = Name;
         if (!Links.Load(Item))
             continue;
         const QString FileName = LinkIconFile(Name);
-        const int Index = QFileInfo::exists(FileName) ? AddIconFile(Images, FileName, Logger) : 0;
+        const QString Stem = FileName.mid(Folder.size());
+        bool Present = Listed.OtherNames.contains(Stem);
+        if (!Present && Stem.endsWith(QLatin1String(".ico"))) {
+            bool IsNumber = false;
+            const int Id = Stem.chopped(4).toInt(&IsNumber);
+            Present = IsNumber && Listed.ShopIds.count(Id) != 0 && QString::number(Id) == Stem.chopped(4);
+        }
+        const int Index = Present ? AddIconFile(Images, FileName, Logger) : 0;
         // An index from an earlier load would now point at somebody else's picture.
         if (Index != Item.Icon) {
             Item.Icon = Index;

@@ -173,8 +173,10 @@ TEST_F(MainWindowTest, ShopEntryOpensTheFullAddressAndShowPopsTheMenuUp) {
         for (QAction* A : Menu->actions()) {
             if (auto* Item = qobject_cast<TURLMenuItem*>(A); Item && Item->URL().endsWith("/shop.php?id=1007"))
                 Entry = Item;
-            if (A->menu())
+            if (A->menu()) {
+                Q_EMIT A->menu()->aboutToShow(); // as opening it does
                 Find(A->menu());
+            }
         }
     };
     Find(Main.TrayMenu());
