@@ -203,11 +203,7 @@ void FaviconThreadThroughput(benchmark::State& State) {
         State.SkipWithError("not every icon fetched");
     State.counters["icons/s"] = benchmark::Counter(double(ShopCount), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(FaviconThreadThroughput)
-    ->Args({1000, 1})
-    ->Args({200, 0})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(FaviconThreadThroughput)->Args({1000, 1})->Args({200, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The yardstick: curl fetching the same files one by one into the same folder
 // (one process, so it keeps its connection like the thread does).

@@ -5,16 +5,16 @@
 #include "uRegistry.h"
 #include "uTImageList.h"
 #include "uTMenuItemManager.h"
-#include "uTShop.h"
 #include "uTMenuWindow.h"
+#include "uTShop.h"
 #include "uTTrayMenu.h"
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QWindow>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -278,11 +278,7 @@ BENCHMARK(BM_FirstOpenOfACategory)
     ->Args({100000, 300})
     ->Args({100000, 10})
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ShowMenu)
-    ->Args({100000, 300, 0})
-    ->Args({100000, 300, 1})
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShowMenu)->Args({100000, 300, 0})->Args({100000, 300, 1})->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -6,9 +6,9 @@
 #include "uTLogger.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -95,8 +95,8 @@ void TFaviconThread::Execute() {
     QSet<QString> Present(Listed.begin(), Listed.end());
     auto FetchUnlessPresent = [&](const QString& URL, const QString& FileName) {
         const QString Name = FileName.startsWith(FIconsFolder) ? FileName.mid(FIconsFolder.size()) : QString();
-        const bool Exists = Name.isEmpty() || Name.contains(QLatin1Char('/')) ? QFileInfo::exists(FileName)
-                                                                                : Present.contains(Name);
+        const bool Exists =
+            Name.isEmpty() || Name.contains(QLatin1Char('/')) ? QFileInfo::exists(FileName) : Present.contains(Name);
         if (Exists)
             return;
         DownloadFile(HTTP, URL, FileName);

@@ -6,11 +6,11 @@
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QPixmap>
-#include <QApplication>
 #include <QSet>
 #include <QtEndian>
 #include <charconv>
@@ -148,8 +148,8 @@ TIconFolder ListIconFolder(const QString& Folder) {
         int32_t Id = 0;
         const auto [End, Error] = std::from_chars(Stem.data(), Stem.data() + Stem.size(), Id);
         // "007.ico" or "+7.ico" belong to no shop: ShopIconFile writes "7.ico".
-        const bool Canonical = Error == std::errc() && End == Stem.data() + Stem.size() &&
-                               std::to_string(Id).size() == Stem.size();
+        const bool Canonical =
+            Error == std::errc() && End == Stem.data() + Stem.size() && std::to_string(Id).size() == Stem.size();
         if (Canonical)
             Result.ShopIds.insert(Id);
         else

@@ -8,6 +8,7 @@
 #include "uTMenuItemManager.h"
 #include "uTMenuWindow.h"
 #include "uTTrayMenu.h"
+#include "uTURLMenuItem.h"
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
@@ -113,6 +114,29 @@ TEST_F(MenuWindowTest, SubmenusOpenInsideTheWindowAndAChoiceClosesIt) {
     });
     EXPECT_EQ(Browser.Opened(1),
               QStringList{"http://vendor.test/shop.php?id=7&ref=1&check=c&version=2.2&subid=software"});
+}
+
+TEST_F(MenuWindowTest, EveryShopIsReachableInTheWindowThoughSubmenusFillWhenOpened) {
+    QStringList Reached;
+    RunWindow([&](TMenuWindow& Window) {
+        std::function<void()> Walk = [&] {
+            const QList<QAction*> Entries = Window.CurrentMenu()->actions();
+            for (QAction* Action : Entries) {
+                if (Action->menu() == nullptr) {
+                    if (qobject_cast<TURLMenuItem*>(Action))
+                        Reached << Action->text();
+                    continue;
+                }
+                ASSERT_TRUE(Window.OpenSubmenu(Action));
+                Walk();
+                Window.Back();
+            }
+        };
+        Walk();
+        Window.close();
+    });
+    Reached.sort();
+    EXPECT_EQ(Reached, (QStringList{"Kleid", "Regal", "Sohle"}));
 }
 
 TEST_F(MenuWindowTest, EscapeOrAClickElsewhereClosesTheWindow) {

@@ -219,8 +219,12 @@ TEST_F(TrayMenuTest, ChoosingEntriesOpensTheirAddressesOncePerChoice) {
     AddShop("", "Solo", 23);
     Links.Save({"Wetter", "http://wetter.example/?q=a&b=c", 0});
     Build();
-    // Eigene Links, separator, Mode, Solo, fixed entries.
-    auto* Nested = qobject_cast<TURLMenuItem*>(Menu.actions().at(2)->menu()->actions().at(0));
+    // Eigene Links, separator, Mode, Solo, fixed entries; Mode gets its entries when opened.
+    QMenu* Mode = Menu.actions().at(2)->menu();
+    ASSERT_NE(Mode, nullptr);
+    Q_EMIT Mode->aboutToShow();
+    ASSERT_EQ(Mode->actions().size(), 1);
+    auto* Nested = qobject_cast<TURLMenuItem*>(Mode->actions().at(0));
     auto* TopLevel = qobject_cast<TURLMenuItem*>(Menu.actions().at(3));
     auto* Link = qobject_cast<TURLMenuItem*>(Menu.actions().at(0)->menu()->actions().at(0));
     ASSERT_TRUE(Nested && TopLevel && Link);
