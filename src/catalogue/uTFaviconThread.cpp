@@ -91,7 +91,7 @@ void TFaviconThread::Execute() {
 
     // One listing of the folder instead of a look-up per shop; a file fetched now
     // counts as present for the shops and links after it.
-    const QStringList Listed = QDir(FIconsFolder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList Listed = QDir(FIconsFolder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
     QSet<QString> Present(Listed.begin(), Listed.end());
     auto FetchUnlessPresent = [&](const QString& URL, const QString& FileName) {
         const QString Name = FileName.startsWith(FIconsFolder) ? FileName.mid(FIconsFolder.size()) : QString();

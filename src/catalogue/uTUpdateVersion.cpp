@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -105,6 +106,11 @@ int VersionComponent(QString& Rest) {
 TUpdateVersion::TUpdateVersion(TLogger* Logger) : FLogger(Logger) {}
 
 bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
+    // Declared before the document, so it runs after the document is freed: the
+    // parser's pages go back to the system instead of staying in the heap.
+    struct TTrimHeap {
+        ~TTrimHeap() { malloc_trim(0); }
+    } TrimAfterDocument;
     pugi::xml_document Doc;
     try {
         ParseCatalogueDocument(Stream, Doc);

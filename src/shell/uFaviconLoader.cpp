@@ -17,7 +17,6 @@
 #include <cmath>
 #include <dirent.h>
 #include <map>
-#include <string>
 #include <string_view>
 #include <unordered_set>
 
@@ -148,8 +147,9 @@ TIconFolder ListIconFolder(const QString& Folder) {
         int32_t Id = 0;
         const auto [End, Error] = std::from_chars(Stem.data(), Stem.data() + Stem.size(), Id);
         // "007.ico" or "+7.ico" belong to no shop: ShopIconFile writes "7.ico".
-        const bool Canonical =
-            Error == std::errc() && End == Stem.data() + Stem.size() && std::to_string(Id).size() == Stem.size();
+        const std::string_view Digits = Stem.substr(Stem.front() == '-' ? 1 : 0);
+        const bool Canonical = Error == std::errc() && End == Stem.data() + Stem.size() && !Digits.empty() &&
+                               (Digits.front() != '0' || Stem == "0");
         if (Canonical)
             Result.ShopIds.insert(Id);
         else
