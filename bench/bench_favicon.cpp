@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPixmapCache>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -140,6 +141,7 @@ void BM_DecodeEveryIcon(benchmark::State& State) {
         State.PauseTiming();
         auto Images = std::make_unique<TImageList>(TImageList::WithFixedPictures());
         LoadFavicons(*Images, Shops, Links, Logger);
+        QPixmapCache::clear(); // whatever it holds then counts in the difference
         malloc_trim(0);
         const struct mallinfo2 Before = mallinfo2();
         State.ResumeTiming();

@@ -50,7 +50,11 @@ struct TCandidate {
 
 } // namespace
 
-QIcon LoadIconFile(const QString& FileName) {
+namespace {
+
+// The best image of each size in an icon file, by size. Throws EQuorvantis when
+// the file holds no image.
+std::map<std::pair<int, int>, TCandidate> ReadIconImages(const QString& FileName) {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly))
         throw EQuorvantis(File.errorString());
@@ -84,28 +88,36 @@ QIcon LoadIconFile(const QString& FileName) {
     }
     if (BySize.empty())
         throw EQuorvantis(Failure.isEmpty() ? QStringLiteral("No image in the file") : Failure);
+    return BySize;
+}
 
+} // namespace
+
+QIcon LoadIconFile(const QString& FileName) {
     QIcon Icon;
-    for (const auto& [Size, Candidate] : BySize)
+    for (const auto& [Size, Candidate] : ReadIconImages(FileName))
         Icon.addPixmap(QPixmap::fromImage(Candidate.Image));
     return Icon;
 }
 
 QIcon LoadMenuIcon(const QString& FileName, int Side) {
-    const QIcon All = LoadIconFile(FileName);
+    const auto BySize = ReadIconImages(FileName);
     // The smallest image at least Side wide, else the largest: scaling down keeps it sharp.
-    QSize Best;
-    for (const QSize& Size : All.availableSizes()) {
-        const bool Fits = Size.width() >= Side;
-        const bool BestFits = Best.isValid() && Best.width() >= Side;
-        if (!Best.isValid() || (Fits && (!BestFits || Size.width() < Best.width())) ||
-            (!Fits && !BestFits && Size.width() > Best.width()))
-            Best = Size;
+    const QImage* Best = nullptr;
+    for (const auto& [Size, Candidate] : BySize) {
+        const int Width = Size.first;
+        const bool Fits = Width >= Side;
+        const bool BestFits = Best != nullptr && Best->width() >= Side;
+        if (Best == nullptr || (Fits && (!BestFits || Width < Best->width())) ||
+            (!Fits && !BestFits && Width > Best->width()))
+            Best = &Candidate.Image;
     }
-    QPixmap Pixmap = All.pixmap(Best);
-    if (Pixmap.width() != Side || Pixmap.height() != Side)
-        Pixmap = Pixmap.scaled(Side, Side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return QIcon(Pixmap);
+    QImage Image = *Best;
+    if (Image.width() != Side || Image.height() != Side)
+        Image = Image.scaled(Side, Side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Straight from the image: going through a QIcon of every size would leave
+    // scaled copies in the pixmap cache.
+    return QIcon(QPixmap::fromImage(std::move(Image)));
 }
 
 int MenuIconSide() {
