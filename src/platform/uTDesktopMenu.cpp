@@ -24,22 +24,34 @@ void AddSkeletonOf(QMenu& Source, QMenu& Target, bool WithLeaves) {
     }
 }
 
-// Adds the entries of Source between the nested submenus that MirrorMenu
+// On a mirrored submenu's entry: the drawn submenu it mirrors.
+constexpr const char* MirrorOfProperty = "qvMirrorOf";
+
+QObject* MirrorOf(const QAction* Entry) {
+    return Entry != nullptr ? qvariant_cast<QObject*>(Entry->property(MirrorOfProperty)) : nullptr;
+}
+
+// Adds the entries of Source around the nested submenus that MirrorMenu
 // already holds, once.
 void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
     if (Source == nullptr || MirrorMenu.property(FilledProperty).toBool())
         return;
     MirrorMenu.setProperty(FilledProperty, true);
-    // The mirror holds the nested submenus in the drawn order; the shared
-    // entries go in between, each before the next nested submenu.
+    // The drawn menu fills a submenu when it is about to show.
+    Q_EMIT Source->aboutToShow();
+    // The mirror holds the nested submenus known when it was made, in the drawn
+    // order; everything else goes in between, each before the next of those.
     const QList<QAction*> Nested = MirrorMenu.actions();
     QList<std::pair<QAction*, QAction*>> Inserts; // (before, entry)
     qsizetype Next = 0;
     for (QAction* Action : Source->actions()) {
-        if (Action->menu() != nullptr)
+        QMenu* Sub = Action->menu();
+        if (Sub != nullptr && Next < Nested.size() && MirrorOf(Nested[Next]) == Sub) {
             ++Next;
-        else
-            Inserts.append(std::make_pair(Nested.value(Next), Action));
+            continue;
+        }
+        QAction* Entry = Sub != nullptr ? MirrorSubmenu(*Action, *Sub, MirrorMenu)->menuAction() : Action;
+        Inserts.append(std::make_pair(Nested.value(Next), Entry));
     }
     if (Inserts.isEmpty())
         return;
@@ -63,8 +75,9 @@ QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
     Entry->setObjectName(SourceEntry.objectName());
     Entry->setVisible(SourceEntry.isVisible());
     Entry->setEnabled(SourceEntry.isEnabled());
-    // Nested submenus are mirrored now, so the desktop knows at once which
-    // entries open a submenu; the leaves follow when the submenu opens.
+    Entry->setProperty(MirrorOfProperty, QVariant::fromValue(static_cast<QObject*>(&Source)));
+    // Nested submenus that exist already are mirrored now, so the desktop knows
+    // at once which entries open a submenu; the rest follows when it opens.
     AddSkeletonOf(Source, *Mirror, false);
     // Guarded: a rebuild deletes the drawn submenus before it replaces the mirror.
     QObject::connect(Mirror, &QMenu::aboutToShow, Mirror,

@@ -6,13 +6,19 @@
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
+#include <QSet>
 #include <QtEndian>
+#include <charconv>
+#include <cmath>
+#include <dirent.h>
 #include <map>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
@@ -44,7 +50,11 @@ struct TCandidate {
 
 } // namespace
 
-QIcon LoadIconFile(const QString& FileName) {
+namespace {
+
+// The best image of each size in an icon file, by size. Throws EQuorvantis when
+// the file holds no image.
+std::map<std::pair<int, int>, TCandidate> ReadIconImages(const QString& FileName) {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly))
         throw EQuorvantis(File.errorString());
@@ -78,11 +88,41 @@ QIcon LoadIconFile(const QString& FileName) {
     }
     if (BySize.empty())
         throw EQuorvantis(Failure.isEmpty() ? QStringLiteral("No image in the file") : Failure);
+    return BySize;
+}
 
+} // namespace
+
+QIcon LoadIconFile(const QString& FileName) {
     QIcon Icon;
-    for (const auto& [Size, Candidate] : BySize)
+    for (const auto& [Size, Candidate] : ReadIconImages(FileName))
         Icon.addPixmap(QPixmap::fromImage(Candidate.Image));
     return Icon;
+}
+
+QIcon LoadMenuIcon(const QString& FileName, int Side) {
+    const auto BySize = ReadIconImages(FileName);
+    // The smallest image at least Side wide, else the largest: scaling down keeps it sharp.
+    const QImage* Best = nullptr;
+    for (const auto& [Size, Candidate] : BySize) {
+        const int Width = Size.first;
+        const bool Fits = Width >= Side;
+        const bool BestFits = Best != nullptr && Best->width() >= Side;
+        if (Best == nullptr || (Fits && (!BestFits || Width < Best->width())) ||
+            (!Fits && !BestFits && Width > Best->width()))
+            Best = &Candidate.Image;
+    }
+    QImage Image = *Best;
+    if (Image.width() != Side || Image.height() != Side)
+        Image = Image.scaled(Side, Side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Straight from the image: going through a QIcon of every size would leave
+    // scaled copies in the pixmap cache.
+    return QIcon(QPixmap::fromImage(std::move(Image)));
+}
+
+int MenuIconSide() {
+    const qreal Ratio = qApp != nullptr ? qApp->devicePixelRatio() : 1.0;
+    return 16 * std::max(1, static_cast<int>(std::ceil(Ratio)));
 }
 
 namespace {
@@ -99,27 +139,72 @@ int AddIconFile(TImageList& Images, const QString& FileName, TLogger& Logger) {
     }
 }
 
+// The shop ids ("<id>.ico" in canonical decimal) and the other ".ico" names of the
+// icons folder, from one listing of it.
+struct TIconFolder {
+    std::unordered_set<int32_t> ShopIds;
+    QSet<QString> OtherNames;
+};
+
+TIconFolder ListIconFolder(const QString& Folder) {
+    TIconFolder Result;
+    DIR* Dir = ::opendir(QFile::encodeName(Folder).constData());
+    if (Dir == nullptr)
+        return Result;
+    while (const dirent* Entry = ::readdir(Dir)) {
+        const std::string_view Name(Entry->d_name);
+        if (Name.size() <= 4 || Name.substr(Name.size() - 4) != ".ico")
+            continue;
+        const std::string_view Stem = Name.substr(0, Name.size() - 4);
+        int32_t Id = 0;
+        const auto [End, Error] = std::from_chars(Stem.data(), Stem.data() + Stem.size(), Id);
+        // "007.ico" or "+7.ico" belong to no shop: ShopIconFile writes "7.ico".
+        const std::string_view Digits = Stem.substr(Stem.front() == '-' ? 1 : 0);
+        const bool Canonical = Error == std::errc() && End == Stem.data() + Stem.size() && !Digits.empty() &&
+                               (Digits.front() != '0' || Stem == "0");
+        if (Canonical)
+            Result.ShopIds.insert(Id);
+        else
+            Result.OtherNames.insert(QFile::decodeName(Entry->d_name));
+    }
+    ::closedir(Dir);
+    return Result;
+}
+
 } // namespace
 
 void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemManager& Links, TLogger& Logger) {
     Images.Truncate(TImageList::FixedCount);
-    // One read of the install folder for the whole list.
     const QString Folder = IconsFolder();
-    for (const TShopPtr& Shop : Shops) {
-        if (!Shop)
-            continue;
-        Shop->ImageIndex = 0;
-        const QString FileName = ShopIconFile(Folder, Shop->Id);
-        if (QFileInfo::exists(FileName))
-            Shop->ImageIndex = AddIconFile(Images, FileName, Logger);
-    }
+    const TIconFolder Listed = ListIconFolder(Folder);
+    std::vector<int32_t> WithFile;
+    for (const TShopPtr& Shop : Shops)
+        if (Shop && Listed.ShopIds.count(Shop->Id) != 0)
+            WithFile.push_back(Shop->Id);
+    Images.SetShopIconFiles(WithFile, [Folder, Side = MenuIconSide(), Log = &Logger](int32_t Id) {
+        const QString FileName = ShopIconFile(Folder, Id);
+        try {
+            return LoadMenuIcon(FileName, Side);
+        } catch (const EQuorvantis& E) {
+            Log->Error(QStringLiteral("LoadFavicon ") + FileName + QStringLiteral(": ") + E.Message());
+            QFile::remove(FileName); // fetched again at the next start
+            return QIcon();
+        }
+    });
     for (const QString& Name : Links.GetNames()) {
         TURLItem Item;
         Item.Name = Name;
         if (!Links.Load(Item))
             continue;
         const QString FileName = LinkIconFile(Name);
-        const int Index = QFileInfo::exists(FileName) ? AddIconFile(Images, FileName, Logger) : 0;
+        const QString Stem = FileName.mid(Folder.size());
+        bool Present = Listed.OtherNames.contains(Stem);
+        if (!Present && Stem.endsWith(QLatin1String(".ico"))) {
+            bool IsNumber = false;
+            const int Id = Stem.chopped(4).toInt(&IsNumber);
+            Present = IsNumber && Listed.ShopIds.count(Id) != 0 && QString::number(Id) == Stem.chopped(4);
+        }
+        const int Index = Present ? AddIconFile(Images, FileName, Logger) : 0;
         // An index from an earlier load would now point at somebody else's picture.
         if (Index != Item.Icon) {
             Item.Icon = Index;
