@@ -142,6 +142,8 @@ void TDBusMenuExporter::SetMenu(QMenu* Menu) {
     FIds.clear();
     FActions.clear();
     FChangedItems.clear();
+    // A rebuild brings new icons; the pictures of the old ones would only pile up.
+    FIconCache.clear();
     FRoot = Menu;
     if (Menu != nullptr)
         Watch(Menu);
@@ -243,6 +245,15 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
 
 uint TDBusMenuExporter::GetLayout(int ParentId, int RecursionDepth, const QStringList& PropertyNames,
                                   TDBusMenuLayoutItem& Layout) {
+    // A panel may ask for a submenu without announcing that it opens it: the
+    // submenu fills now, and this answer already carries what that changed.
+    if (QMenu* Menu = ParentId != 0 ? MenuOf(ParentId) : nullptr) {
+        const bool Pending = FChangedLayouts.contains(ParentId);
+        Watch(Menu);
+        Q_EMIT Menu->aboutToShow();
+        if (!Pending)
+            FChangedLayouts.remove(ParentId);
+    }
     Layout = LayoutOf(ParentId, RecursionDepth, PropertyNames);
     return FRevision;
 }

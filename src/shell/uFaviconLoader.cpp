@@ -9,9 +9,13 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QFile>
+#include <QIconEngine>
 #include <QImageReader>
+#include <QPainter>
 #include <QPixmap>
 #include <QSet>
+#include <QStyle>
+#include <QStyleOption>
 #include <QtEndian>
 #include <charconv>
 #include <cmath>
@@ -46,6 +50,48 @@ std::vector<int> IcoBitCounts(const QByteArray& Data, int ImageCount) {
 struct TCandidate {
     QImage Image;
     int Bits = 0;
+};
+
+// A menu icon that keeps nothing but its one image, in the format a pixmap of this
+// display uses, so drawing it shares the pixels instead of copying them. A pixmap
+// icon would keep a pixmap, an entry list and, once drawn, copies in the pixmap cache.
+class TImageIconEngine final : public QIconEngine {
+public:
+    explicit TImageIconEngine(QImage Image) : FImage(std::move(Image)) {}
+
+    void paint(QPainter* Painter, const QRect& Rect, QIcon::Mode Mode, QIcon::State State) override {
+        Painter->drawPixmap(Rect, pixmap(Rect.size(), Mode, State));
+    }
+    QSize actualSize(const QSize& Size, QIcon::Mode, QIcon::State) override {
+        QSize Actual = FImage.size();
+        if (Actual.width() > Size.width() || Actual.height() > Size.height())
+            Actual.scale(Size, Qt::KeepAspectRatio);
+        return Actual;
+    }
+    QPixmap pixmap(const QSize& Size, QIcon::Mode Mode, QIcon::State State) override {
+        QPixmap Pixmap = QPixmap::fromImage(FImage);
+        const QSize Actual = actualSize(Size, Mode, State);
+        if (Actual != FImage.size())
+            Pixmap = Pixmap.scaled(Actual, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (Mode == QIcon::Disabled && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+            QStyleOption Option;
+            Option.palette = QGuiApplication::palette();
+            Pixmap = QApplication::style()->generatedIconPixmap(Mode, Pixmap, &Option);
+        }
+        return Pixmap;
+    }
+    QPixmap scaledPixmap(const QSize& Size, QIcon::Mode Mode, QIcon::State State, qreal Scale) override {
+        QPixmap Pixmap = pixmap(Size * Scale, Mode, State);
+        Pixmap.setDevicePixelRatio(Scale);
+        return Pixmap;
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return {FImage.size()}; }
+    bool isNull() override { return FImage.isNull(); }
+    QString key() const override { return QStringLiteral("TImageIconEngine"); }
+    QIconEngine* clone() const override { return new TImageIconEngine(FImage); }
+
+private:
+    const QImage FImage;
 };
 
 } // namespace
@@ -115,9 +161,12 @@ QIcon LoadMenuIcon(const QString& FileName, int Side) {
     QImage Image = *Best;
     if (Image.width() != Side || Image.height() != Side)
         Image = Image.scaled(Side, Side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    // Straight from the image: going through a QIcon of every size would leave
-    // scaled copies in the pixmap cache.
-    return QIcon(QPixmap::fromImage(std::move(Image)));
+    if (Image.format() != QImage::Format_RGB32)
+        Image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    // Only the pixels: text chunks and colour profiles of the file would stay with
+    // every icon for the program's life.
+    const QImage Pixels(Image.constBits(), Image.width(), Image.height(), Image.bytesPerLine(), Image.format());
+    return QIcon(new TImageIconEngine(Pixels.copy()));
 }
 
 int MenuIconSide() {

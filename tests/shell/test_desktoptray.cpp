@@ -152,9 +152,10 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
               Server.BaseURL() + QStringLiteral("/shop.php?id=1007&ref=%1&check=2026-12-01&version=2.2&subid=software")
                                      .arg(ReadSettingInteger("", "ref", 0)));
 
-    const TDBusMenuNode* Men = Mode->Find("Herren");
+    // A panel that asks for a submenu's layout without announcing it first gets
+    // its entries all the same.
+    const TDBusMenuNode* Men = ModeMenu.Find("Herren");
     ASSERT_NE(Men, nullptr);
-    EXPECT_TRUE(Host.AboutToShow(Item, Men->Id));
     EXPECT_TRUE(Labels(Host.Layout(Item, Men->Id, 1)).contains(QString::fromUtf8("Hosenträger & Co.")));
 
     // Personal links and the fixed entries work from the desktop's menu too.
