@@ -198,7 +198,7 @@ QByteArray TDBusMenuExporter::IconData(const QIcon& Icon) {
     return Png;
 }
 
-QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names) {
+QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names, bool WithDefaults) {
     QVariantMap Properties;
     if (Id == 0) {
         Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
@@ -219,10 +219,13 @@ QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names) {
                 Properties.insert(QStringLiteral("toggle-state"), Action->isChecked() ? 1 : 0);
             }
         }
-        // Always sent, although both default to true: an update replaces the
-        // properties it names, so a re-enabled entry must say so.
-        Properties.insert(QStringLiteral("enabled"), Action->isEnabled());
-        Properties.insert(QStringLiteral("visible"), Action->isVisible());
+        // Both default to true. An update replaces the properties it names, so a
+        // re-enabled entry must say so; a layout gives every property of an entry,
+        // and leaving them out there spares the bus two values per entry.
+        if (WithDefaults || !Action->isEnabled())
+            Properties.insert(QStringLiteral("enabled"), Action->isEnabled());
+        if (WithDefaults || !Action->isVisible())
+            Properties.insert(QStringLiteral("visible"), Action->isVisible());
     }
     if (!Names.isEmpty())
         for (auto It = Properties.begin(); It != Properties.end();)
@@ -233,7 +236,7 @@ QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names) {
 TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QStringList& Names) {
     TDBusMenuLayoutItem Item;
     Item.Id = Id;
-    Item.Properties = PropertiesOf(Id, Names);
+    Item.Properties = PropertiesOf(Id, Names, false);
     QMenu* Menu = MenuOf(Id);
     if (Menu == nullptr || Depth == 0)
         return Item;

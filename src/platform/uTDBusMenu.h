@@ -102,7 +102,7 @@ private:
     int IdOf(QAction* Action);
     QAction* ActionOf(int Id) const;
     QMenu* MenuOf(int Id) const;
-    QVariantMap PropertiesOf(int Id, const QStringList& Names);
+    QVariantMap PropertiesOf(int Id, const QStringList& Names, bool WithDefaults = true);
     TDBusMenuLayoutItem LayoutOf(int Id, int Depth, const QStringList& Names);
     void Watch(QMenu* Menu);
     void ScheduleAnnouncement();

@@ -58,12 +58,24 @@ void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
     // The exported menu announces every single insertion to the panel as a
     // layout change; one for the whole submenu is enough. (QPlatformMenu is a
     // QObject by single inheritance; its header is not public.)
+    // Backwards, each entry before the one inserted last: the widget then finds
+    // the entry to insert before at once instead of searching a long list for it.
+    auto Insert = [&](qsizetype I, QAction*& Anchor, QAction*& AnchorOf) {
+        if (Inserts[I].first != AnchorOf || Anchor == nullptr) {
+            AnchorOf = Inserts[I].first;
+            Anchor = AnchorOf;
+        }
+        MirrorMenu.insertAction(Anchor, Inserts[I].second);
+        Anchor = Inserts[I].second;
+    };
+    QAction* Anchor = nullptr;
+    QAction* AnchorOf = nullptr;
     {
         const QSignalBlocker Quiet(reinterpret_cast<QObject*>(MirrorMenu.platformMenu()));
-        for (qsizetype I = 0; I + 1 < Inserts.size(); ++I)
-            MirrorMenu.insertAction(Inserts[I].first, Inserts[I].second);
+        for (qsizetype I = Inserts.size() - 1; I > 0; --I)
+            Insert(I, Anchor, AnchorOf);
     }
-    MirrorMenu.insertAction(Inserts.last().first, Inserts.last().second);
+    Insert(0, Anchor, AnchorOf);
 }
 
 // SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
