@@ -1,4 +1,6 @@
-// Favicon loading into the tray image list and the favicon thread's download rate.
+// Favicon loading into the tray image list (the folder listing, then decoding
+// every icon with the heap it keeps) and the favicon thread's download rate
+// against curl fetching the same files.
 #include "uFaviconLoader.h"
 #include "uIconFiles.h"
 #include "uRegistry.h"
@@ -12,10 +14,14 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPixmapCache>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <benchmark/benchmark.h>
 #include <httplib.h>
+#include <malloc.h>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -67,9 +73,31 @@ QByteArray TypicalIco() {
     return Out;
 }
 
-void LoadFaviconsThousandShops(benchmark::State& State) {
-    const int ShopCount = static_cast<int>(State.range(0));
-    const QByteArray Ico = TypicalIco();
+// A typical favicon in its own colours, so no two files hold the same picture.
+QByteArray DistinctIco(int Seed) {
+    const QRgb Colour = qRgb(Seed & 0xFF, (Seed >> 8) & 0xFF, (Seed >> 16) & 0xFF);
+    const QList<QPair<int, QByteArray>> Entries = {{16, Bmp32(16, Colour)}, {32, Png(32, Colour)}};
+    QByteArray Out(6 + 16 * Entries.size(), '\0');
+    qToLittleEndian<quint16>(1, Out.data() + 2);
+    qToLittleEndian<quint16>(Entries.size(), Out.data() + 4);
+    quint32 Offset = Out.size();
+    for (int I = 0; I < Entries.size(); ++I) {
+        char* Entry = Out.data() + 6 + 16 * I;
+        Entry[0] = Entry[1] = char(Entries[I].first);
+        qToLittleEndian<quint16>(1, Entry + 4);
+        qToLittleEndian<quint16>(32, Entry + 6);
+        qToLittleEndian<quint32>(Entries[I].second.size(), Entry + 8);
+        qToLittleEndian<quint32>(Offset, Entry + 12);
+        Offset += Entries[I].second.size();
+    }
+    for (const auto& Entry : Entries)
+        Out += Entry.second;
+    return Out;
+}
+
+TShopList ShopsWithIconFiles(int ShopCount, bool Distinct) {
+    const QByteArray Same = TypicalIco();
+    QDir(IconsFolder()).removeRecursively();
     QDir().mkpath(IconsFolder());
     TShopList Shops;
     for (int Id = 1; Id <= ShopCount; ++Id) {
@@ -78,8 +106,15 @@ void LoadFaviconsThousandShops(benchmark::State& State) {
         Shops.push_back(Shop);
         QFile File(ShopIconFile(Id));
         File.open(QIODevice::WriteOnly);
-        File.write(Ico);
+        File.write(Distinct ? DistinctIco(Id * 40503) : Same);
     }
+    return Shops;
+}
+
+// A load: one listing of the icons folder; no file is decoded yet.
+void LoadFaviconsThousandShops(benchmark::State& State) {
+    const int ShopCount = static_cast<int>(State.range(0));
+    const TShopList Shops = ShopsWithIconFiles(ShopCount, false);
     TImageList Images = TImageList::WithFixedPictures();
     const TMenuItemManager Links(QStringLiteral("favorites"));
     TLogger Logger(TLogger::llError, true, QStringLiteral("bench"));
@@ -87,31 +122,75 @@ void LoadFaviconsThousandShops(benchmark::State& State) {
         LoadFavicons(Images, Shops, Links, Logger);
         benchmark::DoNotOptimize(Images.Count());
     }
-    if (Images.Count() != TImageList::FixedCount + ShopCount)
-        State.SkipWithError("not every icon loaded");
+    if (Images.ShopIconCount() != ShopCount)
+        State.SkipWithError("not every icon file found");
     State.SetItemsProcessed(State.iterations() * ShopCount);
     QDir(IconsFolder()).removeRecursively();
 }
-BENCHMARK(LoadFaviconsThousandShops)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadFaviconsThousandShops)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Every shop's icon decoded (as when every submenu has been opened): time per
+// icon and heap bytes per distinct icon kept in the image list.
+void BM_DecodeEveryIcon(benchmark::State& State) {
+    const int ShopCount = static_cast<int>(State.range(0));
+    const TShopList Shops = ShopsWithIconFiles(ShopCount, true);
+    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TLogger Logger(TLogger::llError, true, QStringLiteral("bench"));
+    double Bytes = 0;
+    for (auto _ : State) {
+        State.PauseTiming();
+        auto Images = std::make_unique<TImageList>(TImageList::WithFixedPictures());
+        LoadFavicons(*Images, Shops, Links, Logger);
+        QPixmapCache::clear(); // whatever it holds then counts in the difference
+        malloc_trim(0);
+        const struct mallinfo2 Before = mallinfo2();
+        State.ResumeTiming();
+        for (const TShopPtr& Shop : Shops)
+            benchmark::DoNotOptimize(Images->ShopIndex(Shop->Id));
+        State.PauseTiming();
+        const struct mallinfo2 After = mallinfo2();
+        Bytes = static_cast<double>((After.uordblks + After.hblkhd) - (Before.uordblks + Before.hblkhd));
+        if (Images->Count() != TImageList::FixedCount + ShopCount)
+            State.SkipWithError("not every icon decoded");
+        Images.reset();
+        State.ResumeTiming();
+    }
+    State.SetItemsProcessed(State.iterations() * ShopCount);
+    State.counters["bytes_per_icon"] = Bytes / ShopCount;
+    QDir(IconsFolder()).removeRecursively();
+}
+BENCHMARK(BM_DecodeEveryIcon)->Arg(10000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+struct TIconServer {
+    httplib::Server Server;
+    std::thread Listener;
+    std::string Ico = TypicalIco().toStdString();
+    int Port = 0;
+    explicit TIconServer(bool NoDelay) {
+        // Without TCP_NODELAY the header and body writes of each answer meet Nagle's
+        // algorithm and the client's delayed acknowledgement: tens of milliseconds per
+        // icon that no client can avoid.
+        Server.set_tcp_nodelay(NoDelay);
+        Server.Get(R"(/.*)",
+                   [this](const httplib::Request&, httplib::Response& Res) { Res.set_content(Ico, "image/x-icon"); });
+        Port = Server.bind_to_any_port("127.0.0.1");
+        Listener = std::thread([this] { Server.listen_after_bind(); });
+        while (!Server.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~TIconServer() {
+        Server.stop();
+        Listener.join();
+    }
+    QString Site(int Id) const { return QStringLiteral("http://127.0.0.1:%1/shop%2").arg(Port).arg(Id); }
+};
 
 void FaviconThreadThroughput(benchmark::State& State) {
     const int ShopCount = static_cast<int>(State.range(0));
-    const std::string Ico = TypicalIco().toStdString();
-    httplib::Server Server;
-    // Without TCP_NODELAY the header and body writes of each answer meet Nagle's algorithm
-    // and the client's delayed acknowledgement: tens of milliseconds per icon that no client
-    // can avoid. Measured both ways (second argument).
-    Server.set_tcp_nodelay(State.range(1) != 0);
-    Server.Get(R"(/.*)",
-               [&](const httplib::Request&, httplib::Response& Res) { Res.set_content(Ico, "image/x-icon"); });
-    const int Port = Server.bind_to_any_port("127.0.0.1");
-    std::thread Listener([&] { Server.listen_after_bind(); });
-    while (!Server.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-
+    TIconServer Server(State.range(1) != 0);
     std::vector<TFaviconShop> Shops;
     for (int Id = 1; Id <= ShopCount; ++Id)
-        Shops.push_back({Id, QStringLiteral("http://127.0.0.1:%1/shop%2").arg(Port).arg(Id)});
+        Shops.push_back({Id, Server.Site(Id)});
     TLogger Logger(TLogger::llError, true, QStringLiteral("bench"));
     const QString Folder = GetInstallFolder();
     for (auto _ : State) {
@@ -125,10 +204,40 @@ void FaviconThreadThroughput(benchmark::State& State) {
     if (QDir(Folder + "icons").entryList(QDir::Files).size() != ShopCount)
         State.SkipWithError("not every icon fetched");
     State.counters["icons/s"] = benchmark::Counter(double(ShopCount), benchmark::Counter::kIsIterationInvariantRate);
-    Server.stop();
-    Listener.join();
 }
-BENCHMARK(FaviconThreadThroughput)->Args({200, 1})->Args({200, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FaviconThreadThroughput)->Args({1000, 1})->Args({200, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The yardstick: curl fetching the same files one by one into the same folder
+// (one process, so it keeps its connection like the thread does).
+void CurlOneByOne(benchmark::State& State) {
+    const int ShopCount = static_cast<int>(State.range(0));
+    TIconServer Server(true);
+    const QString Folder = GetInstallFolder() + "curl-icons/";
+    QTemporaryDir ConfigDir;
+    const QString Config = ConfigDir.path() + "/urls";
+    {
+        QFile File(Config);
+        File.open(QIODevice::WriteOnly);
+        for (int Id = 1; Id <= ShopCount; ++Id)
+            File.write(QStringLiteral("url = \"%1/favicon.ico\"\noutput = \"%2%3.ico\"\n")
+                           .arg(Server.Site(Id), Folder)
+                           .arg(Id)
+                           .toUtf8());
+    }
+    for (auto _ : State) {
+        State.PauseTiming();
+        QDir(Folder).removeRecursively();
+        QDir().mkpath(Folder);
+        State.ResumeTiming();
+        QProcess Curl;
+        Curl.start("curl", {"-s", "-K", Config});
+        Curl.waitForFinished(-1);
+    }
+    if (QDir(Folder).entryList(QDir::Files).size() != ShopCount)
+        State.SkipWithError("curl did not fetch every icon");
+    State.counters["icons/s"] = benchmark::Counter(double(ShopCount), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(CurlOneByOne)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

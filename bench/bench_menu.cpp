@@ -1,16 +1,20 @@
 // Tray menu build: BuildTrayMenu against the floor of building the same tree of
-// plain QMenu/QAction objects. Run with QT_QPA_PLATFORM=offscreen (set here when
+// plain QMenu/QAction objects, the first opening of a category, and "show" until
+// the menu is on screen. Run with QT_QPA_PLATFORM=offscreen (set here when
 // unset); settings live in a temporary XDG_CONFIG_HOME.
 #include "uRegistry.h"
 #include "uTImageList.h"
 #include "uTMenuItemManager.h"
+#include "uTMenuWindow.h"
 #include "uTShop.h"
 #include "uTTrayMenu.h"
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -160,6 +164,100 @@ void BM_FloorPlainMenu(benchmark::State& State) {
     State.counters["bytes_per_entry"] = static_cast<double>(Bytes) / Count;
 }
 
+// Both builds in one run, alternately, for the ratio: the program's build (top
+// level now, submenus when opened) against the whole nested tree of plain objects.
+void BM_BuildAgainstWholeTree(benchmark::State& State) {
+    const int Count = static_cast<int>(State.range(0));
+    const TShopList& Shops = Catalogue(Count, static_cast<int>(State.range(1)));
+    SetLinks(false);
+    const TImageList Images = TImageList::WithFixedPictures();
+    const TMenuItemManager Links(QStringLiteral("favorites"));
+    double Build = 0;
+    double Whole = 0;
+    for (auto _ : State) {
+        auto Menu = std::make_unique<TTrayMenu>();
+        CreateFixedEntries(*Menu, Images);
+        QElapsedTimer Clock;
+        Clock.start();
+        BuildTrayMenu(*Menu, TMenuBuildInput{Shops, Params, Links, Images, [] {}});
+        const double BuildNs = static_cast<double>(Clock.nsecsElapsed());
+        Menu.reset();
+        auto Plain = std::make_unique<QMenu>();
+        Clock.restart();
+        BuildPlainTree(*Plain, Shops, Images);
+        const double WholeNs = static_cast<double>(Clock.nsecsElapsed());
+        Plain.reset();
+        Build += BuildNs;
+        Whole += WholeNs;
+        State.SetIterationTime(BuildNs / 1e9);
+    }
+    const double N = static_cast<double>(State.iterations());
+    State.counters["build_ms"] = Build / N / 1e6;
+    State.counters["whole_tree_ms"] = Whole / N / 1e6;
+    State.counters["ratio"] = Build / Whole;
+}
+
+// Opening the largest category for the first time: its entries are made now.
+void BM_FirstOpenOfACategory(benchmark::State& State) {
+    const int Count = static_cast<int>(State.range(0));
+    const TShopList& Shops = Catalogue(Count, static_cast<int>(State.range(1)));
+    SetLinks(false);
+    const TImageList Images = TImageList::WithFixedPictures();
+    const TMenuItemManager Links(QStringLiteral("favorites"));
+    int Entries = 0;
+    for (auto _ : State) {
+        State.PauseTiming();
+        auto Menu = std::make_unique<TTrayMenu>();
+        CreateFixedEntries(*Menu, Images);
+        BuildTrayMenu(*Menu, TMenuBuildInput{Shops, Params, Links, Images, [] {}});
+        QMenu* First = Menu->actions().at(0)->menu();
+        State.ResumeTiming();
+        Q_EMIT First->aboutToShow();
+        State.PauseTiming();
+        Entries = static_cast<int>(First->actions().size());
+        Menu.reset();
+        State.ResumeTiming();
+    }
+    State.counters["entries"] = Entries;
+}
+
+// "show": from the request to the menu on screen, as a pop-up (X11) and in the
+// menu window (Wayland), with the whole catalogue built.
+void BM_ShowMenu(benchmark::State& State) {
+    const int Count = static_cast<int>(State.range(0));
+    const TShopList& Shops = Catalogue(Count, static_cast<int>(State.range(1)));
+    const bool InWindow = State.range(2) != 0;
+    SetLinks(true);
+    const TImageList Images = TImageList::WithFixedPictures();
+    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TTrayMenu Menu;
+    CreateFixedEntries(Menu, Images);
+    BuildTrayMenu(Menu, TMenuBuildInput{Shops, Params, Links, Images, [] {}});
+    auto Exposed = [](QWidget& Widget) {
+        QElapsedTimer Limit;
+        Limit.start();
+        while (!(Widget.windowHandle() && Widget.windowHandle()->isExposed()) && Limit.elapsed() < 5000)
+            QCoreApplication::processEvents();
+    };
+    for (auto _ : State) {
+        QElapsedTimer Clock;
+        Clock.start();
+        if (InWindow) {
+            TMenuWindow Window(Menu);
+            Window.show();
+            Exposed(Window);
+            State.SetIterationTime(static_cast<double>(Clock.nsecsElapsed()) / 1e9);
+            Window.close();
+        } else {
+            Menu.popup(QPoint(100, 100));
+            Exposed(Menu);
+            State.SetIterationTime(static_cast<double>(Clock.nsecsElapsed()) / 1e9);
+            Menu.hide();
+        }
+        QCoreApplication::processEvents();
+    }
+}
+
 void Sizes(benchmark::internal::Benchmark* B) {
     for (const auto& [Count, Categories] : {std::pair{1000, 60}, {10000, 200}, {100000, 300}})
         for (int Links : {0, 1})
@@ -174,6 +272,13 @@ void FloorSizes(benchmark::internal::Benchmark* B) {
 BENCHMARK(BM_FloorPlainMenu)->Apply(FloorSizes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildTrayMenu)->Apply(Sizes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildTrayMenu)->Apply(Sizes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildAgainstWholeTree)->Apply(FloorSizes)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstOpenOfACategory)
+    ->Args({10000, 1})
+    ->Args({100000, 300})
+    ->Args({100000, 10})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShowMenu)->Args({100000, 300, 0})->Args({100000, 300, 1})->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -42,6 +42,7 @@ struct TServer {
     TServer() {
         Http.Get("/version2.xml",
                  [this](const httplib::Request&, httplib::Response& Res) { Res.set_content(Body, "text/xml"); });
+        Http.set_tcp_nodelay(true);
         const int Port = Http.bind_to_any_port("127.0.0.1");
         Base = QStringLiteral("http://127.0.0.1:%1").arg(Port);
         Thread = std::thread([this] { Http.listen_after_bind(); });

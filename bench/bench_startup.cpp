@@ -1,6 +1,7 @@
 // Whole-process start-up: from fork to "Started" of the real program (empty
 // store but the log threshold, offscreen, temporary XDG folders), beside a bare
-// QApplication with a tray icon and a menu. Wall time per start, measured by the
+// QApplication with a tray icon and a menu; and second starts with a large
+// catalogue (and its icons) on disk, with the memory at "Started". Wall time per start, measured by the
 // benchmark's manual timer.
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,11 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -86,6 +92,181 @@ BENCHMARK(BM_ProgramStartToStarted)
     ->UseManualTime()
     ->Iterations(1)
     ->Repetitions(10)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+
+// A catalogue of Shops shops in 300 categories (two levels), as the vendor sends it.
+QByteArray GeneratedCatalogue(int Shops) {
+    QByteArray Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q><version>2.2</version><check>2099-01-01</check>"
+                     "<shops>\n";
+    for (int I = 0; I < Shops; ++I) {
+        const int Category = I % 300;
+        Xml += "<shop id=\"" + QByteArray::number(I + 1) + "\" name=\"H\xC3\xA4ndler " + QByteArray::number(I) +
+               "\" site=\"http://127.0.0.1:9/s" + QByteArray::number(I) + "\" category=\"Bereich " +
+               QByteArray::number(Category % 20) + "->Gruppe " + QByteArray::number(Category) + "\" ranking=\"" +
+               QByteArray::number(I % 50) + "\"/>\n";
+    }
+    return Xml + "</shops></q>\n";
+}
+
+// A 16x16 32-bit ICO of one colour: every shop its own picture.
+QByteArray DistinctIco(int Seed) {
+    QByteArray Ico(6 + 16 + 40, '\0');
+    Ico[2] = 1;
+    Ico[4] = 1;
+    Ico[6] = Ico[7] = 16;
+    Ico[10] = 1;
+    Ico[12] = 32;
+    const quint32 Size = 40 + 16 * 16 * 4 + 16 * 4;
+    std::memcpy(Ico.data() + 14, &Size, 4);
+    const quint32 Offset = 22;
+    std::memcpy(Ico.data() + 18, &Offset, 4);
+    char* Header = Ico.data() + 22;
+    const qint32 Values[3] = {40, 16, 32};
+    std::memcpy(Header, Values, 12);
+    Header[12] = 1;
+    Header[14] = 32;
+    const char Pixel[4] = {char(Seed & 0xFF), char((Seed >> 8) & 0xFF), char((Seed >> 16) & 0xFF), char(0xFF)};
+    for (int P = 0; P < 16 * 16; ++P)
+        Ico.append(Pixel, 4);
+    return Ico + QByteArray(16 * 4, '\0');
+}
+
+// Resident and private kilobytes of a process.
+std::pair<double, double> MemoryKB(qint64 Pid) {
+    QFile Rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(Pid));
+    double Rss = 0;
+    double Private = 0;
+    if (!Rollup.open(QIODevice::ReadOnly))
+        return {0, 0};
+    for (const QByteArray& Line : Rollup.readAll().split('\n')) {
+        const QList<QByteArray> Parts = Line.simplified().split(' ');
+        if (Parts.size() < 2)
+            continue;
+        if (Parts[0] == "Rss:")
+            Rss = Parts[1].toDouble();
+        else if (Parts[0] == "Private_Clean:" || Parts[0] == "Private_Dirty:")
+            Private += Parts[1].toDouble();
+    }
+    return {Rss, Private};
+}
+
+// CPU milliseconds a process has used so far (user + system): on a loaded
+// machine a steadier measure than the wall time.
+double CpuMs(qint64 Pid) {
+    QFile Stat(QStringLiteral("/proc/%1/stat").arg(Pid));
+    if (!Stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray Text = Stat.readAll();
+    // Fields after the command name in parentheses; utime and stime are the 14th and 15th.
+    const QList<QByteArray> Fields = Text.mid(Text.lastIndexOf(')') + 2).split(' ');
+    if (Fields.size() < 13)
+        return 0;
+    const double Ticks = Fields[11].toDouble() + Fields[12].toDouble();
+    return Ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// One prepared home per size: the store (a vendor address that refuses at once,
+// so the catalogue file is what loads), the catalogue file and, when asked, an
+// icon file for every shop. Every start after the first is a second start.
+struct TPreparedHome {
+    QTemporaryDir Dir;
+    QProcessEnvironment Env;
+    QString Log;
+};
+
+TPreparedHome& PreparedHome(int Shops, bool Icons) {
+    static std::map<std::pair<int, bool>, std::unique_ptr<TPreparedHome>> Homes;
+    std::unique_ptr<TPreparedHome>& Home = Homes[{Shops, Icons}];
+    if (Home)
+        return *Home;
+    Home = std::make_unique<TPreparedHome>();
+    Home->Env = Environment(Home->Dir);
+    const QString Install = Home->Env.value("XDG_DATA_HOME") + "/Quorvantis/";
+    Home->Log = Install + "Quorvantis.log";
+    {
+        QProcess Init;
+        Init.setProcessEnvironment(Home->Env);
+        Init.start(BinDir() + "/../quorvantis", {});
+        Init.waitForStarted();
+        QElapsedTimer Waited;
+        Waited.start();
+        while (!QFile::exists(Home->Env.value("XDG_CONFIG_HOME") + "/Quorvantis/registry.db") &&
+               Waited.elapsed() < 10000)
+            QThread::msleep(5);
+        QThread::msleep(200);
+        if (Init.processId() > 0)
+            ::kill(static_cast<pid_t>(Init.processId()), SIGKILL);
+        Init.waitForFinished();
+    }
+    sqlite3* Handle = nullptr;
+    const QString Db = Home->Env.value("XDG_CONFIG_HOME") + "/Quorvantis/registry.db";
+    sqlite3_open(QFile::encodeName(Db).constData(), &Handle);
+    sqlite3_exec(Handle,
+                 "DELETE FROM reg_value; INSERT INTO reg_value VALUES(1,'debug','DEBUG',3);"
+                 "INSERT INTO reg_value VALUES(1,'server','SERVER','http://127.0.0.1:9');"
+                 "INSERT INTO reg_value VALUES(1,'first','FIRST',0);",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(Handle);
+    QDir().mkpath(Install + "icons");
+    QFile Catalogue(Install + "quorvantis.xml");
+    Catalogue.open(QIODevice::WriteOnly);
+    Catalogue.write(GeneratedCatalogue(Shops));
+    Catalogue.close();
+    for (int Id = 1; Icons && Id <= Shops; ++Id) {
+        QFile Icon(Install + "icons/" + QString::number(Id) + ".ico");
+        Icon.open(QIODevice::WriteOnly);
+        Icon.write(DistinctIco(Id * 2654435761u >> 8));
+    }
+    return *Home;
+}
+
+// The real program with a catalogue of range(0) shops on disk (and an icon file
+// per shop when range(1) is 1): time to "Started" and the memory at that moment.
+void BM_StartWithCatalogue(benchmark::State& State) {
+    TPreparedHome& Home = PreparedHome(static_cast<int>(State.range(0)), State.range(1) != 0);
+    double Rss = 0;
+    double Private = 0;
+    double Cpu = 0;
+    for (auto _ : State) {
+        QFile::remove(Home.Log);
+        QProcess P;
+        P.setProcessEnvironment(Home.Env);
+        QElapsedTimer Timer;
+        Timer.start();
+        P.start(BinDir() + "/../quorvantis", {});
+        P.waitForStarted();
+        bool Started = false;
+        while (!Started && Timer.elapsed() < 60000) {
+            QFile F(Home.Log);
+            if (F.open(QIODevice::ReadOnly) && F.readAll().contains("|DEBUG|Started"))
+                Started = true;
+            else
+                QThread::usleep(200);
+        }
+        State.SetIterationTime(Timer.nsecsElapsed() / 1e9);
+        std::tie(Rss, Private) = MemoryKB(P.processId());
+        Cpu = CpuMs(P.processId());
+        if (P.processId() > 0)
+            ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
+        P.waitForFinished();
+        if (!Started)
+            State.SkipWithError("no Started line");
+    }
+    State.counters["resident_MB"] = Rss / 1024;
+    State.counters["private_MB"] = Private / 1024;
+    State.counters["cpu_ms"] = Cpu;
+}
+BENCHMARK(BM_StartWithCatalogue)
+    ->Args({1000, 0})
+    ->Args({10000, 0})
+    ->Args({100000, 0})
+    ->Args({1000, 1})
+    ->Args({10000, 1})
+    ->Args({100000, 1})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 

@@ -6,8 +6,13 @@
 #include "uTLogger.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QSet>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -84,22 +89,33 @@ void TFaviconThread::Execute() {
     Options.MaxBodyBytes = MaxIconBytes;
     THTTPClient HTTP(Options);
 
+    // One listing of the folder instead of a look-up per shop; a file fetched now
+    // counts as present for the shops and links after it.
+    const QStringList Listed = QDir(FIconsFolder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    QSet<QString> Present(Listed.begin(), Listed.end());
+    auto FetchUnlessPresent = [&](const QString& URL, const QString& FileName) {
+        const QString Name = FileName.startsWith(FIconsFolder) ? FileName.mid(FIconsFolder.size()) : QString();
+        const bool Exists =
+            Name.isEmpty() || Name.contains(QLatin1Char('/')) ? QFileInfo::exists(FileName) : Present.contains(Name);
+        if (Exists)
+            return;
+        DownloadFile(HTTP, URL, FileName);
+        if (!Name.isEmpty())
+            Present.insert(Name);
+    };
     for (const TFaviconShop& Shop : FShops) {
         if (isInterruptionRequested())
             return;
-        const QString FileName = ShopFile(Shop.Id);
-        if (!QFileInfo::exists(FileName))
-            DownloadFile(HTTP, Shop.Site + QStringLiteral("/favicon.ico"), FileName);
+        FetchUnlessPresent(Shop.Site + QStringLiteral("/favicon.ico"), ShopFile(Shop.Id));
     }
     for (const TFaviconLink& Link : FLinks) {
         if (isInterruptionRequested())
             return;
         if (Link.Name.isEmpty())
             continue;
-        const QString FileName = LinkFile(Link.Name);
         const QString IconURL = SiteFaviconURL(Link.URL);
-        if (!IconURL.isEmpty() && !QFileInfo::exists(FileName))
-            DownloadFile(HTTP, IconURL, FileName);
+        if (!IconURL.isEmpty())
+            FetchUnlessPresent(IconURL, LinkFile(Link.Name));
     }
 }
 
@@ -115,16 +131,27 @@ void TFaviconThread::DownloadFile(THTTPClient& HTTP, const QString& URL, const Q
         if (FLogger)
             FLogger->Error(QStringLiteral("Download failed: URL=") + URL + QStringLiteral(", File=") + FileName +
                            QStringLiteral(", Error=") + ExceptionMessage(E));
-        HTTP.Disconnect();
+        // The failed request is already aborted; the kept connections to other
+        // sites stay open for the next icons.
     }
 }
 
 // Through a temporary file in the same folder and a rename, so an interrupted
-// write or a crash never leaves half an icon behind.
+// write never leaves half an icon under the final name. No flush to the disk per
+// icon: these are cache files, and one lost to a power cut is simply fetched again.
 void TFaviconThread::StoreFile(const QString& FileName, const QByteArray& Data) {
-    QSaveFile File(FileName);
-    if (!File.open(QIODevice::WriteOnly) || File.write(Data) != Data.size() || !File.commit())
+    const QString Partial = FileName + QStringLiteral(".part");
+    QFile File(Partial);
+    const bool Written = File.open(QIODevice::WriteOnly | QIODevice::Truncate) && File.write(Data) == Data.size();
+    const QString Error = File.errorString();
+    File.close();
+    // rename(2) replaces a file of the final name in one step; QFile::rename refuses to.
+    if (!Written || File.error() != QFileDevice::NoError ||
+        ::rename(QFile::encodeName(Partial).constData(), QFile::encodeName(FileName).constData()) != 0) {
+        const QString Reason = Written ? QString::fromLocal8Bit(std::strerror(errno)) : Error;
+        QFile::remove(Partial);
         // The caller logs the file name; keeping it out of the message keeps a status-like
         // number in the path from passing for a silent status failure.
-        throw EQuorvantis(QStringLiteral("Cannot write the file: ") + File.errorString());
+        throw EQuorvantis(QStringLiteral("Cannot write the file: ") + Reason);
+    }
 }

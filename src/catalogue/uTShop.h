@@ -15,7 +15,6 @@ public:
     QString Category;
     int32_t Id = 0;
     int32_t Ranking = 1000;
-    int32_t ImageIndex = 0; // favicon index in the tray image list; 0 = none
 
     QString GetName() const { return Name; }
     // Vendor address "/shop.php?id=" + Id.

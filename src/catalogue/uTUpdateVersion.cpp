@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -116,6 +117,11 @@ bool IsCatalogueRoot(const pugi::xml_node& Root) {
 TUpdateVersion::TUpdateVersion(TLogger* Logger) : FLogger(Logger) {}
 
 bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
+    // Declared before the document, so it runs after the document is freed: the
+    // parser's pages go back to the system instead of staying in the heap.
+    struct TTrimHeap {
+        ~TTrimHeap() { malloc_trim(0); }
+    } TrimAfterDocument;
     pugi::xml_document Doc;
     try {
         ParseCatalogueDocument(Stream, Doc);
@@ -200,7 +206,6 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
                 }
                 Shop->Category = It->second.Text;
                 Shop->Ranking = ParseInteger(Raw[aRanking], 1000);
-                Shop->ImageIndex = 0;
                 Keys.push_back({It->second.Index, NameRaw});
                 try {
                     Shops.push_back(std::move(Shop));

@@ -3,13 +3,16 @@
 #include <QAction>
 #include <QActionEvent>
 #include <QActionGroup>
-#include <QBuffer>
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QTimer>
+#include <QtEndian>
+
+#include <algorithm>
+#include <array>
 
 const QString TDBusMenuExporter::ObjectPath = QStringLiteral("/MenuBar");
 
@@ -142,6 +145,8 @@ void TDBusMenuExporter::SetMenu(QMenu* Menu) {
     FIds.clear();
     FActions.clear();
     FChangedItems.clear();
+    // A rebuild brings new icons; the pictures of the old ones would only pile up.
+    FIconCache.clear();
     FRoot = Menu;
     if (Menu != nullptr)
         Watch(Menu);
@@ -183,20 +188,203 @@ QMenu* TDBusMenuExporter::MenuOf(int Id) const {
     return Action != nullptr ? Action->menu() : nullptr;
 }
 
+namespace {
+
+constexpr std::array<quint32, 256> CrcTable = [] {
+    std::array<quint32, 256> Table{};
+    for (quint32 N = 0; N < 256; ++N) {
+        quint32 C = N;
+        for (int K = 0; K < 8; ++K)
+            C = (C & 1) != 0 ? 0xEDB88320u ^ (C >> 1) : C >> 1;
+        Table[N] = C;
+    }
+    return Table;
+}();
+
+void AppendChunk(QByteArray& Png, const char* Type, const QByteArray& Data) {
+    char Word[4];
+    qToBigEndian<quint32>(static_cast<quint32>(Data.size()), Word);
+    Png.append(Word, 4);
+    const qsizetype Start = Png.size();
+    Png.append(Type, 4);
+    Png.append(Data);
+    quint32 Crc = 0xFFFFFFFFu;
+    for (qsizetype I = Start; I < Png.size(); ++I)
+        Crc = CrcTable[(Crc ^ static_cast<quint8>(Png.at(I))) & 0xFFu] ^ (Crc >> 8);
+    qToBigEndian<quint32>(Crc ^ 0xFFFFFFFFu, Word);
+    Png.append(Word, 4);
+}
+
+} // namespace
+
+namespace {
+
+// Bits in the order deflate wants them: values from the lowest bit up.
+class TBitWriter {
+public:
+    explicit TBitWriter(QByteArray& Out) : FOut(Out) {}
+    void Put(quint32 Value, int Count) {
+        FBuffer |= static_cast<quint64>(Value) << FCount;
+        FCount += Count;
+        while (FCount >= 8) {
+            FOut.append(static_cast<char>(FBuffer & 0xFFu));
+            FBuffer >>= 8;
+            FCount -= 8;
+        }
+    }
+    // A Huffman code goes highest bit first.
+    void PutCode(quint32 Code, int Length) {
+        quint32 Reversed = 0;
+        for (int I = 0; I < Length; ++I)
+            Reversed |= ((Code >> I) & 1u) << (Length - 1 - I);
+        Put(Reversed, Length);
+    }
+    void Flush() {
+        if (FCount > 0)
+            FOut.append(static_cast<char>(FBuffer & 0xFFu));
+        FBuffer = 0;
+        FCount = 0;
+    }
+
+private:
+    QByteArray& FOut;
+    quint64 FBuffer = 0;
+    int FCount = 0;
+};
+
+// The fixed Huffman code of a literal or length symbol.
+void PutSymbol(TBitWriter& Bits, int Symbol) {
+    if (Symbol < 144)
+        Bits.PutCode(0x30 + Symbol, 8);
+    else if (Symbol < 256)
+        Bits.PutCode(0x190 + Symbol - 144, 9);
+    else if (Symbol < 280)
+        Bits.PutCode(Symbol - 256, 7);
+    else
+        Bits.PutCode(0xC0 + Symbol - 280, 8);
+}
+
+constexpr std::array<int, 29> LengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                            31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<int, 29> LengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                             2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<int, 30> DistanceBase = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                              33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::array<int, 30> DistanceExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                               6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+template <size_t N> int CodeIndex(const std::array<int, N>& Base, int Value) {
+    int Index = 0;
+    while (Index + 1 < static_cast<int>(N) && Base[static_cast<size_t>(Index) + 1] <= Value)
+        ++Index;
+    return Index;
+}
+
+// A zlib stream of Raw in one block of deflate's fixed code, whose only matches are
+// repeats of the pixel to the left and of the row above: what menu icons are made of.
+QByteArray DeflatePixels(const QByteArray& Raw, int PixelBytes, int RowBytes) {
+    QByteArray Stream("\x78\x01", 2);
+    Stream.reserve(Raw.size() / 2 + 64);
+    TBitWriter Bits(Stream);
+    Bits.Put(1, 1); // the last block
+    Bits.Put(1, 2); // fixed code
+    const auto* Data = reinterpret_cast<const quint8*>(Raw.constData());
+    const qsizetype Size = Raw.size();
+    qsizetype At = 0;
+    while (At < Size) {
+        int BestLength = 0;
+        int BestDistance = 0;
+        for (const int Distance : {PixelBytes, RowBytes}) {
+            if (Distance > At || Distance > 32768)
+                continue;
+            const qsizetype Limit = std::min<qsizetype>(258, Size - At);
+            int Length = 0;
+            while (Length < Limit && Data[At + Length] == Data[At + Length - Distance])
+                ++Length;
+            if (Length > BestLength) {
+                BestLength = Length;
+                BestDistance = Distance;
+            }
+        }
+        if (BestLength < 3) {
+            PutSymbol(Bits, Data[At]);
+            ++At;
+            continue;
+        }
+        const int L = CodeIndex(LengthBase, BestLength);
+        PutSymbol(Bits, 257 + L);
+        Bits.Put(static_cast<quint32>(BestLength - LengthBase[static_cast<size_t>(L)]),
+                 LengthExtra[static_cast<size_t>(L)]);
+        const int D = CodeIndex(DistanceBase, BestDistance);
+        Bits.PutCode(static_cast<quint32>(D), 5);
+        Bits.Put(static_cast<quint32>(BestDistance - DistanceBase[static_cast<size_t>(D)]),
+                 DistanceExtra[static_cast<size_t>(D)]);
+        At += BestLength;
+    }
+    PutSymbol(Bits, 256); // end of block
+    Bits.Flush();
+
+    quint32 A = 1;
+    quint32 B = 0;
+    for (qsizetype Done = 0; Done < Size;) {
+        // 5552 bytes are the most that cannot overflow B before the reduction.
+        const qsizetype End = std::min<qsizetype>(Size, Done + 5552);
+        for (; Done < End; ++Done) {
+            A += Data[Done];
+            B += A;
+        }
+        A %= 65521;
+        B %= 65521;
+    }
+    char Adler[4];
+    qToBigEndian<quint32>((B << 16) | A, Adler);
+    Stream.append(Adler, 4);
+    return Stream;
+}
+
+} // namespace
+
+// Qt's PNG writer needs some 60 µs per menu icon, nearly all of it setting up the
+// PNG and deflate machinery, which a submenu of thousands of shops with icons of
+// their own pays thousands of times. This one takes a few microseconds, and its
+// simple compression keeps typical icons at a few hundred bytes on the bus.
+QByteArray MenuIconPng(const QImage& Source) {
+    const QImage Image = Source.convertToFormat(QImage::Format_RGBA8888);
+    const int Width = Image.width();
+    const int Height = Image.height();
+    const int RowBytes = 1 + Width * 4;
+    QByteArray Raw;
+    Raw.reserve(static_cast<qsizetype>(Height) * RowBytes);
+    for (int Y = 0; Y < Height; ++Y) {
+        Raw.append('\0'); // no filter
+        Raw.append(reinterpret_cast<const char*>(Image.constScanLine(Y)), static_cast<qsizetype>(Width) * 4);
+    }
+    QByteArray Header(13, '\0');
+    qToBigEndian<quint32>(static_cast<quint32>(Width), Header.data());
+    qToBigEndian<quint32>(static_cast<quint32>(Height), Header.data() + 4);
+    Header[8] = 8; // bits per channel
+    Header[9] = 6; // red, green, blue, alpha
+    QByteArray Png("\x89PNG\r\n\x1a\n", 8);
+    AppendChunk(Png, "IHDR", Header);
+    AppendChunk(Png, "IDAT", DeflatePixels(Raw, 4, RowBytes));
+    AppendChunk(Png, "IEND", {});
+    return Png;
+}
+
+// Once per picture: the entries of a large submenu share few pictures or, with
+// favicons, each has its own, and a panel asks for the layout at every opening.
 QByteArray TDBusMenuExporter::IconData(const QIcon& Icon) {
     const qint64 Key = Icon.cacheKey();
     const auto Found = FIconCache.constFind(Key);
     if (Found != FIconCache.cend())
         return *Found;
-    QByteArray Png;
-    QBuffer Buffer(&Png);
-    Buffer.open(QIODevice::WriteOnly);
-    Icon.pixmap(16, 16).toImage().save(&Buffer, "PNG");
+    const QByteArray Png = MenuIconPng(Icon.pixmap(16, 16).toImage());
     FIconCache.insert(Key, Png);
     return Png;
 }
 
-QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names) {
+QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names, bool WithDefaults) {
     QVariantMap Properties;
     if (Id == 0) {
         Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
@@ -217,10 +405,13 @@ QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names) {
                 Properties.insert(QStringLiteral("toggle-state"), Action->isChecked() ? 1 : 0);
             }
         }
-        // Always sent, although both default to true: an update replaces the
-        // properties it names, so a re-enabled entry must say so.
-        Properties.insert(QStringLiteral("enabled"), Action->isEnabled());
-        Properties.insert(QStringLiteral("visible"), Action->isVisible());
+        // Both default to true. An update replaces the properties it names, so a
+        // re-enabled entry must say so; a layout gives every property of an entry,
+        // and leaving them out there spares the bus two values per entry.
+        if (WithDefaults || !Action->isEnabled())
+            Properties.insert(QStringLiteral("enabled"), Action->isEnabled());
+        if (WithDefaults || !Action->isVisible())
+            Properties.insert(QStringLiteral("visible"), Action->isVisible());
     }
     if (!Names.isEmpty())
         for (auto It = Properties.begin(); It != Properties.end();)
@@ -231,7 +422,7 @@ QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names) {
 TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QStringList& Names) {
     TDBusMenuLayoutItem Item;
     Item.Id = Id;
-    Item.Properties = PropertiesOf(Id, Names);
+    Item.Properties = PropertiesOf(Id, Names, false);
     QMenu* Menu = MenuOf(Id);
     if (Menu == nullptr || Depth == 0)
         return Item;
@@ -243,6 +434,15 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
 
 uint TDBusMenuExporter::GetLayout(int ParentId, int RecursionDepth, const QStringList& PropertyNames,
                                   TDBusMenuLayoutItem& Layout) {
+    // A panel may ask for a submenu without announcing that it opens it: the
+    // submenu fills now, and this answer already carries what that changed.
+    if (QMenu* Menu = ParentId != 0 ? MenuOf(ParentId) : nullptr) {
+        const bool Pending = FChangedLayouts.contains(ParentId);
+        Watch(Menu);
+        Q_EMIT Menu->aboutToShow();
+        if (!Pending)
+            FChangedLayouts.remove(ParentId);
+    }
     Layout = LayoutOf(ParentId, RecursionDepth, PropertyNames);
     return FRevision;
 }

@@ -13,6 +13,7 @@
 
 class QAction;
 class QDBusArgument;
+class QImage;
 class QMenu;
 
 // The wire types of com.canonical.dbusmenu.
@@ -47,6 +48,9 @@ Q_DECLARE_METATYPE(TDBusMenuEvent)
 // A Qt caption ("&" marks the hotkey, "&&" is a plain "&") as a dbusmenu label
 // ("_" marks the hotkey, "__" is a plain "_"), so names reach the panel exactly.
 QString DBusMenuLabel(const QString& Caption);
+
+// Image as a PNG, made quickly: what the exported menu sends as an entry's icon.
+QByteArray MenuIconPng(const QImage& Image);
 
 // Exports a QMenu tree as com.canonical.dbusmenu, the menu a StatusNotifier panel
 // draws at the icon. Written here rather than taken from Qt's tray icon: Qt
@@ -102,7 +106,7 @@ private:
     int IdOf(QAction* Action);
     QAction* ActionOf(int Id) const;
     QMenu* MenuOf(int Id) const;
-    QVariantMap PropertiesOf(int Id, const QStringList& Names);
+    QVariantMap PropertiesOf(int Id, const QStringList& Names, bool WithDefaults = true);
     TDBusMenuLayoutItem LayoutOf(int Id, int Depth, const QStringList& Names);
     void Watch(QMenu* Menu);
     void ScheduleAnnouncement();

@@ -24,34 +24,58 @@ void AddSkeletonOf(QMenu& Source, QMenu& Target, bool WithLeaves) {
     }
 }
 
-// Adds the entries of Source between the nested submenus that MirrorMenu
+// On a mirrored submenu's entry: the drawn submenu it mirrors.
+constexpr const char* MirrorOfProperty = "qvMirrorOf";
+
+QObject* MirrorOf(const QAction* Entry) {
+    return Entry != nullptr ? qvariant_cast<QObject*>(Entry->property(MirrorOfProperty)) : nullptr;
+}
+
+// Adds the entries of Source around the nested submenus that MirrorMenu
 // already holds, once.
 void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
     if (Source == nullptr || MirrorMenu.property(FilledProperty).toBool())
         return;
     MirrorMenu.setProperty(FilledProperty, true);
-    // The mirror holds the nested submenus in the drawn order; the shared
-    // entries go in between, each before the next nested submenu.
+    // The drawn menu fills a submenu when it is about to show.
+    Q_EMIT Source->aboutToShow();
+    // The mirror holds the nested submenus known when it was made, in the drawn
+    // order; everything else goes in between, each before the next of those.
     const QList<QAction*> Nested = MirrorMenu.actions();
     QList<std::pair<QAction*, QAction*>> Inserts; // (before, entry)
     qsizetype Next = 0;
     for (QAction* Action : Source->actions()) {
-        if (Action->menu() != nullptr)
+        QMenu* Sub = Action->menu();
+        if (Sub != nullptr && Next < Nested.size() && MirrorOf(Nested[Next]) == Sub) {
             ++Next;
-        else
-            Inserts.append(std::make_pair(Nested.value(Next), Action));
+            continue;
+        }
+        QAction* Entry = Sub != nullptr ? MirrorSubmenu(*Action, *Sub, MirrorMenu)->menuAction() : Action;
+        Inserts.append(std::make_pair(Nested.value(Next), Entry));
     }
     if (Inserts.isEmpty())
         return;
     // The exported menu announces every single insertion to the panel as a
     // layout change; one for the whole submenu is enough. (QPlatformMenu is a
     // QObject by single inheritance; its header is not public.)
+    // Backwards, each entry before the one inserted last: the widget then finds
+    // the entry to insert before at once instead of searching a long list for it.
+    auto Insert = [&](qsizetype I, QAction*& Anchor, QAction*& AnchorOf) {
+        if (Inserts[I].first != AnchorOf || Anchor == nullptr) {
+            AnchorOf = Inserts[I].first;
+            Anchor = AnchorOf;
+        }
+        MirrorMenu.insertAction(Anchor, Inserts[I].second);
+        Anchor = Inserts[I].second;
+    };
+    QAction* Anchor = nullptr;
+    QAction* AnchorOf = nullptr;
     {
         const QSignalBlocker Quiet(reinterpret_cast<QObject*>(MirrorMenu.platformMenu()));
-        for (qsizetype I = 0; I + 1 < Inserts.size(); ++I)
-            MirrorMenu.insertAction(Inserts[I].first, Inserts[I].second);
+        for (qsizetype I = Inserts.size() - 1; I > 0; --I)
+            Insert(I, Anchor, AnchorOf);
     }
-    MirrorMenu.insertAction(Inserts.last().first, Inserts.last().second);
+    Insert(0, Anchor, AnchorOf);
 }
 
 // SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
@@ -63,8 +87,9 @@ QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
     Entry->setObjectName(SourceEntry.objectName());
     Entry->setVisible(SourceEntry.isVisible());
     Entry->setEnabled(SourceEntry.isEnabled());
-    // Nested submenus are mirrored now, so the desktop knows at once which
-    // entries open a submenu; the leaves follow when the submenu opens.
+    Entry->setProperty(MirrorOfProperty, QVariant::fromValue(static_cast<QObject*>(&Source)));
+    // Nested submenus that exist already are mirrored now, so the desktop knows
+    // at once which entries open a submenu; the rest follows when it opens.
     AddSkeletonOf(Source, *Mirror, false);
     // Guarded: a rebuild deletes the drawn submenus before it replaces the mirror.
     QObject::connect(Mirror, &QMenu::aboutToShow, Mirror,

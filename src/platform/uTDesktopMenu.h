@@ -20,6 +20,7 @@ bool IsWaylandSession();
 // Only the submenu skeleton is mirrored at once. The entries of a submenu join
 // its mirror when the desktop announces that it opens it, so a catalogue of
 // 10,000 shops does not cross the session bus at start or after each rebuild.
+// The drawn submenu is told it is about to show first: it may fill itself then.
 class TDesktopMenu final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TDesktopMenu)

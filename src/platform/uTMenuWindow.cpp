@@ -148,8 +148,7 @@ bool TMenuWindow::OpenSubmenu(QAction* Entry) {
     if (Entry == nullptr || Entry->menu() == nullptr || !Entry->isEnabled())
         return false;
     QMenu* Sub = Entry->menu();
-    // The desktop mirror fills its submenus when they are about to show; the
-    // drawn one is complete, but listeners may still expect the signal.
+    // A submenu gets its entries when it is about to show, here as in a pop-up.
     Q_EMIT Sub->aboutToShow();
     Embed(*Sub, Entry);
     ShowTop(nullptr);

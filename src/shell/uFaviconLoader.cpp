@@ -6,13 +6,23 @@
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
+#include <QIconEngine>
 #include <QImageReader>
+#include <QPainter>
 #include <QPixmap>
+#include <QSet>
+#include <QStyle>
+#include <QStyleOption>
 #include <QtEndian>
+#include <charconv>
+#include <cmath>
+#include <dirent.h>
 #include <map>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
@@ -42,9 +52,55 @@ struct TCandidate {
     int Bits = 0;
 };
 
+// A menu icon that keeps nothing but its one image, in the format a pixmap of this
+// display uses, so drawing it shares the pixels instead of copying them. A pixmap
+// icon would keep a pixmap, an entry list and, once drawn, copies in the pixmap cache.
+class TImageIconEngine final : public QIconEngine {
+public:
+    explicit TImageIconEngine(QImage Image) : FImage(std::move(Image)) {}
+
+    void paint(QPainter* Painter, const QRect& Rect, QIcon::Mode Mode, QIcon::State State) override {
+        Painter->drawPixmap(Rect, pixmap(Rect.size(), Mode, State));
+    }
+    QSize actualSize(const QSize& Size, QIcon::Mode, QIcon::State) override {
+        QSize Actual = FImage.size();
+        if (Actual.width() > Size.width() || Actual.height() > Size.height())
+            Actual.scale(Size, Qt::KeepAspectRatio);
+        return Actual;
+    }
+    QPixmap pixmap(const QSize& Size, QIcon::Mode Mode, QIcon::State State) override {
+        QPixmap Pixmap = QPixmap::fromImage(FImage);
+        const QSize Actual = actualSize(Size, Mode, State);
+        if (Actual != FImage.size())
+            Pixmap = Pixmap.scaled(Actual, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (Mode == QIcon::Disabled && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+            QStyleOption Option;
+            Option.palette = QGuiApplication::palette();
+            Pixmap = QApplication::style()->generatedIconPixmap(Mode, Pixmap, &Option);
+        }
+        return Pixmap;
+    }
+    QPixmap scaledPixmap(const QSize& Size, QIcon::Mode Mode, QIcon::State State, qreal Scale) override {
+        QPixmap Pixmap = pixmap(Size * Scale, Mode, State);
+        Pixmap.setDevicePixelRatio(Scale);
+        return Pixmap;
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return {FImage.size()}; }
+    bool isNull() override { return FImage.isNull(); }
+    QString key() const override { return QStringLiteral("TImageIconEngine"); }
+    QIconEngine* clone() const override { return new TImageIconEngine(FImage); }
+
+private:
+    const QImage FImage;
+};
+
 } // namespace
 
-QIcon LoadIconFile(const QString& FileName) {
+namespace {
+
+// The best image of each size in an icon file, by size. Throws EQuorvantis when
+// the file holds no image.
+std::map<std::pair<int, int>, TCandidate> ReadIconImages(const QString& FileName) {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly))
         throw EQuorvantis(File.errorString());
@@ -78,11 +134,44 @@ QIcon LoadIconFile(const QString& FileName) {
     }
     if (BySize.empty())
         throw EQuorvantis(Failure.isEmpty() ? QStringLiteral("No image in the file") : Failure);
+    return BySize;
+}
 
+} // namespace
+
+QIcon LoadIconFile(const QString& FileName) {
     QIcon Icon;
-    for (const auto& [Size, Candidate] : BySize)
+    for (const auto& [Size, Candidate] : ReadIconImages(FileName))
         Icon.addPixmap(QPixmap::fromImage(Candidate.Image));
     return Icon;
+}
+
+QIcon LoadMenuIcon(const QString& FileName, int Side) {
+    const auto BySize = ReadIconImages(FileName);
+    // The smallest image at least Side wide, else the largest: scaling down keeps it sharp.
+    const QImage* Best = nullptr;
+    for (const auto& [Size, Candidate] : BySize) {
+        const int Width = Size.first;
+        const bool Fits = Width >= Side;
+        const bool BestFits = Best != nullptr && Best->width() >= Side;
+        if (Best == nullptr || (Fits && (!BestFits || Width < Best->width())) ||
+            (!Fits && !BestFits && Width > Best->width()))
+            Best = &Candidate.Image;
+    }
+    QImage Image = *Best;
+    if (Image.width() != Side || Image.height() != Side)
+        Image = Image.scaled(Side, Side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (Image.format() != QImage::Format_RGB32)
+        Image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    // Only the pixels: text chunks and colour profiles of the file would stay with
+    // every icon for the program's life.
+    const QImage Pixels(Image.constBits(), Image.width(), Image.height(), Image.bytesPerLine(), Image.format());
+    return QIcon(new TImageIconEngine(Pixels.copy()));
+}
+
+int MenuIconSide() {
+    const qreal Ratio = qApp != nullptr ? qApp->devicePixelRatio() : 1.0;
+    return 16 * std::max(1, static_cast<int>(std::ceil(Ratio)));
 }
 
 namespace {
@@ -99,27 +188,72 @@ int AddIconFile(TImageList& Images, const QString& FileName, TLogger& Logger) {
     }
 }
 
+// The shop ids ("<id>.ico" in canonical decimal) and the other ".ico" names of the
+// icons folder, from one listing of it.
+struct TIconFolder {
+    std::unordered_set<int32_t> ShopIds;
+    QSet<QString> OtherNames;
+};
+
+TIconFolder ListIconFolder(const QString& Folder) {
+    TIconFolder Result;
+    DIR* Dir = ::opendir(QFile::encodeName(Folder).constData());
+    if (Dir == nullptr)
+        return Result;
+    while (const dirent* Entry = ::readdir(Dir)) {
+        const std::string_view Name(Entry->d_name);
+        if (Name.size() <= 4 || Name.substr(Name.size() - 4) != ".ico")
+            continue;
+        const std::string_view Stem = Name.substr(0, Name.size() - 4);
+        int32_t Id = 0;
+        const auto [End, Error] = std::from_chars(Stem.data(), Stem.data() + Stem.size(), Id);
+        // "007.ico" or "+7.ico" belong to no shop: ShopIconFile writes "7.ico".
+        const std::string_view Digits = Stem.substr(Stem.front() == '-' ? 1 : 0);
+        const bool Canonical = Error == std::errc() && End == Stem.data() + Stem.size() && !Digits.empty() &&
+                               (Digits.front() != '0' || Stem == "0");
+        if (Canonical)
+            Result.ShopIds.insert(Id);
+        else
+            Result.OtherNames.insert(QFile::decodeName(Entry->d_name));
+    }
+    ::closedir(Dir);
+    return Result;
+}
+
 } // namespace
 
 void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemManager& Links, TLogger& Logger) {
     Images.Truncate(TImageList::FixedCount);
-    // One read of the install folder for the whole list.
     const QString Folder = IconsFolder();
-    for (const TShopPtr& Shop : Shops) {
-        if (!Shop)
-            continue;
-        Shop->ImageIndex = 0;
-        const QString FileName = ShopIconFile(Folder, Shop->Id);
-        if (QFileInfo::exists(FileName))
-            Shop->ImageIndex = AddIconFile(Images, FileName, Logger);
-    }
+    const TIconFolder Listed = ListIconFolder(Folder);
+    std::vector<int32_t> WithFile;
+    for (const TShopPtr& Shop : Shops)
+        if (Shop && Listed.ShopIds.count(Shop->Id) != 0)
+            WithFile.push_back(Shop->Id);
+    Images.SetShopIconFiles(WithFile, [Folder, Side = MenuIconSide(), Log = &Logger](int32_t Id) {
+        const QString FileName = ShopIconFile(Folder, Id);
+        try {
+            return LoadMenuIcon(FileName, Side);
+        } catch (const EQuorvantis& E) {
+            Log->Error(QStringLiteral("LoadFavicon ") + FileName + QStringLiteral(": ") + E.Message());
+            QFile::remove(FileName); // fetched again at the next start
+            return QIcon();
+        }
+    });
     for (const QString& Name : Links.GetNames()) {
         TURLItem Item;
         Item.Name = Name;
         if (!Links.Load(Item))
             continue;
         const QString FileName = LinkIconFile(Name);
-        const int Index = QFileInfo::exists(FileName) ? AddIconFile(Images, FileName, Logger) : 0;
+        const QString Stem = FileName.mid(Folder.size());
+        bool Present = Listed.OtherNames.contains(Stem);
+        if (!Present && Stem.endsWith(QLatin1String(".ico"))) {
+            bool IsNumber = false;
+            const int Id = Stem.chopped(4).toInt(&IsNumber);
+            Present = IsNumber && Listed.ShopIds.count(Id) != 0 && QString::number(Id) == Stem.chopped(4);
+        }
+        const int Index = Present ? AddIconFile(Images, FileName, Logger) : 0;
         // An index from an earlier load would now point at somebody else's picture.
         if (Index != Item.Icon) {
             Item.Icon = Index;

@@ -11,11 +11,19 @@ class TImageList;
 class TLogger;
 class TMenuItemManager;
 
-// Puts the favicon files on disk into the image list behind its fixed pictures and
-// records each index with its shop (ImageIndex) or link (stored icon). A file that
-// holds no readable image is logged ("LoadFavicon <file>: <message>") and deleted so
-// that the favicon thread fetches it again. Settings errors propagate. UI thread only.
+// Reads the icons folder once and tells the image list which shops have an icon
+// file; each is decoded as one menu-sized picture the first time a menu entry
+// needs it (TImageList::ShopIndex). Link icons are loaded at once and their index
+// stored with the link. A file that holds no readable image is logged ("LoadFavicon
+// <file>: <message>") and deleted when it is read, so that the favicon thread
+// fetches it again. Settings errors propagate. UI thread only.
 void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemManager& Links, TLogger& Logger);
+
+// One picture of Side x Side pixels from an icon file: its smallest image at least
+// that large (else its largest), scaled. Throws EQuorvantis like LoadIconFile.
+QIcon LoadMenuIcon(const QString& FileName, int Side);
+// The pixel size of a menu icon on this display (16 at a device pixel ratio of 1).
+int MenuIconSide();
 
 // Every image of an icon file (all sizes of an ICO; PNG and other formats detected
 // by content), one pixmap per size. Throws EQuorvantis when it holds no image.

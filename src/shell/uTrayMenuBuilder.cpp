@@ -10,9 +10,13 @@
 #include "uTools.h"
 
 #include <QMenu>
+#include <QPointer>
 #include <QSet>
+#include <algorithm>
+#include <deque>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -28,79 +32,130 @@ QString MatchKey(const QString& Caption) {
     return Key.toCaseFolded();
 }
 
-// One menu level during a build: its entries by match key (only entries that can
-// hold children: categories and the existing entries, never a shop), and its
-// current first entry, so inserting at position 0 needs no scan of the list.
-struct TLevel {
-    QMenu* Menu = nullptr; // null for a plain fixed entry until something lands under it
-    QAction* Entry = nullptr;
-    QAction* First = nullptr;
-    bool Seeded = true;
-    std::unordered_map<QString, std::unique_ptr<TLevel>> Children;
+// Adds Entries to an empty Menu in their order. Each insertion makes the widget
+// search its entries for the new one and for the one it goes before; going
+// backwards with the entry before always first halves that work for large menus.
+void InsertInOrder(QMenu& Menu, const QList<QAction*>& Entries) {
+    QAction* Before = nullptr;
+    for (auto It = Entries.crbegin(); It != Entries.crend(); ++It) {
+        Menu.insertAction(Before, *It);
+        Before = *It;
+    }
+}
 
-    void Seed() {
-        if (Seeded)
-            return;
-        Seeded = true;
-        if (Menu == nullptr)
-            return;
-        const QList<QAction*> Actions = Menu->actions();
-        First = Actions.value(0);
-        for (QAction* Action : Actions) {
-            if (Action->isSeparator())
-                continue;
-            const QString Key = MatchKey(Action->text());
-            if (Children.count(Key) != 0)
-                continue; // the first entry of a caption wins
-            auto Level = std::make_unique<TLevel>();
-            Level->Entry = Action;
-            Level->Menu = Action->menu();
-            Level->Seeded = false;
-            Children.emplace(Key, std::move(Level));
+// What a build decided, kept until a submenu is first opened. The tree is shared
+// by the submenus that still have to be filled and goes with the last of them.
+struct TMenuNode;
+struct TMenuEntry {
+    TShopPtr Shop;             // a shop entry, or
+    TMenuNode* Node = nullptr; // a category submenu
+};
+
+struct TMenuNode {
+    QString Caption;
+    QAction* Fixed = nullptr; // a fixed top-level entry whose submenu this level becomes
+    std::vector<TMenuEntry> Entries;
+    // Levels below by match key (categories, and on the top level the fixed entries);
+    // needed only while building.
+    std::unordered_map<QString, TMenuNode*> Children;
+};
+
+struct TMenuTree {
+    std::deque<TMenuNode> Nodes;
+    QString ShopURLPrefix;
+    QString Params;
+    const TImageList* Images = nullptr;
+    QIcon Globe;
+    QPointer<QMenu> Root;
+
+    TMenuNode& NewNode(const QString& Caption) {
+        TMenuNode& Node = Nodes.emplace_back();
+        Node.Caption = Caption;
+        return Node;
+    }
+
+    QAction* NewShopEntry(QMenu& Owner, const TShop& Shop) const {
+        auto* Entry = new TURLMenuItem(&Owner, ShopURLPrefix + QString::number(Shop.Id), Shop.Name, Shop.Site,
+                                       TURLMenuItem::TRouting::OwningMenu);
+        Entry->SetParams(Params);
+        const int Image = Images->ShopIndex(Shop.Id);
+        if (Image > 0) {
+            Entry->SetImageIndex(Image);
+            Entry->setIcon(Images->Icon(Image));
+        } else {
+            Entry->setIcon(Globe);
         }
-    }
-
-    // A fixed entry without submenu that receives shops gets one of its own.
-    QMenu* EnsureMenu(QMenu& Root) {
-        if (Menu == nullptr) {
-            Menu = new QMenu(Entry->text(), &Root);
-            Menu->setProperty(BuiltSubmenuProperty, true);
-            Entry->setMenu(Menu);
-        }
-        return Menu;
-    }
-
-    // The menu that will receive shop entries.
-    QMenu* ShopMenu(QMenu& Root) {
-        QMenu* Target = EnsureMenu(Root);
-        TURLMenuItem::RouteClicksOf(*Target);
-        return Target;
-    }
-
-    void InsertFirst(QAction* Action) {
-        Menu->insertAction(First, Action);
-        First = Action;
+        if (Shop.IsTopShop())
+            TTrayMenu::MarkTopRanked(*Entry);
+        return Entry;
     }
 };
 
-TLevel* ResolveCategory(TLevel& Root, QMenu& RootMenu, const QStringList& Path) {
-    TLevel* Current = &Root;
+// A category submenu that gets its entries when it is first about to show (a
+// pop-up, the menu window, the desktop's mirror), or already when the pointer or
+// the keyboard reaches its entry, so the pop-up is placed with its real size.
+class TLazyMenu final : public QMenu {
+public:
+    TLazyMenu(const QString& Title, QWidget* Parent, std::shared_ptr<const TMenuTree> Tree, const TMenuNode& Node)
+        : QMenu(Title, Parent), FTree(std::move(Tree)), FNode(&Node) {
+        connect(this, &QMenu::aboutToShow, this, &TLazyMenu::Fill);
+        FillSubmenusOnHover(*this);
+        // The drawn menu places its submenus beside itself, also those made now.
+        if (FTree->Root)
+            installEventFilter(FTree->Root);
+    }
+
+    void Fill() {
+        if (FNode == nullptr)
+            return;
+        const TMenuNode& Node = *std::exchange(FNode, nullptr);
+        const std::shared_ptr<const TMenuTree> Tree = std::move(FTree);
+        QList<QAction*> Entries;
+        Entries.reserve(static_cast<qsizetype>(Node.Entries.size()));
+        bool HasShops = false;
+        for (const TMenuEntry& Entry : Node.Entries) {
+            if (Entry.Node != nullptr) {
+                Entries.append((new TLazyMenu(Entry.Node->Caption, this, Tree, *Entry.Node))->menuAction());
+            } else {
+                Entries.append(Tree->NewShopEntry(*this, *Entry.Shop));
+                HasShops = true;
+            }
+        }
+        if (HasShops)
+            TURLMenuItem::RouteClicksOf(*this);
+        InsertInOrder(*this, Entries);
+    }
+
+    static void FillSubmenusOnHover(QMenu& Menu) {
+        if (Menu.property(FillsOnHoverProperty).toBool())
+            return;
+        Menu.setProperty(FillsOnHoverProperty, true);
+        connect(&Menu, &QMenu::hovered, &Menu, [](QAction* Action) {
+            if (auto* Lazy = dynamic_cast<TLazyMenu*>(Action->menu()))
+                Lazy->Fill();
+        });
+    }
+
+private:
+    static constexpr const char* FillsOnHoverProperty = "qvFillsOnHover";
+
+    std::shared_ptr<const TMenuTree> FTree;
+    const TMenuNode* FNode; // null once filled
+};
+
+TMenuNode* ResolveCategory(TMenuTree& Tree, TMenuNode& Root, const QStringList& Path) {
+    TMenuNode* Current = &Root;
     for (const QString& Name : Path) {
-        Current->Seed();
         const QString Key = MatchKey(EscapeAmpersands(Name));
-        auto Found = Current->Children.find(Key);
+        const auto Found = Current->Children.find(Key);
         if (Found != Current->Children.end()) {
-            Current = Found->second.get();
+            Current = Found->second;
             continue;
         }
-        QMenu* Parent = Current->EnsureMenu(RootMenu);
-        auto Level = std::make_unique<TLevel>();
-        Level->Menu = new QMenu(MenuCaption(Name), Parent);
-        Level->Entry = Level->Menu->menuAction();
-        Current->InsertFirst(Level->Entry);
-        TLevel* Next = Level.get();
-        Current->Children.emplace(Key, std::move(Level));
-        Current = Next;
+        TMenuNode& Level = Tree.NewNode(MenuCaption(Name));
+        Current->Entries.push_back({nullptr, &Level});
+        Current->Children.emplace(Key, &Level);
+        Current = &Level;
     }
     return Current;
 }
@@ -232,44 +287,72 @@ void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
     ClearDynamicPart(Menu);
 
     TSettingsReadTransaction Reads;
-    TLevel Root;
-    Root.Menu = &Menu;
-    Root.Seeded = false;
-    Root.Seed();
-
-    TVisibility Visibility;
-    const QIcon Globe = Input.Images.Icon(TImageList::GlobeIndex);
+    auto Tree = std::make_shared<TMenuTree>();
+    Tree->Params = Input.Params;
+    Tree->Images = &Input.Images;
+    Tree->Globe = Input.Images.Icon(TImageList::GlobeIndex);
+    Tree->Root = &Menu;
     // GetShopURL reads the server address from the settings each time: take its
     // prefix once, the id is all that differs.
     TShop Probe;
-    QString ShopURLPrefix = Probe.GetShopURL();
-    ShopURLPrefix.chop(QString::number(Probe.Id).size());
+    Tree->ShopURLPrefix = Probe.GetShopURL();
+    Tree->ShopURLPrefix.chop(QString::number(Probe.Id).size());
+
+    // The top level already holds the fixed entries: a category of the same
+    // caption lands below the first of them.
+    TMenuNode& Root = Tree->NewNode(Menu.title());
+    for (QAction* Action : Menu.actions()) {
+        if (Action->isSeparator())
+            continue;
+        const QString Key = MatchKey(Action->text());
+        if (Root.Children.count(Key) != 0)
+            continue;
+        TMenuNode& Fixed = Tree->NewNode(Action->text());
+        Fixed.Fixed = Action;
+        Root.Children.emplace(Key, &Fixed);
+    }
+
+    // Backwards, each entry going in front of its level, as the menu was always
+    // built; the levels are turned round once at the end.
+    TVisibility Visibility;
     const TShop* Previous = nullptr;
-    TLevel* Target = nullptr;
+    TMenuNode* Target = nullptr;
     for (auto It = Input.SortedShops.crbegin(); It != Input.SortedShops.crend(); ++It) {
         const TShop& Shop = **It;
         if (!Visibility.IsVisible(Shop))
             continue;
         // The list is sorted by category: resolve the path once per run of equal categories.
-        if (Previous == nullptr || Previous->Category != Shop.Category) {
-            Target = ResolveCategory(Root, Menu, Shop.GetCategoryPath());
-            Target->Seed();
-            Target->ShopMenu(Menu);
-        }
+        if (Previous == nullptr || Previous->Category != Shop.Category)
+            Target = ResolveCategory(*Tree, Root, Shop.GetCategoryPath());
         Previous = &Shop;
+        Target->Entries.push_back({*It, nullptr});
+    }
+    for (TMenuNode& Node : Tree->Nodes) {
+        std::reverse(Node.Entries.begin(), Node.Entries.end());
+        std::unordered_map<QString, TMenuNode*>().swap(Node.Children);
+    }
 
-        auto* Entry = new TURLMenuItem(Target->Menu, ShopURLPrefix + QString::number(Shop.Id), Shop.Name, Shop.Site,
-                                       TURLMenuItem::TRouting::OwningMenu);
-        Entry->SetParams(Input.Params);
-        if (Shop.ImageIndex > 0 && Shop.ImageIndex < Input.Images.Count()) {
-            Entry->SetImageIndex(Shop.ImageIndex);
-            Entry->setIcon(Input.Images.Icon(Shop.ImageIndex));
+    // The top level at once, every submenu when it is first opened.
+    QList<QAction*> TopLevel;
+    bool TopLevelShops = false;
+    for (const TMenuEntry& Entry : Root.Entries) {
+        if (Entry.Node != nullptr) {
+            TopLevel.append((new TLazyMenu(Entry.Node->Caption, &Menu, Tree, *Entry.Node))->menuAction());
         } else {
-            Entry->setIcon(Globe);
+            TopLevel.append(Tree->NewShopEntry(Menu, *Entry.Shop));
+            TopLevelShops = true;
         }
-        if (Shop.IsTopShop())
-            TTrayMenu::MarkTopRanked(*Entry);
-        Target->InsertFirst(Entry);
+    }
+    if (TopLevelShops)
+        TURLMenuItem::RouteClicksOf(Menu);
+    TLazyMenu::FillSubmenusOnHover(Menu);
+    Menu.insertActions(Menu.actions().value(0), TopLevel);
+    for (const TMenuNode& Node : Tree->Nodes) {
+        if (Node.Fixed == nullptr || Node.Entries.empty())
+            continue;
+        auto* Sub = new TLazyMenu(Node.Caption, &Menu, Tree, Node);
+        Sub->setProperty(BuiltSubmenuProperty, true);
+        Node.Fixed->setMenu(Sub);
     }
 
     AddPersonalLinks(Menu, Input);

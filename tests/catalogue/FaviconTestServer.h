@@ -11,6 +11,7 @@
 #include <httplib.h>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -18,6 +19,7 @@ class TFaviconTestServer final {
 public:
     TFaviconTestServer() {
         FServer.Get(R"(/.*)", [this](const httplib::Request& Req, httplib::Response& Res) { Handle(Req, Res); });
+        FServer.set_tcp_nodelay(true); // small answers must not wait for a delayed ACK
         FPort = FServer.bind_to_any_port("127.0.0.1");
         FThread = std::thread([this] { FServer.listen_after_bind(); });
         while (!FServer.is_running())
@@ -67,6 +69,11 @@ public:
             return "<none>";
         return It->second.find(Key)->second;
     }
+    // Client connections that carried requests so far (by the client's port).
+    int Connections() const {
+        std::lock_guard Lock(FMutex);
+        return static_cast<int>(FClientPorts.size());
+    }
     // Waits (bounded) until the favicon of Name has been asked for.
     bool WaitForRequest(const QString& Name, std::chrono::milliseconds Limit = std::chrono::seconds(10)) {
         std::unique_lock Lock(FMutex);
@@ -105,6 +112,7 @@ private:
         std::unique_lock Lock(FMutex);
         ++FCounts[Req.path];
         FHeaders[Req.path] = Req.headers;
+        FClientPorts.insert(Req.remote_port);
         FChanged.notify_all();
         const auto It = FAnswers.find(Req.path);
         const TAnswer Answer = It == FAnswers.end() ? TAnswer{} : It->second;
@@ -139,5 +147,6 @@ private:
     std::map<std::string, TAnswer> FAnswers;
     std::map<std::string, int> FCounts;
     std::map<std::string, httplib::Headers> FHeaders;
+    std::set<int> FClientPorts;
     bool FReleased = false;
 };

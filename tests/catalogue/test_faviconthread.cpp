@@ -112,6 +112,21 @@ TEST_F(FaviconThreadTest, StatusFailuresAreSilentOtherFailuresLoggedOncePerIcon)
         << Lines[3].toStdString();
 }
 
+TEST_F(FaviconThreadTest, OneKeptConnectionCarriesEveryIconAlsoAfterALoggedFailure) {
+    // Links take the icon of their server's root.
+    for (const char* Name : {"a", "b", ""})
+        Server.Serve(Name, IconBytes);
+    // The long name fails at writing, after its download: logged, the connection stays.
+    Run({{1, Server.Site("a")}, {2, Server.Site("b")}},
+        {{QString(300, 'n'), Server.Site("c")}, {"After", Server.Site("d")}});
+    EXPECT_EQ(Errors().size(), 1);
+    EXPECT_EQ(ReadFileBytes(Icons() + "After.ico"), IconBytes);
+    EXPECT_EQ(Server.TotalRequests(), 4);
+    EXPECT_EQ(Server.Connections(), 1);
+    // Files are written in place: nothing but the icons is left in the folder.
+    EXPECT_EQ(QDir(Icons()).entryList(QDir::Files | QDir::Hidden), (QStringList{"1.ico", "2.ico", "After.ico"}));
+}
+
 TEST_F(FaviconThreadTest, WorksOnTheShopsCopiedAtCreation) {
     Server.Serve("a", "A");
     Server.Serve("b", "B");

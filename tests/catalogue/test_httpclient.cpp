@@ -22,6 +22,7 @@ public:
     ~TTestServer() { Stop(); }
 
     void Start() {
+        Svr.set_tcp_nodelay(true);
         FPort = Svr.bind_to_any_port("127.0.0.1");
         ASSERT_GT(FPort, 0);
         FThread = std::thread([this] { Svr.listen_after_bind(); });

@@ -67,6 +67,7 @@ TEST_F(AccessibleTest, TheShowWindowExposesItsMenuAndAnnouncesTheEntryThatIsHigh
 
     QStringList TopNames;
     QString LevelName, FocusBefore, EnteredOn, FocusAfter, Highlighted;
+    QStringList LevelEntries;
     auto Look = [&](TMenuWindow& Window) {
         QAccessibleInterface* Top = ChildFor(QAccessible::queryAccessibleInterface(&Window), &Menu);
         ASSERT_NE(Top, nullptr) << "the menu is missing from the window's children";
@@ -88,6 +89,8 @@ TEST_F(AccessibleTest, TheShowWindowExposesItsMenuAndAnnouncesTheEntryThatIsHigh
         ASSERT_NE(Level, nullptr);
         ASSERT_EQ(ChildFor(Face, &Menu), nullptr); // the level below is gone from the window
         LevelName = Level->text(QAccessible::Name);
+        // The level got its entries when it opened: they are there to be read.
+        LevelEntries = ChildNames(Level);
         FocusBefore = Face->focusChild() ? Face->focusChild()->text(QAccessible::Name) : QString();
         EnteredOn = Sub->activeAction() ? Plain(Sub->activeAction()->text()) : QString();
         QTest::keyClick(Sub, Qt::Key_Down);
@@ -107,6 +110,7 @@ TEST_F(AccessibleTest, TheShowWindowExposesItsMenuAndAnnouncesTheEntryThatIsHigh
     EXPECT_TRUE(TopNames.contains(Plain(txtSettings()))) << TopNames.join('|').toStdString();
     EXPECT_FALSE(TopNames.contains(QString()));
     EXPECT_EQ(LevelName, "Mode");
+    EXPECT_EQ(LevelEntries, (QStringList{"Schuhe", "Kleid"}));
     // Entering a level highlights its first row; what is announced is what is highlighted.
     EXPECT_TRUE(FocusBefore == EnteredOn || (EnteredOn.isEmpty() && FocusBefore == "Mode"))
         << FocusBefore.toStdString();

@@ -5,7 +5,9 @@
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uRegistry.h"
+#include "uTDBusMenu.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -110,8 +112,15 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     const TDBusMenuNode* Mode = Top.Find("Mode");
     ASSERT_NE(Mode, nullptr);
     EXPECT_TRUE(Mode->IsSubmenu());
-    EXPECT_EQ(Labels(*Mode), (QStringList{"Damen", "Herren", "Schuhe"}));
-    const TDBusMenuNode* Shoes = Mode->Find("Schuhe");
+    EXPECT_TRUE(Mode->Children.isEmpty()) << "a category gets its entries when it opens";
+
+    // Opening a category hands its entries over, announced once per submenu.
+    int UpdatesBefore = Host.LayoutUpdates();
+    EXPECT_TRUE(Host.AboutToShow(Item, Mode->Id));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Host.LayoutUpdates() > UpdatesBefore; }, 10000));
+    const TDBusMenuNode ModeMenu = Host.Layout(Item, Mode->Id, -1);
+    EXPECT_EQ(Labels(ModeMenu), (QStringList{"Damen", "Herren", "Schuhe"}));
+    const TDBusMenuNode* Shoes = ModeMenu.Find("Schuhe");
     ASSERT_NE(Shoes, nullptr);
     EXPECT_TRUE(Shoes->IsSubmenu());
     EXPECT_TRUE(Shoes->Children.isEmpty());
@@ -120,9 +129,8 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     ASSERT_NE(Auto, nullptr) << TopLabels.join(", ").toStdString();
     EXPECT_TRUE(Auto->IsSubmenu());
 
-    // Opening hands the shops over, with their pictures, announced once.
-    const int UpdatesBefore = Host.LayoutUpdates();
-    EXPECT_TRUE(Host.AboutToShow(Item, Mode->Id)); // subcategories only: nothing joins
+    // Its shops, with their pictures.
+    UpdatesBefore = Host.LayoutUpdates();
     EXPECT_TRUE(Host.AboutToShow(Item, Shoes->Id));
     EXPECT_TRUE(QTest::qWaitFor([&] { return Host.LayoutUpdates() > UpdatesBefore; }, 10000));
     QCoreApplication::processEvents();
@@ -132,7 +140,8 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
                                            QString::fromUtf8("Sohlenglück")}));
     const TDBusMenuNode* Shop = Opened.Find(QString::fromUtf8("Sohlenglück"));
     ASSERT_NE(Shop, nullptr);
-    EXPECT_TRUE(Shop->HasIcon());
+    ASSERT_TRUE(Shop->HasIcon());
+    EXPECT_EQ(QImage::fromData(Shop->Properties.value("icon-data").toByteArray(), "PNG").size(), QSize(16, 16));
 
     ASSERT_TRUE(Host.Clicked(Item, Shop->Id));
     const QStringList Opens = Browser.Opened(1);
@@ -146,9 +155,10 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
               Server.BaseURL() + QStringLiteral("/shop.php?id=1007&ref=%1&check=2026-12-01&version=2.2&subid=software")
                                      .arg(ReadSettingInteger("", "ref", 0)));
 
-    const TDBusMenuNode* Men = Mode->Find("Herren");
+    // A panel that asks for a submenu's layout without announcing it first gets
+    // its entries all the same.
+    const TDBusMenuNode* Men = ModeMenu.Find("Herren");
     ASSERT_NE(Men, nullptr);
-    EXPECT_TRUE(Host.AboutToShow(Item, Men->Id));
     EXPECT_TRUE(Labels(Host.Layout(Item, Men->Id, 1)).contains(QString::fromUtf8("Hosenträger & Co.")));
 
     // Personal links and the fixed entries work from the desktop's menu too.
@@ -171,6 +181,30 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(Run->Process().exitCode(), 0);
     EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+}
+
+// Menu icons go to the panel as PNG of our own making: any reader gets the very
+// pixels back, transparency included, plain areas and noise, small and large.
+TEST(DesktopMenuIcons, MenuIconPngsDecodeToTheSamePixels) {
+    // Noise: no repeats. Bands: runs along a row and rows repeated, also longer
+    // than one match can say, and across a 300-pixel row.
+    const auto Noise = [](int X, int Y) { return qRgba(X * 7 % 256, Y * 13 % 256, (X + Y) % 256, (X * Y) % 256); };
+    const auto Bands = [](int X, int Y) { return X < 5 || Y % 9 == 0 ? qRgba(200, 10, 10, 128) : qRgba(0, 0, 0, 0); };
+    for (const QSize Size : {QSize(16, 16), QSize(300, 120), QSize(1, 1)}) {
+        for (const bool Plain : {false, true}) {
+            QImage Picture(Size, QImage::Format_ARGB32);
+            for (int Y = 0; Y < Size.height(); ++Y)
+                for (int X = 0; X < Size.width(); ++X)
+                    Picture.setPixel(X, Y, Plain ? Bands(X, Y) : Noise(X, Y));
+            const QByteArray Png = MenuIconPng(Picture);
+            const QImage Back = QImage::fromData(Png, "PNG");
+            ASSERT_FALSE(Back.isNull()) << Size.width() << Plain;
+            EXPECT_EQ(Back.convertToFormat(QImage::Format_ARGB32), Picture) << Size.width() << Plain;
+            if (Plain && Size.width() == 16) {
+                EXPECT_LT(Png.size(), 200); // a kilobyte of pixels
+            }
+        }
+    }
 }
 
 TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {

@@ -90,42 +90,51 @@ protected:
     }
 };
 
-TEST_F(FaviconLoaderTest, FetchedIconsReachTheImageListAtTheNextLoad) {
+TEST_F(FaviconLoaderTest, FetchedIconsReachTheImageListAtTheNextLoadOnePicturePerFile) {
     TFaviconTestServer Server;
     Server.Serve("one", ReadFileBytes(TestDataFile("favicon/multisize.ico")));
     Server.Serve("two", ReadFileBytes(TestDataFile("favicon/png_as_ico.ico")));
-    const TShopPtr One = AddShop(1, Server.Site("one"));
-    const TShopPtr Two = AddShop(2, Server.Site("two"));
-    const TShopPtr Missing = AddShop(3, Server.Site("missing"));
-    Missing->ImageIndex = 42; // left over from an earlier load
-    Images.Add(QIcon());      // favicons of an earlier load are dropped
+    AddShop(1, Server.Site("one"));
+    AddShop(2, Server.Site("two"));
+    AddShop(3, Server.Site("missing"));
+    AddShop(1, Server.Site("one")); // the same shop listed twice: one file, one picture
+    Images.SetShopIndex(3, 42);     // left over from an earlier load
+    Images.Add(QIcon());            // favicons of an earlier load are dropped
 
     LoadFavicons(Images, Shops, Links, Logger);
     EXPECT_EQ(Images.Count(), TImageList::FixedCount);
-    EXPECT_EQ(One->ImageIndex, 0);
-    EXPECT_EQ(Missing->ImageIndex, 0);
+    EXPECT_EQ(Images.ShopIndex(1), 0);
+    EXPECT_EQ(Images.ShopIndex(3), 0);
 
     Fetch();
+    EXPECT_EQ(Server.Requests("one"), 1) << "one download per file";
     LoadFavicons(Images, Shops, Links, Logger);
+    EXPECT_EQ(Images.ShopIconCount(), 2);
+    EXPECT_EQ(Images.Count(), TImageList::FixedCount) << "decoded when a menu entry first needs one";
+    EXPECT_EQ(Images.ShopIndex(1), 8);
+    EXPECT_EQ(Images.ShopIndex(2), 9);
+    EXPECT_EQ(Images.ShopIndex(1), 8);
+    EXPECT_EQ(Images.ShopIndex(3), 0);
     EXPECT_EQ(Images.Count(), TImageList::FixedCount + 2);
-    EXPECT_EQ(One->ImageIndex, 8);
-    EXPECT_EQ(Two->ImageIndex, 9);
-    EXPECT_EQ(Missing->ImageIndex, 0);
-    EXPECT_EQ(Images.Icon(8).availableSizes().size(), 3);
-    EXPECT_EQ(Images.Icon(9).availableSizes(), QList<QSize>{QSize(32, 32)});
+    // One menu-sized picture per file: the file's own 16x16 (the 32-bit one), or a larger one scaled.
+    EXPECT_EQ(Images.Icon(8).availableSizes(), QList<QSize>{QSize(16, 16)});
+    EXPECT_EQ(CentrePixel(Images.Icon(8), 16), qRgb(255, 0, 0));
+    EXPECT_EQ(Images.Icon(9).availableSizes(), QList<QSize>{QSize(16, 16)});
+    EXPECT_EQ(CentrePixel(Images.Icon(9), 16), qRgb(255, 128, 0));
     EXPECT_TRUE(Errors().isEmpty()) << Errors().join('\n').toStdString();
 
     // Loading again gives the same indexes, not a growing list.
     LoadFavicons(Images, Shops, Links, Logger);
+    EXPECT_EQ(Images.ShopIndex(1), 8);
+    EXPECT_EQ(Images.ShopIndex(2), 9);
     EXPECT_EQ(Images.Count(), TImageList::FixedCount + 2);
-    EXPECT_EQ(Two->ImageIndex, 9);
 }
 
 TEST_F(FaviconLoaderTest, BrokenFileIsLoggedDeletedAndFetchedAgainAtTheNextRun) {
     TFaviconTestServer Server;
     Server.Serve("shop", ReadFileBytes(TestDataFile("favicon/multisize.ico")));
-    const TShopPtr Shop = AddShop(7, Server.Site("shop"));
-    const TShopPtr Empty = AddShop(8, Server.Site("gone"));
+    AddShop(7, Server.Site("shop"));
+    AddShop(8, Server.Site("gone"));
     Copy("html_page.ico", ShopIconFile(7));
     WriteFileBytes(ShopIconFile(8), "");
 
@@ -134,8 +143,10 @@ TEST_F(FaviconLoaderTest, BrokenFileIsLoggedDeletedAndFetchedAgainAtTheNextRun) 
     EXPECT_EQ(Server.Requests("shop"), 0);
 
     LoadFavicons(Images, Shops, Links, Logger);
-    EXPECT_EQ(Shop->ImageIndex, 0);
-    EXPECT_EQ(Empty->ImageIndex, 0);
+    EXPECT_TRUE(QFileInfo::exists(ShopIconFile(7))) << "read only when a menu entry needs it";
+    EXPECT_EQ(Images.ShopIndex(7), 0);
+    EXPECT_EQ(Images.ShopIndex(8), 0);
+    EXPECT_EQ(Images.ShopIndex(7), 0); // read once
     EXPECT_FALSE(QFileInfo::exists(ShopIconFile(7)));
     EXPECT_FALSE(QFileInfo::exists(ShopIconFile(8)));
     const QStringList Lines = Errors();
@@ -148,14 +159,16 @@ TEST_F(FaviconLoaderTest, BrokenFileIsLoggedDeletedAndFetchedAgainAtTheNextRun) 
     EXPECT_EQ(Server.Requests("shop"), 1);
     EXPECT_EQ(Server.Requests("gone"), 1); // a 404 now: silent, no file
     LoadFavicons(Images, Shops, Links, Logger);
-    EXPECT_EQ(Shop->ImageIndex, 8);
-    EXPECT_EQ(Empty->ImageIndex, 0);
+    EXPECT_EQ(Images.ShopIndex(7), 8);
+    EXPECT_EQ(Images.ShopIndex(8), 0);
     EXPECT_EQ(Errors().size(), 2);
 }
 
 TEST_F(FaviconLoaderTest, LinksGetTheirIndexStoredAndLoseAStaleOne) {
-    const TShopPtr Shop = AddShop(5, "http://127.0.0.1:1/shop");
+    AddShop(5, "http://127.0.0.1:1/shop");
+    AddShop(6, "http://127.0.0.1:1/six");
     Copy("multisize.ico", ShopIconFile(5));
+    Copy("multisize.ico", IconsFolder() + "006.ico"); // no shop's file name
     AddLink("Mine", "http://mine.example", 3);
     AddLink("5", "http://shares.example"); // named like the shop: same file
     AddLink("NoFile", "http://nofile.example", 12);
@@ -167,11 +180,13 @@ TEST_F(FaviconLoaderTest, LinksGetTheirIndexStoredAndLoseAStaleOne) {
     EXPECT_TRUE(LinkIconFile("../up").startsWith(IconsFolder()));
 
     LoadFavicons(Images, Shops, Links, Logger);
-    EXPECT_EQ(Shop->ImageIndex, 8);
-    // Links follow the shops, each with its own image, whatever the store's order.
+    // Links are loaded at once, each with its own image, whatever the store's order;
+    // shops follow when their entries are made.
     EXPECT_EQ(Images.Icon(StoredIcon("5")).availableSizes().size(), 3u) << "the shop's file";
     const QList<int> Loaded = {StoredIcon("5"), StoredIcon("../up"), StoredIcon("Mine")};
-    EXPECT_EQ(QSet<int>(Loaded.begin(), Loaded.end()), (QSet<int>{9, 10, 11}));
+    EXPECT_EQ(QSet<int>(Loaded.begin(), Loaded.end()), (QSet<int>{8, 9, 10}));
+    EXPECT_EQ(Images.ShopIndex(5), 11);
+    EXPECT_EQ(Images.ShopIndex(6), 0);
     EXPECT_EQ(Images.Icon(StoredIcon("Mine")).availableSizes(), QList<QSize>{QSize(32, 32)});
     EXPECT_EQ(StoredIcon("Broken"), 0);
     EXPECT_EQ(StoredIcon("NoFile"), 0) << "an index from an earlier load would show another site's icon";

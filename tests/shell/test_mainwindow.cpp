@@ -111,6 +111,7 @@ TEST_F(VendorTest, SignalEndsAnOpenQuestionBoxOrARunningRequestFirst) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         Res.set_content("<c/>", "text/xml");
     });
+    Stalled.set_tcp_nodelay(true);
     const int Port = Stalled.bind_to_any_port("127.0.0.1");
     std::thread Thread([&] { Stalled.listen_after_bind(); });
     WriteSettingString("", "server", QStringLiteral("http://127.0.0.1:%1").arg(Port));
@@ -182,8 +183,10 @@ TEST_F(MainWindowTest, ShopEntryOpensTheFullAddressAndShowPopsTheMenuUp) {
         for (QAction* A : Menu->actions()) {
             if (auto* Item = qobject_cast<TURLMenuItem*>(A); Item && Item->URL().endsWith("/shop.php?id=1007"))
                 Entry = Item;
-            if (A->menu())
+            if (A->menu()) {
+                Q_EMIT A->menu()->aboutToShow(); // as opening it does
                 Find(A->menu());
+            }
         }
     };
     Find(Main.TrayMenu());
@@ -325,6 +328,7 @@ TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
         Res.set_content("<c><version>2.2</version><shops><shop id=\"5\" name=\"Zauberladen\"/></shops></c>",
                         "text/xml");
     });
+    Slow.set_tcp_nodelay(true);
     const int Port = Slow.bind_to_any_port("127.0.0.1");
     std::thread Thread([&] { Slow.listen_after_bind(); });
     const QString Base = QStringLiteral("http://127.0.0.1:%1").arg(Port);

@@ -8,6 +8,7 @@
 #include "uTMenuItemManager.h"
 #include "uTMenuWindow.h"
 #include "uTTrayMenu.h"
+#include "uTURLMenuItem.h"
 #include "uTrayMenuBuilder.h"
 
 #include <QAccessible>
@@ -78,7 +79,11 @@ protected:
         QMenu* Mode = Entry(Menu, "Mode")->menu();
         EXPECT_EQ(Mode->parent(), &Menu);
         EXPECT_EQ(Mode->windowType(), Qt::Popup);
-        EXPECT_EQ(Entry(*Mode, "Schuhe")->menu()->parent(), Mode);
+        // A level the script never opened fills when it is about to show, as a pop-up.
+        Q_EMIT Mode->aboutToShow();
+        QAction* Shoes = Entry(*Mode, "Schuhe");
+        ASSERT_NE(Shoes, nullptr);
+        EXPECT_EQ(Shoes->menu()->parent(), Mode);
     }
 };
 
@@ -157,6 +162,29 @@ TEST_F(MenuWindowTest, EachLevelOpensOnItsFirstRowAndGoingBackReselectsTheRowWit
     });
 }
 
+TEST_F(MenuWindowTest, EveryShopIsReachableInTheWindowThoughSubmenusFillWhenOpened) {
+    QStringList Reached;
+    RunWindow([&](TMenuWindow& Window) {
+        std::function<void()> Walk = [&] {
+            const QList<QAction*> Entries = Window.CurrentMenu()->actions();
+            for (QAction* Action : Entries) {
+                if (Action->menu() == nullptr) {
+                    if (qobject_cast<TURLMenuItem*>(Action))
+                        Reached << Action->text();
+                    continue;
+                }
+                ASSERT_TRUE(Window.OpenSubmenu(Action));
+                Walk();
+                Window.Back();
+            }
+        };
+        Walk();
+        Window.close();
+    });
+    Reached.sort();
+    EXPECT_EQ(Reached, (QStringList{"Kleid", "Regal", "Reifen && Felgen", "Sohle"}));
+}
+
 TEST_F(MenuWindowTest, EscapeOrAClickElsewhereClosesTheWindow) {
     RunWindow([&](TMenuWindow& Window) {
         QTest::mouseClick(&Menu, Qt::LeftButton, {}, Menu.actionGeometry(Entry(Menu, "Mode")).center());
@@ -189,15 +217,24 @@ TEST_F(MenuWindowTest, DesktopMirrorSharesTheEntriesAndFillsASubmenuWhenItOpens)
     }
     QMenu* Mode = Entry(*Root, "Mode")->menu();
     QMenu* DrawnMode = Entry(Menu, "Mode")->menu();
-    // Only the nested submenu before it opens; then the drawn entries, in order.
-    ASSERT_EQ(Mode->actions().size(), 1);
-    EXPECT_EQ(Mode->actions()[0]->text(), "Schuhe");
-    EXPECT_TRUE(Mode->actions()[0]->menu()->actions().isEmpty());
+    // Nothing below a category before it opens, in either menu; then the drawn
+    // entries in order, a nested category as a submenu of the mirror's own.
+    EXPECT_TRUE(Mode->actions().isEmpty());
+    EXPECT_TRUE(DrawnMode->actions().isEmpty());
     Q_EMIT Mode->aboutToShow();
-    ASSERT_EQ(Mode->actions().size(), DrawnMode->actions().size());
+    ASSERT_EQ(Mode->actions().size(), 2);
+    ASSERT_EQ(DrawnMode->actions().size(), 2);
+    EXPECT_EQ(Mode->actions()[0]->text(), "Schuhe");
+    QMenu* Shoes = Mode->actions()[0]->menu();
+    ASSERT_NE(Shoes, nullptr);
+    EXPECT_NE(Shoes, DrawnMode->actions()[0]->menu());
+    EXPECT_TRUE(Shoes->actions().isEmpty());
     EXPECT_EQ(Mode->actions()[1], DrawnMode->actions()[1]); // "Kleid", shared
     Q_EMIT Mode->aboutToShow();                             // no second fill
-    EXPECT_EQ(Mode->actions().size(), DrawnMode->actions().size());
+    EXPECT_EQ(Mode->actions().size(), 2);
+    Q_EMIT Shoes->aboutToShow();
+    ASSERT_EQ(Shoes->actions().size(), 1);
+    EXPECT_EQ(Shoes->actions()[0], DrawnMode->actions()[0]->menu()->actions().value(0)); // "Sohle"
 
     Mode->actions()[1]->trigger();
     EXPECT_EQ(Browser.Opened(1).size(), 1);

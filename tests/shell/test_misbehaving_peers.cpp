@@ -53,6 +53,7 @@ public:
                 return !FRelease && Sink.write("\0", 1);
             });
         });
+        FServer.set_tcp_nodelay(true);
         FPort = FServer.bind_to_any_port("127.0.0.1");
         FThread = std::thread([this] { FServer.listen_after_bind(); });
         while (!FServer.is_running())

@@ -80,11 +80,14 @@ QString States(TCheckListBox* List) {
 }
 
 // Texts of every entry of a menu tree, with their icons.
+// Every entry of the menu; each submenu is opened first, as a user opens it.
 void Entries(const QMenu* Menu, QMap<QString, QIcon>& Result) {
     for (QAction* Action : Menu->actions()) {
         Result.insert(Action->text(), Action->icon());
-        if (Action->menu())
-            Entries(Action->menu(), Result);
+        if (QMenu* Sub = Action->menu()) {
+            Q_EMIT Sub->aboutToShow();
+            Entries(Sub, Result);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@ namespace {
 const QString TestParams = QStringLiteral("&ref=42&check=2024-05-01&version=2.2&subid=software");
 
 // One line per entry, nested entries indented; "*" marks bold, "[n]" the image index.
+// Each submenu is opened as a user, the menu window or the desktop opens it: a
+// submenu gets its entries when it is about to show.
 void DumpMenu(const QMenu& Menu, const QString& Indent, QStringList& Lines) {
     for (QAction* Action : Menu.actions()) {
         if (Action->isSeparator()) {
@@ -30,8 +33,10 @@ void DumpMenu(const QMenu& Menu, const QString& Indent, QStringList& Lines) {
         if (const auto* Item = qobject_cast<const TURLMenuItem*>(Action))
             Line += QStringLiteral(" [%1]").arg(Item->ImageIndex());
         Lines << Line;
-        if (const QMenu* Sub = Action->menu())
+        if (QMenu* Sub = Action->menu()) {
+            Q_EMIT Sub->aboutToShow();
             DumpMenu(*Sub, Indent + "  ", Lines);
+        }
     }
 }
 
@@ -182,8 +187,8 @@ TEST_F(TrayMenuTest, ShopImagesUseFaviconIndexesInRange) {
     Images.Add(QIcon(":/pictures/cart.svg")); // index 8
     AddShop("Mode", "Fav", 1);
     AddShop("Mode", "Huge", 2);
-    Shops[0]->ImageIndex = 8;
-    Shops[1]->ImageIndex = 99;
+    Images.SetShopIndex(1, 8);
+    Images.SetShopIndex(2, 99);
     Build();
     EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Fav [8]", "  Huge [5]"}) + FixedDump);
 }
@@ -232,8 +237,12 @@ TEST_F(TrayMenuTest, ChoosingEntriesOpensTheirAddressesOncePerChoice) {
     AddShop("", "Solo", 23);
     Links.Save({"Wetter", "http://wetter.example/?q=a&b=c", 0});
     Build();
-    // Eigene Links, separator, Mode, Solo, fixed entries.
-    auto* Nested = qobject_cast<TURLMenuItem*>(Menu.actions().at(2)->menu()->actions().at(0));
+    // Eigene Links, separator, Mode, Solo, fixed entries; Mode gets its entries when opened.
+    QMenu* Mode = Menu.actions().at(2)->menu();
+    ASSERT_NE(Mode, nullptr);
+    Q_EMIT Mode->aboutToShow();
+    ASSERT_EQ(Mode->actions().size(), 1);
+    auto* Nested = qobject_cast<TURLMenuItem*>(Mode->actions().at(0));
     auto* TopLevel = qobject_cast<TURLMenuItem*>(Menu.actions().at(3));
     auto* Link = qobject_cast<TURLMenuItem*>(Menu.actions().at(0)->menu()->actions().at(0));
     ASSERT_TRUE(Nested && TopLevel && Link);
@@ -346,4 +355,69 @@ TEST_F(TrayMenuTest, ShopsWithoutCategoryCanBeHidden) {
     EXPECT_TRUE(IsShopVisible("", "Solo"));
     Build();
     EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Gamma [5]", "Solo [5]", "Zweiter [5]"}) + FixedDump);
+}
+
+TEST_F(TrayMenuTest, SubmenusGetTheirEntriesWhenFirstOpenedAndARebuildDropsOnlyWhatWasBuilt) {
+    AddShop("Mode", "Gamma", 3);
+    AddShop("Mode->Schuhe", "Alpha", 1, 2);
+    AddShop("Technik", "Delta", 4);
+    AddShop("info", "Hilfe", 5);
+    Build();
+    // The top level at once; below it nothing yet, not even the nested category.
+    QMenu* Mode = Menu.actions().at(0)->menu();
+    QMenu* Technik = Menu.actions().at(1)->menu();
+    ASSERT_TRUE(Mode && Technik && Fixed.miInfo->menu());
+    EXPECT_TRUE(Mode->actions().isEmpty());
+    EXPECT_TRUE(Technik->actions().isEmpty());
+    EXPECT_TRUE(Fixed.miInfo->menu()->actions().isEmpty());
+    EXPECT_EQ(Menu.findChildren<QMenu*>().size(), 3);
+
+    Q_EMIT Mode->aboutToShow();
+    Q_EMIT Mode->aboutToShow(); // once only
+    ASSERT_EQ(Mode->actions().size(), 2);
+    QMenu* Shoes = Mode->actions().at(0)->menu();
+    ASSERT_NE(Shoes, nullptr);
+    EXPECT_EQ(Shoes->title(), "Schuhe");
+    EXPECT_TRUE(Shoes->actions().isEmpty());
+    Q_EMIT Shoes->aboutToShow();
+    ASSERT_EQ(Shoes->actions().size(), 1);
+    EXPECT_TRUE(Shoes->actions().at(0)->font().bold());
+    EXPECT_EQ(Menu.findChildren<QMenu*>().size(), 4);
+
+    // The same catalogue again: every built submenu goes, the new ones start empty,
+    // and opened they show what the first build showed.
+    const QStringList Before = Dump(Menu);
+    QPointer<QMenu> OldShoes = Shoes;
+    Build();
+    EXPECT_TRUE(OldShoes.isNull());
+    EXPECT_EQ(Menu.findChildren<QMenu*>().size(), 3);
+    EXPECT_TRUE(Menu.actions().at(0)->menu()->actions().isEmpty());
+    EXPECT_EQ(Dump(Menu), Before);
+
+    // A refreshed catalogue: the rebuild shows the new shops, the old ones are gone.
+    Shops.clear();
+    AddShop("Mode", "Neu", 9);
+    Build();
+    EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Neu [5]"}) + FixedDump);
+}
+
+TEST_F(TrayMenuTest, PointingAtACategoryOpensItFilledBesideItsEntry) {
+    AddShop("Mode", "Gamma", 3);
+    AddShop("Mode", "Zeta", 4);
+    AddShop("Technik", "Delta", 5);
+    Build();
+    const QRect Screen = QApplication::primaryScreen()->availableGeometry();
+    Menu.popup(Screen.center());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Menu));
+    QAction* Technik = Menu.actions().at(1);
+    QTest::mouseMove(&Menu, Menu.actionGeometry(Technik).center());
+    QMenu* Sub = Technik->menu();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Sub->isVisible(); }, 5000));
+    ASSERT_EQ(Sub->actions().size(), 1);
+    EXPECT_EQ(Sub->actions().at(0)->text(), "Delta");
+    // Filled before it was placed: its first entry lines up with the category entry.
+    const int EntryTop = Menu.mapToGlobal(Menu.actionGeometry(Technik).topLeft()).y();
+    const int FirstTop = Sub->mapToGlobal(Sub->actionGeometry(Sub->actions().at(0)).topLeft()).y();
+    EXPECT_EQ(FirstTop, EntryTop);
+    Menu.hide();
 }
