@@ -196,12 +196,8 @@ public:
         const TChoiceStamp Stamp = ChoiceStamp();
         if (FProcess && FAskedFor == Stamp)
             return;
-        if (FProcess) {
-            // Asked for a choice that is no longer the user's: its answer would be stale.
-            FProcess->disconnect();
-            FProcess->kill();
-            FProcess->deleteLater();
-        }
+        // Asked for a choice that is no longer the user's: its answer would be stale.
+        Stop();
         FKnown = false;
         FAskedFor = Stamp;
         FProcess = new QProcess(QCoreApplication::instance());
@@ -225,6 +221,18 @@ public:
         });
         QTimer::singleShot(2 * XdgSettingsTimeoutMs, FProcess, [Process = FProcess] { Process->kill(); });
         FProcess->start();
+    }
+
+    // Ends a probe still running, and reaps it, so that none outlives the program.
+    void Stop() {
+        if (!FProcess)
+            return;
+        FProcess->disconnect();
+        FProcess->kill();
+        FProcess->waitForFinished(1000);
+        FProcess->deleteLater();
+        FProcess = nullptr;
+        FKnown = false;
     }
 
 private:
@@ -258,6 +266,11 @@ QString DetectBrowserText() {
 void PrimeBrowserDetection() {
     if (OnApplicationThread() && BrowserFromVariable().isEmpty())
         TBrowserDetector::Instance().Start();
+}
+
+void StopBrowserDetection() {
+    if (OnApplicationThread())
+        TBrowserDetector::Instance().Stop();
 }
 
 QString ReduceBrowserText(const QString& Text) {

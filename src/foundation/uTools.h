@@ -16,6 +16,8 @@ inline constexpr int MaxLeavingAddressLength = 2048;
 bool MayLeaveForBrowser(const QString& URL);
 // Starts the default-browser detection in the background (application thread).
 void PrimeBrowserDetection();
+// Ends a detection still running (at shutdown).
+void StopBrowserDetection();
 // The browser command text: $BROWSER (first ":"-separated entry), else the Exec
 // line of the desktop file named by `xdg-settings get default-web-browser`.
 QString DetectBrowserText();

@@ -131,6 +131,7 @@ void TfrmQuorvantis::FormDestroy() {
     TLogger& Log = FProgram->Logger();
     try {
         FProgram->Shutdown(); // requests and the favicon thread
+        StopBrowserDetection();
     } catch (const std::exception& E) {
         Log.Error(QStringLiteral("FormDestroy: ") + ExceptionMessage(E));
     }

@@ -179,6 +179,24 @@ TEST_F(ToolsTest, OnlineWithALocalVendorServer) {
     EXPECT_TRUE(IsOnline());
 }
 
+TEST_F(ToolsTest, ABrowserProbeStillRunningAtShutdownIsEndedAndReaped) {
+    TEnvGuard NoBrowser("BROWSER", QByteArray());
+    const QString PidFile = FEnv.DataHome() + "/probe.pid";
+    const QString Script = Tools() + "/xdg-settings";
+    WriteFileBytes(Script, ("#!/bin/sh\necho $$ > '" + PidFile + "'\nexec sleep 60\n").toUtf8());
+    QFile::setPermissions(Script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    PrimeBrowserDetection();
+    ASSERT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return ReadFileBytes(PidFile).trimmed().toInt() > 0;
+    }));
+    const QString Proc = "/proc/" + QString::fromUtf8(ReadFileBytes(PidFile).trimmed());
+    ASSERT_TRUE(QFileInfo::exists(Proc));
+    StopBrowserDetection();
+    EXPECT_FALSE(QFileInfo::exists(Proc)); // neither running nor left as a zombie
+}
+
 TEST_F(ToolsTest, ChoosingAShopNeverWaitsForTheBrowserDetection) {
     // A desktop whose xdg-settings takes its time to answer.
     TBrowserRecorder Detected;
