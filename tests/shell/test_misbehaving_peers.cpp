@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -37,6 +36,7 @@ public:
     std::atomic<int> CatalogueDelayMs{0};
     std::atomic<bool> Stall{false};
     std::atomic<bool> FaviconRequested{false};
+    std::atomic<int> FaviconBytesSent{0};
     std::string Body;
 
     TMisbehavingServer() {
@@ -50,7 +50,10 @@ public:
             Res.set_chunked_content_provider("image/x-icon", [this](size_t, httplib::DataSink& Sink) {
                 for (int I = 0; I < 50 && !FRelease; ++I)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                return !FRelease && Sink.write("\0", 1);
+                if (FRelease || !Sink.write("\0", 1))
+                    return false;
+                ++FaviconBytesSent;
+                return true;
             });
         });
         FServer.set_tcp_nodelay(true);
@@ -91,13 +94,10 @@ TEST_F(MisbehavingPeerTest, TricklingFaviconServerNeverHoldsTheShutdown) {
     {
         TProgramRun Run;
         ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 30000));
+        // A few bytes in: the icon is being read.
+        ASSERT_TRUE(WaitUntil([&] { return Server.FaviconBytesSent >= 1; }, 15000));
         QElapsedTimer Timer;
         Timer.start();
-        while (!Server.FaviconRequested && Timer.elapsed() < 15000)
-            QThread::msleep(20);
-        ASSERT_TRUE(Server.FaviconRequested);
-        QThread::msleep(1500); // a few bytes in: the icon is being read
-        Timer.restart();
         Run.Terminate(SIGTERM);
         ASSERT_TRUE(Run.WaitFinished(15000));
         const qint64 Elapsed = Timer.elapsed();

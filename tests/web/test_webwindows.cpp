@@ -53,6 +53,19 @@ int PageProcesses(qint64 Pid) {
     return Count;
 }
 
+// Until a visible X window matches the xdotool search (for example "--class",
+// "quorvantis" for the program's menu pop-up, or "--name" and a window title).
+bool WaitForXWindow(const QString& XDoTool, const QStringList& Search, int TimeoutMs = 10000) {
+    QProcess Finder;
+    Finder.start(XDoTool, QStringList{"search", "--sync", "--onlyvisible"} + Search);
+    if (!Finder.waitForFinished(TimeoutMs)) {
+        Finder.kill();
+        Finder.waitForFinished();
+        return false;
+    }
+    return Finder.exitCode() == 0;
+}
+
 bool MapsEngine(qint64 Pid) {
     return ReadFileBytes(QStringLiteral("/proc/%1/maps").arg(Pid)).contains("libQt6WebEngineCore");
 }
@@ -71,6 +84,20 @@ protected:
     int Count(const QString& Request) const { return Server.Requests().count("GET " + Request + " 200"); }
     bool WaitForRequest(const QString& Request, int Times = 1) {
         return WaitForEngine([&] { return Count(Request) >= Times; });
+    }
+    static QProcessEnvironment OnX() {
+        QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+        Environment.insert("QT_QPA_PLATFORM", "xcb");
+        return Environment;
+    }
+    // The real program on the test's X display, with the DEBUG log, up to "Started".
+    void StartProgram(QProcess& Process, const QProcessEnvironment& Environment) {
+        Process.setProcessEnvironment(Environment);
+        Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Process.start(ProgramBinary(), {});
+        ASSERT_TRUE(Process.waitForStarted());
+        WriteSettingInteger("", "debug", 3);
+        ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", EngineDeadlineMs));
     }
     TTempEnvironment Env;
     TVendorServerProcess Server;
@@ -143,14 +170,8 @@ TEST_F(WebTest, TheProgramMapsTheEngineOnlyOnceTheEbayWindowOpens) {
     if (XDoTool.isEmpty())
         GTEST_SKIP() << "xdotool is needed to use the program's menu";
     QProcess Program;
-    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-    Environment.insert("QT_QPA_PLATFORM", "xcb");
-    Program.setProcessEnvironment(Environment);
-    Program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    Program.start(ProgramBinary(), {});
-    ASSERT_TRUE(Program.waitForStarted());
-    WriteSettingInteger("", "debug", 3);
-    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", EngineDeadlineMs));
+    const QProcessEnvironment Environment = OnX();
+    ASSERT_NO_FATAL_FAILURE(StartProgram(Program, Environment));
     EXPECT_FALSE(MapsEngine(Program.processId()));
 
     // No notification area here: "show" pops the menu up, "e" picks "&eBay Galerie".
@@ -158,15 +179,16 @@ TEST_F(WebTest, TheProgramMapsTheEngineOnlyOnceTheEbayWindowOpens) {
         QProcess Show;
         Show.setProcessEnvironment(Environment);
         Show.start(ProgramBinary(), {"show"});
-        QThread::msleep(1500);
-        QProcess::execute(XDoTool, {"key", "e"});
+        if (WaitForXWindow(XDoTool, {"--class", "quorvantis"}))
+            QProcess::execute(XDoTool, {"key", "e"});
         Show.waitForFinished(5000);
         return WaitForEngine([&] { return Count("/banner.html?search=Zara&category=11450") > 0; }, 5000);
     });
     ASSERT_TRUE(Opened) << Server.Requests().join('\n').toStdString();
     EXPECT_TRUE(MapsEngine(Program.processId()));
-    // Drawn in software: no OpenGL driver (and the memory it keeps) enters the program.
-    QThread::msleep(1000);
+    // Drawn in software: no OpenGL driver (and the memory it keeps) enters the
+    // program, also once the window with its page is on screen.
+    EXPECT_TRUE(WaitForXWindow(XDoTool, {"--name", "^eBay Galerie$"}));
     EXPECT_FALSE(ReadFileBytes(QStringLiteral("/proc/%1/maps").arg(Program.processId())).contains("_dri.so"));
 
     ASSERT_TRUE(SignalProcess(Program, SIGTERM));
@@ -257,14 +279,8 @@ TEST_F(WebTest, TheProgramEndsOnSIGTERMWhileItReadsALargeHelpDocument) {
     WriteFileBytes(Env.InstallFolder() + "Quorvantis_Help_DE.rtf", ManyFormatChanges((1 << 20) - 1));
     WriteSettingString("", "install", Env.InstallFolder());
     QProcess Program;
-    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-    Environment.insert("QT_QPA_PLATFORM", "xcb");
-    Program.setProcessEnvironment(Environment);
-    Program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    Program.start(ProgramBinary(), {});
-    ASSERT_TRUE(Program.waitForStarted());
-    WriteSettingInteger("", "debug", 3);
-    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", EngineDeadlineMs));
+    const QProcessEnvironment Environment = OnX();
+    ASSERT_NO_FATAL_FAILURE(StartProgram(Program, Environment));
 
     // The menu from "show": Up from no entry reaches Beenden, then Info, then Einstellungen.
     // In the settings, Alt+H is the help button.
@@ -273,11 +289,11 @@ TEST_F(WebTest, TheProgramEndsOnSIGTERMWhileItReadsALargeHelpDocument) {
         QProcess Show;
         Show.setProcessEnvironment(Environment);
         Show.start(ProgramBinary(), {"show"});
-        QThread::msleep(1500);
-        QProcess::execute(XDoTool, {"key", "Up", "Up", "Up", "Return"});
+        if (WaitForXWindow(XDoTool, {"--class", "quorvantis"}))
+            QProcess::execute(XDoTool, {"key", "Up", "Up", "Up", "Return"});
         Show.waitForFinished(5000);
-        QThread::msleep(1000);
-        QProcess::execute(XDoTool, {"key", "alt+h"});
+        if (WaitForXWindow(XDoTool, {"--name", "^Einstellungen$"}))
+            QProcess::execute(XDoTool, {"key", "alt+h"});
         return WaitForLogLine(Env.LogFile(), Reading, 5000);
     });
     ASSERT_TRUE(Opened) << Env.LogLines().join('\n').toStdString();
