@@ -51,10 +51,9 @@ QByteArray Bmp32(int Side, QRgb Colour) {
     return Out;
 }
 
-// A typical favicon: 16x16 bitmap and 32x32 PNG in one ICO.
-QByteArray TypicalIco() {
-    const QList<QPair<int, QByteArray>> Entries = {{16, Bmp32(16, qRgb(200, 30, 30))},
-                                                   {32, Png(32, qRgb(30, 200, 30))}};
+// A typical favicon: 16x16 bitmap and 32x32 PNG of one colour in one ICO.
+QByteArray IcoOfColour(QRgb Colour) {
+    const QList<QPair<int, QByteArray>> Entries = {{16, Bmp32(16, Colour)}, {32, Png(32, Colour)}};
     QByteArray Out(6 + 16 * Entries.size(), '\0');
     qToLittleEndian<quint16>(1, Out.data() + 2);
     qToLittleEndian<quint16>(Entries.size(), Out.data() + 4);
@@ -73,26 +72,13 @@ QByteArray TypicalIco() {
     return Out;
 }
 
+QByteArray TypicalIco() {
+    return IcoOfColour(qRgb(200, 30, 30));
+}
+
 // A typical favicon in its own colours, so no two files hold the same picture.
 QByteArray DistinctIco(int Seed) {
-    const QRgb Colour = qRgb(Seed & 0xFF, (Seed >> 8) & 0xFF, (Seed >> 16) & 0xFF);
-    const QList<QPair<int, QByteArray>> Entries = {{16, Bmp32(16, Colour)}, {32, Png(32, Colour)}};
-    QByteArray Out(6 + 16 * Entries.size(), '\0');
-    qToLittleEndian<quint16>(1, Out.data() + 2);
-    qToLittleEndian<quint16>(Entries.size(), Out.data() + 4);
-    quint32 Offset = Out.size();
-    for (int I = 0; I < Entries.size(); ++I) {
-        char* Entry = Out.data() + 6 + 16 * I;
-        Entry[0] = Entry[1] = char(Entries[I].first);
-        qToLittleEndian<quint16>(1, Entry + 4);
-        qToLittleEndian<quint16>(32, Entry + 6);
-        qToLittleEndian<quint32>(Entries[I].second.size(), Entry + 8);
-        qToLittleEndian<quint32>(Offset, Entry + 12);
-        Offset += Entries[I].second.size();
-    }
-    for (const auto& Entry : Entries)
-        Out += Entry.second;
-    return Out;
+    return IcoOfColour(qRgb(Seed & 0xFF, (Seed >> 8) & 0xFF, (Seed >> 16) & 0xFF));
 }
 
 TShopList ShopsWithIconFiles(int ShopCount, bool Distinct) {
