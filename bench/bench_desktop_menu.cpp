@@ -5,6 +5,7 @@
 //   xvfb-run -a ./build/bench/bench_desktop_menu
 // The bench starts its own dbus-daemon and plays the panel itself.
 #include "uRegistry.h"
+#include "uTDBusMenu.h"
 #include "uTDesktopMenu.h"
 #include "uTImageList.h"
 #include "uTLogger.h"
@@ -123,8 +124,8 @@ public:
         return true;
     }
 
-    TNode Layout(int Parent, int Depth) {
-        const QDBusMessage Reply = Call("GetLayout", {Parent, Depth, QStringList()});
+    TNode Layout(int Parent, int Depth, const QString& Path = QStringLiteral("/MenuBar")) {
+        const QDBusMessage Reply = Call("GetLayout", {Parent, Depth, QStringList()}, Path);
         if (Reply.type() != QDBusMessage::ReplyMessage)
             return {};
         return ReadNode(Reply.arguments().at(1).value<QDBusArgument>(), true);
@@ -132,8 +133,9 @@ public:
     void AboutToShow(int Id) { Call("AboutToShow", {Id}); }
 
 private:
-    QDBusMessage Call(const QString& Method, const QVariantList& Arguments) {
-        QDBusMessage Message = QDBusMessage::createMethodCall(FService, "/MenuBar", "com.canonical.dbusmenu", Method);
+    QDBusMessage Call(const QString& Method, const QVariantList& Arguments,
+                      const QString& Path = QStringLiteral("/MenuBar")) {
+        QDBusMessage Message = QDBusMessage::createMethodCall(FService, Path, "com.canonical.dbusmenu", Method);
         Message.setArguments(Arguments);
         // The program answers from this very thread: keep its events running.
         return FBus.call(Message, QDBus::BlockWithGui, 60000);
@@ -246,8 +248,22 @@ void BM_OpenSubmenu(benchmark::State& State) {
     State.counters["about_to_show_ms"] = Opening / 1e6 / static_cast<double>(State.iterations());
 }
 
-// For comparison: the whole drawn tree handed over at once and fetched in full,
-// as a panel that asks for every level does.
+// Opens every level of Node that came without its entries; true if any.
+bool OpenUnopened(const TNode& Node) {
+    bool Opened = false;
+    for (const TNode& Child : Node.Sub) {
+        if (Child.Submenu && Child.Children == 0) {
+            Panel->AboutToShow(Child.Id);
+            Opened = true;
+        } else {
+            Opened = OpenUnopened(Child) || Opened;
+        }
+    }
+    return Opened;
+}
+
+// For comparison: the whole drawn tree handed over and fetched in full, as a
+// panel that opens every level and then asks for the whole tree does.
 void BM_HandWholeTreeAtOnce(benchmark::State& State) {
     const int Count = static_cast<int>(State.range(0));
     const int Categories = static_cast<int>(State.range(1));
@@ -258,7 +274,10 @@ void BM_HandWholeTreeAtOnce(benchmark::State& State) {
         FillAll(Drawn->Menu);
         State.ResumeTiming();
         Tray->SetDesktopMenu(&Drawn->Menu);
-        Top = Panel->Layout(0, -1).Children;
+        TNode Whole = Panel->Layout(0, -1);
+        while (OpenUnopened(Whole))
+            Whole = Panel->Layout(0, -1);
+        Top = Whole.Children;
         State.PauseTiming();
         Placeholders.push_back(std::make_unique<QMenu>());
         Tray->SetDesktopMenu(Placeholders.back().get());
@@ -267,6 +286,45 @@ void BM_HandWholeTreeAtOnce(benchmark::State& State) {
         State.ResumeTiming();
     }
     State.counters["top_entries"] = Top;
+}
+
+// A bare answer to the layout request: the same entries as the largest
+// submenu, made in advance, with nothing else behind them. What crossing the
+// bus costs any program, against which BM_OpenSubmenu's share is the program's.
+class TBareLayout final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+public:
+    TDBusMenuLayoutItem Answer;
+
+public Q_SLOTS:
+    uint GetLayout(int, int, const QStringList&, TDBusMenuLayoutItem& Layout) {
+        Layout = Answer;
+        return 1;
+    }
+};
+
+// The second number: 0 no pictures, 1 the globe for all, 2 a favicon of its own each.
+void BM_BareLayoutFloor(benchmark::State& State) {
+    TBareLayout Bare;
+    const QByteArray Globe =
+        MenuIconPng(TImageList::WithFixedPictures().Icon(TImageList::GlobeIndex).pixmap(16, 16).toImage());
+    for (int I = 0; I < State.range(0); ++I) {
+        TDBusMenuLayoutItem Entry;
+        Entry.Id = 1000 + I;
+        Entry.Properties.insert("label", QStringLiteral("Shop %1").arg(I, 6, 10, QLatin1Char('0')));
+        if (State.range(1) == 1)
+            Entry.Properties.insert("icon-data", Globe);
+        else if (State.range(1) == 2)
+            Entry.Properties.insert("icon-data", MenuIconPng(ShopIcon(I + 1).pixmap(16, 16).toImage()));
+        Bare.Answer.Children.append(Entry);
+    }
+    QDBusConnection::sessionBus().registerObject("/BareLayout", &Bare, QDBusConnection::ExportAllSlots);
+    int Entries = 0;
+    for (auto _ : State)
+        Entries = Panel->Layout(0, 1, QStringLiteral("/BareLayout")).Children;
+    QDBusConnection::sessionBus().unregisterObject("/BareLayout");
+    State.counters["entries"] = Entries;
 }
 
 void Sizes(benchmark::internal::Benchmark* B) {
@@ -281,6 +339,7 @@ BENCHMARK(BM_OpenSubmenu)
     ->Args({10000, 1, 1})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandWholeTreeAtOnce)->Apply(Sizes);
+BENCHMARK(BM_BareLayoutFloor)->Args({10000, 0})->Args({10000, 1})->Args({10000, 2})->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <QActionEvent>
 #include <QActionGroup>
 #include <QDBusArgument>
+#include <QDBusError>
 #include <QDBusMetaType>
 #include <QGuiApplication>
 #include <QIcon>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 const QString TDBusMenuExporter::ObjectPath = QStringLiteral("/MenuBar");
 
@@ -145,8 +147,11 @@ void TDBusMenuExporter::SetMenu(QMenu* Menu) {
     FIds.clear();
     FActions.clear();
     FChangedItems.clear();
-    // A rebuild brings new icons; the pictures of the old ones would only pile up.
-    FIconCache.clear();
+    FListedFirstIds.clear();
+    FListed.clear();
+    // A rebuild mostly shows the same pictures again; those that neither this
+    // menu nor the one before used are dropped instead of piling up.
+    FEarlierIconCache = std::exchange(FIconCache, {});
     FRoot = Menu;
     if (Menu != nullptr)
         Watch(Menu);
@@ -179,6 +184,47 @@ int TDBusMenuExporter::IdOf(QAction* Action) {
 
 QAction* TDBusMenuExporter::ActionOf(int Id) const {
     return FActions.value(Id).data();
+}
+
+TMenuListing* TDBusMenuExporter::ListingOf(QMenu* Menu) {
+    auto* Listing = dynamic_cast<TMenuListing*>(Menu);
+    return Listing != nullptr && Listing->HasListing() ? Listing : nullptr;
+}
+
+int TDBusMenuExporter::FirstListedId(QMenu* Menu) const {
+    const auto Found = FListedFirstIds.constFind(Menu);
+    if (Found == FListedFirstIds.cend())
+        return 0;
+    // A deleted submenu's address may come again with a new one.
+    const auto Listed = FListed.find(*Found);
+    return Listed != FListed.cend() && Listed->second.Menu == Menu ? *Found : 0;
+}
+
+bool TDBusMenuExporter::OpenListing(QMenu* Menu) {
+    TMenuListing* Listing = ListingOf(Menu);
+    if (Listing == nullptr || FirstListedId(Menu) != 0)
+        return false;
+    const qsizetype Count = Listing->ListingCount();
+    const int First = FNextId;
+    // Ids are never reused: the block of a submenu stays its own.
+    FNextId += static_cast<int>(std::max<qsizetype>(Count, 1));
+    FListedFirstIds.insert(Menu, First);
+    FListed.emplace(First, TListed{Menu, Count});
+    return true;
+}
+
+QMenu* TDBusMenuExporter::ListedMenuOf(int Id, qsizetype* Index) const {
+    auto Found = FListed.upper_bound(Id);
+    if (Found == FListed.cbegin())
+        return nullptr;
+    --Found;
+    const qsizetype At = Id - Found->first;
+    QMenu* Menu = Found->second.Menu;
+    if (Menu == nullptr || At >= Found->second.Count || ListingOf(Menu) == nullptr)
+        return nullptr;
+    if (Index != nullptr)
+        *Index = At;
+    return Menu;
 }
 
 QMenu* TDBusMenuExporter::MenuOf(int Id) const {
@@ -379,12 +425,35 @@ QByteArray TDBusMenuExporter::IconData(const QIcon& Icon) {
     const auto Found = FIconCache.constFind(Key);
     if (Found != FIconCache.cend())
         return *Found;
-    const QByteArray Png = MenuIconPng(Icon.pixmap(16, 16).toImage());
+    const auto Earlier = FEarlierIconCache.constFind(Key);
+    const QByteArray Png = Earlier != FEarlierIconCache.cend() ? *Earlier : MenuIconPng(Icon.pixmap(16, 16).toImage());
     FIconCache.insert(Key, Png);
     return Png;
 }
 
+QVariantMap TDBusMenuExporter::EntryProperties(const TMenuListing::TEntry& Entry, const QStringList& Names,
+                                               bool WithDefaults) {
+    QVariantMap Properties;
+    auto Wanted = [&Names](const char* Name) { return Names.isEmpty() || Names.contains(QLatin1String(Name)); };
+    if (Wanted("label"))
+        Properties.insert(QStringLiteral("label"), DBusMenuLabel(Entry.Caption));
+    if (!Entry.Icon.isNull() && Wanted("icon-data"))
+        Properties.insert(QStringLiteral("icon-data"), IconData(Entry.Icon));
+    if (Entry.Submenu != nullptr && Wanted("children-display"))
+        Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+    if (WithDefaults) {
+        if (Wanted("enabled"))
+            Properties.insert(QStringLiteral("enabled"), true);
+        if (Wanted("visible"))
+            Properties.insert(QStringLiteral("visible"), true);
+    }
+    return Properties;
+}
+
 QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names, bool WithDefaults) {
+    qsizetype Index = 0;
+    if (QMenu* Listed = ListedMenuOf(Id, &Index))
+        return EntryProperties(ListingOf(Listed)->ListingEntry(Index), Names, WithDefaults);
     QVariantMap Properties;
     if (Id == 0) {
         Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
@@ -427,6 +496,23 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
     if (Menu == nullptr || Depth == 0)
         return Item;
     Watch(Menu);
+    if (TMenuListing* Listing = ListingOf(Menu)) {
+        // Until it is opened a listed submenu is sent without entries, so a panel
+        // that asks for the whole tree does not get every shop of the catalogue.
+        const int First = FirstListedId(Menu);
+        if (First == 0)
+            return Item;
+        const qsizetype Count = std::min(Listing->ListingCount(), FListed.at(First).Count);
+        Item.Children.reserve(Count);
+        for (qsizetype I = 0; I < Count; ++I) {
+            const TMenuListing::TEntry Entry = Listing->ListingEntry(I);
+            if (Entry.Submenu != nullptr)
+                Item.Children.append(LayoutOf(IdOf(Entry.Submenu->menuAction()), Depth < 0 ? -1 : Depth - 1, Names));
+            else
+                Item.Children.append({First + static_cast<int>(I), EntryProperties(Entry, Names, false), {}});
+        }
+        return Item;
+    }
     for (QAction* Action : Menu->actions())
         Item.Children.append(LayoutOf(IdOf(Action), Depth < 0 ? -1 : Depth - 1, Names));
     return Item;
@@ -439,7 +525,10 @@ uint TDBusMenuExporter::GetLayout(int ParentId, int RecursionDepth, const QStrin
     if (QMenu* Menu = ParentId != 0 ? MenuOf(ParentId) : nullptr) {
         const bool Pending = FChangedLayouts.contains(ParentId);
         Watch(Menu);
-        Q_EMIT Menu->aboutToShow();
+        if (ListingOf(Menu) != nullptr)
+            OpenListing(Menu);
+        else
+            Q_EMIT Menu->aboutToShow();
         if (!Pending)
             FChangedLayouts.remove(ParentId);
     }
@@ -450,13 +539,18 @@ uint TDBusMenuExporter::GetLayout(int ParentId, int RecursionDepth, const QStrin
 TDBusMenuItemList TDBusMenuExporter::GetGroupProperties(const QList<int>& Ids, const QStringList& PropertyNames) {
     TDBusMenuItemList Items;
     for (const int Id : Ids)
-        if (Id == 0 || ActionOf(Id) != nullptr)
+        if (Id == 0 || ActionOf(Id) != nullptr || ListedMenuOf(Id) != nullptr)
             Items.append({Id, PropertiesOf(Id, PropertyNames)});
     return Items;
 }
 
 QDBusVariant TDBusMenuExporter::GetProperty(int Id, const QString& Name) {
-    return QDBusVariant(PropertiesOf(Id, {Name}).value(Name));
+    const QVariant Value = PropertiesOf(Id, {Name}).value(Name);
+    // An empty value cannot be sent at all: without an error the panel would
+    // wait for an answer until its call times out.
+    if (!Value.isValid() && calledFromDBus())
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("No property %1 on entry %2").arg(Name).arg(Id));
+    return QDBusVariant(Value.isValid() ? Value : QVariant(QString()));
 }
 
 void TDBusMenuExporter::Event(int Id, const QString& EventId, const QDBusVariant& Data, uint Timestamp) {
@@ -468,6 +562,19 @@ void TDBusMenuExporter::Event(int Id, const QString& EventId, const QDBusVariant
     }
     if (EventId != QLatin1String("clicked"))
         return;
+    qsizetype Index = 0;
+    if (QMenu* Listed = ListedMenuOf(Id, &Index)) {
+        // Queued as below; the listing is asked again then, as the menu may be gone.
+        QMetaObject::invokeMethod(
+            Listed,
+            [Menu = QPointer<QMenu>(Listed), Index] {
+                TMenuListing* Listing = ListingOf(Menu);
+                if (Listing != nullptr && Index < Listing->ListingCount())
+                    Listing->ChooseListed(Index);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     QAction* Action = ActionOf(Id);
     if (Action == nullptr || Action->menu() != nullptr || !Action->isEnabled())
         return;
@@ -484,7 +591,7 @@ void TDBusMenuExporter::Event(int Id, const QString& EventId, const QDBusVariant
 QList<int> TDBusMenuExporter::EventGroup(const TDBusMenuEventList& Events) {
     QList<int> Unknown;
     for (const TDBusMenuEvent& E : Events) {
-        if (E.Id != 0 && ActionOf(E.Id) == nullptr)
+        if (E.Id != 0 && ActionOf(E.Id) == nullptr && ListedMenuOf(E.Id) == nullptr)
             Unknown.append(E.Id);
         else
             Event(E.Id, E.EventId, E.Data, E.Timestamp);
@@ -497,6 +604,13 @@ bool TDBusMenuExporter::AboutToShow(int Id) {
     if (Menu == nullptr)
         return false;
     Watch(Menu);
+    if (ListingOf(Menu) != nullptr) {
+        if (!OpenListing(Menu))
+            return false;
+        FChangedLayouts.insert(Id);
+        ScheduleAnnouncement();
+        return true;
+    }
     const QList<QAction*> Before = Menu->actions();
     Q_EMIT Menu->aboutToShow();
     return Menu->actions() != Before;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "uTMenuListing.h"
+
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusVariant>
 #include <QHash>
 #include <QList>
@@ -10,6 +13,7 @@
 #include <QSet>
 #include <QStringList>
 #include <QVariantMap>
+#include <map>
 
 class QAction;
 class QDBusArgument;
@@ -58,8 +62,10 @@ QByteArray MenuIconPng(const QImage& Image);
 // reaches the panel as "Auto _& Motorrad", and it cannot be used without Qt's
 // tray icon. The tree is read as it stands at each request; a submenu that is
 // about to open is told so first (the menu mirror fills its entries then), and
-// changes are announced once per turn of the event loop.
-class TDBusMenuExporter final : public QObject {
+// changes are announced once per turn of the event loop. A submenu that lists
+// its entries (TMenuListing) is read from the listing once it has been opened:
+// its entries get ids of their own, with no action behind them.
+class TDBusMenuExporter final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TDBusMenuExporter)
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
@@ -107,6 +113,14 @@ private:
     QAction* ActionOf(int Id) const;
     QMenu* MenuOf(int Id) const;
     QVariantMap PropertiesOf(int Id, const QStringList& Names, bool WithDefaults = true);
+    QVariantMap EntryProperties(const TMenuListing::TEntry& Entry, const QStringList& Names, bool WithDefaults);
+    static TMenuListing* ListingOf(QMenu* Menu);
+    // The id of the first entry of an opened listed submenu, 0 when not opened.
+    int FirstListedId(QMenu* Menu) const;
+    // Gives the entries of a listed submenu their ids; false when it had them already.
+    bool OpenListing(QMenu* Menu);
+    // The listed submenu that holds the entry with Id, and the entry's place in it.
+    QMenu* ListedMenuOf(int Id, qsizetype* Index = nullptr) const;
     TDBusMenuLayoutItem LayoutOf(int Id, int Depth, const QStringList& Names);
     void Watch(QMenu* Menu);
     void ScheduleAnnouncement();
@@ -124,5 +138,14 @@ private:
     QSet<int> FChangedLayouts;
     QSet<int> FChangedItems;
     bool FAnnouncing = false;
+    // Opened listed submenus: the first id of their entries, and by that id.
+    struct TListed {
+        QPointer<QMenu> Menu;
+        qsizetype Count = 0;
+    };
+    QHash<QMenu*, int> FListedFirstIds;
+    std::map<int, TListed> FListed;
+    // Pictures of the current menu, and of the one before until they are used again.
     QHash<qint64, QByteArray> FIconCache;
+    QHash<qint64, QByteArray> FEarlierIconCache;
 };

@@ -1,6 +1,9 @@
 #include "uTDesktopMenu.h"
 
+#include "uTMenuListing.h"
+
 #include <QGuiApplication>
+#include <QHash>
 #include <QMenu>
 #include <QSignalBlocker>
 
@@ -78,22 +81,66 @@ void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
     Insert(0, Anchor, AnchorOf);
 }
 
+// A mirrored submenu. When the drawn one can list its entries without making
+// them, so can the mirror: it passes the listing on, with nested levels
+// mirrored when they are first listed, and holds no entries of its own.
+class TMirrorMenu final : public QMenu, public TMenuListing {
+public:
+    TMirrorMenu(const QString& Title, QWidget* Parent, QMenu& Source) : QMenu(Title, Parent), FSource(&Source) {}
+
+    bool HasListing() const override { return Listing() != nullptr; }
+    qsizetype ListingCount() const override {
+        const TMenuListing* Drawn = Listing();
+        return Drawn != nullptr ? Drawn->ListingCount() : 0;
+    }
+    TEntry ListingEntry(qsizetype Index) override {
+        TMenuListing* Drawn = Listing();
+        if (Drawn == nullptr)
+            return {};
+        TEntry Entry = Drawn->ListingEntry(Index);
+        if (Entry.Submenu != nullptr)
+            Entry.Submenu = MirrorOf(*Entry.Submenu);
+        return Entry;
+    }
+    void ChooseListed(qsizetype Index) override {
+        if (TMenuListing* Drawn = Listing())
+            Drawn->ChooseListed(Index);
+    }
+
+private:
+    TMenuListing* Listing() const {
+        auto* Drawn = dynamic_cast<TMenuListing*>(FSource.data());
+        return Drawn != nullptr && Drawn->HasListing() ? Drawn : nullptr;
+    }
+    QMenu* MirrorOf(QMenu& Nested) {
+        QPointer<QMenu>& Mirror = FMirrors[&Nested];
+        if (!Mirror)
+            Mirror = MirrorSubmenu(*Nested.menuAction(), Nested, *this);
+        return Mirror;
+    }
+
+    const QPointer<QMenu> FSource;
+    QHash<QMenu*, QPointer<QMenu>> FMirrors;
+};
+
 // SourceEntry is the entry that opens Source: its menuAction, or a fixed entry
 // that was given a submenu.
 QMenu* MirrorSubmenu(QAction& SourceEntry, QMenu& Source, QMenu& Parent) {
-    auto* Mirror = new QMenu(SourceEntry.text(), &Parent);
+    auto* Mirror = new TMirrorMenu(SourceEntry.text(), &Parent, Source);
     QAction* Entry = Mirror->menuAction();
     Entry->setIcon(SourceEntry.icon());
     Entry->setObjectName(SourceEntry.objectName());
     Entry->setVisible(SourceEntry.isVisible());
     Entry->setEnabled(SourceEntry.isEnabled());
     Entry->setProperty(MirrorOfProperty, QVariant::fromValue(static_cast<QObject*>(&Source)));
-    // Nested submenus that exist already are mirrored now, so the desktop knows
-    // at once which entries open a submenu; the rest follows when it opens.
-    AddSkeletonOf(Source, *Mirror, false);
-    // Guarded: a rebuild deletes the drawn submenus before it replaces the mirror.
-    QObject::connect(Mirror, &QMenu::aboutToShow, Mirror,
-                     [Mirror, Drawn = QPointer<QMenu>(&Source)] { FillMirror(*Mirror, Drawn); });
+    if (!Mirror->HasListing()) {
+        // Nested submenus that exist already are mirrored now, so the desktop knows
+        // at once which entries open a submenu; the rest follows when it opens.
+        AddSkeletonOf(Source, *Mirror, false);
+        // Guarded: a rebuild deletes the drawn submenus before it replaces the mirror.
+        QObject::connect(Mirror, &QMenu::aboutToShow, Mirror,
+                         [Mirror, Drawn = QPointer<QMenu>(&Source)] { FillMirror(*Mirror, Drawn); });
+    }
     // The title follows the drawn submenu (language switch of a fixed entry with a submenu).
     QObject::connect(&SourceEntry, &QAction::changed, Entry, [SourceEntry = &SourceEntry, Entry] {
         Entry->setText(SourceEntry->text());

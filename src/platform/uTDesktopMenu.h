@@ -21,6 +21,8 @@ bool IsWaylandSession();
 // its mirror when the desktop announces that it opens it, so a catalogue of
 // 10,000 shops does not cross the session bus at start or after each rebuild.
 // The drawn submenu is told it is about to show first: it may fill itself then.
+// A drawn submenu that lists its entries (TMenuListing) is mirrored as a listing
+// instead: the exported menu reads its entries without an action for each.
 class TDesktopMenu final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TDesktopMenu)

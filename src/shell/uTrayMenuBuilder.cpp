@@ -5,6 +5,7 @@
 #include "uSettingsKeys.h"
 #include "uTImageList.h"
 #include "uTMenuItemManager.h"
+#include "uTMenuListing.h"
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
 #include "uTools.h"
@@ -92,12 +93,19 @@ struct TMenuTree {
 };
 
 // A category submenu that gets its entries when it is first about to show (a
-// pop-up, the menu window, the desktop's mirror), or already when the pointer or
-// the keyboard reaches its entry, so the pop-up is placed with its real size.
-class TLazyMenu final : public QMenu {
+// pop-up, the menu window), or already when the pointer or the keyboard reaches
+// its entry, so the pop-up is placed with its real size. The menu handed to the
+// desktop reads the entries from the listing instead, without making them.
+class TLazyMenu final : public QMenu, public TMenuListing {
 public:
     TLazyMenu(const QString& Title, QWidget* Parent, std::shared_ptr<const TMenuTree> Tree, const TMenuNode& Node)
-        : QMenu(Title, Parent), FTree(std::move(Tree)), FNode(&Node) {
+        : QMenu(Title, Parent), FTree(std::move(Tree)), FNode(Node) {
+        FSlots.reserve(Node.Entries.size());
+        uint32_t Levels = 0;
+        uint32_t Shops = 0;
+        for (const TMenuEntry& Entry : Node.Entries)
+            FSlots.push_back(Entry.Node != nullptr ? Levels++ : Shops++);
+        FChildren.resize(Levels);
         connect(this, &QMenu::aboutToShow, this, &TLazyMenu::Fill);
         FillSubmenusOnHover(*this);
         // The drawn menu places its submenus beside itself, also those made now.
@@ -106,24 +114,50 @@ public:
     }
 
     void Fill() {
-        if (FNode == nullptr)
+        if (FFilled)
             return;
-        const TMenuNode& Node = *std::exchange(FNode, nullptr);
-        const std::shared_ptr<const TMenuTree> Tree = std::move(FTree);
+        FFilled = true;
+        FShopEntries.reserve(static_cast<qsizetype>(FNode.Entries.size() - FChildren.size()));
         QList<QAction*> Entries;
-        Entries.reserve(static_cast<qsizetype>(Node.Entries.size()));
-        bool HasShops = false;
-        for (const TMenuEntry& Entry : Node.Entries) {
+        Entries.reserve(static_cast<qsizetype>(FNode.Entries.size()));
+        for (size_t I = 0; I < FNode.Entries.size(); ++I) {
+            const TMenuEntry& Entry = FNode.Entries[I];
             if (Entry.Node != nullptr) {
-                Entries.append((new TLazyMenu(Entry.Node->Caption, this, Tree, *Entry.Node))->menuAction());
+                Entries.append(Child(FSlots[I], *Entry.Node)->menuAction());
             } else {
-                Entries.append(Tree->NewShopEntry(*this, *Entry.Shop));
-                HasShops = true;
+                QAction* Shop = FTree->NewShopEntry(*this, *Entry.Shop);
+                FShopEntries.append(Shop);
+                Entries.append(Shop);
             }
         }
-        if (HasShops)
+        if (!FShopEntries.isEmpty())
             TURLMenuItem::RouteClicksOf(*this);
         InsertInOrder(*this, Entries);
+    }
+
+    bool HasListing() const override { return true; }
+    qsizetype ListingCount() const override { return static_cast<qsizetype>(FNode.Entries.size()); }
+
+    TEntry ListingEntry(qsizetype Index) override {
+        const TMenuEntry& Entry = FNode.Entries[static_cast<size_t>(Index)];
+        if (Entry.Node != nullptr)
+            return {Entry.Node->Caption, {}, Child(FSlots[static_cast<size_t>(Index)], *Entry.Node)};
+        const TShop& Shop = *Entry.Shop;
+        const int Image = FTree->Images->ShopIndex(Shop.Id);
+        return {MenuCaption(Shop.Name), Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
+    }
+
+    void ChooseListed(qsizetype Index) override {
+        const TMenuEntry& Entry = FNode.Entries[static_cast<size_t>(Index)];
+        if (Entry.Node != nullptr)
+            return;
+        if (FFilled) {
+            // The entry the drawn menu holds, with whatever it is connected to.
+            FShopEntries.at(FSlots[static_cast<size_t>(Index)])->trigger();
+            return;
+        }
+        const std::unique_ptr<QAction> Shop(FTree->NewShopEntry(*this, *Entry.Shop));
+        static_cast<TURLMenuItem&>(*Shop).Click();
     }
 
     static void FillSubmenusOnHover(QMenu& Menu) {
@@ -139,8 +173,21 @@ public:
 private:
     static constexpr const char* FillsOnHoverProperty = "qvFillsOnHover";
 
-    std::shared_ptr<const TMenuTree> FTree;
-    const TMenuNode* FNode; // null once filled
+    // The nested level, made once: by the listing or by the fill, whichever comes first.
+    TLazyMenu* Child(uint32_t Which, const TMenuNode& Node) {
+        QPointer<TLazyMenu>& Sub = FChildren[Which];
+        if (!Sub)
+            Sub = new TLazyMenu(Node.Caption, this, FTree, Node);
+        return Sub;
+    }
+
+    // Kept after the fill: the desktop's copy of this level reads the listing.
+    const std::shared_ptr<const TMenuTree> FTree;
+    const TMenuNode& FNode;
+    std::vector<uint32_t> FSlots;               // per entry: its place among the nested levels or the shops
+    std::vector<QPointer<TLazyMenu>> FChildren; // the nested levels in order
+    QList<QAction*> FShopEntries;               // once filled: the shop entries in order
+    bool FFilled = false;
 };
 
 TMenuNode* ResolveCategory(TMenuTree& Tree, TMenuNode& Root, const QStringList& Path) {

@@ -237,3 +237,10 @@ bool TStatusNotifierHost::Clicked(const QString& Item, int Id) {
     return CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("Event"), Arguments).type() ==
            QDBusMessage::ReplyMessage;
 }
+
+QVariant TStatusNotifierHost::EntryProperty(const QString& Item, int Id, const QString& Name) {
+    const QDBusMessage Reply = CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetProperty"), {Id, Name});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return {};
+    return qvariant_cast<QDBusVariant>(Reply.arguments().constFirst()).variant();
+}

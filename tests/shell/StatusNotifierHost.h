@@ -94,6 +94,8 @@ public:
     TDBusMenuNode Layout(const QString& Item, int Parent, int Depth, uint* Revision = nullptr);
     bool AboutToShow(const QString& Item, int Id);
     bool Clicked(const QString& Item, int Id);
+    // One property of one entry (GetProperty), invalid on an error.
+    QVariant EntryProperty(const QString& Item, int Id, const QString& Name);
     int LayoutUpdates() const { return FLayoutUpdates; }
     QString LastError() const { return FLastError; }
 

@@ -142,6 +142,13 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     ASSERT_NE(Shop, nullptr);
     ASSERT_TRUE(Shop->HasIcon());
     EXPECT_EQ(QImage::fromData(Shop->Properties.value("icon-data").toByteArray(), "PNG").size(), QSize(16, 16));
+    // An entry's properties one by one, as panels ask for updates; an id nobody
+    // was given has none, and the panel hears so at once instead of waiting.
+    EXPECT_EQ(Host.EntryProperty(Item, Shop->Id, "label").toString(), QString::fromUtf8("Sohlenglück"));
+    EXPECT_EQ(Host.EntryProperty(Item, Shop->Id, "icon-data").toByteArray(),
+              Shop->Properties.value("icon-data").toByteArray());
+    EXPECT_FALSE(Host.EntryProperty(Item, Shop->Id + 100000, "label").isValid());
+    EXPECT_TRUE(Host.LastError().contains("org.freedesktop.DBus.Error.InvalidArgs")) << Host.LastError().toStdString();
 
     ASSERT_TRUE(Host.Clicked(Item, Shop->Id));
     const QStringList Opens = Browser.Opened(1);

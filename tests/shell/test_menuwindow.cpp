@@ -6,6 +6,7 @@
 #include "uTDesktopMenu.h"
 #include "uTImageList.h"
 #include "uTMenuItemManager.h"
+#include "uTMenuListing.h"
 #include "uTMenuWindow.h"
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
@@ -204,7 +205,7 @@ TEST_F(MenuWindowTest, EscapeOrAClickElsewhereClosesTheWindow) {
     EXPECT_TRUE(Browser.Opened().isEmpty());
 }
 
-TEST_F(MenuWindowTest, DesktopMirrorSharesTheEntriesAndFillsASubmenuWhenItOpens) {
+TEST_F(MenuWindowTest, DesktopMirrorSharesTheEntriesAndListsACategoryWithoutMakingItsEntries) {
     TDesktopMenu Desktop;
     QMenu* Root = Desktop.Mirror(Menu);
     // Same captions in the same order; fixed entries are the very same actions.
@@ -215,29 +216,43 @@ TEST_F(MenuWindowTest, DesktopMirrorSharesTheEntriesAndFillsASubmenuWhenItOpens)
             EXPECT_EQ(Root->actions()[I], Menu.actions()[I]);
         }
     }
+    // A category reaches the desktop as a listing of the drawn one: its entries
+    // in order, a nested category as a submenu of the mirror's own, and not one
+    // action made for them in either menu.
     QMenu* Mode = Entry(*Root, "Mode")->menu();
     QMenu* DrawnMode = Entry(Menu, "Mode")->menu();
-    // Nothing below a category before it opens, in either menu; then the drawn
-    // entries in order, a nested category as a submenu of the mirror's own.
+    auto* Listing = dynamic_cast<TMenuListing*>(Mode);
+    ASSERT_NE(Listing, nullptr);
+    ASSERT_TRUE(Listing->HasListing());
+    ASSERT_EQ(Listing->ListingCount(), 2);
+    const TMenuListing::TEntry Shoes = Listing->ListingEntry(0);
+    EXPECT_EQ(Shoes.Caption, "Schuhe");
+    ASSERT_NE(Shoes.Submenu, nullptr);
+    EXPECT_EQ(Shoes.Submenu, Listing->ListingEntry(0).Submenu); // mirrored once
+    EXPECT_EQ(Shoes.Submenu->menuAction()->text(), "Schuhe");
+    EXPECT_EQ(Listing->ListingEntry(1).Caption, "Kleid");
+    EXPECT_FALSE(Listing->ListingEntry(1).Icon.isNull());
+    auto* ShoesListing = dynamic_cast<TMenuListing*>(Shoes.Submenu);
+    ASSERT_NE(ShoesListing, nullptr);
+    ASSERT_EQ(ShoesListing->ListingCount(), 1);
+    EXPECT_EQ(ShoesListing->ListingEntry(0).Caption, "Sohle");
+    Q_EMIT Mode->aboutToShow(); // the mirror of a listed level never fills
     EXPECT_TRUE(Mode->actions().isEmpty());
     EXPECT_TRUE(DrawnMode->actions().isEmpty());
-    Q_EMIT Mode->aboutToShow();
-    ASSERT_EQ(Mode->actions().size(), 2);
-    ASSERT_EQ(DrawnMode->actions().size(), 2);
-    EXPECT_EQ(Mode->actions()[0]->text(), "Schuhe");
-    QMenu* Shoes = Mode->actions()[0]->menu();
-    ASSERT_NE(Shoes, nullptr);
-    EXPECT_NE(Shoes, DrawnMode->actions()[0]->menu());
-    EXPECT_TRUE(Shoes->actions().isEmpty());
-    EXPECT_EQ(Mode->actions()[1], DrawnMode->actions()[1]); // "Kleid", shared
-    Q_EMIT Mode->aboutToShow();                             // no second fill
-    EXPECT_EQ(Mode->actions().size(), 2);
-    Q_EMIT Shoes->aboutToShow();
-    ASSERT_EQ(Shoes->actions().size(), 1);
-    EXPECT_EQ(Shoes->actions()[0], DrawnMode->actions()[0]->menu()->actions().value(0)); // "Sohle"
 
-    Mode->actions()[1]->trigger();
+    // A choice opens the shop once, before and after the drawn level was filled;
+    // choosing a nested level does nothing.
+    Listing->ChooseListed(1);
     EXPECT_EQ(Browser.Opened(1).size(), 1);
+    Listing->ChooseListed(0);
+    Q_EMIT DrawnMode->aboutToShow();
+    ASSERT_EQ(DrawnMode->actions().size(), 2);
+    // The fill takes the nested level the listing made rather than a second one.
+    EXPECT_EQ(DrawnMode->findChildren<QMenu*>(Qt::FindDirectChildrenOnly).size(), 1);
+    Listing->ChooseListed(1);
+    const QStringList Opened = Browser.Opened(2);
+    ASSERT_EQ(Opened.size(), 2);
+    EXPECT_EQ(Opened[0], Opened[1]);
 
     // The language switch re-labels both, also a fixed entry that holds shops.
     SetCurrentLanguage(1);
