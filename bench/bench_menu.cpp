@@ -40,14 +40,14 @@ TShopList MakeShops(int Count, int Categories) {
     for (int I = 0; I < Count; ++I) {
         auto Shop = std::make_shared<TShop>();
         Shop->Id = I + 1;
-        Shop->Name = QStringLiteral("Shop %1 & Co").arg(I, 6, 10, QLatin1Char('0'));
+        Shop->SetName(QStringLiteral("Shop %1 & Co").arg(I, 6, 10, QLatin1Char('0')));
         Shop->Category = Names[I % Categories];
-        Shop->Site = QStringLiteral("http://www.shop%1.example").arg(I);
+        Shop->SetSite(QStringLiteral("http://www.shop%1.example").arg(I));
         Shop->Ranking = I % 40 == 0 ? 5 : 1000;
         Shops.push_back(Shop);
     }
     std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
-        return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
+        return (A->Category + A->GetName()).toUpper() < (B->Category + B->GetName()).toUpper();
     });
     return Shops;
 }
@@ -59,7 +59,7 @@ const TShopList& Catalogue(int Count, int Categories) {
         Shops = MakeShops(Count, Categories);
         // Every tenth category holds one hidden shop, so its shops need value reads.
         for (int C = 0; C < Categories; C += 10)
-            SetShopVisible(Shops[static_cast<size_t>(C)]->Category, Shops[static_cast<size_t>(C)]->Name, false);
+            SetShopVisible(Shops[static_cast<size_t>(C)]->Category, Shops[static_cast<size_t>(C)]->GetName(), false);
     }
     return Shops;
 }
@@ -137,9 +137,9 @@ void BuildPlainTree(QMenu& Root, const TShopList& Shops, const TImageList& Image
             }
             Target = Parent;
         }
-        auto* Action = new QAction(Shop->Name, Target);
+        auto* Action = new QAction(Shop->GetName(), Target);
         Action->setIcon(Globe);
-        Action->setStatusTip(Shop->Site);
+        Action->setStatusTip(Shop->GetSite());
         Target->addAction(Action);
     }
 }

@@ -24,8 +24,8 @@ TShopList MakeShops(int Count) {
     for (int I = 0; I < Count; ++I) {
         auto Shop = std::make_shared<TShop>();
         Shop->Id = I + 1;
-        Shop->Name = QString::fromUtf8(Words[Random.bounded(14)]) + QString::fromUtf8(Words[Random.bounded(14)]) +
-                     QStringLiteral(" %1").arg(Random.bounded(Count / 2)); // some names repeat
+        Shop->SetName(QString::fromUtf8(Words[Random.bounded(14)]) + QString::fromUtf8(Words[Random.bounded(14)]) +
+                      QStringLiteral(" %1").arg(Random.bounded(Count / 2))); // some names repeat
         Shop->Category = QString::fromUtf8(Categories[Random.bounded(8)]);
         Shops.push_back(Shop);
     }

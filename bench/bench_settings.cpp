@@ -30,13 +30,13 @@ void LoadCatalogue(int Count, int Categories, int Step) {
     for (int I = 0; I < Count; ++I) {
         auto Shop = std::make_shared<TShop>();
         Shop->Id = I + 1;
-        Shop->Name = QStringLiteral("Shop %1 & Co").arg(I, 6, 10, QLatin1Char('0'));
+        Shop->SetName(QStringLiteral("Shop %1 & Co").arg(I, 6, 10, QLatin1Char('0')));
         Shop->Category = Catalogue.Categories[I % Categories];
         Catalogue.Shops.push_back(Shop);
     }
     Catalogue.SortedShops = Catalogue.Shops;
     for (int C = 5; C < Categories; C += Step)
-        SetShopVisible(Catalogue.Categories[C], Catalogue.Shops[static_cast<size_t>(C)]->Name, false);
+        SetShopVisible(Catalogue.Categories[C], Catalogue.Shops[static_cast<size_t>(C)]->GetName(), false);
 }
 
 void BM_FillCategoriesAndFirstClick(benchmark::State& State) {

@@ -22,7 +22,7 @@ void Require(bool Condition) {
 }
 
 std::string Key(const TShop& Shop) {
-    std::string K = (Shop.Category + Shop.Name).toUtf8().toStdString();
+    std::string K = (Shop.Category + Shop.GetName()).toUtf8().toStdString();
     for (char& C : K)
         if (C >= 'a' && C <= 'z')
             C = char(C - 'a' + 'A');

@@ -18,11 +18,12 @@ void TShopSearch::Build(const TShopList& Shops) {
     QHash<QString, int32_t> Ids;
     for (const TShopPtr& Shop : Shops) {
         FStart.push_back(FFolded.size());
-        FFolded += AsciiLower(Shop->Name + u' ' + Shop->Category);
+        const QString Name = Shop->GetName();
+        FFolded += AsciiLower(Name + u' ' + Shop->Category);
         FFolded += u'\n';
-        auto It = Ids.constFind(Shop->Name);
+        auto It = Ids.constFind(Name);
         if (It == Ids.cend())
-            It = Ids.insert(Shop->Name, static_cast<int32_t>(Ids.size()));
+            It = Ids.insert(Name, static_cast<int32_t>(Ids.size()));
         FNameId.push_back(It.value());
     }
     FStart.push_back(FFolded.size());

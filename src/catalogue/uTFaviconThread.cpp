@@ -38,7 +38,7 @@ std::vector<TFaviconShop> FaviconShops(const TShopList& Shops) {
     Result.reserve(Shops.size());
     for (const TShopPtr& Shop : Shops)
         if (Shop)
-            Result.push_back({Shop->Id, Shop->Site});
+            Result.push_back({Shop->Id, Shop->GetSite()});
     return Result;
 }
 

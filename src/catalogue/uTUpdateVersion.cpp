@@ -166,7 +166,17 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
     Categories.clear();
     try {
         const pugi::xml_node ShopsNode = ChildElement(Root, "shops");
+        size_t Count = 0;
+        for (pugi::xml_node Node = ShopsNode.first_child(); Node; Node = Node.next_sibling())
+            Count += IsElementNamed(Node, "shop") ? 1 : 0;
+        // The records of one load live in one block that is never reallocated;
+        // each handed-out pointer shares ownership of the whole block, so a record
+        // held past a reload keeps its block, and the block costs one allocation.
+        const auto Block = std::make_shared<std::vector<TShop>>();
+        Block->reserve(Count);
+        Shops.reserve(Count);
         std::vector<TShopSortKey> Keys;
+        Keys.reserve(Count);
         // Shops of one category share one string; case variants of a category
         // keep the form read first.
         struct TCategory {
@@ -190,10 +200,6 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
                 }
                 const char* CategoryRaw = Raw[aCategory] ? Raw[aCategory] : "";
                 const char* NameRaw = Raw[aName] ? Raw[aName] : "";
-                auto Shop = std::make_shared<TShop>();
-                Shop->Id = ParseInteger(Raw[aId], 0);
-                Shop->Name = QString::fromUtf8(NameRaw);
-                Shop->Site = QString::fromUtf8(Raw[aSite] ? Raw[aSite] : "");
                 auto [It, IsNew] = CategoryTexts.try_emplace(std::string_view(CategoryRaw));
                 if (IsNew) {
                     It->second = {QString::fromUtf8(CategoryRaw), uint32_t(DistinctCategories.size())};
@@ -204,15 +210,17 @@ void TUpdateVersion::ReadShops(const pugi::xml_node& Root) {
                         Categories.append(It->second.Text);
                     }
                 }
-                Shop->Category = It->second.Text;
-                Shop->Ranking = ParseInteger(Raw[aRanking], 1000);
+                TShop Shop;
+                Shop.Id = ParseInteger(Raw[aId], 0);
+                Shop.SetNameUtf8(NameRaw);
+                Shop.SetSiteUtf8(Raw[aSite] ? Raw[aSite] : "");
+                Shop.Category = It->second.Text;
+                Shop.Ranking = ParseInteger(Raw[aRanking], 1000);
+                // Within the reserved capacity nothing below allocates or throws,
+                // so keys and shops stay in step.
+                TShop& Stored = Block->emplace_back(std::move(Shop));
                 Keys.push_back({It->second.Index, NameRaw});
-                try {
-                    Shops.push_back(std::move(Shop));
-                } catch (...) {
-                    Keys.pop_back(); // keys and shops stay in step
-                    throw;
-                }
+                Shops.push_back(TShopPtr(Block, &Stored));
             } catch (const std::exception&) {
                 // A shop that cannot be read is skipped.
             }
@@ -320,7 +328,7 @@ QString TUpdateVersion::GetUpdateFileName() const {
 QString TUpdateVersion::GetSummary() const {
     QString Summary = Version;
     for (const TShopPtr& Shop : Shops)
-        Summary += QStringLiteral(", ") + Shop->Name;
+        Summary += QStringLiteral(", ") + Shop->GetName();
     for (const TSearchEnginePtr& Engine : SearchEngines)
         Summary += QStringLiteral(", ") + Engine->Name;
     return Summary;

@@ -71,7 +71,7 @@ public:
             return {};
         switch (Role) {
         case Qt::DisplayRole:
-            return Item->Name;
+            return Item->GetName();
         case Qt::UserRole:
             return Item->GetShopURL();
         case Qt::SizeHintRole:

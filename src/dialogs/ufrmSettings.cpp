@@ -219,7 +219,7 @@ void TfrmSettings::UpdateCategoryState(int Index) {
         AnySelected = true;
     } else {
         for (const TShopPtr& Shop : Shops) {
-            (IsShopVisible(Category, Shop->Name) ? AnySelected : AnyDeselected) = true;
+            (IsShopVisible(Category, Shop->GetName()) ? AnySelected : AnyDeselected) = true;
             if (AnySelected && AnyDeselected)
                 break;
         }
@@ -248,11 +248,12 @@ void TfrmSettings::lbxCategoriesClick() {
         const QString Category = lbxCategories->item(Index)->text();
         const Qt::CheckState State = lbxCategories->State(Index);
         for (const TShopPtr& Shop : FCategoryShops.Shops(Index)) {
+            const QString Name = Shop->GetName();
             if (State == Qt::PartiallyChecked) {
-                lbxShops->AddLine(Shop->Name, IsShopVisible(Category, Shop->Name) ? Qt::Checked : Qt::Unchecked);
+                lbxShops->AddLine(Name, IsShopVisible(Category, Name) ? Qt::Checked : Qt::Unchecked);
             } else {
-                lbxShops->AddLine(Shop->Name, State);
-                StoreShopVisible(Category, Shop->Name, State == Qt::Checked);
+                lbxShops->AddLine(Name, State);
+                StoreShopVisible(Category, Name, State == Qt::Checked);
             }
         }
     } catch (const std::exception& E) {

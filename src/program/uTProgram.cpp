@@ -62,7 +62,7 @@ UpdateState TProgram::GetUpdateState() const {
 
 TShopPtr TProgram::FindShop(const QString& Name, const QString& Category) const {
     for (const TShopPtr& Shop : FUpdateVersion->Shops)
-        if (Shop->Name == Name && Shop->Category == Category)
+        if (Shop->Category == Category && Shop->GetName() == Name)
             return Shop;
     return nullptr;
 }

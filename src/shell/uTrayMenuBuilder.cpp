@@ -76,7 +76,7 @@ struct TMenuTree {
     }
 
     QAction* NewShopEntry(QMenu& Owner, const TShop& Shop) const {
-        auto* Entry = new TURLMenuItem(&Owner, ShopURLPrefix + QString::number(Shop.Id), Shop.Name, Shop.Site,
+        auto* Entry = new TURLMenuItem(&Owner, ShopURLPrefix + QString::number(Shop.Id), Shop.GetName(), Shop.GetSite(),
                                        TURLMenuItem::TRouting::OwningMenu);
         Entry->SetParams(Params);
         const int Image = Images->ShopIndex(Shop.Id);
@@ -253,7 +253,7 @@ public:
                              : FKeyed.contains(Shop.Category.toCaseFolded());
             FValid = true;
         }
-        return !FKeyExists || ReadSettingBool(FKey, Shop.Name, true);
+        return !FKeyExists || ReadSettingBool(FKey, Shop.GetName(), true);
     }
 
 private:

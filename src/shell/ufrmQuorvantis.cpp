@@ -240,7 +240,7 @@ void TfrmQuorvantis::ExecuteCommand(const QString& Command) {
     }
     // Every shop of that name, not only the first.
     for (const TShopPtr& Shop : GetShops())
-        if (AsciiLower(Shop->Name) == Word)
+        if (AsciiLower(Shop->GetName()) == Word)
             OpenURL(Shop->GetShopURL());
 }
 

@@ -108,7 +108,7 @@ TEST(CatalogueVerdicts, UpdateFileNameIsLastPathSegment) {
 TEST(CatalogueRecords, ShopOperations) {
     TShop Shop;
     Shop.Id = 42;
-    Shop.Site = "http://shop.example.test/";
+    Shop.SetSite("http://shop.example.test/");
     EXPECT_EQ(Shop.GetIconFileName(), "icons/42.ico");
     EXPECT_EQ(Shop.GetFaviconURL(), "http://shop.example.test//favicon.ico"); // plain concatenation
     EXPECT_TRUE(Shop.GetShopURL().endsWith("/shop.php?id=42"));

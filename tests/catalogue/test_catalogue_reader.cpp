@@ -20,7 +20,7 @@ QByteArray Sample() {
 QStringList Names(const TShopList& Shops) {
     QStringList Result;
     for (const TShopPtr& Shop : Shops)
-        Result << Shop->Name;
+        Result << Shop->GetName();
     return Result;
 }
 
@@ -51,7 +51,7 @@ TEST(CatalogueReader, ReadsTheSampleCatalogue) {
               QStringList({"Bücherstube", "Möbel & Mehr", "Alles für 5 €", "amazon", "Ärztebedarf", "Straßenmode"}));
     const TShop& First = *C.Shops[0];
     EXPECT_EQ(First.Id, 17);
-    EXPECT_EQ(First.Site, "http://buecher.example.test");
+    EXPECT_EQ(First.GetSite(), "http://buecher.example.test");
     EXPECT_EQ(First.Category, "Bücher");
     EXPECT_EQ(First.Ranking, 3);
     EXPECT_EQ(C.Shops[2]->Ranking, 1000); // no ranking attribute
@@ -130,7 +130,7 @@ TEST(CatalogueReader, ShopsAttributesDefaultsAndCaseVariants) {
     const TShop& Empty = *C.Shops[0];
     EXPECT_EQ(Empty.Id, 0);
     EXPECT_EQ(Empty.Ranking, 1000);
-    EXPECT_TRUE(Empty.Name.isEmpty() && Empty.Site.isEmpty() && Empty.Category.isEmpty());
+    EXPECT_TRUE(Empty.GetName().isEmpty() && Empty.GetSite().isEmpty() && Empty.Category.isEmpty());
     EXPECT_EQ(C.Shops[1]->Ranking, 11);
     EXPECT_EQ(C.Shops[2]->Id, 0); // leading blank
     EXPECT_EQ(C.Shops[2]->Ranking, -4);
@@ -160,7 +160,7 @@ TEST(CatalogueReader, NewsItemsNeedANonEmptyPlainBody) {
 TEST(CatalogueReader, SecondSmallerLoadReplacesEverythingWhileOldRecordsStayValid) {
     TUpdateVersion C;
     ASSERT_TRUE(C.LoadFromStream(Sample()));
-    const TShopPtr Held = C.SortedShops[0]; // e.g. a window still showing it
+    TShopPtr Held = C.SortedShops[0]; // e.g. a window still showing it
     std::weak_ptr<TShop> Dropped = C.Shops[1];
     ASSERT_TRUE(
         C.LoadFromStream(Doc("<version>2.4</version><shops><shop id=\"1\" name=\"Neu\" category=\"X\"/></shops>")));
@@ -173,12 +173,51 @@ TEST(CatalogueReader, SecondSmallerLoadReplacesEverythingWhileOldRecordsStayVali
     EXPECT_EQ(C.Check, "");
     EXPECT_EQ(C.Game, "");
     EXPECT_EQ(C.RequiredVersion, "");
-    EXPECT_EQ(Held->Name, "amazon"); // still valid
-    EXPECT_TRUE(Dropped.expired());  // and nothing nobody holds is kept
+    EXPECT_EQ(Held->GetName(), "amazon"); // still valid
+    EXPECT_FALSE(Dropped.expired());      // the records of one load go together
+    Held.reset();
+    EXPECT_TRUE(Dropped.expired()); // and nothing nobody holds is kept
 
     ASSERT_TRUE(C.LoadFromStream(Doc("<version>2.5</version>"))); // no shops element at all
     EXPECT_TRUE(C.IsEmpty());
     EXPECT_TRUE(C.SortedShops.empty() && C.Categories.isEmpty());
+}
+
+TEST(CatalogueReader, HeldRecordReadsTheSameAfterAReloadAndTheCatalogueAreGone) {
+    const QByteArray Name = "Müller & Söhne";
+    const QByteArray Site = "http://www.müller-söhne.example.test/größen?für=€";
+    TShopPtr Held;
+    std::weak_ptr<TShop> Neighbour;
+    {
+        TUpdateVersion C;
+        ASSERT_TRUE(C.LoadFromStream(Doc("<shops><shop id=\"31\" name=\"Zweiter\" category=\"Möbel\"/>"
+                                         "<shop id=\"30\" name=\"Müller &amp; Söhne\" site=\"" +
+                                         Site + "\" category=\"Möbel\" ranking=\"7\"/></shops>")));
+        ASSERT_EQ(C.Shops.size(), 2u);
+        Held = C.SortedShops[0];
+        Neighbour = C.Shops[0];
+        ASSERT_TRUE(C.LoadFromStream(
+            Doc("<shops><shop id=\"1\" name=\"Müller\" site=\"http://x.test\" category=\"Möbel\"/></shops>")));
+        ASSERT_EQ(Names(C.Shops), QStringList({"Müller"}));
+    }
+    EXPECT_EQ(Held->NameUtf8(), Name); // the parser's bytes, unchanged
+    EXPECT_EQ(Held->GetName(), QString::fromUtf8(Name));
+    EXPECT_EQ(Held->GetName().size(), 14);
+    EXPECT_EQ(Held->SiteUtf8(), Site);
+    EXPECT_EQ(Held->GetFaviconURL(), QString::fromUtf8(Site) + "/favicon.ico");
+    EXPECT_EQ(Held->Category, "Möbel");
+    EXPECT_EQ(Held->Id, 30);
+    EXPECT_EQ(Held->Ranking, 7);
+    ASSERT_FALSE(Neighbour.expired()); // the held record keeps its whole load
+    EXPECT_EQ(Neighbour.lock()->GetName(), "Zweiter");
+    Held.reset();
+    EXPECT_TRUE(Neighbour.expired());
+
+    TShop Edited; // a record filled by hand stores the same bytes
+    Edited.SetName(QString::fromUtf8(Name));
+    Edited.SetSite(QString::fromUtf8(Site));
+    EXPECT_EQ(Edited.NameUtf8(), Name);
+    EXPECT_EQ(Edited.SiteUtf8(), Site);
 }
 
 TEST(CatalogueReader, DocumentThatDoesNotParseChangesNothingAndLogsOnce) {
@@ -241,7 +280,7 @@ TEST(CatalogueReader, EntitiesAreNeverFetchedNorExpanded) {
     EXPECT_LT(mallinfo2().uordblks, HeapBefore + 1024 * 1024);
     EXPECT_EQ(C.Url, "&l10;");
     ASSERT_EQ(C.Shops.size(), 1u);
-    EXPECT_EQ(C.Shops[0]->Name, "&l10;");
+    EXPECT_EQ(C.Shops[0]->GetName(), "&l10;");
 }
 
 TEST(CatalogueReader, FuzzCorpusReplays) {

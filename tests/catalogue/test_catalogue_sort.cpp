@@ -9,7 +9,7 @@
 
 namespace {
 QByteArray Key(const TShop& Shop) {
-    QByteArray K = (Shop.Category + Shop.Name).toUtf8();
+    QByteArray K = (Shop.Category + Shop.GetName()).toUtf8();
     for (char& C : K)
         if (C >= 'a' && C <= 'z')
             C = char(C - 'a' + 'A');

@@ -135,16 +135,16 @@ TEST_F(FaviconThreadTest, WorksOnTheShopsCopiedAtCreation) {
     for (auto [Id, Site] : {std::pair{1, "a"}, std::pair{2, "b"}}) {
         auto Shop = std::make_shared<TShop>();
         Shop->Id = Id;
-        Shop->Site = Server.Site(Site);
+        Shop->SetSite(Server.Site(Site));
         Shops.push_back(Shop);
     }
     TFaviconThread Thread(FaviconShops(Shops), {}, &Logger, Env.InstallFolder(), 5000);
     // A catalogue reload replaces the list and edits the shared records meanwhile.
-    Shops[0]->Site = Server.Site("c");
+    Shops[0]->SetSite(Server.Site("c"));
     Shops.clear();
     auto Other = std::make_shared<TShop>();
     Other->Id = 3;
-    Other->Site = Server.Site("c");
+    Other->SetSite(Server.Site("c"));
     Shops.push_back(Other);
 
     Thread.start();

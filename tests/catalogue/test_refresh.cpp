@@ -95,7 +95,7 @@ TEST_F(RefreshTest, DownloadStoresLoadsAndLogs) {
     EXPECT_EQ(Server.Seen()[0].Target, "/version2.xml?ref=42&version=2.2");
     EXPECT_EQ(ReadFileBytes(CatalogueFileName()), Catalogue23);
     ASSERT_EQ(Catalogue.Shops.size(), 1u);
-    EXPECT_EQ(Catalogue.Shops[0]->Name, "Gärtner & Co");
+    EXPECT_EQ(Catalogue.Shops[0]->GetName(), "Gärtner & Co");
     const QStringList Lines = Env.LogLines();
     ASSERT_EQ(Lines.size(), 2);
     EXPECT_TRUE(Lines[0].endsWith("|INFO|GetUpdates: Version=2.2 Server=2.3 Check=2099-01-01 URL=" + Server.Base() +

@@ -8,7 +8,7 @@ namespace {
 TShopPtr MakeShop(int Id, const QString& Name, const QString& Category) {
     auto Shop = std::make_shared<TShop>();
     Shop->Id = Id;
-    Shop->Name = Name;
+    Shop->SetName(Name);
     Shop->Category = Category;
     return Shop;
 }

@@ -59,7 +59,7 @@ TEST_F(AccessibleTest, TheShowWindowExposesItsMenuAndAnnouncesTheEntryThatIsHigh
     for (const auto& [Category, Name] : {std::pair{"Mode->Schuhe", "Sohle"}, {"Mode", "Kleid"}}) {
         auto Shop = std::make_shared<TShop>();
         Shop->Category = QString::fromUtf8(Category);
-        Shop->Name = QString::fromUtf8(Name);
+        Shop->SetName(QString::fromUtf8(Name));
         Shop->Id = static_cast<int>(Shops.size()) + 1;
         Shops.push_back(Shop);
     }

@@ -62,7 +62,7 @@ protected:
     TShopPtr AddShop(int Id, const QString& Site) {
         auto Shop = std::make_shared<TShop>();
         Shop->Id = Id;
-        Shop->Site = Site;
+        Shop->SetSite(Site);
         Shops.push_back(Shop);
         return Shop;
     }

@@ -50,7 +50,7 @@ protected:
         AddShop("Einstellungen", "Regal", 9); // lands below a fixed entry
         AddShop("Auto & Motorrad", "Reifen & Felgen", 10);
         std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
-            return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
+            return (A->Category + A->GetName()).toUpper() < (B->Category + B->GetName()).toUpper();
         });
         BuildTrayMenu(Menu, TMenuBuildInput{Shops, "&ref=1&check=c&version=2.2&subid=software", Links, Images, {}});
     }
@@ -58,7 +58,7 @@ protected:
     void AddShop(const QString& Category, const QString& Name, int Id) {
         auto Shop = std::make_shared<TShop>();
         Shop->Category = Category;
-        Shop->Name = Name;
+        Shop->SetName(Name);
         Shop->Id = Id;
         Shop->Ranking = 1000;
         Shops.push_back(Shop);

@@ -67,17 +67,17 @@ protected:
     void AddShop(const QString& Category, const QString& Name, int Id = 1, int Ranking = 1000) {
         auto Shop = std::make_shared<TShop>();
         Shop->Category = Category;
-        Shop->Name = Name;
+        Shop->SetName(Name);
         Shop->Id = Id;
         Shop->Ranking = Ranking;
-        Shop->Site = "http://site" + QString::number(Id) + ".example";
+        Shop->SetSite("http://site" + QString::number(Id) + ".example");
         Shops.push_back(Shop);
     }
 
     // The catalogue's order: ASCII-upper(Category + Name), so "->" sorts before letters.
     void Build() {
         std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
-            return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
+            return (A->Category + A->GetName()).toUpper() < (B->Category + B->GetName()).toUpper();
         });
         BuildTrayMenu(Menu, TMenuBuildInput{Shops, TestParams, Links, Images, [this] { ++NewLinkCalls; }});
     }
