@@ -158,13 +158,13 @@ TShopList MakeShops(int Count, int Categories) {
     for (int I = 0; I < Count; ++I) {
         auto Shop = std::make_shared<TShop>();
         Shop->Id = I + 1;
-        Shop->Name = QStringLiteral("Shop %1").arg(I, 6, 10, QLatin1Char('0'));
+        Shop->SetName(QStringLiteral("Shop %1").arg(I, 6, 10, QLatin1Char('0')));
         Shop->Category = QStringLiteral("Kategorie %1").arg(I % Categories, 3, 10, QLatin1Char('0'));
         Shop->Ranking = 1000;
         Shops.push_back(Shop);
     }
     std::stable_sort(Shops.begin(), Shops.end(), [](const TShopPtr& A, const TShopPtr& B) {
-        return (A->Category + A->Name).toUpper() < (B->Category + B->Name).toUpper();
+        return (A->Category + A->GetName()).toUpper() < (B->Category + B->GetName()).toUpper();
     });
     return Shops;
 }

@@ -144,7 +144,7 @@ public:
             return {Entry.Node->Caption, {}, Child(FSlots[static_cast<size_t>(Index)], *Entry.Node)};
         const TShop& Shop = *Entry.Shop;
         const int Image = FTree->Images->ShopIndex(Shop.Id);
-        return {MenuCaption(Shop.Name), Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
+        return {MenuCaption(Shop.GetName()), Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
     }
 
     void ChooseListed(qsizetype Index) override {
