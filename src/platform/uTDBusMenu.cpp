@@ -119,6 +119,11 @@ TDBusMenuExporter::TDBusMenuExporter(const QDBusConnection& Bus, QObject* Parent
     qDBusRegisterMetaType<TDBusMenuItemKeysList>();
     qDBusRegisterMetaType<TDBusMenuEvent>();
     qDBusRegisterMetaType<TDBusMenuEventList>();
+    // The slots and signals name the lists by these aliases; unknown names would
+    // leave EventGroup and ItemsPropertiesUpdated out of the exported interface.
+    qRegisterMetaType<TDBusMenuItemList>("TDBusMenuItemList");
+    qRegisterMetaType<TDBusMenuItemKeysList>("TDBusMenuItemKeysList");
+    qRegisterMetaType<TDBusMenuEventList>("TDBusMenuEventList");
     FRegistered = FBus.isConnected() && FBus.registerObject(ObjectPath, this,
                                                             QDBusConnection::ExportScriptableSlots |
                                                                 QDBusConnection::ExportScriptableSignals |

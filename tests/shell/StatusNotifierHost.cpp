@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDateTime>
@@ -12,6 +13,29 @@
 #include <QTest>
 
 #include <csignal>
+
+// One entry of an EventGroup call: (id, event, data, timestamp).
+struct THostEvent {
+    int Id = 0;
+    QString EventId;
+    QDBusVariant Data;
+    uint Timestamp = 0;
+};
+Q_DECLARE_METATYPE(THostEvent)
+
+QDBusArgument& operator<<(QDBusArgument& Argument, const THostEvent& Event) {
+    Argument.beginStructure();
+    Argument << Event.Id << Event.EventId << Event.Data << Event.Timestamp;
+    Argument.endStructure();
+    return Argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& Argument, THostEvent& Event) {
+    Argument.beginStructure();
+    Argument >> Event.Id >> Event.EventId >> Event.Data >> Event.Timestamp;
+    Argument.endStructure();
+    return Argument;
+}
 
 namespace {
 
@@ -151,6 +175,8 @@ TStatusNotifierHost::TStatusNotifierHost(const QString& BusAddress)
     // Every exported menu's layout changes, from whichever item.
     FBus.connect(QString(), QString(), MenuInterface, QStringLiteral("LayoutUpdated"), this,
                  SLOT(OnLayoutUpdated(uint, int)));
+    FBus.connect(QString(), QString(), MenuInterface, QStringLiteral("ItemsPropertiesUpdated"), this,
+                 SLOT(OnItemsPropertiesUpdated(QDBusMessage)));
 }
 
 TStatusNotifierHost::~TStatusNotifierHost() {
@@ -172,6 +198,21 @@ void TStatusNotifierHost::RegisterStatusNotifierHost(const QString&) {
 
 void TStatusNotifierHost::OnLayoutUpdated(uint, int) {
     ++FLayoutUpdates;
+}
+
+void TStatusNotifierHost::OnItemsPropertiesUpdated(const QDBusMessage& Message) {
+    // a(ia{sv}): the entries whose properties changed, with the new values.
+    const QDBusArgument Updated = Message.arguments().value(0).value<QDBusArgument>();
+    Updated.beginArray();
+    while (!Updated.atEnd()) {
+        int Id = 0;
+        QVariantMap Properties;
+        Updated.beginStructure();
+        Updated >> Id >> Properties;
+        Updated.endStructure();
+        FUpdatedLabels.append(Properties.value(QStringLiteral("label")).toString());
+    }
+    Updated.endArray();
 }
 
 QString TStatusNotifierHost::WaitForItem(int TimeoutMs) {
@@ -201,6 +242,9 @@ QVariant TStatusNotifierHost::ItemProperty(const QString& Item, const QString& N
 }
 
 QString TStatusNotifierHost::MenuPath(const QString& Item) {
+    // An exported menu without an item, named as its service and its own path.
+    if (PathOf(Item) == QLatin1String("/MenuBar"))
+        return PathOf(Item);
     const QVariant Value = ItemProperty(Item, QStringLiteral("Menu"));
     const QString Path = Value.value<QDBusObjectPath>().path();
     return Path == QLatin1String("/NO_DBUSMENU") ? QString() : Path;
@@ -243,4 +287,18 @@ QVariant TStatusNotifierHost::EntryProperty(const QString& Item, int Id, const Q
     if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
         return {};
     return qvariant_cast<QDBusVariant>(Reply.arguments().constFirst()).variant();
+}
+
+QList<int> TStatusNotifierHost::ClickedTogether(const QString& Item, const QList<int>& Ids) {
+    qDBusRegisterMetaType<THostEvent>();
+    qDBusRegisterMetaType<QList<THostEvent>>();
+    QList<THostEvent> Events;
+    for (const int Id : Ids)
+        Events.append({Id, QStringLiteral("clicked"), QDBusVariant(QVariant(0)),
+                       static_cast<uint>(QDateTime::currentSecsSinceEpoch())});
+    const QDBusMessage Reply =
+        CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("EventGroup"), {QVariant::fromValue(Events)});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return {-1};
+    return qdbus_cast<QList<int>>(Reply.arguments().constFirst());
 }

@@ -94,9 +94,14 @@ public:
     TDBusMenuNode Layout(const QString& Item, int Parent, int Depth, uint* Revision = nullptr);
     bool AboutToShow(const QString& Item, int Id);
     bool Clicked(const QString& Item, int Id);
+    // "clicked" for each of Ids in one EventGroup call; the ids the item did not
+    // know, or {-1} on an error.
+    QList<int> ClickedTogether(const QString& Item, const QList<int>& Ids);
     // One property of one entry (GetProperty), invalid on an error.
     QVariant EntryProperty(const QString& Item, int Id, const QString& Name);
     int LayoutUpdates() const { return FLayoutUpdates; }
+    // Labels of the entries announced by ItemsPropertiesUpdated, in order.
+    QStringList UpdatedLabels() const { return FUpdatedLabels; }
     QString LastError() const { return FLastError; }
 
 public Q_SLOTS:
@@ -110,6 +115,7 @@ Q_SIGNALS:
 
 private Q_SLOTS:
     void OnLayoutUpdated(uint Revision, int Parent);
+    void OnItemsPropertiesUpdated(const QDBusMessage& Message);
 
 private:
     QDBusMessage CallItem(const QString& Item, const QString& Path, const QString& Interface, const QString& Method,
@@ -119,5 +125,6 @@ private:
     QStringList FItems;
     QString FLastError;
     int FLayoutUpdates = 0;
+    QStringList FUpdatedLabels;
     bool FReady = false;
 };

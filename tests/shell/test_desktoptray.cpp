@@ -8,6 +8,7 @@
 #include "uTDBusMenu.h"
 
 #include <QImage>
+#include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -161,6 +162,10 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     EXPECT_EQ(Opens.first(),
               Server.BaseURL() + QStringLiteral("/shop.php?id=1007&ref=%1&check=2026-12-01&version=2.2&subid=software")
                                      .arg(ReadSettingInteger("", "ref", 0)));
+    // Events sent as a group reach the shop too; only the id nobody was given comes back.
+    EXPECT_EQ(Host.ClickedTogether(Item, {Shop->Id, Shop->Id + 100000}), QList<int>{Shop->Id + 100000})
+        << Host.LastError().toStdString();
+    EXPECT_EQ(Browser.Opened(2).value(1), Opens.first());
 
     // A panel that asks for a submenu's layout without announcing it first gets
     // its entries all the same.
@@ -176,9 +181,9 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     // A link's name as written: dbusmenu doubles "_", which the panel shows as one.
     EXPECT_EQ(Labels(LinkMenu), (QStringList{"a__b", "Mein__Laden & Co", "---", "Neuer Link..."}));
     ASSERT_TRUE(Host.Clicked(Item, LinkMenu.Find("Mein__Laden & Co")->Id));
-    EXPECT_EQ(Browser.Opened(2).value(1), "http://127.0.0.1:9/mein-laden");
+    EXPECT_EQ(Browser.Opened(3).value(2), "http://127.0.0.1:9/mein-laden");
     ASSERT_TRUE(Host.Clicked(Item, LinkMenu.Find("a__b")->Id));
-    EXPECT_EQ(Browser.Opened(3).value(2), "http://127.0.0.1:9/a_b");
+    EXPECT_EQ(Browser.Opened(4).value(3), "http://127.0.0.1:9/a_b");
 
     // A left click the panel reports as Activate opens the menu window; the panel
     // gets its answer at once, and "Beenden" still ends the program meanwhile.
@@ -188,6 +193,37 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(Run->Process().exitCode(), 0);
     EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+}
+
+// What a panel relies on beyond the layout: a re-labelled entry is announced
+// with its new label, and events can come as a group.
+TEST(ExportedMenu, ChangedEntriesAndGroupedEventsReachTheProgram) {
+    TPrivateSessionBus Bus;
+    if (!Bus.IsRunning())
+        GTEST_SKIP() << "no dbus-daemon";
+    TStatusNotifierHost Host{Bus.Address()};
+    ASSERT_TRUE(Host.IsReady());
+    QDBusConnection Connection = QDBusConnection::connectToBus(Bus.Address(), QStringLiteral("exported-menu"));
+    {
+        TDBusMenuExporter Exporter(Connection);
+        ASSERT_TRUE(Exporter.IsRegistered());
+        QMenu Menu;
+        QAction* Settings = Menu.addAction(QStringLiteral("Einstellungen"));
+        int Triggered = 0;
+        QObject::connect(Settings, &QAction::triggered, [&Triggered] { ++Triggered; });
+        Exporter.SetMenu(&Menu);
+        const QString Item = Connection.baseService() + TDBusMenuExporter::ObjectPath;
+        const TDBusMenuNode Top = Host.Layout(Item, 0, 1);
+        ASSERT_NE(Top.Find("Einstellungen"), nullptr) << Host.LastError().toStdString();
+        const int Id = Top.Find("Einstellungen")->Id;
+
+        Settings->setText(QStringLiteral("Settings"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Host.UpdatedLabels().contains("Settings"); }, 10000));
+
+        EXPECT_EQ(Host.ClickedTogether(Item, {Id, Id + 1000}), QList<int>{Id + 1000}) << Host.LastError().toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Triggered == 1; }, 10000));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("exported-menu"));
 }
 
 // Menu icons go to the panel as PNG of our own making: any reader gets the very
