@@ -44,6 +44,16 @@ using TDBusMenuItemList = QList<TDBusMenuItem>;
 using TDBusMenuItemKeysList = QList<TDBusMenuItemKeys>;
 using TDBusMenuEventList = QList<TDBusMenuEvent>;
 
+// Their D-Bus forms, for the exporter and for whoever plays the panel.
+QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuLayoutItem& Item);
+const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuLayoutItem& Item);
+QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItem& Item);
+const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItem& Item);
+QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItemKeys& Keys);
+const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItemKeys& Keys);
+QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuEvent& Event);
+const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuEvent& Event);
+
 Q_DECLARE_METATYPE(TDBusMenuLayoutItem)
 Q_DECLARE_METATYPE(TDBusMenuItem)
 Q_DECLARE_METATYPE(TDBusMenuItemKeys)

@@ -100,12 +100,6 @@ class TLazyMenu final : public QMenu, public TMenuListing {
 public:
     TLazyMenu(const QString& Title, QWidget* Parent, std::shared_ptr<const TMenuTree> Tree, const TMenuNode& Node)
         : QMenu(Title, Parent), FTree(std::move(Tree)), FNode(Node) {
-        FSlots.reserve(Node.Entries.size());
-        uint32_t Levels = 0;
-        uint32_t Shops = 0;
-        for (const TMenuEntry& Entry : Node.Entries)
-            FSlots.push_back(Entry.Node != nullptr ? Levels++ : Shops++);
-        FChildren.resize(Levels);
         connect(this, &QMenu::aboutToShow, this, &TLazyMenu::Fill);
         FillSubmenusOnHover(*this);
         // The drawn menu places its submenus beside itself, also those made now.
@@ -117,13 +111,14 @@ public:
         if (FFilled)
             return;
         FFilled = true;
+        const std::vector<uint32_t>& Places = Slots();
         FShopEntries.reserve(static_cast<qsizetype>(FNode.Entries.size() - FChildren.size()));
         QList<QAction*> Entries;
         Entries.reserve(static_cast<qsizetype>(FNode.Entries.size()));
         for (size_t I = 0; I < FNode.Entries.size(); ++I) {
             const TMenuEntry& Entry = FNode.Entries[I];
             if (Entry.Node != nullptr) {
-                Entries.append(Child(FSlots[I], *Entry.Node)->menuAction());
+                Entries.append(Child(Places[I], *Entry.Node)->menuAction());
             } else {
                 QAction* Shop = FTree->NewShopEntry(*this, *Entry.Shop);
                 FShopEntries.append(Shop);
@@ -141,7 +136,7 @@ public:
     TEntry ListingEntry(qsizetype Index) override {
         const TMenuEntry& Entry = FNode.Entries[static_cast<size_t>(Index)];
         if (Entry.Node != nullptr)
-            return {Entry.Node->Caption, {}, Child(FSlots[static_cast<size_t>(Index)], *Entry.Node)};
+            return {Entry.Node->Caption, {}, Child(Slots()[static_cast<size_t>(Index)], *Entry.Node)};
         const TShop& Shop = *Entry.Shop;
         const int Image = FTree->Images->ShopIndex(Shop.Id);
         return {MenuCaption(Shop.GetName()), Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
@@ -153,7 +148,7 @@ public:
             return;
         if (FFilled) {
             // The entry the drawn menu holds, with whatever it is connected to.
-            FShopEntries.at(FSlots[static_cast<size_t>(Index)])->trigger();
+            FShopEntries.at(Slots()[static_cast<size_t>(Index)])->trigger();
             return;
         }
         const std::unique_ptr<QAction> Shop(FTree->NewShopEntry(*this, *Entry.Shop));
@@ -173,6 +168,20 @@ public:
 private:
     static constexpr const char* FillsOnHoverProperty = "qvFillsOnHover";
 
+    // Per entry, its place among the nested levels or among the shops; worked out
+    // when the level is first read, not for every category at each build.
+    const std::vector<uint32_t>& Slots() {
+        if (FSlots.size() != FNode.Entries.size()) {
+            FSlots.reserve(FNode.Entries.size());
+            uint32_t Levels = 0;
+            uint32_t Shops = 0;
+            for (const TMenuEntry& Entry : FNode.Entries)
+                FSlots.push_back(Entry.Node != nullptr ? Levels++ : Shops++);
+            FChildren.resize(Levels);
+        }
+        return FSlots;
+    }
+
     // The nested level, made once: by the listing or by the fill, whichever comes first.
     TLazyMenu* Child(uint32_t Which, const TMenuNode& Node) {
         QPointer<TLazyMenu>& Sub = FChildren[Which];
@@ -184,7 +193,7 @@ private:
     // Kept after the fill: the desktop's copy of this level reads the listing.
     const std::shared_ptr<const TMenuTree> FTree;
     const TMenuNode& FNode;
-    std::vector<uint32_t> FSlots;               // per entry: its place among the nested levels or the shops
+    std::vector<uint32_t> FSlots;               // see Slots()
     std::vector<QPointer<TLazyMenu>> FChildren; // the nested levels in order
     QList<QAction*> FShopEntries;               // once filled: the shop entries in order
     bool FFilled = false;

@@ -1,5 +1,7 @@
 #include "StatusNotifierHost.h"
 
+#include "uTDBusMenu.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -13,29 +15,6 @@
 #include <QTest>
 
 #include <csignal>
-
-// One entry of an EventGroup call: (id, event, data, timestamp).
-struct THostEvent {
-    int Id = 0;
-    QString EventId;
-    QDBusVariant Data;
-    uint Timestamp = 0;
-};
-Q_DECLARE_METATYPE(THostEvent)
-
-QDBusArgument& operator<<(QDBusArgument& Argument, const THostEvent& Event) {
-    Argument.beginStructure();
-    Argument << Event.Id << Event.EventId << Event.Data << Event.Timestamp;
-    Argument.endStructure();
-    return Argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& Argument, THostEvent& Event) {
-    Argument.beginStructure();
-    Argument >> Event.Id >> Event.EventId >> Event.Data >> Event.Timestamp;
-    Argument.endStructure();
-    return Argument;
-}
 
 namespace {
 
@@ -290,9 +269,9 @@ QVariant TStatusNotifierHost::EntryProperty(const QString& Item, int Id, const Q
 }
 
 QList<int> TStatusNotifierHost::ClickedTogether(const QString& Item, const QList<int>& Ids) {
-    qDBusRegisterMetaType<THostEvent>();
-    qDBusRegisterMetaType<QList<THostEvent>>();
-    QList<THostEvent> Events;
+    qDBusRegisterMetaType<TDBusMenuEvent>();
+    qDBusRegisterMetaType<TDBusMenuEventList>();
+    TDBusMenuEventList Events;
     for (const int Id : Ids)
         Events.append({Id, QStringLiteral("clicked"), QDBusVariant(QVariant(0)),
                        static_cast<uint>(QDateTime::currentSecsSinceEpoch())});
