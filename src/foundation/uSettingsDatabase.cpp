@@ -4,10 +4,12 @@
 #include "uTLogger.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QThread>
 
 // Storage layout (documented for people who inspect the file with sqlite3):
 //
@@ -198,7 +200,7 @@ TConnection::TOpenResult TConnection::Open(const QString& FileName, QString& Err
     // Until the file has proven sound, closing must not checkpoint into it.
     sqlite3_db_config(Db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     try {
-        Exec("PRAGMA journal_mode = WAL");
+        SwitchToWal();
         Exec("PRAGMA synchronous = NORMAL");
         Exec("PRAGMA foreign_keys = ON");
         const QString Check = QuickCheck();
@@ -242,6 +244,21 @@ TConnection::TOpenResult TConnection::Open(const QString& FileName, QString& Err
     FInode = St.st_ino;
     File = FileName;
     return TOpenResult::Open;
+}
+
+void TConnection::SwitchToWal() {
+    // Two connections turning a new file to WAL at once both hold a read lock and
+    // want the write lock; SQLite answers one of them "locked" at once rather than
+    // wait into a deadlock. By the retry the other has finished and the file is WAL.
+    QDeadlineTimer Deadline(BusyTimeoutMs);
+    for (int Pause = 1;; Pause = std::min(Pause * 2, 50)) {
+        const int Rc = sqlite3_exec(Db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+        if (Rc == SQLITE_OK)
+            return;
+        if ((Rc & 0xff) != SQLITE_BUSY || Deadline.hasExpired())
+            ThrowSqlite(Db);
+        QThread::msleep(Pause);
+    }
 }
 
 bool TConnection::HasDatabaseHeader() const {

@@ -117,6 +117,7 @@ public:
 private:
     // An empty file is a valid new database; anything else starts with the magic text.
     bool HasDatabaseHeader() const;
+    void SwitchToWal();
     QString QuickCheck();
     int UserVersion();
 

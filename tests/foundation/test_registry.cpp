@@ -17,6 +17,7 @@
 #include <mutex>
 #include <numeric>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -373,6 +374,38 @@ TEST_F(RegistryTest, TwoThreadsAndAProcessLoseNothing) {
     EXPECT_EQ(CountMissing("t0", UpTo(Written[0])), 0);
     EXPECT_EQ(CountMissing("t1", UpTo(Written[1])), 0);
     EXPECT_EQ(CountMissing("proc", UpTo(3000)), 0);
+}
+
+// The first writers of a store that does not exist yet all turn it to WAL at once;
+// none of them may be turned away with "database is locked".
+TEST_F(RegistryTest, ThreadsStartingANewStoreTogetherAllWrite) {
+    QStringList Failures;
+    std::mutex FailureLock;
+    for (int Round = 0; Round < 60 && Failures.isEmpty(); ++Round) {
+        const QString Home = Env.ConfigHome() + QStringLiteral("/round%1").arg(Round);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(Home));
+        std::atomic<int> Ready{0};
+        std::vector<std::thread> Writers;
+        for (int N = 0; N < 4; ++N)
+            Writers.emplace_back([&, N] {
+                // Start together, so the first opens really overlap.
+                ++Ready;
+                while (Ready < 4)
+                    std::this_thread::yield();
+                try {
+                    WriteSettingInteger(QStringLiteral("t%1").arg(N), "v", N);
+                } catch (const std::exception& E) {
+                    std::lock_guard L(FailureLock);
+                    Failures.append(QString::fromUtf8(E.what()));
+                }
+            });
+        for (std::thread& W : Writers)
+            W.join();
+        for (int N = 0; N < 4 && Failures.isEmpty(); ++N)
+            EXPECT_EQ(ReadSettingInteger(QStringLiteral("t%1").arg(N), "v", -1), N) << "round " << Round;
+    }
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(Env.ConfigHome()));
+    EXPECT_TRUE(Failures.isEmpty()) << Failures.join("\n").toStdString();
 }
 
 TEST_F(RegistryTest, KilledWriterLeavesEveryCommittedValue) {
