@@ -305,10 +305,24 @@ def shown_menu():
     return None
 
 
+LISTENED = ("object:state-changed:showing", "object:state-changed:focused")
+
+
+def listen(again=False):
+    # Qt asks the registry for its listeners and only then subscribes to news of
+    # new ones; a listener registered in between is never heard of. Registering
+    # anew after a silent attempt reaches a program that has subscribed by then.
+    if again:
+        pyatspi.Registry.deregisterEventListener(record, *LISTENED)
+    pyatspi.Registry.registerEventListener(record, *LISTENED)
+
+
 def open_menu(program, app):
     # The program learns that someone listens only after the listener is registered
     # with the bus: the first pop-up may come too early to be reported. Then again.
     for attempt in range(4):
+        if attempt > 0:
+            listen(again=True)
         del EVENTS[:]
         shown = subprocess.Popen([program, "show"])
         try:
@@ -425,7 +439,7 @@ def main():
     parser.add_argument("--strict", action="store_true", help="every problem fails, not only the required ones")
     args = parser.parse_args()
 
-    pyatspi.Registry.registerEventListener(record, "object:state-changed:showing", "object:state-changed:focused")
+    listen()
     app = wait_for("the program on the accessibility bus", lambda: find_app(args.pid))
     report = Report(args.strict)
     text = TEXTS[args.language]
