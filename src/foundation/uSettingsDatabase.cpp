@@ -11,6 +11,8 @@
 #include <QMutex>
 #include <QThread>
 
+#include <algorithm>
+
 // Storage layout (documented for people who inspect the file with sqlite3):
 //
 //   reg_key(id, parent, name, path, fold)  one row per key; the program key is the
