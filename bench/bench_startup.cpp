@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <map>
@@ -37,54 +38,88 @@ QProcessEnvironment Environment(const QTemporaryDir& Dir) {
     return Env;
 }
 
+// Starts the program once so that it creates its settings store, waits until the
+// store holds the program's own key, then ends it and writes only what a
+// measurement needs: the DEBUG threshold, and a vendor address on this machine
+// that refuses at once (the real one would be a name lookup that leaves it).
+bool PrepareStore(const QProcessEnvironment& Env, const char* ExtraSql = "") {
+    const QString Db = Env.value("XDG_CONFIG_HOME") + "/Quorvantis/registry.db";
+    auto HasProgramKey = [&] {
+        sqlite3* Handle = nullptr;
+        bool Found = false;
+        if (QFile::exists(Db) &&
+            sqlite3_open_v2(QFile::encodeName(Db).constData(), &Handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(Handle, 1000);
+            sqlite3_stmt* S = nullptr;
+            Found = sqlite3_prepare_v2(Handle, "SELECT 1 FROM reg_key WHERE id = 1", -1, &S, nullptr) == SQLITE_OK &&
+                    sqlite3_step(S) == SQLITE_ROW;
+            sqlite3_finalize(S);
+        }
+        sqlite3_close(Handle);
+        return Found;
+    };
+    {
+        QProcess Init;
+        Init.setProcessEnvironment(Env);
+        Init.start(BinDir() + "/../quorvantis", {});
+        Init.waitForStarted();
+        QElapsedTimer Waited;
+        Waited.start();
+        while (!HasProgramKey() && Waited.elapsed() < 10000)
+            QThread::msleep(5);
+        if (Init.processId() > 0) // never pid 0: that is our whole process group
+            ::kill(static_cast<pid_t>(Init.processId()), SIGKILL);
+        Init.waitForFinished();
+    }
+    sqlite3* Handle = nullptr;
+    sqlite3_open(QFile::encodeName(Db).constData(), &Handle);
+    const QByteArray Sql = QByteArray("DELETE FROM reg_value; INSERT INTO reg_value VALUES(1,'debug','DEBUG',3);"
+                                      "INSERT INTO reg_value VALUES(1,'server','SERVER','http://127.0.0.1:9');") +
+                           ExtraSql;
+    const bool Written = sqlite3_exec(Handle, Sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(Handle);
+    return Written;
+}
+
+// Starts the program and polls its log for the "Started" line; the time it took,
+// or a negative number when it never came within LimitMs.
+double SecondsToStarted(QProcess& P, const QProcessEnvironment& Env, const QString& Log, int LimitMs) {
+    QFile::remove(Log);
+    P.setProcessEnvironment(Env);
+    QElapsedTimer Timer;
+    Timer.start();
+    P.start(BinDir() + "/../quorvantis", {});
+    P.waitForStarted();
+    while (Timer.elapsed() < LimitMs) {
+        QFile F(Log);
+        if (F.open(QIODevice::ReadOnly) && F.readAll().contains("|DEBUG|Started"))
+            return Timer.nsecsElapsed() / 1e9;
+        QThread::usleep(200);
+    }
+    return -1;
+}
+
+void EndProgram(QProcess& P) {
+    if (P.processId() > 0)
+        ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
+    P.waitForFinished();
+}
+
 // The real program: wait for its "Started" log line, then SIGTERM it.
 void BM_ProgramStartToStarted(benchmark::State& State) {
     for (auto _ : State) {
         QTemporaryDir Dir;
         const QProcessEnvironment Env = Environment(Dir);
-        // Only what the measurement needs: the DEBUG threshold, and a vendor address on
-        // this machine that refuses at once (the real one would be a name lookup that
-        // leaves the machine).
-        const QString Db = Env.value("XDG_CONFIG_HOME") + "/Quorvantis/registry.db";
-        {
-            QProcess Init;
-            Init.setProcessEnvironment(Env);
-            Init.start(BinDir() + "/../quorvantis", {});
-            Init.waitForStarted();
-            QThread::msleep(300);
-            if (Init.processId() > 0) // never pid 0: that is our whole process group
-                ::kill(static_cast<pid_t>(Init.processId()), SIGKILL);
-            Init.waitForFinished();
+        if (!PrepareStore(Env)) {
+            State.SkipWithError("the settings store could not be prepared");
+            break;
         }
-        sqlite3* Handle = nullptr;
-        sqlite3_open(QFile::encodeName(Db).constData(), &Handle);
-        sqlite3_exec(Handle, "DELETE FROM reg_value; INSERT INTO reg_value VALUES(1,'debug','DEBUG',3);", nullptr,
-                     nullptr, nullptr);
-        sqlite3_exec(Handle, "INSERT INTO reg_value VALUES(1,'server','SERVER','http://127.0.0.1:9');", nullptr,
-                     nullptr, nullptr);
-        sqlite3_close(Handle);
-        const QString Log = Env.value("XDG_DATA_HOME") + "/Quorvantis/Quorvantis.log";
-        QFile::remove(Log);
-
         QProcess P;
-        P.setProcessEnvironment(Env);
-        QElapsedTimer Timer;
-        Timer.start();
-        P.start(BinDir() + "/../quorvantis", {});
-        P.waitForStarted();
-        bool Started = false;
-        while (!Started && Timer.elapsed() < 30000) {
-            QFile F(Log);
-            if (F.open(QIODevice::ReadOnly) && F.readAll().contains("|DEBUG|Started"))
-                Started = true;
-            else
-                QThread::usleep(200);
-        }
-        State.SetIterationTime(Timer.nsecsElapsed() / 1e9);
-        if (P.processId() > 0)
-            ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
-        P.waitForFinished();
-        if (!Started)
+        const double Seconds =
+            SecondsToStarted(P, Env, Env.value("XDG_DATA_HOME") + "/Quorvantis/Quorvantis.log", 30000);
+        State.SetIterationTime(std::max(Seconds, 0.0));
+        EndProgram(P);
+        if (Seconds < 0)
             State.SkipWithError("no Started line");
     }
 }
@@ -184,30 +219,7 @@ TPreparedHome& PreparedHome(int Shops, bool Icons) {
     Home->Env = Environment(Home->Dir);
     const QString Install = Home->Env.value("XDG_DATA_HOME") + "/Quorvantis/";
     Home->Log = Install + "Quorvantis.log";
-    {
-        QProcess Init;
-        Init.setProcessEnvironment(Home->Env);
-        Init.start(BinDir() + "/../quorvantis", {});
-        Init.waitForStarted();
-        QElapsedTimer Waited;
-        Waited.start();
-        while (!QFile::exists(Home->Env.value("XDG_CONFIG_HOME") + "/Quorvantis/registry.db") &&
-               Waited.elapsed() < 10000)
-            QThread::msleep(5);
-        QThread::msleep(200);
-        if (Init.processId() > 0)
-            ::kill(static_cast<pid_t>(Init.processId()), SIGKILL);
-        Init.waitForFinished();
-    }
-    sqlite3* Handle = nullptr;
-    const QString Db = Home->Env.value("XDG_CONFIG_HOME") + "/Quorvantis/registry.db";
-    sqlite3_open(QFile::encodeName(Db).constData(), &Handle);
-    sqlite3_exec(Handle,
-                 "DELETE FROM reg_value; INSERT INTO reg_value VALUES(1,'debug','DEBUG',3);"
-                 "INSERT INTO reg_value VALUES(1,'server','SERVER','http://127.0.0.1:9');"
-                 "INSERT INTO reg_value VALUES(1,'first','FIRST',0);",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(Handle);
+    PrepareStore(Home->Env, "INSERT INTO reg_value VALUES(1,'first','FIRST',0);");
     QDir().mkpath(Install + "icons");
     QFile Catalogue(Install + "quorvantis.xml");
     Catalogue.open(QIODevice::WriteOnly);
@@ -229,28 +241,13 @@ void BM_StartWithCatalogue(benchmark::State& State) {
     double Private = 0;
     double Cpu = 0;
     for (auto _ : State) {
-        QFile::remove(Home.Log);
         QProcess P;
-        P.setProcessEnvironment(Home.Env);
-        QElapsedTimer Timer;
-        Timer.start();
-        P.start(BinDir() + "/../quorvantis", {});
-        P.waitForStarted();
-        bool Started = false;
-        while (!Started && Timer.elapsed() < 60000) {
-            QFile F(Home.Log);
-            if (F.open(QIODevice::ReadOnly) && F.readAll().contains("|DEBUG|Started"))
-                Started = true;
-            else
-                QThread::usleep(200);
-        }
-        State.SetIterationTime(Timer.nsecsElapsed() / 1e9);
+        const double Seconds = SecondsToStarted(P, Home.Env, Home.Log, 60000);
+        State.SetIterationTime(std::max(Seconds, 0.0));
         std::tie(Rss, Private) = MemoryKB(P.processId());
         Cpu = CpuMs(P.processId());
-        if (P.processId() > 0)
-            ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
-        P.waitForFinished();
-        if (!Started)
+        EndProgram(P);
+        if (Seconds < 0)
             State.SkipWithError("no Started line");
     }
     State.counters["resident_MB"] = Rss / 1024;
