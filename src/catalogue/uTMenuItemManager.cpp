@@ -6,6 +6,7 @@
 #include "uTools.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 namespace {
 const QString UrlValue = QStringLiteral("url");
@@ -31,18 +32,29 @@ bool TMenuItemManager::Load(TURLItem& Item) const {
     return true;
 }
 
+QString CompleteLinkURL(const QString& URL) {
+    const QString Text = URL.trimmed();
+    // A scheme is letters, digits, "+", "-", "." before a ":"; "host:8080/x" has a port there, no scheme.
+    static const QRegularExpression Scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?![0-9])"));
+    if (Text.isEmpty() || Scheme.match(Text).hasMatch())
+        return Text;
+    return QStringLiteral("http://") + Text;
+}
+
 void TMenuItemManager::Save(const TURLItem& Item) const {
     if (Item.Name.isEmpty() || Item.URL.isEmpty())
         return;
     const QString Key = LinkKey(Item.Name);
     const QString OldURL = ReadSettingString(Key, UrlValue, QString());
+    // "www.example.org/x" would reach the browser as a file name or a search.
+    const QString URL = Item.Name == QLatin1String("-") ? Item.URL : CompleteLinkURL(Item.URL);
     int Icon = Item.Icon;
-    if (!OldURL.isEmpty() && OldURL != Item.URL) {
+    if (!OldURL.isEmpty() && OldURL != URL) {
         // The icon belongs to the old site: drop it so the favicon fetcher loads the new one.
         QFile::remove(LinkIconFile(Item.Name));
         Icon = 0;
     }
-    WriteSettingString(Key, UrlValue, Item.URL);
+    WriteSettingString(Key, UrlValue, URL);
     WriteSettingInteger(Key, IconValue, Icon);
 }
 

@@ -10,6 +10,9 @@ struct TURLItem {
     int Icon = 0; // stored icon number (the menu's image index of the link); 0 = none
 };
 
+// URL with "http://" in front when it names no scheme ("www.example.org/x").
+QString CompleteLinkURL(const QString& URL);
+
 // The personal links below the settings key FRootKey ("favorites"), one sub-key
 // per link with the values `url` and `icon`. A link's key is SafeLinkName(Name),
 // its name as written ("\" would split it into nested keys: the editor refuses it,
@@ -21,8 +24,9 @@ public:
     QStringList GetNames() const;
     // False only for an empty name; a missing key gives an empty URL and icon 0.
     bool Load(TURLItem& Item) const;
-    // Writes url and icon when name and address are both non-empty. A changed address
-    // drops the link's icon file and index, so the new site's icon is fetched.
+    // Writes url (completed by CompleteLinkURL) and icon when name and address are both
+    // non-empty. A changed address drops the link's icon file and index, so the new
+    // site's icon is fetched.
     void Save(const TURLItem& Item) const;
     // Stores a new link, asking before it overwrites an existing one.
     bool Add(const TURLItem& Item) const;

@@ -29,7 +29,12 @@ const TLangText txtInstallerUntrusted{
 const TLangText txtInstallerStartFailed{{"Das Update wurde nach %1 geladen, konnte aber nicht gestartet werden.",
                                          "The update was saved to %1 but could not be started."}};
 
-const TLangText txtFailStatus{{"Der Server antwortete mit %1.", "The server answered %1."}};
+const TLangText txtFailNotFound{
+    {"Die Update-Datei wurde auf dem Server nicht gefunden (Fehler 404). Bitte versuchen Sie es später noch einmal.",
+     "The update file was not found on the server (error 404). Please try again later."}};
+const TLangText txtFailStatus{{"Der Server hat die Anfrage abgelehnt (Fehler %1: %2). Bitte versuchen Sie es später "
+                               "noch einmal.",
+                               "The server refused the request (error %1: %2). Please try again later."}};
 const TLangText txtFailConnection{
     {"Die Verbindung zum Server ist gescheitert (%1).", "The connection to the server failed (%1)."}};
 const TLangText txtFailIncomplete{{"Die Verbindung brach ab, bevor die Datei vollständig war (%1 von %2 Bytes).",
@@ -522,14 +527,16 @@ void TUpdateDownload::Succeed() {
         return Fail(TDownloadFailure::File, QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + Why);
     }
     FOut.reset();
-    // The complete file replaces the earlier one, unless it is no program this system can
-    // run while the earlier one is: then the new one stays beside it.
+    // The complete file replaces the earlier one, unless it will not be started (no program
+    // this system can run, or it came over plain HTTP from another machine) while the earlier
+    // one is a program: then the new one stays beside it, and the earlier one as it was.
     const QString Part = FFile + QStringLiteral(".part");
     QFile New(Part);
     const QByteArray Head = New.open(QIODevice::ReadOnly) ? New.read(4) : QByteArray();
     New.close();
+    const bool WillStart = IsRunnableHead(Head) && IsTrustedInstallerPath(FHops);
     QString Target = FFile;
-    if (!IsRunnableHead(Head) && IsRunnableProgram(FFile))
+    if (!WillStart && IsRunnableProgram(FFile))
         Target = FFile + QStringLiteral(".new");
     if (::rename(QFile::encodeName(Part).constData(), QFile::encodeName(Target).constData()) != 0) {
         const QString Why = QString::fromLocal8Bit(strerror(errno));
@@ -556,7 +563,9 @@ QString TUpdateDownload::UserError() const {
     case TDownloadFailure::BadAddress:
         return txtFailAddress().arg(FURL);
     case TDownloadFailure::Status:
-        return txtFailStatus().arg(FError);
+        // The status line itself says little to a user; the reason phrase stays as a clue.
+        return FStatus == 404 ? txtFailNotFound()
+                              : txtFailStatus().arg(FStatus).arg(FError.section(QLatin1Char(' '), 2).trimmed());
     case TDownloadFailure::Connection:
         return txtFailConnection().arg(FError);
     case TDownloadFailure::Incomplete:

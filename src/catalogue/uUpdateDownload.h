@@ -45,7 +45,9 @@ struct TDownloadLimits {
 // streamed into a temporary file beside File that replaces File only when the
 // transfer is complete: the server declared its length (Content-Length, or a chunked
 // body with its end marker) and exactly that much arrived. Anything else fails and
-// leaves an earlier File as it was. Every address asked (redirects included) is
+// leaves an earlier File as it was. A complete file that will not be started (no program
+// this system runs, or not every hop was trusted) never replaces an earlier program: it
+// goes to File + ".new", and File() says so. Every address asked (redirects included) is
 // recorded, so the caller can judge where the bytes came from.
 class TUpdateDownload final : public QObject {
     Q_OBJECT

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -102,8 +103,17 @@ TfrmHelp::TfrmHelp(TProgram& Program, QWidget* Parent)
             [this](const QString& Text) { pnlStatusBar->showMessage(Text.isEmpty() ? DefaultHint() : Text); });
 }
 
-QString TfrmHelp::DocumentPath() {
-    return FindAsset(txtHelpFile());
+QString TfrmHelp::DocumentPath(const std::function<void(const QString&)>& Skipped) {
+    // A document that is too large (not ours, or damaged) gives way to the next one, in the
+    // end the shipped one.
+    const QStringList Candidates = FindAssets(txtHelpFile());
+    for (const QString& Path : Candidates) {
+        if (QFileInfo(Path).size() <= MaxDocumentBytes)
+            return Path;
+        if (Skipped)
+            Skipped(Path);
+    }
+    return Candidates.value(0);
 }
 
 void TfrmHelp::ApplyLanguage() {
@@ -113,7 +123,9 @@ void TfrmHelp::ApplyLanguage() {
     btnClose->setStatusTip(txtBtnCloseHint());
     labTitle->setText(txtHelpTitle());
     labText->setText(txtHelpText());
-    LoadDocument(DocumentPath());
+    LoadDocument(DocumentPath([this](const QString& Path) {
+        FProgram.Logger().Error(QStringLiteral("ShowHelp: The help document is too large: ") + Path);
+    }));
 }
 
 void TfrmHelp::LoadDocument(const QString& Path) {

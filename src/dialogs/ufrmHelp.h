@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 class QLabel;
 class TProgram;
@@ -24,8 +25,9 @@ public:
     void LoadDocument(const QString& Path);
     // Our documents have a few kilobytes; a megabyte is room for any help text.
     static constexpr qint64 MaxDocumentBytes = 1 << 20;
-    // Where the help document of the current language is found ("" when nowhere).
-    static QString DocumentPath();
+    // Where the help document of the current language is found ("" when nowhere): the
+    // first one that is not too large; Skipped hears of each one passed over.
+    static QString DocumentPath(const std::function<void(const QString&)>& Skipped = {});
 
 protected:
     void keyPressEvent(QKeyEvent* Event) override;

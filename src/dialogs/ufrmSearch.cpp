@@ -1,6 +1,7 @@
 #include "ufrmSearch.h"
 
 #include "uConst.h"
+#include "uServerSubmissions.h"
 #include "uSharedWindow.h"
 #include "uTProgram.h"
 #include "uTools.h"
@@ -21,6 +22,10 @@
 #include <QShortcut>
 
 namespace {
+
+const TLangText txtUnsendableSearch{
+    {"Diese Zeichen kann die Suche nicht übertragen: %1\r\nBitte ändern Sie Ihren Suchtext; es wurde nichts gesucht.",
+     "The search cannot carry these characters: %1\r\nPlease change your search text; nothing was searched."}};
 
 constexpr int ClientWidth = 427;
 constexpr int ClientHeight = 434;
@@ -198,7 +203,8 @@ void TfrmSearch::RebuildChoices(const TSearchEngineList& Engines) {
     // The items share the group's height below its caption, as a radio group does.
     const int Step = (GroupHeight - 24) / static_cast<int>(Names.size());
     for (int I = 0; I < Names.size(); ++I) {
-        auto* Button = new QRadioButton(Names[I], rdgSearchType);
+        // An engine's name is shown as written: "&" is no access key here.
+        auto* Button = new QRadioButton(EscapeAmpersands(Names[I]), rdgSearchType);
         Button->setGeometry(10, 20 + I * Step, 175, qMin(Step, 20));
         FChoices->addButton(Button, I);
         FChoiceButtons << Button;
@@ -259,6 +265,11 @@ void TfrmSearch::btnSearchClick() {
 
 void TfrmSearch::SearchShops() {
     if (edtSearch->text().isEmpty()) {
+        // No text, no results: the list is emptied, not just cut off.
+        listResult->hide();
+        listResult->setFixedHeight(0);
+        FResults->SetRows(nullptr, {});
+        lblNotFound->hide();
         SetDesignHeight(InputAreaHeight());
         return;
     }
@@ -286,6 +297,12 @@ void TfrmSearch::SearchWithEngine() {
     const int Index = SearchType() - 1;
     if (Index < 0 || Index >= static_cast<int>(FSearchEngines.size()))
         return;
+    // The server takes windows-1252 only; what it cannot carry would arrive as "?".
+    const QString Unsendable = UnsendableCharacters({edtSearch->text()});
+    if (!Unsendable.isEmpty()) {
+        ShowWarning(txtSearchCaption(), txtUnsendableSearch().arg(Unsendable));
+        return;
+    }
     OpenURL(FSearchEngines[static_cast<size_t>(Index)]->GetSearchURL(edtSearch->text()));
 }
 

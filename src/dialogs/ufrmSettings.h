@@ -93,8 +93,10 @@ private:
     void Submitting(bool Busy);
     // A catalogue refresh asked for by Button runs (Busy) or has ended.
     void Refreshing(QPushButton* Button, bool Busy);
-    // The end of a submission: the window is usable again, a sent one is confirmed.
-    std::function<void(bool)> Reported(const TLangText& Caption, const TLangText& Text);
+    // The end of a submission: the window is usable again, a sent one is confirmed (and
+    // OnSent runs), a failed one is told with its cause.
+    std::function<void(bool, const QString&)> Reported(const TLangText& Caption, const TLangText& Text,
+                                                       std::function<void()> OnSent = {});
 
     TProgram& FProgram;
     TLanguage FSavedLanguage = 0;

@@ -26,6 +26,10 @@ namespace {
 
 const QString Gewinnspiel = QStringLiteral("Gewinnspiel");
 
+const TLangText txtSubmissionFailed{
+    {"Der Server hat die Daten nicht angenommen (%1). Die Anfrage wurde stattdessen in Ihrem Browser geöffnet.",
+     "The server did not accept the data (%1). The request was opened in your browser instead."}};
+
 bool IsPlaceholder(const QString& Text) {
     return Text == txtFeedbackPlaceholder.In(0) || Text == txtFeedbackPlaceholder.In(1);
 }
@@ -157,13 +161,20 @@ void TfrmSettings::ShareEmail(const QString& Email, std::initializer_list<QLineE
             Field->setText(Email);
 }
 
-std::function<void(bool)> TfrmSettings::Reported(const TLangText& Caption, const TLangText& Text) {
+std::function<void(bool, const QString&)> TfrmSettings::Reported(const TLangText& Caption, const TLangText& Text,
+                                                                 std::function<void()> OnSent) {
     QPointer<TfrmSettings> Self(this);
-    return [Self, &Caption, &Text](bool Sent) {
-        if (Self)
-            Self->Submitting(false);
-        if (Sent)
-            ShowWarning(Caption(), Text());
+    return [Self, &Caption, &Text, OnSent](bool Sent, const QString& Error) {
+        if (!Self || Self->FProgram.IsShuttingDown())
+            return;
+        Self->Submitting(false);
+        if (!Sent) {
+            ShowWarning(Caption(), txtSubmissionFailed().arg(Error));
+            return;
+        }
+        if (OnSent)
+            OnSent();
+        ShowInformation(Caption(), Text());
     };
 }
 
@@ -187,9 +198,11 @@ void TfrmSettings::btnGetNewsletterClick() {
         if (RefuseUnsendable(txtNewsletter(), {Email}))
             return;
         const bool Order = rdbRetrieve->isChecked();
-        WriteSetting(Setting::Newsletter, Order);
         ShareEmail(Email, {edtFeedbackEmail, edtGewinnspielEmail});
-        Submitting(FProgram.SendNewsletter(Email, Order, Reported(txtNewsletter, txtDataSaved)));
+        // The choice is the user's only once the server has taken it.
+        Submitting(FProgram.SendNewsletter(Email, Order, Reported(txtNewsletter, txtDataSaved, [Order] {
+                                               WriteSetting(Setting::Newsletter, Order);
+                                           })));
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnGetNewsletterClick: ") + ExceptionMessage(E));
     }

@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -20,6 +21,16 @@ namespace {
 constexpr int DesignWidth = 426;
 constexpr int DesignHeight = 235;
 constexpr int BannerHeight = 33;
+
+const TLangText txtInstalledVersion{{"Installiert: Version %1", "Installed: version %1"}};
+const TLangText txtOfferedVersion{{"angeboten: Version %1", "offered: version %1"}};
+const TLangText txtUpdateRequired{{"Update erforderlich", "update required"}};
+const TLangText txtUpdateOptional{{"Update freiwillig", "update optional"}};
+const TLangText txtConnecting{{"Verbindung wird aufgebaut ...", "Connecting ..."}};
+const TLangText txtProgress{{"%1 % (%2 von %3 MB)", "%1 % (%2 of %3 MB)"}};
+const TLangText txtProgressUnknown{{"%1 MB geladen", "%1 MB loaded"}};
+const TLangText txtUpdateStarted{{"Das Update wurde geladen und gestartet:\r\n%1",
+                                  "The update was downloaded and started:\r\n%1"}};
 
 using TSharedUpdateWindow = TSharedWindow<TfrmSoftwareUpdate>;
 
@@ -39,15 +50,8 @@ TfrmSoftwareUpdate::TfrmSoftwareUpdate(TProgram& Program, QWidget* Parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       FProgram(Program) {
     connect(&Program, &TProgram::LanguageChanged, this, &TfrmSoftwareUpdate::ApplyLanguage);
-    connect(&Program, &TProgram::DownloadBegun, this, [this](qint64 Expected) {
-        // Without an announced length the bar only shows that something happens.
-        prgDownload->setRange(0, static_cast<int>(qMin<qint64>(Expected, INT_MAX)));
-        prgDownload->setValue(0);
-    });
-    connect(&Program, &TProgram::DownloadProgress, this, [this](qint64 SoFar, qint64) {
-        if (prgDownload->maximum() > 0)
-            prgDownload->setValue(static_cast<int>(qMin<qint64>(SoFar, prgDownload->maximum())));
-    });
+    connect(&Program, &TProgram::DownloadBegun, this, [this](qint64 Expected) { ShowProgress(0, Expected); });
+    connect(&Program, &TProgram::DownloadProgress, this, &TfrmSoftwareUpdate::ShowProgress);
     connect(&Program, &TProgram::DownloadFinished, this, &TfrmSoftwareUpdate::DownloadFinished);
     setObjectName(QStringLiteral("frmSoftwareUpdate"));
     setFixedSize(DesignWidth, DesignHeight);
@@ -69,10 +73,17 @@ TfrmSoftwareUpdate::TfrmSoftwareUpdate(TProgram& Program, QWidget* Parent)
     labText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     labText->setGeometry(16, 84, 393, 45);
 
+    // Which version is offered, and whether the user may skip it.
+    labVersions = new QLabel(this);
+    labVersions->setObjectName(QStringLiteral("labVersions"));
+    labVersions->setTextFormat(Qt::PlainText);
+    labVersions->setGeometry(16, 132, 393, 20);
+
     prgDownload = new QProgressBar(this);
     prgDownload->setObjectName(QStringLiteral("prgDownload"));
     prgDownload->setGeometry(16, 158, 392, 17);
-    prgDownload->setTextVisible(false);
+    prgDownload->setTextVisible(true);
+    prgDownload->setAlignment(Qt::AlignCenter);
     prgDownload->setValue(0);
 
     bvlLine = new QFrame(this);
@@ -158,8 +169,18 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
         labText->setText(txtTryLater());
         break;
     }
+    QString Versions = txtInstalledVersion().arg(QString::fromLatin1(ProgramVersion));
+    const QString Offered = FProgram.Catalogue().Version;
+    if (Show && !Offered.isEmpty())
+        Versions += QStringLiteral(" \u2192 ") + txtOfferedVersion().arg(Offered);
+    if (FState == usRequiredVersion)
+        Versions += QStringLiteral(" (") + txtUpdateRequired() + QLatin1Char(')');
+    else if (FState == usNewVersion || FState == usCheckOutdated)
+        Versions += QStringLiteral(" (") + txtUpdateOptional() + QLatin1Char(')');
+    labVersions->setText(Versions);
     btnUpdate->setVisible(Show);
     prgDownload->setVisible(Show);
+    prgDownload->setFormat(QString());
     FitToTexts();
 }
 
@@ -167,7 +188,8 @@ void TfrmSoftwareUpdate::FitToTexts() {
     // The designed width fits a small Windows system font; with the wider Linux fonts a
     // long title would be clipped, so the window grows to the right and keeps its margins.
     constexpr int Margin = 16;
-    const int Width = qMax(DesignWidth, labTitle->sizeHint().width() + 2 * Margin);
+    const int Width =
+        qMax(DesignWidth, qMax(labTitle->sizeHint().width(), labVersions->sizeHint().width()) + 2 * Margin);
     if (Width == width())
         return;
     setFixedSize(Width, DesignHeight);
@@ -175,6 +197,7 @@ void TfrmSoftwareUpdate::FitToTexts() {
     imgTop->setPixmap(BannerPixmap(Width, BannerHeight, devicePixelRatioF()));
     labTitle->resize(Width - 2 * Margin, labTitle->height());
     labText->resize(Width - 2 * Margin - 1, labText->height());
+    labVersions->resize(Width - 2 * Margin - 1, labVersions->height());
     prgDownload->resize(Width - 2 * Margin - 2, prgDownload->height());
     bvlLine->resize(Width - 2 * Margin - 2, bvlLine->height());
     btnClose->move(Width - 19 - btnClose->width(), btnClose->y());
@@ -204,6 +227,7 @@ void TfrmSoftwareUpdate::SetDownloading(bool Downloading) {
     if (Downloading) {
         btnUpdate->setVisible(false);
         prgDownload->setRange(0, 0);
+        prgDownload->setFormat(txtConnecting());
         btnCancel->setFocus();
         setCursor(Qt::BusyCursor); // this window only: the rest of the program stays usable
     } else {
@@ -227,9 +251,26 @@ void TfrmSoftwareUpdate::DownloadFinished(const TUpdateResult& Result) {
         btnUpdate->setFocus();
         return;
     }
+    close();
     if (!Result.UserMessage.isEmpty())
         ShowWarning(StripHotkey(txtSoftwareUpdate()), Result.UserMessage);
-    close();
+    else
+        ShowInformation(StripHotkey(txtSoftwareUpdate()), txtUpdateStarted().arg(Result.File));
+}
+
+void TfrmSoftwareUpdate::ShowProgress(qint64 SoFar, qint64 Expected) {
+    // Without an announced length the bar only shows that something happens, and how much came.
+    const auto MB = [](qint64 Bytes) { return QLocale().toString(double(Bytes) / (1024 * 1024), 'f', 1); };
+    if (Expected <= 0) {
+        prgDownload->setRange(0, 0);
+        prgDownload->setFormat(txtProgressUnknown().arg(MB(SoFar)));
+        return;
+    }
+    // The bar counts in KiB: a bar's int would overflow for files over 2 GB.
+    const int Maximum = static_cast<int>(qMax<qint64>(1, (Expected + 1023) / 1024));
+    prgDownload->setRange(0, Maximum);
+    prgDownload->setValue(static_cast<int>(qMin<qint64>((SoFar + 1023) / 1024, Maximum)));
+    prgDownload->setFormat(txtProgress().arg(SoFar * 100 / Expected).arg(MB(SoFar), MB(Expected)));
 }
 
 void TfrmSoftwareUpdate::btnCancelClick() {

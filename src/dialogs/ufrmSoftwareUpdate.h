@@ -43,12 +43,14 @@ private:
     void FitToTexts();
     void SetDownloading(bool Downloading);
     void DownloadFinished(const TUpdateResult& Result);
+    void ShowProgress(qint64 SoFar, qint64 Expected);
 
     TProgram& FProgram;
 
     QLabel* imgTop;
     QLabel* labTitle;
     QLabel* labText;
+    QLabel* labVersions;
     QProgressBar* prgDownload;
     QFrame* bvlLine;
     QPushButton* btnUpdate;

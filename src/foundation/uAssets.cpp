@@ -41,13 +41,19 @@ QStringList AssetFolders() {
     return Folders;
 }
 
-QString FindAsset(const QString& RelativeName) {
+QStringList FindAssets(const QString& RelativeName) {
+    QStringList Found;
     if (RelativeName.isEmpty())
-        return {};
+        return Found;
     for (const QString& Folder : AssetFolders()) {
         const QFileInfo File(Folder + RelativeName);
         if (File.isFile())
-            return File.absoluteFilePath();
+            Found << File.absoluteFilePath();
     }
-    return {};
+    Found.removeDuplicates();
+    return Found;
+}
+
+QString FindAsset(const QString& RelativeName) {
+    return FindAssets(RelativeName).value(0);
 }

@@ -12,3 +12,6 @@ QStringList AssetFolders();
 // The absolute path of the first existing file RelativeName in AssetFolders(),
 // or "" when none exists.
 QString FindAsset(const QString& RelativeName);
+// Every existing file RelativeName in AssetFolders(), in that order: a later one
+// serves when an earlier one cannot be used.
+QStringList FindAssets(const QString& RelativeName);

@@ -333,6 +333,11 @@ void ShowWarning(const QString& Caption, const QString& Text) {
         Hook(Caption, Text);
 }
 
+void ShowInformation(const QString& Caption, const QString& Text) {
+    if (const auto& Hook = UIHooks().ShowInformation)
+        Hook(Caption, Text);
+}
+
 bool AskYesNo(const QString& Caption, const QString& Text) {
     const auto& Hook = UIHooks().AskYesNo;
     return Hook ? Hook(Caption, Text) : false;

@@ -26,6 +26,8 @@ QString DetectBrowserText();
 QString ReduceBrowserText(const QString& Text);
 
 void ShowWarning(const QString& Caption, const QString& Text);
+// A success told to the user (information icon).
+void ShowInformation(const QString& Caption, const QString& Text);
 bool AskYesNo(const QString& Caption, const QString& Text);
 
 // Windows version class of (platform id, major, minor, service-pack text); -1 for

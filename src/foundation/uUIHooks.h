@@ -8,6 +8,8 @@
 // "no user interface": warnings are dropped, questions answer No, Shift is up.
 struct TUIHooks {
     std::function<void(const QString& Caption, const QString& Text)> ShowWarning;
+    // A message that reports a success (information icon, not a warning).
+    std::function<void(const QString& Caption, const QString& Text)> ShowInformation;
     std::function<bool(const QString& Caption, const QString& Text)> AskYesNo;
     std::function<bool()> IsShiftDown;
     // The message box of the highest log level. Always called on the thread of

@@ -31,6 +31,9 @@ void InstallQtUIHooks() {
     Hooks.ShowWarning = [](const QString& Caption, const QString& Text) {
         RunBox(QMessageBox::Warning, Caption, Text, QMessageBox::Ok);
     };
+    Hooks.ShowInformation = [](const QString& Caption, const QString& Text) {
+        RunBox(QMessageBox::Information, Caption, Text, QMessageBox::Ok);
+    };
     Hooks.AskYesNo = [](const QString& Caption, const QString& Text) {
         return RunBox(QMessageBox::Question, Caption, Text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     };

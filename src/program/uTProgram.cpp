@@ -10,8 +10,10 @@
 #include "uTMenuItemManager.h"
 #include "uTools.h"
 
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 constexpr int MaxRandomRef = 2147483646;
@@ -201,24 +203,29 @@ void TProgram::ShowNews() {
 
 // ---- submissions ---------------------------------------------------------------------------
 
-bool TProgram::Submit(const QString& URL, TSentCallback Done) {
+bool TProgram::Submit(const QString& Operation, const QString& URL, TSentCallback Done) {
     if (FSubmission || FShuttingDown)
         return false;
     const bool WasBusy = IsBusy();
     THTTPOptions Options = IdHTTP.Options();
     Options.DeadlineMs = CatalogueDeadlineMs;
     FSubmission = IdHTTP.Start(URL, Options);
-    connect(FSubmission.get(), &THTTPRequest::Finished, this, [this, URL, Done] {
+    connect(FSubmission.get(), &THTTPRequest::Finished, this, [this, Operation, URL, Done] {
         THTTPRequest* const Request = TakeFinished(FSubmission);
         if (!Request)
             return;
         const bool Sent = Request->Ok();
+        const QString Error = Sent ? QString() : Request->Error();
         // The answer's body is not used; a failed submission goes through the browser instead.
-        if (!Sent && !FShuttingDown)
+        if (!Sent && !FShuttingDown) {
+            // The address carries the user's data: the log names only where it went.
+            FLogger->Error(Operation + QStringLiteral(": ") + QUrl(URL).adjusted(QUrl::RemoveQuery).toString() +
+                           QStringLiteral(": ") + Error);
             OpenURL(URL);
+        }
         Q_EMIT BusyChanged(IsBusy());
         if (Done)
-            Done(Sent);
+            Done(Sent, Error);
         ServeCommands();
     });
     SetBusyChanged(WasBusy);
@@ -226,16 +233,18 @@ bool TProgram::Submit(const QString& URL, TSentCallback Done) {
 }
 
 bool TProgram::SendNewsletter(const QString& Email, bool Order, TSentCallback Done) {
-    return Submit(NewsletterURL(FRef, Email, Order, GetCheck()), std::move(Done));
+    return Submit(QStringLiteral("SendNewsletter"), NewsletterURL(FRef, Email, Order, GetCheck()), std::move(Done));
 }
 
 bool TProgram::SendFeedback(const QString& Email, const QString& Subject, const QString& Feedback, TSentCallback Done) {
-    return Submit(FeedbackURL(FRef, Email, Subject, Feedback, GetCheck()), std::move(Done));
+    return Submit(QStringLiteral("SendFeedback"), FeedbackURL(FRef, Email, Subject, Feedback, GetCheck()),
+                  std::move(Done));
 }
 
 bool TProgram::SendGewinnspiel(const QString& Email, const QString& Prename, const QString& Name, const QString& Street,
                                const QString& PLZ, const QString& City, const QString& Country, TSentCallback Done) {
-    return Submit(GewinnspielURL(FRef, Email, Prename, Name, Street, PLZ, City, Country, GetCheck()), std::move(Done));
+    return Submit(QStringLiteral("SendGewinnspiel"),
+                  GewinnspielURL(FRef, Email, Prename, Name, Street, PLZ, City, Country, GetCheck()), std::move(Done));
 }
 
 // ---- program update --------------------------------------------------------------------------
@@ -251,7 +260,6 @@ bool TProgram::DownloadUpdate() {
     } catch (const std::exception& E) {
         // No file name: a failed download, reported like any other.
         FLogger->Error(QStringLiteral("DownloadUpdate: ") + ExceptionMessage(E));
-        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + File);
         TUpdateResult Result;
         Result.File = File;
         Result.Error = ExceptionMessage(E);
@@ -268,6 +276,14 @@ bool TProgram::DownloadUpdate() {
     return true;
 }
 
+void TProgram::LogUpdateFileLeft(const QString& File) {
+    // What a failed download leaves: the earlier installer, or nothing at all.
+    if (QFileInfo(File).isFile())
+        FLogger->Info(QStringLiteral("DownloadUpdate: The earlier file stays: ") + File);
+    else
+        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + File);
+}
+
 void TProgram::CancelDownload() {
     if (FDownload)
         FDownload->Cancel();
@@ -281,17 +297,21 @@ void TProgram::FinishDownload() {
     TUpdateResult Result;
     Result.File = Download->File();
     Result.Cancelled = Download->Failure() == TDownloadFailure::Cancelled;
-    if (!Download->Ok()) {
+    if (Result.Cancelled) {
+        // The user's own choice, not a fault; an earlier file is untouched.
+        FLogger->Info(QStringLiteral("DownloadUpdate: Cancelled"));
+    } else if (!Download->Ok()) {
         Result.Error = Download->Error();
         Result.UserMessage = Download->UserError();
         FLogger->Error(QStringLiteral("DownloadUpdate: ") + Download->Error());
-        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + Result.File);
+        LogUpdateFileLeft(Result.File);
     } else if (Download->Received() == 0) {
         // An empty answer is no installer; it is not kept in place of anything.
         QFile::remove(Result.File);
         Result.Error = QStringLiteral("The answer was empty");
         Result.UserMessage = Result.Error;
-        FLogger->Error(QStringLiteral("DownloadUpdate: File not found: ") + Result.File);
+        FLogger->Error(QStringLiteral("DownloadUpdate: ") + Result.Error);
+        LogUpdateFileLeft(Result.File);
     } else {
         Result.Downloaded = true;
         Result.Start = FShuttingDown ? TInstallerStart::StartFailed : StartInstaller(Result.File, Download->Hops());

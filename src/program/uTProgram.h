@@ -26,7 +26,8 @@ class TProgram final : public QObject {
     Q_DISABLE_COPY_MOVE(TProgram)
 public:
     using TStateCallback = std::function<void(UpdateState)>;
-    using TSentCallback = std::function<void(bool Sent)>;
+    // Error: why the server did not take it ("" when Sent), for the user.
+    using TSentCallback = std::function<void(bool Sent, const QString& Error)>;
 
     explicit TProgram(QObject* Parent = nullptr);
     ~TProgram() override;
@@ -121,9 +122,10 @@ public Q_SLOTS:
 
 private:
     void FinishRefresh();
-    bool Submit(const QString& URL, TSentCallback Done);
+    bool Submit(const QString& Operation, const QString& URL, TSentCallback Done);
     void ShowNews();
     void FinishDownload();
+    void LogUpdateFileLeft(const QString& File);
     void ServeCommands();
     void SetBusyChanged(bool WasBusy);
 

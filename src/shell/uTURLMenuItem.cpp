@@ -47,12 +47,19 @@ void TURLMenuItem::RouteClicksOf(QMenu& Menu) {
 void AddLinkMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images) {
     if (Parent == nullptr || Item.Name.isEmpty())
         return;
+    // Own statement: a live copy of the action list would be copied on insert.
+    QAction* const Before = Index >= 0 ? Parent->actions().value(Index) : nullptr;
+    if (Item.Name == QLatin1String("-")) {
+        // Users name a link "-" to draw a line between groups of their links.
+        auto* Line = new QAction(Parent);
+        Line->setSeparator(true);
+        Parent->insertAction(Before, Line);
+        return;
+    }
     auto* Entry = new TURLMenuItem(Parent, Item.URL, Item.Name);
     const int Image = Item.Icon > 0 && Item.Icon < Images.Count() ? Item.Icon : TImageList::GlobeIndex;
     Entry->SetImageIndex(Image);
     Entry->setIcon(Images.Icon(Image));
-    // Own statement: a live copy of the action list would be copied on insert.
-    QAction* const Before = Index >= 0 ? Parent->actions().value(Index) : nullptr;
     Parent->insertAction(Before, Entry);
 }
 

@@ -45,7 +45,8 @@ private:
     TRouting FRouting = TRouting::OwnSignal;
 };
 
-// A personal link as a menu entry with its name as written (a link named "-" too).
+// A personal link as a menu entry with its name as written; a link named "-" is a
+// separator line.
 // Index < 0 appends, otherwise inserts at Index.
 void AddLinkMenuItem(QMenu* Parent, const TURLItem& Item, int Index, const TImageList& Images);
 // Every personal link, in name order, inserted at Index.

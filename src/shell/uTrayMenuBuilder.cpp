@@ -75,6 +75,12 @@ struct TMenuTree {
         return Node;
     }
 
+    // A shop without a name shows its address, as the drawn entry does.
+    QString ShopCaption(const TShop& Shop) const {
+        const QString Name = Shop.GetName();
+        return MenuCaption(Name.isEmpty() ? ShopURLPrefix + QString::number(Shop.Id) : Name);
+    }
+
     QAction* NewShopEntry(QMenu& Owner, const TShop& Shop) const {
         auto* Entry = new TURLMenuItem(&Owner, ShopURLPrefix + QString::number(Shop.Id), Shop.GetName(), Shop.GetSite(),
                                        TURLMenuItem::TRouting::OwningMenu);
@@ -139,7 +145,7 @@ public:
             return {Entry.Node->Caption, {}, Child(Slots()[static_cast<size_t>(Index)], *Entry.Node)};
         const TShop& Shop = *Entry.Shop;
         const int Image = FTree->Images->ShopIndex(Shop.Id);
-        return {MenuCaption(Shop.GetName()), Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
+        return {FTree->ShopCaption(Shop), Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
     }
 
     void ChooseListed(qsizetype Index) override {

@@ -10,6 +10,7 @@
 #include "uTDesktopMenu.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
+#include "uTImageList.h"
 #include "uTMenuWindow.h"
 #include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
@@ -17,6 +18,7 @@
 #include "ufrmAbout.h"
 #include "ufrmEbay.h"
 #include "ufrmEditFavorites.h"
+#include "ufrmHelp.h"
 #include "ufrmSearch.h"
 #include "ufrmSettings.h"
 #include "ufrmStyleVoting.h"
@@ -24,6 +26,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QWidget>
@@ -41,7 +45,8 @@ TfrmQuorvantis::~TfrmQuorvantis() {
 
 void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& StartProblem) {
     TLogger& Log = FProgram->Logger();
-    qApp->installEventFilter(this); // status tips are the application's hints
+    qApp->installEventFilter(this); // status tips are the application's hints; F1 opens the help
+    QApplication::setWindowIcon(TImageList::TrayIcon()); // every window, boxes included
     connect(FProgram.get(), &TProgram::CatalogueReplaced, this, [this] {
         LoadFavicon();
         BuildMenu();
@@ -206,6 +211,18 @@ void TfrmQuorvantis::ShowStartupNotice(UpdateState Status) {
 bool TfrmQuorvantis::eventFilter(QObject* Watched, QEvent* Event) {
     if (Event->type() == QEvent::StatusTip)
         DisplayHint(static_cast<QStatusTipEvent*>(Event)->tip());
+    if (Event->type() == QEvent::KeyPress) {
+        // F1 in any of the program's windows does what their Hilfe buttons do; not in the
+        // tray menu, whose pop-up holds the keyboard until it closes.
+        const auto* Key = static_cast<QKeyEvent*>(Event);
+        const auto* Widget = qobject_cast<QWidget*>(Watched);
+        if (Key->key() == Qt::Key_F1 && Key->modifiers() == Qt::NoModifier && Widget != nullptr &&
+            !qobject_cast<QMenu*>(Widget->window())) {
+            if (!Key->isAutoRepeat())
+                ShowHelp(*FProgram);
+            return true;
+        }
+    }
     return QObject::eventFilter(Watched, Event);
 }
 

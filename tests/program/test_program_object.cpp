@@ -171,24 +171,34 @@ TEST_F(ProgramObjectTest, OneSubmissionAtATimeAndAFailedOneGoesToTheBrowser) {
     TProgram Program;
     Program.InitRef();
     std::optional<bool> First;
-    EXPECT_TRUE(Program.SendFeedback("a@b.de", "Lob", "Gut", [&](bool Sent) { First = Sent; }));
+    EXPECT_TRUE(Program.SendFeedback("a@b.de", "Lob", "Gut", [&](bool Sent, const QString&) { First = Sent; }));
     EXPECT_TRUE(Program.IsSubmitting());
-    EXPECT_FALSE(Program.SendNewsletter("a@b.de", true, [](bool) { ADD_FAILURE() << "refused at once"; }));
+    EXPECT_FALSE(
+        Program.SendNewsletter("a@b.de", true, [](bool, const QString&) { ADD_FAILURE() << "refused at once"; }));
     ASSERT_TRUE(WaitUntil([&] { return Server.Arrived() == 1; }));
     Server.Release();
     ASSERT_TRUE(WaitUntil([&] { return First.has_value(); }));
     EXPECT_TRUE(*First);
     EXPECT_FALSE(Program.IsSubmitting());
 
-    // The server is gone: the address goes to the browser instead, and the caller hears false.
+    // The server is gone: the address goes to the browser instead, the caller hears false
+    // with the cause, and the log says where it failed without the user's data.
     WriteSettingString("", "server", "http://127.0.0.1:9");
     std::optional<bool> Second;
-    EXPECT_TRUE(Program.SendNewsletter("a@b.de", false, [&](bool Sent) { Second = Sent; }));
+    QString Cause;
+    EXPECT_TRUE(Program.SendNewsletter("a@b.de", false, [&](bool Sent, const QString& Error) {
+        Second = Sent;
+        Cause = Error;
+    }));
     ASSERT_TRUE(WaitUntil([&] { return Second.has_value(); }));
     EXPECT_FALSE(*Second);
+    EXPECT_TRUE(Cause.contains("refused", Qt::CaseInsensitive)) << Cause.toStdString();
     const QStringList Opened = Browser.Opened(1);
     ASSERT_EQ(Opened.size(), 1);
     EXPECT_TRUE(Opened[0].startsWith("http://127.0.0.1:9/newsletter.php?ref=")) << Opened[0].toStdString();
+    EXPECT_TRUE(Env.HasLogLine("ERROR|SendNewsletter: http://127.0.0.1:9/newsletter.php: " + Cause))
+        << Env.LogLines().join("\n").toStdString();
+    EXPECT_FALSE(Env.LogLines().join("\n").contains("a@b.de"));
 }
 
 TEST_F(ProgramObjectTest, ShutdownEndsARequestThatWouldNeverEnd) {
