@@ -260,7 +260,9 @@ void TfrmSoftwareUpdate::DownloadFinished(const TUpdateResult& Result) {
 
 void TfrmSoftwareUpdate::ShowProgress(qint64 SoFar, qint64 Expected) {
     // Without an announced length the bar only shows that something happens, and how much came.
-    const auto MB = [](qint64 Bytes) { return QLocale().toString(double(Bytes) / (1024 * 1024), 'f', 1); };
+    // Numbers written the way the window's language writes them ("1,5" in German).
+    const QLocale Numbers(CurrentLanguage == 0 ? QLocale::German : QLocale::English);
+    const auto MB = [&Numbers](qint64 Bytes) { return Numbers.toString(double(Bytes) / (1024 * 1024), 'f', 1); };
     if (Expected <= 0) {
         prgDownload->setRange(0, 0);
         prgDownload->setFormat(txtProgressUnknown().arg(MB(SoFar)));

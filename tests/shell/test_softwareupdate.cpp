@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -50,6 +51,9 @@ protected:
     void SetUp() override {
         UIHooks().ShowWarning = [this](const QString& Caption, const QString& Text) {
             Warnings << Caption + "|" + Text;
+        };
+        UIHooks().ShowInformation = [this](const QString& Caption, const QString& Text) {
+            Infos << Caption + "|" + Text;
         };
         SetCurrentLanguage(0);
         delete ExistingSoftwareUpdate(); // every test starts without the window
@@ -88,6 +92,7 @@ protected:
 
     TTempEnvironment Env;
     QStringList Warnings;
+    QStringList Infos;
 };
 
 } // namespace
@@ -206,6 +211,12 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
         Maximum = qMax(Maximum, Bar->maximum());
     });
 
+    QStringList Texts;
+    QObject::connect(Bar, &QProgressBar::valueChanged, [&] { Texts << Bar->text(); });
+    // The versions are named, and whether the update may be skipped.
+    EXPECT_EQ(Child<QLabel>(Window, "labVersions")->text(),
+              QString::fromUtf8("Installiert: Version 2.2 \u2192 angeboten: Version 2.3 (Update freiwillig)"));
+
     QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
     // The transfer runs in the background: the window can still be moved and asked.
     EXPECT_TRUE(Window->IsDownloading());
@@ -213,16 +224,22 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
     ASSERT_TRUE(WaitUntil([&] { return !Window->isVisible(); }));
 
     EXPECT_EQ(WaitForFile(Record()), "/S\n");
-    EXPECT_EQ(Maximum, int(Installer.size()));
+    EXPECT_EQ(Maximum, int((Installer.size() + 1023) / 1024)) << "the bar counts KiB";
     EXPECT_GE(std::count_if(Values.begin(), Values.end(), [&](int V) { return V > 0 && V < Maximum; }), 2)
         << "the bar should move during the transfer";
     EXPECT_TRUE(Values.contains(Maximum));
+    // The bar says how far it is, in per cent and megabytes.
+    EXPECT_GE(Texts.filter(QRegularExpression("^[1-9][0-9]? % \\(0,[0-9] von 1,0 MB\\)$")).size(), 1)
+        << Texts.join(" / ").toStdString();
+    EXPECT_TRUE(Texts.contains("100 % (1,0 von 1,0 MB)")) << Texts.join(" / ").toStdString();
     EXPECT_TRUE(LogHas("INFO|DownloadUpdate: Finished download"));
     const QString File = UpdateFolder() + "setup.sh";
     EXPECT_EQ(ReadFileBytes(File).toStdString(), Installer);
     EXPECT_TRUE(QFile::permissions(File) & QFile::ExeOwner);
     EXPECT_EQ(QDir(UpdateFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"setup.sh"});
     EXPECT_TRUE(Warnings.isEmpty());
+    // The window does not just vanish: the user hears that the update runs.
+    EXPECT_EQ(Infos, QStringList{"Software-Update|Das Update wurde geladen und gestartet:\r\n" + File});
     Paced.stop();
     Thread.join();
 }
@@ -277,6 +294,7 @@ private:
 
 TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarlierFile) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
+    WriteSettingInteger("", "debug", 3);
     TfrmQuorvantis Main({"quorvantis"});
     ASSERT_TRUE(WaitStarted(Main));
     TProgram& Program = Main.Program();
@@ -290,6 +308,7 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
 
     TRawServer Raw;
     Raw.Answers["/missing/setup.sh"] = {"HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno\n"};
+    Raw.Answers["/refused/setup.sh"] = {"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n"};
     Raw.Answers["/dropped/setup.sh"] = {Ok + "Content-Length: 1000\r\n\r\n" + Script};
     Raw.Answers["/undeclared/setup.sh"] = {Ok + "Connection: close\r\n\r\n" + Script.left(20)};
     Raw.Answers["/shorter/setup.sh"] = {Ok + "Content-Length: 10\r\n\r\n" + Script};
@@ -303,7 +322,10 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
         const char* LogCause; // after "DownloadUpdate: "
         const char* UserCause;
     } Cases[] = {
-        {"/missing/setup.sh", "HTTP/1.1 404 Not Found", "Der Server antwortete mit HTTP/1.1 404 Not Found."},
+        {"/missing/setup.sh", "HTTP/1.1 404 Not Found",
+         "Die Update-Datei wurde auf dem Server nicht gefunden (Fehler 404). Bitte versuchen Sie es später noch "
+         "einmal."},
+        {"/refused/setup.sh", "HTTP/1.1 503 Service Unavailable", "abgelehnt (Fehler 503: Service Unavailable)"},
         {"/dropped/setup.sh", "Connection closed after 37 of 1000 bytes", "(37 von 1000 Bytes)"},
         {"/undeclared/setup.sh", "The server did not declare the length", "nannte die Größe der Datei nicht"},
         {"/shorter/setup.sh", "The server sent more than the 10 bytes it declared", "angekündigt hatte (10 Bytes)"},
@@ -324,12 +346,13 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
         ASSERT_EQ(Warnings.size(), 1);
         EXPECT_TRUE(Warnings[0].startsWith("Software-Update|"));
         EXPECT_TRUE(Warnings[0].contains(QString::fromUtf8(Case.UserCause))) << Warnings[0].toStdString();
+        EXPECT_FALSE(Warnings[0].contains("HTTP/1.1")) << "a status line says little to a user";
         EXPECT_TRUE(Window->isVisible()) << "the window stays for another try";
         const QStringList Lines = LogText();
         ASSERT_EQ(Lines.size(), 2) << Lines.join("\n").toStdString();
         EXPECT_TRUE(Lines[0].section('|', 1).startsWith(QString("ERROR|DownloadUpdate: ") + Case.LogCause))
             << Lines[0].toStdString();
-        EXPECT_EQ(Lines[1].section('|', 1), "ERROR|DownloadUpdate: File not found: " + File);
+        EXPECT_EQ(Lines[1].section('|', 1), "INFO|DownloadUpdate: The earlier file stays: " + File);
         EXPECT_EQ(ReadFileBytes(File), Earlier);
         EXPECT_EQ(QDir(UpdateFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"setup.sh"});
     }
@@ -341,10 +364,12 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
     bool Arriving = false;
     QObject::connect(&Program, &TProgram::DownloadProgress, Window, [&] { Arriving = true; });
     ASSERT_TRUE(WaitUntil([&] { return Arriving; }));
+    QFile::remove(Env.LogFile());
     QTest::mouseClick(Child<QPushButton>(Window, "btnCancel"), Qt::LeftButton);
     EXPECT_FALSE(Program.IsDownloading()) << "Cancel ends the download at once";
     EXPECT_FALSE(Window->isVisible());
     EXPECT_TRUE(Warnings.isEmpty());
+    EXPECT_EQ(LogText().join("\n").section('|', 1), "INFO|DownloadUpdate: Cancelled") << "no error, no lost file";
     EXPECT_EQ(QDir(UpdateFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"setup.sh"});
     EXPECT_EQ(ReadFileBytes(File), Earlier);
     // Closing the window while it loads cancels too.
@@ -359,8 +384,13 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
     QFile::remove(Env.LogFile());
     Program.Catalogue().Url = "setup.sh";
     EXPECT_TRUE(DownloadNow(Program).has_value());
-    EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: The address names no file: setup.sh"));
-    EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: File not found: " + UpdateFolder()));
+    EXPECT_EQ(LogText().join("\n").section('|', 1), "ERROR|DownloadUpdate: The address names no file: setup.sh");
+    // Without an earlier file the failure says that nothing is there.
+    QFile::remove(File);
+    QFile::remove(Env.LogFile());
+    Program.Catalogue().Url = Raw.Base() + "/missing/setup.sh";
+    EXPECT_TRUE(DownloadNow(Program).has_value());
+    EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: File not found: " + File));
     QFile::remove(Env.LogFile());
     Program.Catalogue().Url.clear();
     EXPECT_FALSE(Program.DownloadUpdate());
@@ -560,10 +590,16 @@ TEST_F(UpdateTest, AnInstallerThatCrossedPlainHttpOnAnotherHostIsKeptButNotStart
     TfrmQuorvantis Main({"quorvantis"});
     ASSERT_TRUE(WaitStarted(Main));
     const QString File = UpdateFolder() + "setup.sh";
+    const QString New = File + ".new";
+    // The earlier installer, runnable, from a download that was trusted.
+    const QByteArray Earlier = "#!/bin/sh\n# the earlier installer\n";
+    const QFileDevice::Permissions Runnable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     for (const QString& Start :
          {Plain.Base() + "/setup.sh", QStringLiteral("https://127.0.0.1:%1/setup.sh").arg(Tls.serverPort())}) {
         SCOPED_TRACE(Start.toStdString());
-        QFile::remove(File);
+        QFile::remove(New);
+        WriteFileBytes(File, Earlier);
+        QFile::setPermissions(File, Runnable);
         Warnings.clear();
         Main.Program().Catalogue().Url = Start;
         const std::optional<TUpdateResult> Result = DownloadNow(Main.Program());
@@ -571,8 +607,22 @@ TEST_F(UpdateTest, AnInstallerThatCrossedPlainHttpOnAnotherHostIsKeptButNotStart
         EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
         EXPECT_EQ(Result->Start, TInstallerStart::Untrusted);
         EXPECT_TRUE(Result->UserMessage.contains("unverschlüsselte Verbindung")) << Result->UserMessage.toStdString();
-        EXPECT_EQ(ReadFileBytes(File), Installer) << "the file is kept for the user";
-        EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: Not started (downloaded over an unencrypted connection): " + File));
+        // The new file stays beside the earlier one, and the user is told where it is.
+        EXPECT_EQ(Result->File, New);
+        EXPECT_TRUE(Result->UserMessage.contains(New)) << Result->UserMessage.toStdString();
+        EXPECT_EQ(ReadFileBytes(New), Installer) << "the file is kept for the user";
+        EXPECT_EQ(ReadFileBytes(File), Earlier) << "the earlier installer is not overwritten";
+        EXPECT_EQ(QFile::permissions(File) & Runnable, Runnable);
+        EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: Not started (downloaded over an unencrypted connection): " + New));
     }
+    // Without an earlier program in place the download takes the installer's own name.
+    QFile::remove(File);
+    QFile::remove(New);
+    Main.Program().Catalogue().Url = Plain.Base() + "/setup.sh";
+    const std::optional<TUpdateResult> Alone = DownloadNow(Main.Program());
+    ASSERT_TRUE(Alone.has_value());
+    EXPECT_EQ(Alone->File, File);
+    EXPECT_EQ(ReadFileBytes(File), Installer);
+    EXPECT_FALSE(QFile::exists(New));
     EXPECT_FALSE(QFile::exists(Record())) << "nothing may have been started";
 }
