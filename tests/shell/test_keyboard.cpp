@@ -57,6 +57,9 @@ protected:
         UIHooks().ShowWarning = [this](const QString& Caption, const QString& Text) {
             Warnings << Caption + "|" + Text;
         };
+        UIHooks().ShowInformation = [this](const QString& Caption, const QString& Text) {
+            Warnings << Caption + "|" + Text;
+        };
     }
     void TearDown() override {
         delete ExistingSettings();

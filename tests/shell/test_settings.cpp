@@ -110,6 +110,9 @@ protected:
         UIHooks().ShowWarning = [this](const QString& Caption, const QString& Text) {
             Warnings << Caption + "|" + Text;
         };
+        UIHooks().ShowInformation = [this](const QString& Caption, const QString& Text) {
+            Infos << Caption + "|" + Text;
+        };
         UIHooks().AskYesNo = [this](const QString& Caption, const QString& Text) {
             Questions << Caption + "|" + Text;
             return !Answers.isEmpty() && Answers.takeFirst();
@@ -152,7 +155,7 @@ protected:
     TBrowserRecorder Browser;
     std::unique_ptr<TVendorServerProcess> Server;
     std::unique_ptr<TfrmQuorvantis> Main;
-    QStringList Warnings, Questions;
+    QStringList Warnings, Questions, Infos;
     QList<bool> Answers;
 };
 
@@ -361,14 +364,18 @@ TEST_F(SettingsTest, SubmissionsArriveAsTypedAndAddressesAreShared) {
 
     EXPECT_EQ(Warnings, QStringList({
                             "Email Adresse ungültig|Bitte geben Sie eine gültige Email Adresse ein!",
-                            "Newsletter|Daten gespeichert!",
                             "Kein Text angegeben|Bitte geben Sie einen Feedback Text an!",
-                            "Feedback|Feedback sent!",
                             "Gewinnspiel|Bitte füllen Sie alle Felder aus, um am Gewinnspiel teilzunehmen!",
                             "Gewinnspiel|Bitte beantworten Sie die Frage richtig, um am Gewinnspiel teilzunehmen!",
                             "Gewinnspiel|Bitte akzeptieren Sie die Teilnahmebedinungen!",
-                            "Gewinnspiel|Sie nehmen nun am Gewinnspiel teil!",
                         }));
+    // A success is information, not a warning.
+    EXPECT_EQ(Infos, QStringList({
+                         "Newsletter|Daten gespeichert!",
+                         "Feedback|Feedback sent!",
+                         "Gewinnspiel|Sie nehmen nun am Gewinnspiel teil!",
+                     }));
+    EXPECT_TRUE(ReadSettingBool("", "newsletter", false));
     const QList<QJsonObject> Records = Server->Records();
     ASSERT_EQ(Records.size(), 3);
     EXPECT_EQ(Records[0]["path"].toString(), "/newsletter.php");
@@ -383,16 +390,39 @@ TEST_F(SettingsTest, SubmissionsArriveAsTypedAndAddressesAreShared) {
     EXPECT_EQ(Game["country"].toString(), "Deutschland");
     EXPECT_EQ(Game["email"].toString(), "spieler@example.de");
 
-    // Server down: the browser gets the same request address instead; nothing is shown.
+    // The server refuses (404): the user is told, the browser gets the request, the log names
+    // where it failed, and the cancellation is not taken as done.
+    Warnings.clear();
+    Infos.clear();
+    const QString Base = Server->BaseURL();
+    WriteSettingString("", "server", Base + "/gone");
+    Find<QRadioButton>("rdbDelete")->click();
+    Send("btnGetNewsletter");
+    ASSERT_EQ(Browser.Opened(1).size(), 1);
+    EXPECT_TRUE(Browser.Opened(1)[0].startsWith(Base + "/gone/newsletter.php?ref=")) << Browser.Opened(1)[0].toStdString();
+    EXPECT_EQ(Warnings, QStringList{"Newsletter|Der Server hat die Daten nicht angenommen (HTTP/1.1 404 Not Found). Die "
+                                    "Anfrage wurde stattdessen in Ihrem Browser geöffnet."});
+    EXPECT_TRUE(Infos.isEmpty());
+    EXPECT_TRUE(ReadSettingBool("", "newsletter", false)) << "the refused cancellation is not stored";
+    EXPECT_TRUE(Env.HasLogLine("ERROR|SendNewsletter: " + Base + "/gone/newsletter.php: HTTP/1.1 404 Not Found"))
+        << Env.LogLines().join("\n").toStdString();
+
+    // Server down: the same, with the connection's failure as the cause.
+    WriteSettingString("", "server", Base);
     Server->Stop();
     Warnings.clear();
     Send("btnSendFeedback");
-    const QStringList Opened = Browser.Opened(1);
-    ASSERT_EQ(Opened.size(), 1);
-    EXPECT_TRUE(Opened[0].startsWith(Server->BaseURL() + "/feedback.php?ref=" + QString::number(Main->Ref()) +
+    const QStringList Opened = Browser.Opened(2);
+    ASSERT_EQ(Opened.size(), 2);
+    EXPECT_TRUE(Opened[1].startsWith(Base + "/feedback.php?ref=" + QString::number(Main->Ref()) +
                                      "&email=kunde%40beispiel.de&subject=Shop%20vorschlagen&feedback="))
-        << Opened[0].toStdString();
-    EXPECT_TRUE(Warnings.isEmpty());
+        << Opened[1].toStdString();
+    ASSERT_EQ(Warnings.size(), 1);
+    EXPECT_TRUE(Warnings[0].startsWith("Feedback|Der Server hat die Daten nicht angenommen (")) << Warnings[0].toStdString();
+    EXPECT_TRUE(Env.LogLines().filter("|ERROR|SendFeedback: " + Base + "/feedback.php: ").size() == 1)
+        << Env.LogLines().join("\n").toStdString();
+    EXPECT_FALSE(Env.LogLines().join("\n").contains("kunde%40beispiel.de")) << "the user's data stays out of the log";
+    EXPECT_TRUE(Infos.isEmpty());
 }
 
 TEST_F(SettingsTest, LinksAreAddedRenamedWithTheirIconAndDeletedAfterAQuestion) {

@@ -166,6 +166,11 @@ TEST_F(UpdateTest, RequiredVersionOpensTheWindowAtStart) {
     EXPECT_EQ(Window->State(), usRequiredVersion);
     EXPECT_FALSE(Window->ForceButton());
     EXPECT_EQ(Child<QLabel>(Window, "labTitle")->text(), "Quorvantis: Neue Version verfügbar.");
+    EXPECT_EQ(Child<QLabel>(Window, "labVersions")->text(),
+              QString::fromUtf8("Installiert: Version 2.2 \u2192 angeboten: Version 3.0 (Update erforderlich)"));
+    Main.Program().SetLanguage(1);
+    EXPECT_EQ(Child<QLabel>(Window, "labVersions")->text(),
+              QString::fromUtf8("Installed: version 2.2 \u2192 offered: version 3.0 (update required)"));
 }
 
 TEST_F(UpdateTest, WindowCreationDoesNotAskAnUnreachableServerAgain) {
