@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "uConst.h"
 #include "uRegistry.h"
+#include "uUIHooks.h"
 #include "uTWebPanel.h"
 #include "uWebModule.h"
 #include "ufrmEbay.h"
@@ -48,8 +49,12 @@ protected:
         WriteSettingString("", "server", "http://127.0.0.1:9"); // refused at once: the local file serves
         WriteSettingBool("", "first", false);
         SetCurrentLanguage(0);
+        UIHooks().ShowWarning = [this](const QString& Caption, const QString& Text) {
+            Warnings << Caption + "|" + Text;
+        };
     }
     void TearDown() override {
+        UIHooks() = TUIHooks();
         // Each test starts with windows that have never been opened.
         delete ExistingSearch();
         delete ExistingEbay();
@@ -71,6 +76,7 @@ protected:
     QString Base() const { return "http://127.0.0.1:9"; }
     TTempEnvironment Env;
     TBrowserRecorder Browser;
+    QStringList Warnings;
 };
 
 TEST_F(WindowsTest, CatalogueSearchFollowsTypingAndSizesTheWindowToItsResults) {
@@ -121,15 +127,26 @@ TEST_F(WindowsTest, CatalogueSearchFollowsTypingAndSizesTheWindowToItsResults) {
     QTest::mouseClick(List->viewport(), Qt::LeftButton, {}, List->visualRect(First).center());
     EXPECT_EQ(Browser.Opened(1), QStringList{Base() + "/shop.php?id=203"});
 
+    // Cleared, the field leaves no results behind: the list is empty, not only cut off.
+    Edit->selectAll();
+    QTest::keyClick(Edit, Qt::Key_Backspace);
+    EXPECT_EQ(W->DesignHeight(), 206 + 40);
+    EXPECT_EQ(List->model()->rowCount(), 0);
+    EXPECT_EQ(List->height(), 0);
+    EXPECT_FALSE(List->isVisible());
+    EXPECT_FALSE(NotFound->isVisible());
+    Type(Edit, "GLÜCK");
     Edit->clear();
     QTest::keyClick(Edit, Qt::Key_Shift);
+    EXPECT_FALSE(NotFound->isVisible());
     EXPECT_EQ(W->DesignHeight(), 206 + 40);
     QTest::keyClick(Edit, Qt::Key_Escape);
     EXPECT_FALSE(W->isVisible());
 }
 
 TEST_F(WindowsTest, EngineSearchOpensTheBrowserAndSearchesReachAVisibleEbayWindow) {
-    UseCatalogue(Catalogue(TwoEngines));
+    UseCatalogue(Catalogue("<searchengines><search name=\"Shops\" type=\"shops\"/><search name=\"Produkte &amp; "
+                           "mehr\" type=\"web\"/></searchengines>"));
     TfrmQuorvantis Main({"quorvantis"});
     ASSERT_TRUE(WaitStarted(Main));
     ShowSearch(Main.Program());
@@ -141,7 +158,9 @@ TEST_F(WindowsTest, EngineSearchOpensTheBrowserAndSearchesReachAVisibleEbayWindo
 
     QList<QRadioButton*> Choices = Child<QGroupBox>(W, "rdgSearchType")->findChildren<QRadioButton*>();
     ASSERT_EQ(Choices.size(), 3);
-    EXPECT_EQ(Choices[2]->text(), "Web");
+    // An engine's "&" is drawn as written, not taken as an access key.
+    EXPECT_EQ(Choices[2]->text(), "Produkte && mehr");
+    EXPECT_TRUE(QKeySequence::mnemonic(Choices[2]->text()).isEmpty());
     Choose(Choices[2]);
     EXPECT_EQ(W->SearchType(), 2);
     EXPECT_EQ(W->DesignHeight(), 206 + 40); // results cut off
@@ -150,6 +169,16 @@ TEST_F(WindowsTest, EngineSearchOpensTheBrowserAndSearchesReachAVisibleEbayWindo
     QTest::keyClick(Edit, Qt::Key_Return);
     EXPECT_EQ(Browser.Opened(1), QStringList{Base() + "/search.php?type=web&search=Gr%FCne%20Jacke"});
     EXPECT_EQ(List->model()->rowCount(), 20); // the list stays as it was
+    EXPECT_TRUE(Warnings.isEmpty());
+    // What the server's code page cannot carry is refused by name, not sent as "?".
+    Type(Edit, QString::fromUtf8("Jacke \u2192 Łódź"));
+    QTest::keyClick(Edit, Qt::Key_Return);
+    ASSERT_EQ(Warnings.size(), 1);
+    EXPECT_TRUE(Warnings[0].startsWith(QString::fromUtf8("Suche|Diese Zeichen kann die Suche nicht übertragen: "
+                                                         "\u201E\u2192\u201C, \u201EŁ\u201C, \u201Eź\u201C")))
+        << Warnings[0].toStdString();
+    EXPECT_EQ(Browser.Opened(1).size(), 1) << "nothing more was opened";
+    Type(Edit, "Grüne Jacke");
 
     // The eBay window, visible, takes the text of every search started here.
     ShowEbay(Main.Program());
