@@ -5,6 +5,7 @@
 #include "uTMenuItemManager.h"
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
+#include "uTMenuListing.h"
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
@@ -193,18 +194,52 @@ TEST_F(TrayMenuTest, ShopImagesUseFaviconIndexesInRange) {
     EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Fav [8]", "  Huge [5]"}) + FixedDump);
 }
 
-TEST_F(TrayMenuTest, PersonalLinksStandAtTheTop) {
+TEST_F(TrayMenuTest, PersonalLinksStandAtTheTopAndAnEmptyNameShowsTheAddress) {
     Images.Add(QIcon(":/pictures/cart.svg")); // index 8
     Links.Save({"Wetter", "http://wetter.example", 8});
     Links.Save({"-", "x", 0});
     Links.Save({"Alt", "http://alt.example", 40});
+    // An address without a scheme is stored with "http://"; one with a scheme or a port stays.
+    Links.Save({"Ohne", " www.example.org/x ", 0});
+    Links.Save({"Port", "localhost:8080/y", 0});
+    Links.Save({"Post", "mailto:a@b.example", 0});
+    TURLItem Stored{"Ohne", {}, 0};
+    Links.Load(Stored);
+    EXPECT_EQ(Stored.URL, "http://www.example.org/x");
+    Stored.Name = "Port";
+    Links.Load(Stored);
+    EXPECT_EQ(Stored.URL, "http://localhost:8080/y");
+    Stored.Name = "Post";
+    Links.Load(Stored);
+    EXPECT_EQ(Stored.URL, "mailto:a@b.example");
+    Links.Delete("Port");
+    Links.Delete("Post");
     AddShop("Mode", "Gamma", 3);
+    AddShop("Mode", "", 4);
     Build();
-    // A link named "-" is an entry like any other, not a separator.
-    const QStringList Expected = QStringList{"Eigene Links",    "  - [5]", "  Alt [5]", "  Wetter [8]", "  ---",
-                                             "  Neuer Link...", "---",     "Mode",      "  Gamma [5]"} +
+    // A link named "-" is a separator line that groups the links; a shop without a name
+    // shows its address.
+    const QString Address = Shops.front()->GetName().isEmpty() ? Shops.front()->GetShopURL()
+                                                               : Shops.back()->GetShopURL();
+    const QStringList Expected = QStringList{"Eigene Links",
+                                             "  ---",
+                                             "  Alt [5]",
+                                             "  Ohne [5]",
+                                             "  Wetter [8]",
+                                             "  ---",
+                                             "  Neuer Link...",
+                                             "---",
+                                             "Mode",
+                                             "  " + Address + " [5]",
+                                             "  Gamma [5]"} +
                                  FixedDump;
     EXPECT_EQ(Dump(Menu), Expected);
+    // The desktop's copy of the menu reads the same caption without making the entry.
+    QMenu* Mode = Menu.actions().at(2)->menu();
+    ASSERT_NE(Mode, nullptr);
+    auto* Listing = dynamic_cast<TMenuListing*>(Mode);
+    ASSERT_TRUE(Listing && Listing->HasListing());
+    EXPECT_EQ(Listing->ListingEntry(0).Caption, Address);
 
     QAction* NewLink = Menu.findChild<QAction*>("miNewLink");
     ASSERT_NE(NewLink, nullptr);
