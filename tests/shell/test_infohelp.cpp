@@ -9,6 +9,8 @@
 #include "ufrmAbout.h"
 #include "ufrmHelp.h"
 #include "ufrmQuorvantis.h"
+#include "ufrmSearch.h"
+#include "ufrmSettings.h"
 #include "ufrmSoftwareUpdate.h"
 
 #include <QGuiApplication>
@@ -142,6 +144,15 @@ TEST_F(InfoHelpTest, HelpShowsTheDocumentOfTheLanguageAndSwitchesWhileOpen) {
     Main.SetLanguage(0);
     EXPECT_TRUE(Document->toPlainText().startsWith("Hilfe zu Quorvantis 2.2\n"));
 
+    // One too large to be ours gives way to the shipped document, and the log says why.
+    const QString Huge = Env.InstallFolder() + "Quorvantis_Help_DE.rtf";
+    WriteFileBytes(Huge, "{\\rtf1 Riesig\\par " + QByteArray(TfrmHelp::MaxDocumentBytes, 'x') + "}");
+    Document->clear();
+    ShowHelp(Main.Program());
+    EXPECT_TRUE(Document->toPlainText().startsWith("Hilfe zu Quorvantis 2.2\n"));
+    EXPECT_EQ(TfrmHelp::DocumentPath(), German);
+    EXPECT_TRUE(LogHas("ERROR|ShowHelp: The help document is too large: " + Huge));
+
     // No document for the language: the missing-file text, nothing logged.
     QFile::remove(Env.LogFile());
     Help->LoadDocument(Env.InstallFolder() + "missing.rtf");
@@ -150,6 +161,36 @@ TEST_F(InfoHelpTest, HelpShowsTheDocumentOfTheLanguageAndSwitchesWhileOpen) {
 
     QTest::keyClick(Help, Qt::Key_Escape);
     EXPECT_FALSE(Help->isVisible());
+}
+
+TEST_F(InfoHelpTest, F1OpensTheHelpFromEveryWindowAndEveryWindowBearsTheProgramIcon) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowSettings(Main.Program());
+    ShowSearch(Main.Program());
+    ShowInfo(Main.Program());
+    ShowUpdates(Main.Program(), usUpToDate, false);
+    const QList<QWidget*> Windows = {ExistingSettings(), ExistingSearch(), ExistingAbout(), ExistingSoftwareUpdate()};
+    for (QWidget* Window : Windows) {
+        ASSERT_NE(Window, nullptr);
+        SCOPED_TRACE(Window->objectName().toStdString());
+        EXPECT_FALSE(Window->windowIcon().isNull());
+        if (ExistingHelp())
+            ExistingHelp()->close();
+        Window->activateWindow();
+        QWidget* Target = Window->focusWidget() ? Window->focusWidget() : Window;
+        QTest::keyClick(Target, Qt::Key_F1);
+        ASSERT_NE(ExistingHelp(), nullptr);
+        EXPECT_TRUE(ExistingHelp()->isVisible());
+        EXPECT_FALSE(ExistingHelp()->windowIcon().isNull());
+    }
+    // Elsewhere F1 is an ordinary key: with Shift it opens nothing.
+    ExistingHelp()->close();
+    QTest::keyClick(ExistingSearch(), Qt::Key_F1, Qt::ShiftModifier);
+    EXPECT_FALSE(ExistingHelp()->isVisible());
+    delete ExistingSettings();
+    delete ExistingSearch();
 }
 
 TEST_F(InfoHelpTest, EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVisible) {
