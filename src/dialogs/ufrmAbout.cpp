@@ -40,8 +40,10 @@ QLabel* BoldLabel(QWidget* Parent, const char* Name) {
 
 } // namespace
 
+// A window of its own, not a dialog type: the desktop keeps a parentless dialog above every
+// other window of the program, so a window opened later from the menu would come up behind it.
 TfrmAbout::TfrmAbout(TProgram& Program, QWidget* Parent)
-    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    : QDialog(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       FProgram(Program) {
     connect(&Program, &TProgram::LanguageChanged, this, &TfrmAbout::ApplyLanguage);

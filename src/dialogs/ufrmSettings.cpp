@@ -49,8 +49,10 @@ Qt::CheckState ToCheckState(int State) {
 
 } // namespace
 
+// A window of its own, not a dialog type: the desktop keeps a parentless dialog above every
+// other window of the program, so a window opened later from the menu would come up behind it.
 TfrmSettings::TfrmSettings(TProgram& Program, QWidget* Parent)
-    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    : QDialog(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       FProgram(Program) {
     setObjectName(QStringLiteral("frmSettings"));
