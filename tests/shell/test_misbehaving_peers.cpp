@@ -13,7 +13,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -22,6 +24,8 @@
 #include <csignal>
 #include <iostream>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -107,6 +111,90 @@ TEST_F(MisbehavingPeerTest, TricklingFaviconServerNeverHoldsTheShutdown) {
     }
     EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
     EXPECT_FALSE(QFile::exists(Env.InstallFolder() + "icons/7.ico")) << "no half icon is kept";
+}
+
+namespace {
+
+int Shell(const QString& Command) {
+    return QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), Command});
+}
+
+// A network namespace whose name server is on a link where nothing answers: every host name
+// lookup in it hangs until the resolver gives up (seconds), and cannot be cancelled.
+class TSilentNameServer final {
+public:
+    TSilentNameServer() {
+        const QString Id = QString::number(QCoreApplication::applicationPid() % 100000);
+        FNamespace = "qvdns" + Id;
+        FLink = "qvd" + Id;
+        FUp = Shell(QStringLiteral("mkdir -p /etc/netns/%1 && echo 'nameserver 10.232.0.53' > "
+                                   "/etc/netns/%1/resolv.conf && ip netns add %1 && ip netns exec %1 ip link set lo "
+                                   "up && ip link add %2a type veth peer name %2b && ip link set %2b netns %1 && ip "
+                                   "link set %2a up && ip netns exec %1 ip addr add 10.232.0.1/24 dev %2b && ip netns "
+                                   "exec %1 ip link set %2b up")
+                        .arg(FNamespace, FLink)) == 0;
+    }
+    ~TSilentNameServer() {
+        Shell(QStringLiteral("ip link del %1a 2>/dev/null; ip netns del %2 2>/dev/null; rm -rf /etc/netns/%2")
+                  .arg(FLink, FNamespace));
+    }
+    bool IsUp() const { return FUp; }
+    QString Namespace() const { return FNamespace; }
+
+private:
+    QString FNamespace;
+    QString FLink;
+    bool FUp = false;
+};
+
+} // namespace
+
+TEST_F(MisbehavingPeerTest, ANameServerThatNeverAnswersDoesNotHoldTheShutdown) {
+    if (::geteuid() != 0 || QProcess::execute("/bin/sh", {"-c", "command -v ip >/dev/null"}) != 0)
+        GTEST_SKIP() << "needs root and iproute2 for a network namespace";
+    TSilentNameServer Silent;
+    ASSERT_TRUE(Silent.IsUp());
+    // The stored catalogue names shops whose sites must be looked up; the vendor server is
+    // refused at once.
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    WriteFileBytes(Env.InstallFolder() + "quorvantis.xml",
+                   "<quorvantis><version>2.2</version><check>2099-01-01</check><shops>"
+                   "<shop id=\"1\" name=\"Eins\" site=\"http://www.eins.example\" category=\"A\"/>"
+                   "<shop id=\"2\" name=\"Zwei\" site=\"http://www.zwei.example\" category=\"A\"/>"
+                   "</shops></quorvantis>");
+    QProcess Program;
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert("QT_QPA_PLATFORM", "offscreen");
+    Program.setProcessEnvironment(Environment);
+    // "ip netns exec" runs the program itself in the namespace: the same process.
+    Program.start("ip", {"netns", "exec", Silent.Namespace(), ProgramBinary()});
+    const auto End = qScopeGuard([&] {
+        Program.kill();
+        Program.waitForFinished();
+    });
+    ASSERT_TRUE(Program.waitForStarted());
+    ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 30000));
+    // The icon of the first shop is being looked up: Qt's lookup runs in a pooled thread,
+    // and stays there for seconds.
+    const auto LookupRuns = [&] {
+        const QString Tasks = QStringLiteral("/proc/%1/task").arg(Program.processId());
+        for (const QString& Task : QDir(Tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (ReadFileBytes(Tasks + "/" + Task + "/comm").startsWith("Thread (pooled)"))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(WaitUntil(LookupRuns, 10000));
+    QElapsedTimer Timer;
+    Timer.start();
+    ::kill(static_cast<pid_t>(Program.processId()), SIGTERM);
+    ASSERT_TRUE(Program.waitForFinished(15000));
+    const qint64 Elapsed = Timer.elapsed();
+    std::cout << "SIGTERM to exit while a name lookup hangs: " << Elapsed << " ms" << std::endl;
+    EXPECT_LT(Elapsed, 2000);
+    EXPECT_EQ(Program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Program.exitCode(), 0);
+    EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
+    EXPECT_FALSE(LogHas("Download failed")) << "the lookup was still hanging when the program ended";
 }
 
 TEST_F(MisbehavingPeerTest, StalledCatalogueServerDelaysTheStartOnlyUntilItsTimeOut) {
