@@ -130,6 +130,97 @@ BENCHMARK(BM_ProgramStartToStarted)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 
+// Quitting: from SIGTERM (the same orderly shutdown as "Beenden") to the end of the process,
+// with the catalogue and its icon thread running.
+void BM_ProgramQuit(benchmark::State& State) {
+    for (auto _ : State) {
+        QTemporaryDir Dir;
+        const QProcessEnvironment Env = Environment(Dir);
+        if (!PrepareStore(Env)) {
+            State.SkipWithError("the settings store could not be prepared");
+            break;
+        }
+        QProcess P;
+        if (SecondsToStarted(P, Env, Env.value("XDG_DATA_HOME") + "/Quorvantis/Quorvantis.log", 30000) < 0) {
+            EndProgram(P);
+            State.SkipWithError("no Started line");
+            break;
+        }
+        QElapsedTimer Timer;
+        Timer.start();
+        EndProgram(P);
+        State.SetIterationTime(Timer.nsecsElapsed() / 1e9);
+    }
+}
+BENCHMARK(BM_ProgramQuit)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+
+// The same while the icon of a shop is being looked up behind a name server that never answers
+// (a network namespace whose resolver sits on a silent link; needs root and iproute2).
+void BM_ProgramQuitWhileANameLookupHangs(benchmark::State& State) {
+    const QString Namespace = "qvbench" + QString::number(::getpid());
+    const auto Shell = [](const QString& Command) { return QProcess::execute("/bin/sh", {"-c", Command}); };
+    if (::geteuid() != 0 ||
+        Shell(QStringLiteral("mkdir -p /etc/netns/%1 && echo 'nameserver 10.233.0.53' > /etc/netns/%1/resolv.conf && "
+                             "ip netns add %1 && ip netns exec %1 ip link set lo up && ip link add %1a type veth peer "
+                             "name %1b && ip link set %1b netns %1 && ip link set %1a up && ip netns exec %1 ip addr "
+                             "add 10.233.0.1/24 dev %1b && ip netns exec %1 ip link set %1b up")
+                  .arg(Namespace)) != 0) {
+        State.SkipWithError("needs root and iproute2");
+        Shell(QStringLiteral("ip link del %1a; ip netns del %1; rm -rf /etc/netns/%1 2>/dev/null").arg(Namespace));
+        return;
+    }
+    for (auto _ : State) {
+        QTemporaryDir Dir;
+        QProcessEnvironment Env = Environment(Dir);
+        const QString Folder = Env.value("XDG_DATA_HOME") + "/Quorvantis/";
+        QDir().mkpath(Folder);
+        QFile Catalogue(Folder + "quorvantis.xml");
+        if (!PrepareStore(Env) || !Catalogue.open(QIODevice::WriteOnly) ||
+            Catalogue.write("<q><version>2.2</version><check>2099-01-01</check><shops><shop id=\"1\" name=\"A\" "
+                            "site=\"http://www.a.example\" category=\"K\"/></shops></q>") < 0) {
+            State.SkipWithError("the store could not be prepared");
+            break;
+        }
+        Catalogue.close();
+        QProcess P;
+        P.setProcessEnvironment(Env);
+        P.start("ip", {"netns", "exec", Namespace, BinDir() + "/../quorvantis"});
+        P.waitForStarted();
+        // The lookup runs in Qt's pooled thread: wait until it is there.
+        QElapsedTimer Waited;
+        Waited.start();
+        bool Looking = false;
+        while (!Looking && Waited.elapsed() < 20000) {
+            const QString Tasks = QStringLiteral("/proc/%1/task").arg(P.processId());
+            for (const QString& Task : QDir(Tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                QFile Name(Tasks + "/" + Task + "/comm");
+                Looking = Looking || (Name.open(QIODevice::ReadOnly) && Name.readAll().startsWith("Thread (pooled)"));
+            }
+            QThread::msleep(5);
+        }
+        QElapsedTimer Timer;
+        Timer.start();
+        EndProgram(P);
+        State.SetIterationTime(Timer.nsecsElapsed() / 1e9);
+        if (!Looking) {
+            State.SkipWithError("no name lookup started");
+            break;
+        }
+    }
+    Shell(QStringLiteral("ip link del %1a; ip netns del %1; rm -rf /etc/netns/%1").arg(Namespace));
+}
+BENCHMARK(BM_ProgramQuitWhileANameLookupHangs)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+
 // A catalogue of Shops shops in 300 categories (two levels), as the vendor sends it.
 QByteArray GeneratedCatalogue(int Shops) {
     QByteArray Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q><version>2.2</version><check>2099-01-01</check>"

@@ -306,7 +306,7 @@ QByteArray THTTPClient::Get(const QString& URL) {
             if (QThread::currentThread()->isInterruptionRequested())
                 Request->Abort(QStringLiteral("Request aborted: the thread is stopping"));
         });
-        StopPoll.start(100);
+        StopPoll.start(25); // the program waits for this thread when it quits
     }
     if (!Request->IsFinished())
         Loop.exec(OnApplicationThread() ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);

@@ -29,8 +29,8 @@ const TLangText txtUpdateOptional{{"Update freiwillig", "update optional"}};
 const TLangText txtConnecting{{"Verbindung wird aufgebaut ...", "Connecting ..."}};
 const TLangText txtProgress{{"%1 % (%2 von %3 MB)", "%1 % (%2 of %3 MB)"}};
 const TLangText txtProgressUnknown{{"%1 MB geladen", "%1 MB loaded"}};
-const TLangText txtUpdateStarted{{"Das Update wurde geladen und gestartet:\r\n%1",
-                                  "The update was downloaded and started:\r\n%1"}};
+const TLangText txtUpdateStarted{
+    {"Das Update wurde geladen und gestartet:\r\n%1", "The update was downloaded and started:\r\n%1"}};
 
 using TSharedUpdateWindow = TSharedWindow<TfrmSoftwareUpdate>;
 

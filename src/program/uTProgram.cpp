@@ -17,7 +17,7 @@
 
 namespace {
 constexpr int MaxRandomRef = 2147483646;
-// The favicon thread sees a stop request within 100 ms and aborts its request at once; one
+// The favicon thread sees a stop request within 25 ms and aborts its request at once; one
 // that takes longer is left behind, so quitting stays quick whatever a server does.
 constexpr int FaviconStopMs = 250;
 

@@ -8,9 +8,9 @@
 #include "uSettingsKeys.h"
 #include "uSingleInstance.h"
 #include "uTDesktopMenu.h"
+#include "uTImageList.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
-#include "uTImageList.h"
 #include "uTMenuWindow.h"
 #include "uTTrayIcon.h"
 #include "uTTrayMenu.h"
@@ -45,8 +45,10 @@ TfrmQuorvantis::~TfrmQuorvantis() {
 
 void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& StartProblem) {
     TLogger& Log = FProgram->Logger();
-    qApp->installEventFilter(this); // status tips are the application's hints; F1 opens the help
-    QApplication::setWindowIcon(TImageList::TrayIcon()); // every window, boxes included
+    // Status tips are the application's hints; F1 opens the help.
+    qApp->installEventFilter(this);
+    // Every window of the program bears its icon, message boxes included.
+    QApplication::setWindowIcon(TImageList::TrayIcon());
     connect(FProgram.get(), &TProgram::CatalogueReplaced, this, [this] {
         LoadFavicon();
         BuildMenu();

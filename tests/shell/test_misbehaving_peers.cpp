@@ -11,9 +11,9 @@
 #include "ufrmQuorvantis.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTimer>

@@ -399,9 +399,11 @@ TEST_F(SettingsTest, SubmissionsArriveAsTypedAndAddressesAreShared) {
     Find<QRadioButton>("rdbDelete")->click();
     Send("btnGetNewsletter");
     ASSERT_EQ(Browser.Opened(1).size(), 1);
-    EXPECT_TRUE(Browser.Opened(1)[0].startsWith(Base + "/gone/newsletter.php?ref=")) << Browser.Opened(1)[0].toStdString();
-    EXPECT_EQ(Warnings, QStringList{"Newsletter|Der Server hat die Daten nicht angenommen (HTTP/1.1 404 Not Found). Die "
-                                    "Anfrage wurde stattdessen in Ihrem Browser geöffnet."});
+    EXPECT_TRUE(Browser.Opened(1)[0].startsWith(Base + "/gone/newsletter.php?ref="))
+        << Browser.Opened(1)[0].toStdString();
+    EXPECT_EQ(Warnings,
+              QStringList{"Newsletter|Der Server hat die Daten nicht angenommen (HTTP/1.1 404 Not Found). Die "
+                          "Anfrage wurde stattdessen in Ihrem Browser geöffnet."});
     EXPECT_TRUE(Infos.isEmpty());
     EXPECT_TRUE(ReadSettingBool("", "newsletter", false)) << "the refused cancellation is not stored";
     EXPECT_TRUE(Env.HasLogLine("ERROR|SendNewsletter: " + Base + "/gone/newsletter.php: HTTP/1.1 404 Not Found"))
@@ -418,7 +420,8 @@ TEST_F(SettingsTest, SubmissionsArriveAsTypedAndAddressesAreShared) {
                                      "&email=kunde%40beispiel.de&subject=Shop%20vorschlagen&feedback="))
         << Opened[1].toStdString();
     ASSERT_EQ(Warnings.size(), 1);
-    EXPECT_TRUE(Warnings[0].startsWith("Feedback|Der Server hat die Daten nicht angenommen (")) << Warnings[0].toStdString();
+    EXPECT_TRUE(Warnings[0].startsWith("Feedback|Der Server hat die Daten nicht angenommen ("))
+        << Warnings[0].toStdString();
     EXPECT_TRUE(Env.LogLines().filter("|ERROR|SendFeedback: " + Base + "/feedback.php: ").size() == 1)
         << Env.LogLines().join("\n").toStdString();
     EXPECT_FALSE(Env.LogLines().join("\n").contains("kunde%40beispiel.de")) << "the user's data stays out of the log";

@@ -3,9 +3,9 @@
 #include "uRegistry.h"
 #include "uTImageList.h"
 #include "uTMenuItemManager.h"
+#include "uTMenuListing.h"
 #include "uTTrayMenu.h"
 #include "uTURLMenuItem.h"
-#include "uTMenuListing.h"
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
@@ -219,20 +219,13 @@ TEST_F(TrayMenuTest, PersonalLinksStandAtTheTopAndAnEmptyNameShowsTheAddress) {
     Build();
     // A link named "-" is a separator line that groups the links; a shop without a name
     // shows its address.
-    const QString Address = Shops.front()->GetName().isEmpty() ? Shops.front()->GetShopURL()
-                                                               : Shops.back()->GetShopURL();
-    const QStringList Expected = QStringList{"Eigene Links",
-                                             "  ---",
-                                             "  Alt [5]",
-                                             "  Ohne [5]",
-                                             "  Wetter [8]",
-                                             "  ---",
-                                             "  Neuer Link...",
-                                             "---",
-                                             "Mode",
-                                             "  " + Address + " [5]",
-                                             "  Gamma [5]"} +
-                                 FixedDump;
+    const QString Address =
+        Shops.front()->GetName().isEmpty() ? Shops.front()->GetShopURL() : Shops.back()->GetShopURL();
+    const QStringList Expected =
+        QStringList{"Eigene Links", "  ---",           "  Alt [5]", "  Ohne [5]", "  Wetter [8]",
+                    "  ---",        "  Neuer Link...", "---",       "Mode",       "  " + Address + " [5]",
+                    "  Gamma [5]"} +
+        FixedDump;
     EXPECT_EQ(Dump(Menu), Expected);
     // The desktop's copy of the menu reads the same caption without making the entry.
     QMenu* Mode = Menu.actions().at(2)->menu();
