@@ -46,7 +46,11 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
         LoadFavicon();
         BuildMenu();
     });
-    connect(FProgram.get(), &TProgram::StateChanged, this, &TfrmQuorvantis::BuildMenu);
+    connect(FProgram.get(), &TProgram::StateChanged, this, [this](int Changes) {
+        if ((Changes & TProgram::LinksChange) != 0)
+            LoadFavicon(); // a new or renamed link may have its icon file already
+        BuildMenu();
+    });
     connect(FProgram.get(), &TProgram::ShopIconArrived, this, &TfrmQuorvantis::ShowShopIcon);
     connect(FProgram.get(), &TProgram::LinkIconArrived, this, &TfrmQuorvantis::ShowLinkIcon);
     connect(FProgram.get(), &TProgram::LanguageChanged, this, &TfrmQuorvantis::ApplyLanguage);
@@ -78,7 +82,8 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
         Log.Error(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
     }
     // The stored catalogue is shown at once; the server's answer replaces it when it
-    // arrives (however long that takes). Its verdict stands when the refresh fails.
+    // arrives (however long that takes). Its verdict (0 without a file) stands when
+    // the refresh fails.
     UpdateState FileStatus = 0;
     try {
         FileStatus = FProgram->LoadVersionFile();
@@ -90,9 +95,8 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
     // A signal during the start ends the program; it must not pop a menu up first.
     const QString Command = Arguments.size() > 1 ? Arguments.at(1) : QString();
     if (IsOnline()) {
-        const bool FromFile = !FProgram->Catalogue().IsEmpty();
-        FProgram->GetUpdates([this, Command, FromFile, FileStatus](UpdateState Status) {
-            FinishStart(Status == usError && FromFile ? FileStatus : Status, Command);
+        FProgram->GetUpdates([this, Command, FileStatus](UpdateState Status) {
+            FinishStart(Status == usError ? FileStatus : Status, Command);
         });
     } else {
         QTimer::singleShot(0, this, [this, Command, FileStatus] { FinishStart(FileStatus, Command); });
@@ -207,8 +211,9 @@ void TfrmQuorvantis::BuildMenu() {
     if (FDesktopMenu)
         FDesktopMenu->Detach(); // the rebuild deletes the entries it shares
     ++FMenuBuilds;
-    FBuiltMenu = BuildTrayMenu(*mnuTrayMenu, TMenuBuildInput{FProgram->Catalogue().SortedShops, FProgram->ShopParams(),
-                                                             FProgram->Links(), imgImages, [this] { miNewLinkClick(); }});
+    FBuiltMenu =
+        BuildTrayMenu(*mnuTrayMenu, TMenuBuildInput{FProgram->Catalogue().SortedShops, FProgram->ShopParams(),
+                                                    FProgram->Links(), imgImages, [this] { miNewLinkClick(); }});
     if (FProgram->Catalogue().IsEmpty()) {
         // Not a silent menu of fixed entries: it says why there are no shops.
         FNoShopsEntry = new QAction(mnuTrayMenu);
