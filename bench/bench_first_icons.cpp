@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
@@ -45,6 +46,7 @@ public:
             else
                 Res.set_content(Found->second, "image/png");
         });
+        FServer.set_tcp_nodelay(true); // small answers must not wait for a delayed ACK
         FPort = FServer.bind_to_any_port("127.0.0.1");
         QByteArray Xml = "<quorvantis><version>2.2</version><check>2099-01-01</check><shops>";
         for (int I = 1; I <= ShopCount; ++I) {
@@ -113,17 +115,25 @@ void BM_FirstStartUntilEveryIconIsShown(benchmark::State& State) {
         WriteSettingString(QString(), QStringLiteral("lastnews"), QStringLiteral("9999"));
         QElapsedTimer Clock;
         Clock.start();
+        // Wakes the waits below at least every 10 ms; they block in between.
+        QTimer Tick;
+        Tick.start(10);
         auto Main = std::make_unique<TfrmQuorvantis>(QStringList{QStringLiteral("quorvantis")});
         while (!Main->IsStarted() && Clock.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         Started += static_cast<double>(Clock.nsecsElapsed()) / 1e9;
         for (QAction* Action : Main->TrayMenu()->actions())
             if (QMenu* Sub = Action->menu())
                 Q_EMIT Sub->aboutToShow();
+        // Looked at every 10 ms, so the look itself does not compete with the work.
         std::pair<int, int> Count = ShownIcons(*Main->TrayMenu());
+        qint64 Looked = Clock.elapsed();
         while (Count.first < ShopCount && Clock.elapsed() < 120000) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-            Count = ShownIcons(*Main->TrayMenu());
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (Clock.elapsed() - Looked >= 10) {
+                Count = ShownIcons(*Main->TrayMenu());
+                Looked = Clock.elapsed();
+            }
         }
         State.SetIterationTime(static_cast<double>(Clock.nsecsElapsed()) / 1e9);
         if (Count.first < ShopCount || Count.second != ShopCount)
