@@ -19,10 +19,13 @@
 #include "uTrayMenuBuilder.h"
 #include "uUIHooks.h"
 #include "ufrmQuorvantis.h"
+#include "ufrmSearch.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -151,10 +154,26 @@ TEST_F(StateTest, StoredShopsShowAtOnceWhileTheServerStallsAndItsAnswerReplacesT
         Q_EMIT Old->menu()->aboutToShow();
         EXPECT_NE(EntryNamed(*Old->menu(), "Lokal"), nullptr);
 
+        // The search window, open meanwhile, finds the stored shops and follows the answer.
+        ShowSearch(Main.Program());
+        TfrmSearch* Search = ExistingSearch();
+        ASSERT_NE(Search, nullptr);
+        auto* Text = Search->findChild<QLineEdit*>("edtSearch");
+        auto* Results = Search->findChild<QListView*>("listResult");
+        ASSERT_TRUE(Text != nullptr && Results != nullptr);
+        Text->setText("e"); // "Lokal" has none, "Neu" has one
+        Search->btnSearchClick();
+        EXPECT_EQ(Results->model()->rowCount(), 0);
+        Text->setText("l");
+        Search->btnSearchClick();
+        EXPECT_EQ(Results->model()->rowCount(), 1);
+
         const QByteArray Fresh = Catalogue(R"(<shops><shop id="2" name="Neu" category="Frisch"/></shops>)");
         Server.SetCatalogue(Fresh);
         Server.Hold(false, false);
         ASSERT_TRUE(WaitStarted(Main));
+        EXPECT_EQ(Results->model()->rowCount(), 0); // "l": no shop of the new catalogue
+        delete Search;
         EXPECT_NE(EntryNamed(*Main.TrayMenu(), "Frisch"), nullptr);
         EXPECT_EQ(EntryNamed(*Main.TrayMenu(), "Alt"), nullptr);
         EXPECT_EQ(ReadFileBytes(Stored), Fresh);
