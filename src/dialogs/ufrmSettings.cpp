@@ -78,6 +78,11 @@ TfrmSettings::TfrmSettings(TProgram& Program, QWidget* Parent)
         if ((Changes & TProgram::LinksChange) != 0)
             FillPersonalLinks();
     });
+    // A catalogue refreshed from another window shows here at once; the choices made stay.
+    connect(&Program, &TProgram::CatalogueReplaced, this, [this] {
+        if (isVisible())
+            FillCategories();
+    });
     ShowHint(QStringLiteral("Quorvantis ") + QString::fromLatin1(ProgramVersion));
 }
 

@@ -96,6 +96,7 @@ bool TProgram::AddLink(const TURLItem& Item) {
     if (!FLinks->Add(Item))
         return false;
     Q_EMIT StateChanged(LinksChange);
+    FetchLinkIcons();
     return true;
 }
 
@@ -155,6 +156,8 @@ void TProgram::CommitSettings(const TSettingsDraft& Draft) {
         MoveLinkIcon(Rename.OldName, Rename.NewName);
     if (Changes != 0)
         Q_EMIT StateChanged(Changes);
+    if ((Changes & LinksChange) != 0)
+        FetchLinkIcons();
 }
 
 void TProgram::StoreLinkIcons(const QList<TURLItem>& Items) {
@@ -251,12 +254,30 @@ UpdateState TProgram::LoadVersionFile() {
 void TProgram::StartFaviconThread() {
     if (FFaviconThread || FShuttingDown)
         return;
+    StartIconFetch(true);
+}
+
+void TProgram::FetchLinkIcons() {
+    // Before the first run the links are taken when it starts.
+    if (!FFaviconThread || FShuttingDown || !IsOnline())
+        return;
+    if (!FFaviconThread->isFinished()) {
+        FLinkIconsPending = true; // it read the links when it started
+        return;
+    }
+    FLinkIconsPending = false;
+    StartIconFetch(false);
+}
+
+void TProgram::StartIconFetch(bool WithShops) {
     std::vector<TFaviconLink> Links;
     for (const TURLItem& Item : FLinks->LoadAll())
         if (!Item.URL.isEmpty())
             Links.push_back({Item.Name, Item.URL});
-    FFaviconThread = std::make_unique<TFaviconThread>(FaviconShops(FUpdateVersion->Shops), std::move(Links),
-                                                      FLogger.get(), GetInstallFolder());
+    FFaviconThread.reset(); // a finished run, if any
+    FFaviconThread =
+        std::make_unique<TFaviconThread>(WithShops ? FaviconShops(FUpdateVersion->Shops) : std::vector<TFaviconShop>{},
+                                         std::move(Links), FLogger.get(), GetInstallFolder());
     // Queued from the thread; nothing is announced once the program shuts down.
     connect(FFaviconThread.get(), &TFaviconThread::ShopIconStored, this, [this](int ShopId) {
         if (!FShuttingDown)
@@ -265,6 +286,10 @@ void TProgram::StartFaviconThread() {
     connect(FFaviconThread.get(), &TFaviconThread::LinkIconStored, this, [this](const QString& Name) {
         if (!FShuttingDown)
             Q_EMIT LinkIconArrived(Name);
+    });
+    connect(FFaviconThread.get(), &QThread::finished, this, [this] {
+        if (FLinkIconsPending)
+            QTimer::singleShot(0, this, &TProgram::FetchLinkIcons);
     });
     FFaviconThread->start();
 }

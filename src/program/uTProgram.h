@@ -76,6 +76,8 @@ public:
     QString LastRefreshError() const { return FLastRefreshError; }
     // Starts the favicon thread once (it fetches the icons still missing).
     void StartFaviconThread();
+    // Fetches the icons still missing of links added or changed after that run started.
+    void FetchLinkIcons();
 
     // ---- personal links and shop choices ----
     // A new link (the menu's "Neuer Link..."), asking before it overwrites one of the
@@ -140,6 +142,7 @@ Q_SIGNALS:
 
 private:
     void FinishRefresh();
+    void StartIconFetch(bool WithShops);
     bool Submit(const QString& URL, TSentCallback Done);
     void ShowNews();
     void FinishDownload();
@@ -164,5 +167,6 @@ private:
     int FUserWaitDepth = 0;
     bool FServeQueued = false;
     bool FShuttingDown = false;
+    bool FLinkIconsPending = false;
     bool FKeepLogger = false;
 };

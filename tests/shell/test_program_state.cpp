@@ -273,6 +273,17 @@ TEST_F(StateTest, FaviconsFetchedDuringTheSessionAppearInTheirEntriesWithoutAReb
     auto* Beta = qobject_cast<TURLMenuItem*>(EntryNamed(*Mode->menu(), "Beta"));
     ASSERT_NE(Beta, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return QFile::exists(ShopIconFile(2)); }));
+
+    // A link added later in the session gets its icon in this session too.
+    const QString Other = Server.Base().replace("127.0.0.1", "localhost");
+    ASSERT_TRUE(Main.Program().AddLink({"Später", Other + "/spaeter", 0}));
+    auto LinkIcon = [&Main](const QString& Name) {
+        QAction* Links = EntryNamed(*Main.TrayMenu(), "Eigene Links");
+        QAction* Entry = Links != nullptr && Links->menu() != nullptr ? EntryNamed(*Links->menu(), Name) : nullptr;
+        return Entry != nullptr ? Pixels(Entry->icon()) : QImage();
+    };
+    EXPECT_EQ(LinkIcon("Später"), Globe);
+    EXPECT_TRUE(WaitUntil([&] { return LinkIcon("Später") == Expected; }));
     EXPECT_TRUE(Env.LogLines().filter("|ERROR|").isEmpty()) << Env.LogLines().join('\n').toStdString();
 }
 
