@@ -61,6 +61,6 @@ private:
     static QString LinkFold(const QString& Name);
 
     QHash<QString, TVisibility> FVisibility; // by folded category + "\n" + folded name
-    QHash<QString, TLinkChange> FLinks; // by folded link key name
+    QHash<QString, TLinkChange> FLinks;      // by folded link key name
     QList<TRename> FRenames;
 };

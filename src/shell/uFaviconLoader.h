@@ -20,8 +20,7 @@ class TMenuItemManager;
 // store. A file that holds no readable image is logged ("LoadFavicon <file>:
 // <message>") and deleted when it is read, so that the favicon thread fetches it
 // again. UI thread only.
-QList<TURLItem> LoadFavicons(TImageList& Images, const TShopList& Shops, const QList<TURLItem>& Links,
-                             TLogger& Logger);
+QList<TURLItem> LoadFavicons(TImageList& Images, const TShopList& Shops, const QList<TURLItem>& Links, TLogger& Logger);
 // The same, storing the new icon numbers in Links itself (for tools and tests that
 // have no program object).
 void LoadFavicons(TImageList& Images, const TShopList& Shops, TMenuItemManager& Links, TLogger& Logger);
