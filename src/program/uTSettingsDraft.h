@@ -41,7 +41,7 @@ public:
     // False when there is no such link (and for an empty name).
     bool LoadLink(const TMenuItemManager& Links, TURLItem& Item) const;
     bool LinkExists(const TMenuItemManager& Links, const QString& Name) const;
-    // Stores a link, asking before it overwrites one of the same name.
+    // Takes a link in, asking before it replaces one of the same name.
     bool AddLink(const TMenuItemManager& Links, const TURLItem& Item);
     // A changed link; under a new name it replaces the old one only once the new
     // one is taken (the question about an existing name answered Yes).
