@@ -102,7 +102,7 @@ void LoadFaviconsThousandShops(benchmark::State& State) {
     const int ShopCount = static_cast<int>(State.range(0));
     const TShopList Shops = ShopsWithIconFiles(ShopCount, false);
     TImageList Images = TImageList::WithFixedPictures();
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     TLogger Logger(TLogger::llError, true, QStringLiteral("bench"));
     for (auto _ : State) {
         LoadFavicons(Images, Shops, Links, Logger);
@@ -120,7 +120,7 @@ BENCHMARK(LoadFaviconsThousandShops)->Arg(1000)->Arg(100000)->Unit(benchmark::kM
 void BM_DecodeEveryIcon(benchmark::State& State) {
     const int ShopCount = static_cast<int>(State.range(0));
     const TShopList Shops = ShopsWithIconFiles(ShopCount, true);
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     TLogger Logger(TLogger::llError, true, QStringLiteral("bench"));
     double Bytes = 0;
     for (auto _ : State) {

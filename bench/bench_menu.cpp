@@ -68,7 +68,7 @@ void SetLinks(bool With) {
     DeleteSettingsKey(QStringLiteral("favorites"));
     if (!With)
         return;
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     for (int I = 0; I < 20; ++I)
         Links.Save({QStringLiteral("Link %1").arg(I), QStringLiteral("http://link%1.example").arg(I), 0});
 }
@@ -84,7 +84,7 @@ void BM_BuildTrayMenu(benchmark::State& State) {
     const TShopList& Shops = Catalogue(Count, static_cast<int>(State.range(1)));
     SetLinks(State.range(2) != 0);
     const TImageList Images = TImageList::WithFixedPictures();
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     long Bytes = 0;
     for (auto _ : State) {
         State.PauseTiming();
@@ -107,7 +107,7 @@ void BM_RebuildTrayMenu(benchmark::State& State) {
     const TShopList& Shops = Catalogue(Count, static_cast<int>(State.range(1)));
     SetLinks(State.range(2) != 0);
     const TImageList Images = TImageList::WithFixedPictures();
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     TTrayMenu Menu;
     CreateFixedEntries(Menu, Images);
     BuildTrayMenu(Menu, TMenuBuildInput{Shops, Params, Links, Images, [] {}});
@@ -171,7 +171,7 @@ void BM_BuildAgainstWholeTree(benchmark::State& State) {
     const TShopList& Shops = Catalogue(Count, static_cast<int>(State.range(1)));
     SetLinks(false);
     const TImageList Images = TImageList::WithFixedPictures();
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     double Build = 0;
     double Whole = 0;
     for (auto _ : State) {
@@ -203,7 +203,7 @@ void BM_FirstOpenOfACategory(benchmark::State& State) {
     const TShopList& Shops = Catalogue(Count, static_cast<int>(State.range(1)));
     SetLinks(false);
     const TImageList Images = TImageList::WithFixedPictures();
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     int Entries = 0;
     for (auto _ : State) {
         State.PauseTiming();
@@ -229,7 +229,7 @@ void BM_ShowMenu(benchmark::State& State) {
     const bool InWindow = State.range(2) != 0;
     SetLinks(true);
     const TImageList Images = TImageList::WithFixedPictures();
-    const TMenuItemManager Links(QStringLiteral("favorites"));
+    TMenuItemManager Links(QStringLiteral("favorites"));
     TTrayMenu Menu;
     CreateFixedEntries(Menu, Images);
     BuildTrayMenu(Menu, TMenuBuildInput{Shops, Params, Links, Images, [] {}});

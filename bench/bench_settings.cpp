@@ -21,7 +21,7 @@ std::unique_ptr<TfrmQuorvantis> MainWindow;
 // category (from the sixth on) holds one deselected shop, so it shows grayed and
 // its shops need their stored values.
 void LoadCatalogue(int Count, int Categories, int Step) {
-    TUpdateVersion& Catalogue = MainWindow->Program().Catalogue();
+    TUpdateVersion& Catalogue = MainWindow->Program().CatalogueForTests();
     DeleteSettingsKey(QStringLiteral("categories"));
     Catalogue.Categories.clear();
     for (int C = 0; C < Categories; ++C)

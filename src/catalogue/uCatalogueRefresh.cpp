@@ -62,19 +62,21 @@ TRefreshResult HandleCatalogueAnswer(const QString& URL, const QByteArray& Body,
         if (!Error.isEmpty())
             throw EQuorvantis(Error);
         Result.Downloaded = true;
-        // Stored only when it is a catalogue, so an error page or a cut-off answer never
-        // replaces the good file that the next offline start depends on. A good answer
-        // that cannot be stored is still used, and the log says why it was not stored.
-        if (Catalogue.LoadFromStream(Body)) { // logs the parser's message when it fails
-            try {
-                StoreCatalogueFile(Body);
-            } catch (const std::exception& E) {
-                Logger.Error(QStringLiteral("GetUpdates: the catalogue is used but not stored: ") +
-                             ExceptionMessage(E));
-            }
+        // Stored and taken only when it is a catalogue with shops, so an error page, an
+        // error document or a cut-off answer never replaces the good file that the next
+        // offline start depends on, nor empties the menu. A good answer that cannot be
+        // stored is still used, and the log says why it was not stored.
+        if (!Catalogue.LoadFromStream(Body, true)) // logs why it is no catalogue
+            throw EQuorvantis(QStringLiteral("The answer is no catalogue; the previous one is kept"));
+        Result.Replaced = true;
+        try {
+            StoreCatalogueFile(Body);
+        } catch (const std::exception& E) {
+            Logger.Error(QStringLiteral("GetUpdates: the catalogue is used but not stored: ") + ExceptionMessage(E));
         }
     } catch (const std::exception& E) {
-        Logger.Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") + ExceptionMessage(E));
+        Result.Error = ExceptionMessage(E);
+        Logger.Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") + Result.Error);
         return Result;
     }
     Logger.Info(QStringLiteral("GetUpdates: Version=") + ProgramVersion + QStringLiteral(" Server=") +

@@ -22,16 +22,19 @@ void StoreCatalogueFile(const QByteArray& Bytes);
 
 struct TRefreshResult {
     UpdateState State = usError;
-    bool Downloaded = false; // the answer arrived (stored only when it parsed)
+    bool Downloaded = false; // an answer arrived
+    bool Replaced = false;   // it was a catalogue and replaced the one loaded
+    QString Error;           // why not: the request's failure or the refused answer
     QString URL;
 };
 
 // Download and load the catalogue, store it when it is one, then the INFO and DEBUG
 // lines and the verdict. A failed request logs "GetUpdates: URL=<address>: <message>"
 // and leaves catalogue and file as they were; an answer that is no catalogue leaves
-// them as well. A catalogue that cannot be stored (the file is a folder, the disk
-// is full) is used all the same, with an ERROR line that says why it was not stored. The client's connection is
-// closed afterwards either way.
+// them as well (state usError, no INFO line); an answer without shops is none. A
+// catalogue that cannot be stored (the file is a folder, the disk is full) is used
+// all the same, with an ERROR line that says why it was not stored. The client's
+// connection is closed afterwards either way.
 TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref);
 
 // The same for an answer that has arrived (Error "" ) or failed (Error names why).

@@ -1,5 +1,8 @@
 #include "uCategoryShops.h"
 
+#include "uRegistry.h"
+#include "uSettingsKeys.h"
+
 TCategoryShops::TCategoryShops(const QStringList& Categories, const TShopList& Shops) {
     FGroups.resize(static_cast<size_t>(Categories.size()));
     QHash<QString, int> IndexOf;
@@ -26,4 +29,15 @@ int CategoryCheckState(bool AnySelected, bool AnyDeselected) {
     if (AnySelected && AnyDeselected)
         return 1;
     return AnySelected ? 2 : 0;
+}
+
+bool IsShopVisible(const QString& Category, const QString& Name) {
+    return ReadSettingBool(CategoryKey(Category), Name, true);
+}
+
+void SetShopVisible(const QString& Category, const QString& Name, bool Visible) {
+    if (Visible)
+        DeleteSettingsValue(CategoryKey(Category), Name);
+    else
+        WriteSettingBool(CategoryKey(Category), Name, false);
 }

@@ -28,3 +28,8 @@ private:
 // The check state of a category line from its shops' choices: 0 unchecked,
 // 1 grayed (some selected, some not), 2 checked (all selected, at least one shop).
 int CategoryCheckState(bool AnySelected, bool AnyDeselected);
+
+// Per-shop visibility below "categories\<Category>", value <Name>: shown when the
+// value is missing or 1. Only the program object writes it (the settings' Ok).
+bool IsShopVisible(const QString& Category, const QString& Name);
+void SetShopVisible(const QString& Category, const QString& Name, bool Visible);

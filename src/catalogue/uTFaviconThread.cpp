@@ -93,20 +93,23 @@ void TFaviconThread::Execute() {
     // counts as present for the shops and links after it.
     const QStringList Listed = QDir(FIconsFolder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
     QSet<QString> Present(Listed.begin(), Listed.end());
+    // True when the file was fetched now.
     auto FetchUnlessPresent = [&](const QString& URL, const QString& FileName) {
         const QString Name = FileName.startsWith(FIconsFolder) ? FileName.mid(FIconsFolder.size()) : QString();
         const bool Exists =
             Name.isEmpty() || Name.contains(QLatin1Char('/')) ? QFileInfo::exists(FileName) : Present.contains(Name);
         if (Exists)
-            return;
-        DownloadFile(HTTP, URL, FileName);
+            return false;
+        const bool Stored = DownloadFile(HTTP, URL, FileName);
         if (!Name.isEmpty())
             Present.insert(Name);
+        return Stored;
     };
     for (const TFaviconShop& Shop : FShops) {
         if (isInterruptionRequested())
             return;
-        FetchUnlessPresent(Shop.Site + QStringLiteral("/favicon.ico"), ShopFile(Shop.Id));
+        if (FetchUnlessPresent(Shop.Site + QStringLiteral("/favicon.ico"), ShopFile(Shop.Id)))
+            Q_EMIT ShopIconStored(Shop.Id);
     }
     for (const TFaviconLink& Link : FLinks) {
         if (isInterruptionRequested())
@@ -114,25 +117,27 @@ void TFaviconThread::Execute() {
         if (Link.Name.isEmpty())
             continue;
         const QString IconURL = SiteFaviconURL(Link.URL);
-        if (!IconURL.isEmpty())
-            FetchUnlessPresent(IconURL, LinkFile(Link.Name));
+        if (!IconURL.isEmpty() && FetchUnlessPresent(IconURL, LinkFile(Link.Name)))
+            Q_EMIT LinkIconStored(Link.Name);
     }
 }
 
-void TFaviconThread::DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName) {
+bool TFaviconThread::DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName) {
     try {
         // Link names come from the user; never write anywhere but the icons folder.
         if (QFileInfo(FileName).absolutePath() != QDir(FIconsFolder).absolutePath())
             throw EQuorvantis(QStringLiteral("File name outside the icons folder"));
         StoreFile(FileName, HTTP.Get(URL));
+        return true;
     } catch (const std::exception& E) {
         if (IsSilentFailure(E) || isInterruptionRequested())
-            return;
+            return false;
         if (FLogger)
             FLogger->Error(QStringLiteral("Download failed: URL=") + URL + QStringLiteral(", File=") + FileName +
                            QStringLiteral(", Error=") + ExceptionMessage(E));
         // The failed request is already aborted; the kept connections to other
         // sites stay open for the next icons.
+        return false;
     }
 }
 

@@ -26,7 +26,8 @@ std::vector<TFaviconShop> FaviconShops(const TShopList& Shops);
 
 // Downloads the icon files that are still missing, once: shops in the given order,
 // then links. Writes only below InstallFolder + "icons/" and logs through the shared
-// logger; nothing else is touched, so the main thread picks the icons up from disk.
+// logger; nothing else is touched. Each icon stored is announced, so the menu shows
+// it at once instead of at the next start.
 // Stop it with requestInterruption() + wait(): the flag also aborts a download in
 // progress, and each icon has ReadTimeoutMs for the whole answer.
 class TFaviconThread final : public QThread {
@@ -46,12 +47,18 @@ public:
     QString ShopFile(int Id) const;
     QString LinkFile(const QString& Name) const;
 
+Q_SIGNALS:
+    // An icon file was written now (emitted on the thread; queued to receivers elsewhere).
+    void ShopIconStored(int ShopId);
+    void LinkIconStored(const QString& Name);
+
 protected:
     void run() override;
 
 private:
     void Execute();
-    void DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName);
+    // True when the file was stored.
+    bool DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName);
     static void StoreFile(const QString& FileName, const QByteArray& Data);
 
     const std::vector<TFaviconShop> FShops;

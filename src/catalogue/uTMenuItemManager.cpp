@@ -41,7 +41,7 @@ QString CompleteLinkURL(const QString& URL) {
     return QStringLiteral("http://") + Text;
 }
 
-void TMenuItemManager::Save(const TURLItem& Item) const {
+void TMenuItemManager::Save(const TURLItem& Item) {
     if (Item.Name.isEmpty() || Item.URL.isEmpty())
         return;
     const QString Key = LinkKey(Item.Name);
@@ -58,7 +58,7 @@ void TMenuItemManager::Save(const TURLItem& Item) const {
     WriteSettingInteger(Key, IconValue, Icon);
 }
 
-bool TMenuItemManager::Add(const TURLItem& Item) const {
+bool TMenuItemManager::Add(const TURLItem& Item) {
     if (Item.Name.isEmpty() || Item.URL.isEmpty())
         return false;
     if (SettingsKeyExists(LinkKey(Item.Name)) && !AskYesNo(QString::fromLatin1(ProgramName), txtNameExists()))
@@ -67,13 +67,13 @@ bool TMenuItemManager::Add(const TURLItem& Item) const {
     return true;
 }
 
-bool TMenuItemManager::Delete(const QString& Name) const {
+bool TMenuItemManager::Delete(const QString& Name) {
     if (Name.isEmpty())
         return false;
     return DeleteSettingsKey(LinkKey(Name));
 }
 
-bool TMenuItemManager::Replace(const QString& OldName, const TURLItem& NewItem) const {
+bool TMenuItemManager::Replace(const QString& OldName, const TURLItem& NewItem) {
     if (NewItem.Name.isEmpty() || NewItem.URL.isEmpty())
         return false;
     const QString OldSafe = SafeLinkName(OldName);

@@ -27,15 +27,15 @@ public:
     // Writes url (completed by CompleteLinkURL) and icon when name and address are both
     // non-empty. A changed address drops the link's icon file and index, so the new
     // site's icon is fetched.
-    void Save(const TURLItem& Item) const;
+    void Save(const TURLItem& Item);
     // Stores a new link, asking before it overwrites an existing one.
-    bool Add(const TURLItem& Item) const;
-    bool Delete(const QString& Name) const;
+    bool Add(const TURLItem& Item);
+    bool Delete(const QString& Name);
     // Renames/edits a link without ever losing it: the new link is stored first
     // (asking before it overwrites another link), the old key is deleted only after
     // that. False when NewItem lacks name or address or the user declined; the old
     // link is then untouched. The same name just saves, without a question.
-    bool Replace(const QString& OldName, const TURLItem& NewItem) const;
+    bool Replace(const QString& OldName, const TURLItem& NewItem);
     // The settings key of a link.
     QString LinkKey(const QString& Name) const;
     // Every link with its stored address and icon, in name order.

@@ -112,11 +112,19 @@ bool IsCatalogueRoot(const pugi::xml_node& Root) {
             return true;
     return false;
 }
+
+bool ListsShops(const pugi::xml_node& Root) {
+    const pugi::xml_node ShopsNode = ChildElement(Root, "shops");
+    for (pugi::xml_node Node = ShopsNode.first_child(); Node; Node = Node.next_sibling())
+        if (IsElementNamed(Node, "shop"))
+            return true;
+    return false;
+}
 } // namespace
 
 TUpdateVersion::TUpdateVersion(TLogger* Logger) : FLogger(Logger) {}
 
-bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
+bool TUpdateVersion::LoadFromStream(const QByteArray& Stream, bool RequireShops) {
     // Declared before the document, so it runs after the document is freed: the
     // parser's pages go back to the system instead of staying in the heap.
     struct TTrimHeap {
@@ -146,6 +154,14 @@ bool TUpdateVersion::LoadFromStream(const QByteArray& Stream) {
         if (FLogger)
             FLogger->Error(QStringLiteral("Not a catalogue document: the root element <%1> holds none of the "
                                           "catalogue's elements")
+                               .arg(QString::fromUtf8(Root.name())));
+        return false;
+    }
+    // A server's answer without shops (an error document that carries a version, a
+    // catalogue cut short) would empty the menu.
+    if (RequireShops && !ListsShops(Root)) {
+        if (FLogger)
+            FLogger->Error(QStringLiteral("Not a catalogue document: <%1> lists no shops; the catalogue is kept")
                                .arg(QString::fromUtf8(Root.name())));
         return false;
     }

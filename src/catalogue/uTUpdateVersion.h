@@ -48,8 +48,9 @@ public:
 
     // Parses a whole document and replaces the content. Never throws: a document
     // that does not parse leaves everything as it was and logs one ERROR line.
-    // Returns whether the document parsed.
-    bool LoadFromStream(const QByteArray& Stream);
+    // Returns whether the document parsed. RequireShops refuses, in the same way, a
+    // document whose <shops> holds no <shop>.
+    bool LoadFromStream(const QByteArray& Stream, bool RequireShops = false);
     UpdateState GetUpdateState(const QString& ProgramVersion) const;
     static int CompareVersions(const QString& A, const QString& B);
     bool IsEmpty() const { return Shops.empty(); }

@@ -93,6 +93,14 @@ private:
 
 TfrmSearch::TfrmSearch(TProgram& Program) : TfrmSearch(ProgramCatalogue(Program)) {
     connect(&Program, &TProgram::LanguageChanged, this, &TfrmSearch::ApplyLanguage);
+    // A new catalogue: an open window shows its engines, and its shops for the text typed.
+    connect(&Program, &TProgram::CatalogueReplaced, this, [this] {
+        if (!isVisible())
+            return;
+        SyncChoices();
+        if (SearchType() == 0)
+            SearchShops();
+    });
 }
 
 TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)

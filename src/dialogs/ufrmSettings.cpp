@@ -74,8 +74,17 @@ TfrmSettings::TfrmSettings(TProgram& Program, QWidget* Parent)
     setFixedSize(sizeHint().expandedTo(Other).expandedTo(QSize(524, 468)));
     connect(&Program, &TProgram::HintChanged, this, &TfrmSettings::ShowHint);
     connect(&Program, &TProgram::LanguageChanged, this, &TfrmSettings::ApplyLanguage);
-    // A link added through the menu's "Neuer Link..." shows up here at once.
-    connect(&Program, &TProgram::LinksChanged, this, &TfrmSettings::FillPersonalLinks);
+    // A link added through the menu's "Neuer Link..." shows up here at once, beside
+    // the changes made here.
+    connect(&Program, &TProgram::StateChanged, this, [this](int Changes) {
+        if ((Changes & TProgram::LinksChange) != 0)
+            FillPersonalLinks();
+    });
+    // A catalogue refreshed from another window shows here at once; the choices made stay.
+    connect(&Program, &TProgram::CatalogueReplaced, this, [this] {
+        if (isVisible())
+            FillCategories();
+    });
     ShowHint(QStringLiteral("Quorvantis ") + QString::fromLatin1(ProgramVersion));
 }
 
@@ -105,6 +114,7 @@ void TfrmSettings::LoadSettings() {
     for (QLineEdit* Field : {edtEmail, edtFeedbackEmail, edtGewinnspielEmail})
         Field->setText(Email);
     FSavedLanguage = CurrentLanguage;
+    FDraft.Clear(); // a reopening shows what is stored
     FillCategories();
     FillPersonalLinks();
 }
@@ -216,12 +226,12 @@ void TfrmSettings::UpdateCategoryState(int Index) {
     const TShopList& Shops = FCategoryShops.Shops(Index);
     bool AnySelected = false;
     bool AnyDeselected = false;
-    // Without any stored choice every shop of the category is selected.
-    if (!Shops.empty() && !SettingsKeyExists(CategoryKey(Category))) {
+    // Without any choice every shop of the category is selected.
+    if (!Shops.empty() && !FDraft.HasCategoryChoices(Category)) {
         AnySelected = true;
     } else {
         for (const TShopPtr& Shop : Shops) {
-            (IsShopVisible(Category, Shop->GetName()) ? AnySelected : AnyDeselected) = true;
+            (FDraft.IsShopVisible(Category, Shop->GetName()) ? AnySelected : AnyDeselected) = true;
             if (AnySelected && AnyDeselected)
                 break;
         }
@@ -235,10 +245,8 @@ QString TfrmSettings::SelectedCategory() const {
 }
 
 void TfrmSettings::StoreShopVisible(const QString& Category, const QString& Name, bool Visible) {
-    // Every write is a transaction of its own: skip those that would change nothing.
-    const bool Stored = Visible ? SettingsValueExists(CategoryKey(Category), Name) : IsShopVisible(Category, Name);
-    if (Stored)
-        SetShopVisible(Category, Name, Visible);
+    if (FDraft.IsShopVisible(Category, Name) != Visible)
+        FDraft.SetShopVisible(Category, Name, Visible);
 }
 
 void TfrmSettings::lbxCategoriesClick() {
@@ -252,7 +260,7 @@ void TfrmSettings::lbxCategoriesClick() {
         for (const TShopPtr& Shop : FCategoryShops.Shops(Index)) {
             const QString Name = Shop->GetName();
             if (State == Qt::PartiallyChecked) {
-                lbxShops->AddLine(Name, IsShopVisible(Category, Name) ? Qt::Checked : Qt::Unchecked);
+                lbxShops->AddLine(Name, FDraft.IsShopVisible(Category, Name) ? Qt::Checked : Qt::Unchecked);
             } else {
                 lbxShops->AddLine(Name, State);
                 StoreShopVisible(Category, Name, State == Qt::Checked);
@@ -307,7 +315,12 @@ void TfrmSettings::btnUpdateShopsClick() {
                     return;
                 }
                 Self->FillCategories();
-                ShowWarning(StripHotkey(txtBtnUpdate()), txtShopsUpdated());
+                // A failed refresh is said as such, with the reason the log has too.
+                if (Status == usError && !Self->FProgram.IsShuttingDown())
+                    ShowWarning(StripHotkey(txtBtnUpdate()),
+                                txtShopsNotUpdated().arg(Self->FProgram.LastRefreshError()));
+                else if (Status != usError)
+                    ShowWarning(StripHotkey(txtBtnUpdate()), txtShopsUpdated());
             } catch (const std::exception& E) {
                 LogWindowError(QStringLiteral("btnUpdateShopsClick: ") + ExceptionMessage(E));
             }
@@ -367,7 +380,8 @@ void TfrmSettings::SaveSettings() {
     WriteSetting(Setting::Autorun, Autorun);
     // The entry starts the program file that runs now: the install folder holds no program here.
     SetAutostart(QString::fromLatin1(ProgramName), QCoreApplication::applicationFilePath(), Autorun);
-    FProgram.NotifyShopSelectionChanged();
+    FProgram.CommitSettings(FDraft); // the menu follows, rebuilt once
+    FDraft.Clear();
 }
 
 void TfrmSettings::btnOkClick() {
@@ -380,6 +394,7 @@ void TfrmSettings::btnOkClick() {
 }
 
 void TfrmSettings::btnCancelClick() {
+    FDraft.Clear();
     try {
         FProgram.SetLanguage(FSavedLanguage);
     } catch (const std::exception& E) {

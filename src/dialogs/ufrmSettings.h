@@ -2,6 +2,7 @@
 
 #include "uCategoryShops.h"
 #include "uConst.h"
+#include "uTSettingsDraft.h"
 
 #include <QDialog>
 #include <functional>
@@ -24,8 +25,9 @@ class TLinkLabel;
 
 // The settings dialog: shop selection, personal links, program settings with the
 // newsletter, feedback and the sweepstakes. Not modal, one instance for the run,
-// hidden when closed. Shop choices, links, the language and submissions are stored
-// at once; only the autostart choice waits for Ok, which also rebuilds the tray menu.
+// hidden when closed. Shop choices, links and the autostart choice wait for Ok,
+// which hands them to the program object (one store transaction, one menu
+// rebuild); Cancel drops them. The language and submissions take effect at once.
 class TfrmSettings final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmSettings)
@@ -67,6 +69,8 @@ public:
     void lbxPersonalLinksClick();
 
     TLanguage SavedLanguage() const { return FSavedLanguage; }
+    // The changes not yet confirmed with Ok.
+    const TSettingsDraft& Draft() const { return FDraft; }
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -101,6 +105,7 @@ private:
     TProgram& FProgram;
     TLanguage FSavedLanguage = 0;
     TCategoryShops FCategoryShops; // lines of lbxCategories -> their shops
+    TSettingsDraft FDraft;
 
     QLabel* imgTop;
     QTabWidget* pcSettings;

@@ -34,16 +34,6 @@ bool IsPlaceholder(const QString& Text) {
     return Text == txtFeedbackPlaceholder.In(0) || Text == txtFeedbackPlaceholder.In(1);
 }
 
-// A renamed link keeps its favicon: the icon file follows the name.
-void MoveLinkIcon(const QString& OldName, const QString& NewName) {
-    const QString OldFile = LinkIconFile(OldName);
-    const QString NewFile = LinkIconFile(NewName);
-    if (OldFile == NewFile || !QFile::exists(OldFile))
-        return;
-    QFile::remove(NewFile);
-    QFile::rename(OldFile, NewFile);
-}
-
 // The server takes windows-1252 only: refuse what it would turn into "?" before
 // anything is stored or sent; the form keeps what the user typed.
 bool RefuseUnsendable(const QString& Caption, const QStringList& Values) {
@@ -59,14 +49,9 @@ bool RefuseUnsendable(const QString& Caption, const QStringList& Values) {
 // ---- personal links --------------------------------------------------------------------
 
 void TfrmSettings::FillPersonalLinks() {
-    const TMenuItemManager& Links = FProgram.Links();
     const QString Selected = SelectedLinkName();
     lbxPersonalLinks->clear();
-    for (const QString& Name : Links.GetNames()) {
-        TURLItem Item;
-        Item.Name = Name;
-        if (!Links.Load(Item))
-            continue;
+    for (const TURLItem& Item : FDraft.LoadLinks(FProgram.Links())) {
         auto* Row = new QTreeWidgetItem(lbxPersonalLinks, {Item.Name, Item.URL});
         if (Item.Name == Selected)
             lbxPersonalLinks->setCurrentItem(Row);
@@ -100,8 +85,8 @@ void TfrmSettings::btnCallPersonalLinkClick() {
         Item.Name = SelectedLinkName();
         if (Item.Name.isEmpty())
             return;
-        // The address comes from the store, not from the list cell.
-        if (FProgram.Links().Load(Item) && !Item.URL.isEmpty())
+        // The address comes from the links, not from the list cell.
+        if (FDraft.LoadLink(FProgram.Links(), Item) && !Item.URL.isEmpty())
             OpenURL(Item.URL);
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnCallPersonalLinkClick: ") + ExceptionMessage(E));
@@ -111,7 +96,7 @@ void TfrmSettings::btnCallPersonalLinkClick() {
 void TfrmSettings::btnAddPersonalLinkClick() {
     try {
         TURLItem Item;
-        if (EditFavorite(FProgram, Item) && FProgram.Links().Add(Item))
+        if (EditFavorite(FProgram, Item) && FDraft.AddLink(FProgram.Links(), Item))
             FillPersonalLinks();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnAddPersonalLinkClick: ") + ExceptionMessage(E));
@@ -123,15 +108,13 @@ void TfrmSettings::btnEditPersonalLinkClick() {
         const QString OldName = SelectedLinkName();
         if (OldName.isEmpty())
             return;
-        const TMenuItemManager& Links = FProgram.Links();
         TURLItem Item;
         Item.Name = OldName;
-        if (!Links.Load(Item) || !EditFavorite(FProgram, Item))
+        if (!FDraft.LoadLink(FProgram.Links(), Item) || !EditFavorite(FProgram, Item))
             return;
-        // Stores the edited link before the old one goes: a refused overwrite keeps it.
-        if (!Links.Replace(OldName, Item))
+        // The old link goes only once the edited one is taken: a refused overwrite keeps it.
+        if (!FDraft.ReplaceLink(FProgram.Links(), OldName, Item))
             return;
-        MoveLinkIcon(OldName, Item.Name);
         FillPersonalLinks();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnEditPersonalLinkClick: ") + ExceptionMessage(E));
@@ -145,7 +128,7 @@ void TfrmSettings::btnDeletePersonalLinkClick() {
             return;
         if (!AskYesNo(txtConfirmDelete(), txtConfirmDeleteItem().replace(QStringLiteral("%s"), Name)))
             return;
-        if (FProgram.Links().Delete(Name))
+        if (FDraft.DeleteLink(FProgram.Links(), Name))
             FillPersonalLinks();
     } catch (const std::exception& E) {
         LogWindowError(QStringLiteral("btnDeletePersonalLinkClick: ") + ExceptionMessage(E));

@@ -130,6 +130,9 @@ const TLangText txtCheckOutdatedBalloon{{"Ihre Anwendung wurde schon seit länge
 const TLangText txtLinkNameBackslash{{"Ein Linkname darf kein \"\\\" enthalten. Bitte ändern Sie den Namen.", "A link name cannot contain \"\\\". Please change the name."}};
 const TLangText txtAddressStartsWithDash{{"Eine Adresse darf nicht mit \"-\" beginnen: ein Browser läse sie als Option.", "An address cannot begin with \"-\": a browser would read it as an option."}};
 const TLangText txtUnsendableCharacters{{"Diese Zeichen kann der Server nicht annehmen: %1\r\nBitte ändern Sie Ihre Eingabe; es wurde nichts gesendet.", "The server cannot accept these characters: %1\r\nPlease change your entry; nothing was sent."}};
+const TLangText txtMenuLoadingShops{{"Shops werden geladen...", "Loading shops..."}};
+const TLangText txtMenuNoShops{{"Keine Shops: Server nicht erreichbar", "No shops: server not reachable"}};
+const TLangText txtShopsNotUpdated{{"Die Shops konnten nicht aktualisiert werden.\r\n%1\r\n\r\nBitte wiederholen Sie diesen Vorgang zu einem späteren Zeitpunkt.", "The shops could not be updated.\r\n%1\r\n\r\nPlease try again, later."}};
 const TLangText txtSettingsStoreUnusable{{"Quorvantis kann seine Einstellungen nicht speichern und wird beendet.\r\n\r\nEinstellungen: %1\r\nFehler: %2\r\n\r\nBitte prüfen Sie, ob der Ordner beschreibbar ist und freier Speicherplatz vorhanden ist.", "Quorvantis cannot store its settings and ends.\r\n\r\nSettings: %1\r\nError: %2\r\n\r\nPlease check that the folder is writable and the disk is not full."}};
 // clang-format on
 

@@ -141,3 +141,8 @@ extern const TLangText txtLinkNameBackslash;
 extern const TLangText txtAddressStartsWithDash;
 extern const TLangText txtUnsendableCharacters;
 extern const TLangText txtSettingsStoreUnusable;
+// The menu without any catalogue: while the first one is fetched, and when none came.
+extern const TLangText txtMenuLoadingShops;
+extern const TLangText txtMenuNoShops;
+// The shops button of the settings when the refresh failed (%1: why).
+extern const TLangText txtShopsNotUpdated;

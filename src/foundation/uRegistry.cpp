@@ -150,3 +150,62 @@ TSettingsReadTransaction::~TSettingsReadTransaction() {
             sqlite3_exec(C.Db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
 }
+
+TSettingsWriteTransaction::TSettingsWriteTransaction() {
+    QString Error;
+    TConnection* C = Acquire(&Error);
+    if (!C)
+        throw ESettingsError(QStringLiteral("Settings store: cannot write: %1").arg(Error));
+    if (C->WriteDepth > 0) {
+        ++C->WriteDepth; // nested: the outer one decides
+        FActive = true;
+        return;
+    }
+    try {
+        // A read snapshot cannot be upgraded reliably: end it, and take it up again after.
+        FResumeRead = C->ReadDepth > 0 && !sqlite3_get_autocommit(C->Db);
+        if (FResumeRead)
+            C->Exec("COMMIT");
+        C->Exec("BEGIN IMMEDIATE");
+    } catch (const TSqliteError& E) {
+        throw ESettingsError(QStringLiteral("Settings store: cannot write: %1").arg(E.Message));
+    }
+    C->WriteDepth = 1;
+    FActive = true;
+}
+
+void TSettingsWriteTransaction::Commit() {
+    if (!FActive)
+        return;
+    TConnection& C = ThreadConnection;
+    FActive = false;
+    if (!C.Db || C.WriteDepth == 0)
+        throw ESettingsError(QStringLiteral("Settings store: the transaction was lost"));
+    if (--C.WriteDepth > 0)
+        return;
+    if (sqlite3_exec(C.Db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const QString Message = QString::fromUtf8(sqlite3_errmsg(C.Db));
+        sqlite3_exec(C.Db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw ESettingsError(QStringLiteral("Settings store: cannot write: %1").arg(Message));
+    }
+    if (FResumeRead)
+        sqlite3_exec(C.Db, "BEGIN", nullptr, nullptr, nullptr);
+}
+
+TSettingsWriteTransaction::~TSettingsWriteTransaction() {
+    if (!FActive)
+        return;
+    TConnection& C = ThreadConnection;
+    if (!C.Db || C.WriteDepth == 0)
+        return;
+    // Nested and given up: the outer transaction rolls back as a whole.
+    if (--C.WriteDepth > 0)
+        return;
+    sqlite3_exec(C.Db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (FResumeRead)
+        sqlite3_exec(C.Db, "BEGIN", nullptr, nullptr, nullptr);
+}
+
+QByteArray SettingsNameOrder(const QString& Name) {
+    return FoldUtf8(Name);
+}

@@ -52,3 +52,23 @@ public:
 private:
     bool FActive = false;
 };
+
+// Several writes that land together or not at all (the settings dialog's Ok):
+// every write of this thread inside it joins it; nothing is stored unless Commit
+// is called. Throws ESettingsError when the store cannot be written.
+class TSettingsWriteTransaction final {
+public:
+    TSettingsWriteTransaction();
+    ~TSettingsWriteTransaction();
+    TSettingsWriteTransaction(const TSettingsWriteTransaction&) = delete;
+    TSettingsWriteTransaction& operator=(const TSettingsWriteTransaction&) = delete;
+
+    void Commit();
+
+private:
+    bool FActive = false;
+    bool FResumeRead = false;
+};
+
+// The order in which the store lists names (GetSettingsKeyNames): compare these bytes.
+QByteArray SettingsNameOrder(const QString& Name);

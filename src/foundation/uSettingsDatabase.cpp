@@ -330,7 +330,7 @@ QString MoveAside(const QString& FileName) {
 TConnection* Acquire(QString* Error) {
     TConnection& C = ThreadConnection;
     const QString File = CurrentDatabaseFile();
-    if (C.Db && C.File == File && (C.ReadDepth > 0 || C.StillCurrent()))
+    if (C.Db && C.File == File && (C.ReadDepth > 0 || C.WriteDepth > 0 || C.StillCurrent()))
         return &C;
 
     QString Why;

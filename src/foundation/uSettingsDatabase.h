@@ -73,7 +73,8 @@ public:
 
     sqlite3* Db = nullptr;
     QString File;
-    int ReadDepth = 0; // nesting of TSettingsReadTransaction on this thread
+    int ReadDepth = 0;  // nesting of TSettingsReadTransaction on this thread
+    int WriteDepth = 0; // nesting of TSettingsWriteTransaction on this thread
 
     // Damaged: leave the files exactly as they are (no checkpoint, no WAL removal).
     void Close(bool Damaged = false) {
@@ -88,6 +89,7 @@ public:
         Db = nullptr;
         File.clear();
         ReadDepth = 0;
+        WriteDepth = 0;
     }
 
     // False when the file at the path is no longer the one this connection opened
@@ -212,6 +214,14 @@ template <typename TResult, typename TWhat, typename TBody> TResult RunWrite(TWh
         TConnection* C = Acquire(&Error);
         if (!C)
             throw ESettingsError(QStringLiteral("Settings store: cannot write %1: %2").arg(What(), Error));
+        if (C->WriteDepth > 0) {
+            // Part of the caller's write transaction, which commits or rolls back as a whole.
+            try {
+                return Body(*C);
+            } catch (const TSqliteError& E) {
+                throw ESettingsError(QStringLiteral("Settings store: cannot write %1: %2").arg(What(), E.Message));
+            }
+        }
         try {
             const bool InRead = C->ReadDepth > 0 && !sqlite3_get_autocommit(C->Db);
             if (InRead)

@@ -651,6 +651,15 @@ bool TDBusMenuExporter::eventFilter(QObject* Watched, QEvent* Event) {
         break;
     }
     default:
+        if (Event->type() == TListingChangedEvent::EventType()) {
+            // Entries of an opened listed submenu: announced by their ids, no new layout.
+            const int First = FirstListedId(static_cast<QMenu*>(Watched));
+            if (First != 0) {
+                for (const qsizetype Index : static_cast<TListingChangedEvent*>(Event)->Indexes())
+                    FChangedItems.insert(First + static_cast<int>(Index));
+                ScheduleAnnouncement();
+            }
+        }
         break;
     }
     return QObject::eventFilter(Watched, Event);
@@ -668,7 +677,7 @@ void TDBusMenuExporter::Announce() {
     if (!FChangedItems.isEmpty()) {
         TDBusMenuItemList Updated;
         for (const int Id : std::as_const(FChangedItems))
-            if (ActionOf(Id) != nullptr)
+            if (ActionOf(Id) != nullptr || ListedMenuOf(Id) != nullptr)
                 Updated.append({Id, PropertiesOf(Id, {})});
         FChangedItems.clear();
         if (!Updated.isEmpty())

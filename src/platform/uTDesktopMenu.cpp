@@ -2,6 +2,7 @@
 
 #include "uTMenuListing.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHash>
 #include <QMenu>
@@ -86,7 +87,18 @@ void FillMirror(QMenu& MirrorMenu, QMenu* Source) {
 // mirrored when they are first listed, and holds no entries of its own.
 class TMirrorMenu final : public QMenu, public TMenuListing {
 public:
-    TMirrorMenu(const QString& Title, QWidget* Parent, QMenu& Source) : QMenu(Title, Parent), FSource(&Source) {}
+    TMirrorMenu(const QString& Title, QWidget* Parent, QMenu& Source) : QMenu(Title, Parent), FSource(&Source) {
+        // Changed entries of the drawn level are changed entries of this copy.
+        Source.installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        if (Watched == FSource && Event->type() == TListingChangedEvent::EventType()) {
+            TListingChangedEvent Copy(static_cast<TListingChangedEvent*>(Event)->Indexes());
+            QCoreApplication::sendEvent(this, &Copy);
+        }
+        return QMenu::eventFilter(Watched, Event);
+    }
 
     bool HasListing() const override { return Listing() != nullptr; }
     qsizetype ListingCount() const override {

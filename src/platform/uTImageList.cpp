@@ -125,6 +125,10 @@ void TImageList::SetShopIconFiles(const std::vector<int32_t>& ShopIds, TShopIcon
     FShopLoader = std::move(Loader);
 }
 
+void TImageList::AddShopIconFile(int32_t ShopId) {
+    FShopIndex.insert(ShopId, NotLoaded);
+}
+
 void TImageList::SetShopIndex(int32_t ShopId, int Index) {
     FShopIndex.insert(ShopId, Index);
 }

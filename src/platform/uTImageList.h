@@ -38,6 +38,8 @@ public:
 
     // Forgets every shop's favicon; ShopIds have an icon file that Loader decodes on demand.
     void SetShopIconFiles(const std::vector<int32_t>& ShopIds, TShopIconLoader Loader);
+    // ShopId has a new icon file (fetched during the run): decoded when next asked for.
+    void AddShopIconFile(int32_t ShopId);
     // Records an image already in the list as the favicon of ShopId.
     void SetShopIndex(int32_t ShopId, int Index);
     // The favicon index of ShopId, decoding its file the first time; 0 when none.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QEvent>
 #include <QIcon>
+#include <QList>
 #include <QString>
 
 class QMenu;
@@ -31,4 +33,19 @@ protected:
     TMenuListing() = default;
     TMenuListing(const TMenuListing&) = default;
     TMenuListing& operator=(const TMenuListing&) = default;
+};
+
+// Sent to a listing menu when some of its entries now look different (a favicon
+// arrived): whoever shows a copy of the level reads those entries again.
+class TListingChangedEvent final : public QEvent {
+public:
+    explicit TListingChangedEvent(QList<qsizetype> Indexes) : QEvent(EventType()), FIndexes(std::move(Indexes)) {}
+    static QEvent::Type EventType() {
+        static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return Type;
+    }
+    const QList<qsizetype>& Indexes() const { return FIndexes; }
+
+private:
+    QList<qsizetype> FIndexes;
 };

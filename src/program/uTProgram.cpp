@@ -1,16 +1,20 @@
 #include "uTProgram.h"
 
 #include "uCatalogueRefresh.h"
+#include "uCategoryShops.h"
 #include "uConst.h"
+#include "uIconFiles.h"
 #include "uRegistry.h"
 #include "uServerSubmissions.h"
 #include "uSettingsKeys.h"
 #include "uTFaviconThread.h"
 #include "uTLogger.h"
 #include "uTMenuItemManager.h"
+#include "uTSettingsDraft.h"
 #include "uTools.h"
 
 #include <QFileInfo>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
@@ -85,12 +89,89 @@ void TProgram::DisplayHint(const QString& Hint) {
     Q_EMIT HintChanged(Text);
 }
 
-void TProgram::NotifyLinksChanged() {
-    Q_EMIT LinksChanged();
+// ---- personal links and shop choices -------------------------------------------------------
+
+bool TProgram::IsShopVisible(const QString& Category, const QString& Name) const {
+    return ::IsShopVisible(Category, Name);
 }
 
-void TProgram::NotifyShopSelectionChanged() {
-    Q_EMIT ShopSelectionChanged();
+bool TProgram::AddLink(const TURLItem& Item) {
+    if (!FLinks->Add(Item))
+        return false;
+    Q_EMIT StateChanged(LinksChange);
+    FetchLinkIcons();
+    return true;
+}
+
+namespace {
+// A renamed link keeps its favicon: the icon file follows the name.
+void MoveLinkIcon(const QString& OldName, const QString& NewName) {
+    const QString OldFile = LinkIconFile(OldName);
+    const QString NewFile = LinkIconFile(NewName);
+    if (OldFile == NewFile || !QFile::exists(OldFile))
+        return;
+    QFile::remove(NewFile);
+    QFile::rename(OldFile, NewFile);
+}
+} // namespace
+
+void TProgram::CommitSettings(const TSettingsDraft& Draft) {
+    int Changes = 0;
+    {
+        TSettingsWriteTransaction Writes;
+        for (const TSettingsDraft::TVisibility& Choice : Draft.Visibility()) {
+            // Only what differs from the store: the file stays as an older version wrote it.
+            if (::IsShopVisible(Choice.Category, Choice.Name) == Choice.Visible &&
+                (Choice.Visible || SettingsValueExists(CategoryKey(Choice.Category), Choice.Name)))
+                continue;
+            SetShopVisible(Choice.Category, Choice.Name, Choice.Visible);
+            Changes |= ShopSelectionChange;
+        }
+        for (const TSettingsDraft::TLinkChange& Change : Draft.LinkChanges()) {
+            if (!Change.Item) {
+                if (FLinks->Delete(Change.Name))
+                    Changes |= LinksChange;
+                continue;
+            }
+            TURLItem Item = *Change.Item;
+            const QStringList Names = GetSettingsKeyNames(FLinks->RootKey());
+            const QString Key = SafeLinkName(Item.Name);
+            TURLItem Stored;
+            Stored.Name = Item.Name;
+            const bool Existed = Names.contains(Key, Qt::CaseInsensitive) && FLinks->Load(Stored);
+            if (Existed && Names.contains(Key) && Stored.URL == Item.URL)
+                continue; // unchanged; its icon number is the favicon load's business
+            if (Existed && !Names.contains(Key)) {
+                // Another spelling of the name: the key takes the new one. A new address
+                // drops the old site's icon, as Save does.
+                FLinks->Delete(Item.Name);
+                if (Stored.URL != Item.URL) {
+                    QFile::remove(LinkIconFile(Item.Name));
+                    Item.Icon = 0;
+                }
+            }
+            FLinks->Save(Item);
+            Changes |= LinksChange;
+        }
+        Writes.Commit();
+    }
+    for (const TSettingsDraft::TRename& Rename : Draft.Renames())
+        MoveLinkIcon(Rename.OldName, Rename.NewName);
+    if (Changes != 0)
+        Q_EMIT StateChanged(Changes);
+    if ((Changes & LinksChange) != 0)
+        FetchLinkIcons();
+}
+
+void TProgram::StoreLinkIcons(const QList<TURLItem>& Items) {
+    for (const TURLItem& Item : Items) {
+        TURLItem Stored;
+        Stored.Name = Item.Name;
+        if (FLinks->Load(Stored) && !Stored.URL.isEmpty() && Stored.Icon != Item.Icon) {
+            Stored.Icon = Item.Icon;
+            FLinks->Save(Stored);
+        }
+    }
 }
 
 // ---- catalogue ---------------------------------------------------------------------------
@@ -143,7 +224,8 @@ void TProgram::FinishRefresh() {
         IdHTTP.Disconnect();
     const TRefreshResult Result =
         HandleCatalogueAnswer(FRefreshURL, Request->Body(), Request->Error(), *FUpdateVersion, *FLogger);
-    if (Result.Downloaded && !FShuttingDown) {
+    FLastRefreshError = Result.Error;
+    if (Result.Replaced && !FShuttingDown) {
         try {
             Q_EMIT CatalogueReplaced(); // favicons and the menu
             ShowNews();
@@ -175,12 +257,43 @@ UpdateState TProgram::LoadVersionFile() {
 void TProgram::StartFaviconThread() {
     if (FFaviconThread || FShuttingDown)
         return;
+    StartIconFetch(true);
+}
+
+void TProgram::FetchLinkIcons() {
+    // Before the first run the links are taken when it starts.
+    if (!FFaviconThread || FShuttingDown || !IsOnline())
+        return;
+    if (!FFaviconThread->isFinished()) {
+        FLinkIconsPending = true; // it read the links when it started
+        return;
+    }
+    FLinkIconsPending = false;
+    StartIconFetch(false);
+}
+
+void TProgram::StartIconFetch(bool WithShops) {
     std::vector<TFaviconLink> Links;
     for (const TURLItem& Item : FLinks->LoadAll())
         if (!Item.URL.isEmpty())
             Links.push_back({Item.Name, Item.URL});
-    FFaviconThread = std::make_unique<TFaviconThread>(FaviconShops(FUpdateVersion->Shops), std::move(Links),
-                                                      FLogger.get(), GetInstallFolder());
+    FFaviconThread.reset(); // a finished run, if any
+    FFaviconThread =
+        std::make_unique<TFaviconThread>(WithShops ? FaviconShops(FUpdateVersion->Shops) : std::vector<TFaviconShop>{},
+                                         std::move(Links), FLogger.get(), GetInstallFolder());
+    // Queued from the thread; nothing is announced once the program shuts down.
+    connect(FFaviconThread.get(), &TFaviconThread::ShopIconStored, this, [this](int ShopId) {
+        if (!FShuttingDown)
+            Q_EMIT ShopIconArrived(ShopId);
+    });
+    connect(FFaviconThread.get(), &TFaviconThread::LinkIconStored, this, [this](const QString& Name) {
+        if (!FShuttingDown)
+            Q_EMIT LinkIconArrived(Name);
+    });
+    connect(FFaviconThread.get(), &QThread::finished, this, [this] {
+        if (FLinkIconsPending)
+            QTimer::singleShot(0, this, &TProgram::FetchLinkIcons);
+    });
     FFaviconThread->start();
 }
 

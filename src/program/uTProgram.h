@@ -14,12 +14,16 @@
 class TFaviconThread;
 class TLogger;
 class TMenuItemManager;
+class TSettingsDraft;
+struct TURLItem;
 
-// The program without its face: the catalogue, the personal links, the HTTP
-// client, the catalogue refresh, the submissions, the program update download,
-// the busy state and the queue of handed-over commands. Every request runs in the
-// background; what follows a request runs when its answer is in. Windows and menu
-// read from it and follow its signals; it never shows anything itself (questions
+// The program without its face: the catalogue, the personal links, the shop
+// choices, the favicons as they arrive, the HTTP client, the catalogue refresh,
+// the submissions, the program update download, the busy state and the queue of
+// handed-over commands. It is the one owner of that state: windows and menu read
+// it, change it only through it (a dialog commits its working copy on Ok), and
+// follow its signals. Every request runs in the background; what follows a
+// request runs when its answer is in. It never shows anything itself (questions
 // and warnings go through the UI hooks).
 class TProgram final : public QObject {
     Q_OBJECT
@@ -32,10 +36,16 @@ public:
     explicit TProgram(QObject* Parent = nullptr);
     ~TProgram() override;
 
+    // What StateChanged reports.
+    enum TChange : int { LinksChange = 1, ShopSelectionChange = 2 };
+
     TLogger& Logger() const { return *FLogger; }
     const TUpdateVersion& Catalogue() const { return *FUpdateVersion; }
-    TUpdateVersion& Catalogue() { return *FUpdateVersion; }
-    TMenuItemManager& Links() const { return *FLinks; }
+    // Only for tests that arrange a catalogue without a server.
+    TUpdateVersion& CatalogueForTests() { return *FUpdateVersion; }
+    // The personal links as stored (reads only; changes go through AddLink and CommitSettings).
+    const TMenuItemManager& Links() const { return *FLinks; }
+    bool IsShopVisible(const QString& Category, const QString& Name) const;
 
     // The user's reference number: the stored one, or a new random one that is stored.
     void InitRef();
@@ -63,8 +73,22 @@ public:
     // Loads the local catalogue file; CatalogueReplaced follows when there was one.
     UpdateState LoadVersionFile();
     bool IsRefreshing() const { return FRefresh != nullptr; }
+    // Why the last catalogue refresh failed ("" when it succeeded or none ran).
+    QString LastRefreshError() const { return FLastRefreshError; }
     // Starts the favicon thread once (it fetches the icons still missing).
     void StartFaviconThread();
+    // Fetches the icons still missing of links added or changed after that run started.
+    void FetchLinkIcons();
+
+    // ---- personal links and shop choices ----
+    // A new link (the menu's "Neuer Link..."), asking before it overwrites one of the
+    // same name; stored at once. False when refused.
+    bool AddLink(const TURLItem& Item);
+    // The settings dialog's Ok: every change of the draft in one store transaction,
+    // then one StateChanged. Throws ESettingsError when the store refused (nothing stored).
+    void CommitSettings(const TSettingsDraft& Draft);
+    // The icon numbers a favicon load gave the links, kept as their `icon` values.
+    void StoreLinkIcons(const QList<TURLItem>& Items);
 
     // ---- submissions (one at a time; false at once while another runs) ----
     bool SendNewsletter(const QString& Email, bool Order, TSentCallback Done);
@@ -104,8 +128,11 @@ Q_SIGNALS:
     // A catalogue answer or file was taken in: the menu is rebuilt, lists refilled.
     void CatalogueReplaced();
     void LanguageChanged();
-    void LinksChanged();
-    void ShopSelectionChanged();
+    // Links and/or shop choices changed for good (TChange bits): the menu is rebuilt once.
+    void StateChanged(int Changes);
+    // An icon file was fetched during the run: the entries showing it follow.
+    void ShopIconArrived(int ShopId);
+    void LinkIconArrived(const QString& Name);
     void BusyChanged(bool Busy);
     void HintChanged(const QString& Text);
     // A handed-over command is due now ("show" or a shop name, lower-case).
@@ -114,14 +141,9 @@ Q_SIGNALS:
     void DownloadProgress(qint64 SoFar, qint64 Expected);
     void DownloadFinished(const TUpdateResult& Result);
 
-public Q_SLOTS:
-    // Personal links changed (added, edited, deleted): the menu and lists follow.
-    void NotifyLinksChanged();
-    // The user's choice of shops changed for good (settings confirmed): the menu follows.
-    void NotifyShopSelectionChanged();
-
 private:
     void FinishRefresh();
+    void StartIconFetch(bool WithShops);
     bool Submit(const QString& Operation, const QString& URL, TSentCallback Done);
     void ShowNews();
     void FinishDownload();
@@ -139,6 +161,7 @@ private:
     std::unique_ptr<THTTPRequest> FRefresh;
     QString FRefreshURL;
     QList<TStateCallback> FRefreshWaiters;
+    QString FLastRefreshError;
     std::unique_ptr<THTTPRequest> FSubmission;
     std::unique_ptr<TUpdateDownload> FDownload;
 
@@ -146,5 +169,6 @@ private:
     int FUserWaitDepth = 0;
     bool FServeQueued = false;
     bool FShuttingDown = false;
+    bool FLinkIconsPending = false;
     bool FKeepLogger = false;
 };

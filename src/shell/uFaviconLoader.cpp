@@ -222,7 +222,8 @@ TIconFolder ListIconFolder(const QString& Folder) {
 
 } // namespace
 
-void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemManager& Links, TLogger& Logger) {
+QList<TURLItem> LoadFavicons(TImageList& Images, const TShopList& Shops, const QList<TURLItem>& Links,
+                             TLogger& Logger) {
     Images.Truncate(TImageList::FixedCount);
     const QString Folder = IconsFolder();
     const TIconFolder Listed = ListIconFolder(Folder);
@@ -240,12 +241,9 @@ void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemMan
             return QIcon();
         }
     });
-    for (const QString& Name : Links.GetNames()) {
-        TURLItem Item;
-        Item.Name = Name;
-        if (!Links.Load(Item))
-            continue;
-        const QString FileName = LinkIconFile(Name);
+    QList<TURLItem> Renumbered;
+    for (TURLItem Item : Links) {
+        const QString FileName = LinkIconFile(Item.Name);
         const QString Stem = FileName.mid(Folder.size());
         bool Present = Listed.OtherNames.contains(Stem);
         if (!Present && Stem.endsWith(QLatin1String(".ico"))) {
@@ -257,9 +255,19 @@ void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemMan
         // An index from an earlier load would now point at somebody else's picture.
         if (Index != Item.Icon) {
             Item.Icon = Index;
-            Links.Save(Item);
+            Renumbered.append(Item);
         }
     }
+    return Renumbered;
+}
+
+void LoadFavicons(TImageList& Images, const TShopList& Shops, TMenuItemManager& Links, TLogger& Logger) {
+    for (const TURLItem& Item : LoadFavicons(Images, Shops, Links.LoadAll(), Logger))
+        Links.Save(Item);
+}
+
+int LoadLinkIcon(TImageList& Images, const QString& Name, TLogger& Logger) {
+    return AddIconFile(Images, LinkIconFile(Name), Logger);
 }
 
 std::vector<TFaviconLink> FaviconLinks(const TMenuItemManager& Links) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "uTFaviconThread.h"
+#include "uTMenuItemManager.h"
 #include "uTShop.h"
 
 #include <QIcon>
+#include <QList>
 #include <QString>
 #include <vector>
 
@@ -13,11 +15,17 @@ class TMenuItemManager;
 
 // Reads the icons folder once and tells the image list which shops have an icon
 // file; each is decoded as one menu-sized picture the first time a menu entry
-// needs it (TImageList::ShopIndex). Link icons are loaded at once and their index
-// stored with the link. A file that holds no readable image is logged ("LoadFavicon
-// <file>: <message>") and deleted when it is read, so that the favicon thread
-// fetches it again. Settings errors propagate. UI thread only.
-void LoadFavicons(TImageList& Images, const TShopList& Shops, const TMenuItemManager& Links, TLogger& Logger);
+// needs it (TImageList::ShopIndex). Link icons are loaded at once; the links whose
+// icon number changed are returned with the new one, for the program object to
+// store. A file that holds no readable image is logged ("LoadFavicon <file>:
+// <message>") and deleted when it is read, so that the favicon thread fetches it
+// again. UI thread only.
+QList<TURLItem> LoadFavicons(TImageList& Images, const TShopList& Shops, const QList<TURLItem>& Links, TLogger& Logger);
+// The same, storing the new icon numbers in Links itself (for tools and tests that
+// have no program object).
+void LoadFavicons(TImageList& Images, const TShopList& Shops, TMenuItemManager& Links, TLogger& Logger);
+// Appends the icon file of the link Name and returns its index (0 when it holds no image).
+int LoadLinkIcon(TImageList& Images, const QString& Name, TLogger& Logger);
 
 // One picture of Side x Side pixels from an icon file: its smallest image at least
 // that large (else its largest), scaled. Throws EQuorvantis like LoadIconFile.

@@ -10,6 +10,8 @@
 #include "uTURLMenuItem.h"
 #include "uTools.h"
 
+#include <QCoreApplication>
+#include <QHash>
 #include <QMenu>
 #include <QPointer>
 #include <QSet>
@@ -61,8 +63,20 @@ struct TMenuNode {
     std::unordered_map<QString, TMenuNode*> Children;
 };
 
-struct TMenuTree {
+struct TMenuTree final : TBuiltMenu {
     std::deque<TMenuNode> Nodes;
+    const TMenuNode* RootNode = nullptr;
+    // The drawn submenu of each level once made, and the shop entries of the top level.
+    QHash<const TMenuNode*, QPointer<QMenu>> Menus;
+    QHash<uint32_t, QPointer<QAction>> TopLevelShops; // by place among the root's entries
+    QPointer<QMenu> LinksMenu;
+    // Where each shop stands (level, place), worked out at the first icon that arrives.
+    std::unordered_multimap<int32_t, std::pair<const TMenuNode*, uint32_t>> ShopPlaces;
+    bool PlacesKnown = false;
+
+    void ShopIconChanged(int32_t ShopId) override;
+    void LinkIconChanged(const QString& Name, int Index) override;
+
     QString ShopURLPrefix;
     QString Params;
     const TImageList* Images = nullptr;
@@ -85,16 +99,16 @@ struct TMenuTree {
         auto* Entry = new TURLMenuItem(&Owner, ShopURLPrefix + QString::number(Shop.Id), Shop.GetName(), Shop.GetSite(),
                                        TURLMenuItem::TRouting::OwningMenu);
         Entry->SetParams(Params);
-        const int Image = Images->ShopIndex(Shop.Id);
-        if (Image > 0) {
-            Entry->SetImageIndex(Image);
-            Entry->setIcon(Images->Icon(Image));
-        } else {
-            Entry->setIcon(Globe);
-        }
+        ShowShopIcon(*Entry, Shop.Id);
         if (Shop.IsTopShop())
             TTrayMenu::MarkTopRanked(*Entry);
         return Entry;
+    }
+
+    void ShowShopIcon(TURLMenuItem& Entry, int32_t ShopId) const {
+        const int Image = Images->ShopIndex(ShopId);
+        Entry.SetImageIndex(Image > 0 ? Image : TImageList::GlobeIndex);
+        Entry.setIcon(Image > 0 ? Images->Icon(Image) : Globe);
     }
 };
 
@@ -104,8 +118,9 @@ struct TMenuTree {
 // desktop reads the entries from the listing instead, without making them.
 class TLazyMenu final : public QMenu, public TMenuListing {
 public:
-    TLazyMenu(const QString& Title, QWidget* Parent, std::shared_ptr<const TMenuTree> Tree, const TMenuNode& Node)
+    TLazyMenu(const QString& Title, QWidget* Parent, std::shared_ptr<TMenuTree> Tree, const TMenuNode& Node)
         : QMenu(Title, Parent), FTree(std::move(Tree)), FNode(Node) {
+        FTree->Menus.insert(&Node, this);
         connect(this, &QMenu::aboutToShow, this, &TLazyMenu::Fill);
         FillSubmenusOnHover(*this);
         // The drawn menu places its submenus beside itself, also those made now.
@@ -134,6 +149,22 @@ public:
         if (!FShopEntries.isEmpty())
             TURLMenuItem::RouteClicksOf(*this);
         InsertInOrder(*this, Entries);
+    }
+
+    // The entries at Places show their shop's icon as the image list has it now; the
+    // desktop's copy of this level is told to read them again.
+    void ShopIconsChanged(const QList<qsizetype>& Places) {
+        if (FFilled) {
+            const std::vector<uint32_t>& Slots = this->Slots();
+            for (const qsizetype Place : Places) {
+                const TMenuEntry& Entry = FNode.Entries[static_cast<size_t>(Place)];
+                if (Entry.Node == nullptr)
+                    FTree->ShowShopIcon(*static_cast<TURLMenuItem*>(FShopEntries.at(Slots[static_cast<size_t>(Place)])),
+                                        Entry.Shop->Id);
+            }
+        }
+        TListingChangedEvent Changed(Places);
+        QCoreApplication::sendEvent(this, &Changed);
     }
 
     bool HasListing() const override { return true; }
@@ -197,13 +228,51 @@ private:
     }
 
     // Kept after the fill: the desktop's copy of this level reads the listing.
-    const std::shared_ptr<const TMenuTree> FTree;
+    const std::shared_ptr<TMenuTree> FTree;
     const TMenuNode& FNode;
     std::vector<uint32_t> FSlots;               // see Slots()
     std::vector<QPointer<TLazyMenu>> FChildren; // the nested levels in order
     QList<QAction*> FShopEntries;               // once filled: the shop entries in order
     bool FFilled = false;
 };
+
+void TMenuTree::ShopIconChanged(int32_t ShopId) {
+    if (!PlacesKnown) {
+        PlacesKnown = true;
+        for (const TMenuNode& Node : Nodes)
+            for (uint32_t I = 0; I < Node.Entries.size(); ++I)
+                if (Node.Entries[I].Node == nullptr)
+                    ShopPlaces.emplace(Node.Entries[I].Shop->Id, std::make_pair(&Node, I));
+    }
+    QHash<const TMenuNode*, QList<qsizetype>> ByLevel;
+    const auto [First, Last] = ShopPlaces.equal_range(ShopId);
+    for (auto It = First; It != Last; ++It) {
+        const auto [Node, Place] = It->second;
+        if (Node == RootNode) {
+            if (auto* Entry = qobject_cast<TURLMenuItem*>(TopLevelShops.value(Place).data()))
+                ShowShopIcon(*Entry, ShopId);
+        } else {
+            ByLevel[Node].append(Place);
+        }
+    }
+    // A level nobody has opened yet has no entries to change: it reads the image list when it opens.
+    for (auto It = ByLevel.cbegin(); It != ByLevel.cend(); ++It)
+        if (auto* Level = static_cast<TLazyMenu*>(Menus.value(It.key()).data()))
+            Level->ShopIconsChanged(It.value());
+}
+
+void TMenuTree::LinkIconChanged(const QString& Name, int Index) {
+    if (!LinksMenu)
+        return;
+    const QString Caption = MenuCaption(Name);
+    for (QAction* Action : LinksMenu->actions()) {
+        auto* Entry = qobject_cast<TURLMenuItem*>(Action);
+        if (Entry != nullptr && Entry->text() == Caption) {
+            Entry->SetImageIndex(Index);
+            Entry->setIcon(Images->Icon(Index));
+        }
+    }
+}
 
 TMenuNode* ResolveCategory(TMenuTree& Tree, TMenuNode& Root, const QStringList& Path) {
     TMenuNode* Current = &Root;
@@ -279,9 +348,9 @@ private:
     QString FKey;
 };
 
-void AddPersonalLinks(QMenu& Menu, const TMenuBuildInput& Input) {
+QMenu* AddPersonalLinks(QMenu& Menu, const TMenuBuildInput& Input) {
     if (Input.Links.GetNames().isEmpty())
-        return;
+        return nullptr;
     auto* Links = new QMenu(QStringLiteral("Eigene Links"), &Menu);
     Links->menuAction()->setObjectName(QStringLiteral("miPersonalLinks"));
     auto* Separator = new QAction(&Menu);
@@ -298,6 +367,7 @@ void AddPersonalLinks(QMenu& Menu, const TMenuBuildInput& Input) {
         QObject::connect(
             NewLink, &QAction::triggered, &Menu, [Handler = Input.OnNewLink] { Handler(); }, Qt::QueuedConnection);
     }
+    return Links;
 }
 
 } // namespace
@@ -338,7 +408,7 @@ void ApplyFixedEntryTexts(const TFixedEntries& Entries) {
     Set(Entries.miInfo, txtMenuInfo());
 }
 
-void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
+std::shared_ptr<TBuiltMenu> BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
     // Repaint once at the end, also when a settings read throws half-way.
     struct TUpdateBracket {
         QMenu& Menu;
@@ -363,6 +433,7 @@ void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
     // The top level already holds the fixed entries: a category of the same
     // caption lands below the first of them.
     TMenuNode& Root = Tree->NewNode(Menu.title());
+    Tree->RootNode = &Root;
     for (QAction* Action : Menu.actions()) {
         if (Action->isSeparator())
             continue;
@@ -397,11 +468,13 @@ void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
     // The top level at once, every submenu when it is first opened.
     QList<QAction*> TopLevel;
     bool TopLevelShops = false;
-    for (const TMenuEntry& Entry : Root.Entries) {
+    for (uint32_t I = 0; I < Root.Entries.size(); ++I) {
+        const TMenuEntry& Entry = Root.Entries[I];
         if (Entry.Node != nullptr) {
             TopLevel.append((new TLazyMenu(Entry.Node->Caption, &Menu, Tree, *Entry.Node))->menuAction());
         } else {
             TopLevel.append(Tree->NewShopEntry(Menu, *Entry.Shop));
+            Tree->TopLevelShops.insert(I, TopLevel.last());
             TopLevelShops = true;
         }
     }
@@ -417,16 +490,6 @@ void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
         Node.Fixed->setMenu(Sub);
     }
 
-    AddPersonalLinks(Menu, Input);
-}
-
-bool IsShopVisible(const QString& Category, const QString& Name) {
-    return ReadSettingBool(CategoryKey(Category), Name, true);
-}
-
-void SetShopVisible(const QString& Category, const QString& Name, bool Visible) {
-    if (Visible)
-        DeleteSettingsValue(CategoryKey(Category), Name);
-    else
-        WriteSettingBool(CategoryKey(Category), Name, false);
+    Tree->LinksMenu = AddPersonalLinks(Menu, Input);
+    return Tree;
 }

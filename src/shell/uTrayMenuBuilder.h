@@ -1,9 +1,12 @@
 #pragma once
 
+#include "uCategoryShops.h"
 #include "uTShop.h"
 
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
@@ -35,10 +38,17 @@ struct TMenuBuildInput {
     std::function<void()> OnNewLink; // "Neuer Link..."
 };
 
+// What a build put into the menu, for the changes that need no rebuild.
+class TBuiltMenu {
+public:
+    virtual ~TBuiltMenu() = default;
+    // The image list has a new favicon for ShopId: every entry of that shop shows it,
+    // in the drawn menu and in the desktop's copy alike.
+    virtual void ShopIconChanged(int32_t ShopId) = 0;
+    // The link Name shows image Index of the list.
+    virtual void LinkIconChanged(const QString& Name, int Index) = 0;
+};
+
 // Replaces the dynamic part above the fixed entries: category tree of the visible
 // shops, then "Eigene Links" at the top when links exist.
-void BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input);
-
-// Per-shop visibility below "categories\<Category>", value <Name>.
-bool IsShopVisible(const QString& Category, const QString& Name);
-void SetShopVisible(const QString& Category, const QString& Name, bool Visible);
+std::shared_ptr<TBuiltMenu> BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input);

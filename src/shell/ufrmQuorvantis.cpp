@@ -53,8 +53,13 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
         LoadFavicon();
         BuildMenu();
     });
-    connect(FProgram.get(), &TProgram::LinksChanged, this, &TfrmQuorvantis::BuildMenu);
-    connect(FProgram.get(), &TProgram::ShopSelectionChanged, this, &TfrmQuorvantis::BuildMenu);
+    connect(FProgram.get(), &TProgram::StateChanged, this, [this](int Changes) {
+        if ((Changes & TProgram::LinksChange) != 0)
+            LoadFavicon(); // a new or renamed link may have its icon file already
+        BuildMenu();
+    });
+    connect(FProgram.get(), &TProgram::ShopIconArrived, this, &TfrmQuorvantis::ShowShopIcon);
+    connect(FProgram.get(), &TProgram::LinkIconArrived, this, &TfrmQuorvantis::ShowLinkIcon);
     connect(FProgram.get(), &TProgram::LanguageChanged, this, &TfrmQuorvantis::ApplyLanguage);
     connect(FProgram.get(), &TProgram::CommandReceived, this, &TfrmQuorvantis::ExecuteCommand);
     try {
@@ -83,20 +88,38 @@ void TfrmQuorvantis::FormCreate(const QStringList& Arguments, const QString& Sta
     } catch (const std::exception& E) {
         Log.Error(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
     }
+    // The stored catalogue is shown at once; the server's answer replaces it when it
+    // arrives (however long that takes). Its verdict (0 without a file) stands when
+    // the refresh fails.
+    UpdateState FileStatus = 0;
+    try {
+        FileStatus = FProgram->LoadVersionFile();
+        if (FProgram->Catalogue().IsEmpty())
+            BuildMenu(); // the links, and why there are no shops yet
+    } catch (const std::exception& E) {
+        Log.Error(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
+    }
     // A signal during the start ends the program; it must not pop a menu up first.
     const QString Command = Arguments.size() > 1 ? Arguments.at(1) : QString();
-    if (IsOnline())
-        FProgram->GetUpdates([this, Command](UpdateState Status) { FinishStart(Status, Command); });
-    else
-        QTimer::singleShot(0, this, [this, Command] { FinishStart(0, Command); });
+    if (IsOnline()) {
+        FProgram->GetUpdates([this, Command, FileStatus](UpdateState Status) {
+            FinishStart(Status == usError ? FileStatus : Status, Command);
+        });
+    } else {
+        QTimer::singleShot(0, this, [this, Command, FileStatus] { FinishStart(FileStatus, Command); });
+    }
 }
 
 void TfrmQuorvantis::FinishStart(UpdateState Status, const QString& Command) {
     if (FDestroyed || FQuitRequested)
         return; // a shutdown ended the start: nothing more to show or serve
+    FStarted = true;
     try {
+        // Deferred until the answer is in, so the icons of the server's shops are fetched.
+        if (IsOnline())
+            FProgram->StartFaviconThread();
         if (FProgram->Catalogue().IsEmpty())
-            Status = FProgram->LoadVersionFile();
+            BuildMenu(); // now the hint says that none came
         ShowStartupNotice(Status);
         if (!Command.isEmpty() && !FQuitRequested)
             FProgram->QueueCommand(Command);
@@ -104,7 +127,6 @@ void TfrmQuorvantis::FinishStart(UpdateState Status, const QString& Command) {
     } catch (const std::exception& E) {
         FProgram->Logger().Error(QStringLiteral("FormCreate: ") + ExceptionMessage(E));
     }
-    FStarted = true;
     // So the first shop chosen finds the answer ready; not earlier, as the probe is a
     // shell script of some fifty processes that would compete with the start.
     PrimeBrowserDetection();
@@ -168,14 +190,22 @@ void TfrmQuorvantis::ApplyLanguage() {
     // Each window follows the program's language signal itself.
     if (mnuTrayMenu)
         ApplyFixedEntryTexts(FFixed);
+    ApplyNoShopsText();
+}
+
+void TfrmQuorvantis::ApplyNoShopsText() {
+    if (FNoShopsEntry)
+        FNoShopsEntry->setText(FStarted && !FProgram->IsRefreshing() ? txtMenuNoShops() : txtMenuLoadingShops());
 }
 
 // ---- catalogue ------------------------------------------------------------------
 
 void TfrmQuorvantis::LoadFavicon() {
     try {
-        LoadFavicons(imgImages, FProgram->GetShops(), FProgram->Links(), FProgram->Logger());
-        if (IsOnline())
+        FProgram->StoreLinkIcons(
+            LoadFavicons(imgImages, FProgram->GetShops(), FProgram->Links().LoadAll(), FProgram->Logger()));
+        // At start the thread waits for the server's answer (FinishStart).
+        if (FStarted && IsOnline())
             FProgram->StartFaviconThread();
     } catch (const std::exception& E) {
         FProgram->Logger().Error(QStringLiteral("LoadFavicon: ") + ExceptionMessage(E));
@@ -187,10 +217,47 @@ void TfrmQuorvantis::BuildMenu() {
         return;
     if (FDesktopMenu)
         FDesktopMenu->Detach(); // the rebuild deletes the entries it shares
-    BuildTrayMenu(*mnuTrayMenu, TMenuBuildInput{FProgram->Catalogue().SortedShops, FProgram->ShopParams(),
-                                                FProgram->Links(), imgImages, [this] { miNewLinkClick(); }});
+    ++FMenuBuilds;
+    FBuiltMenu =
+        BuildTrayMenu(*mnuTrayMenu, TMenuBuildInput{FProgram->Catalogue().SortedShops, FProgram->ShopParams(),
+                                                    FProgram->Links(), imgImages, [this] { miNewLinkClick(); }});
+    if (FProgram->Catalogue().IsEmpty()) {
+        // Not a silent menu of fixed entries: it says why there are no shops.
+        FNoShopsEntry = new QAction(mnuTrayMenu);
+        FNoShopsEntry->setObjectName(QStringLiteral("miNoShops"));
+        FNoShopsEntry->setEnabled(false);
+        ApplyNoShopsText();
+        mnuTrayMenu->insertAction(mnuTrayMenu->actions().value(0), FNoShopsEntry);
+    }
     if (FDesktopMenu)
         SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
+}
+
+void TfrmQuorvantis::ShowShopIcon(int ShopId) {
+    try {
+        imgImages.AddShopIconFile(ShopId);
+        if (FBuiltMenu)
+            FBuiltMenu->ShopIconChanged(ShopId);
+    } catch (const std::exception& E) {
+        FProgram->Logger().Error(QStringLiteral("LoadFavicon: ") + ExceptionMessage(E));
+    }
+}
+
+void TfrmQuorvantis::ShowLinkIcon(const QString& Name) {
+    try {
+        TURLItem Item;
+        Item.Name = Name;
+        if (!FProgram->Links().Load(Item) || Item.URL.isEmpty())
+            return;
+        Item.Icon = LoadLinkIcon(imgImages, Name, FProgram->Logger());
+        if (Item.Icon == 0)
+            return;
+        FProgram->StoreLinkIcons({Item});
+        if (FBuiltMenu)
+            FBuiltMenu->LinkIconChanged(Name, Item.Icon);
+    } catch (const std::exception& E) {
+        FProgram->Logger().Error(QStringLiteral("LoadFavicon: ") + ExceptionMessage(E));
+    }
 }
 
 QMenu* TfrmQuorvantis::DesktopMenu() const {
@@ -267,16 +334,15 @@ void TfrmQuorvantis::miNewLinkClick() {
     try {
         TURLItem Item;
         FProgram->BeginUserWait();
-        bool Added = false;
         try {
-            Added = EditFavorite(*FProgram, Item) && FProgram->Links().Add(Item);
+            // The program tells the menu and an open settings dialog.
+            if (EditFavorite(*FProgram, Item))
+                FProgram->AddLink(Item);
         } catch (...) {
             FProgram->EndUserWait();
             throw;
         }
         FProgram->EndUserWait();
-        if (Added)
-            FProgram->NotifyLinksChanged(); // the menu, and an open settings dialog's list
     } catch (const std::exception& E) {
         FProgram->Logger().Error(QStringLiteral("miNewLinkClick: ") + ExceptionMessage(E));
     }

@@ -5,6 +5,7 @@
 #include "uTrayMenuBuilder.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <memory>
 
@@ -48,7 +49,9 @@ public:
     int Ref() const { return FProgram->Ref(); }
     UpdateState LoadVersionFile() { return FProgram->LoadVersionFile(); }
     TLogger& Logger() const { return FProgram->Logger(); }
-    TMenuItemManager& MenuItemManager() const { return FProgram->Links(); }
+    const TMenuItemManager& MenuItemManager() const { return FProgram->Links(); }
+    // How often the menu was built (each build replaces its whole dynamic part).
+    int MenuBuilds() const { return FMenuBuilds; }
 
     TTrayMenu* TrayMenu() const { return mnuTrayMenu; }
     // The menu handed to the desktop (null on X11, where the drawn menu pops up).
@@ -75,6 +78,10 @@ private:
     void ShowStartupNotice(UpdateState Status);
     void PopupMenu(const QPoint& Pos);
     void miNewLinkClick();
+    // A favicon fetched now: the entries that show it follow, without a rebuild.
+    void ShowShopIcon(int ShopId);
+    void ShowLinkIcon(const QString& Name);
+    void ApplyNoShopsText();
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
     std::unique_ptr<TProgram> FProgram;
@@ -83,6 +90,9 @@ private:
     TTrayMenu* mnuTrayMenu = nullptr;
     TDesktopMenu* FDesktopMenu = nullptr; // Wayland: the menu as the desktop draws it
     TFixedEntries FFixed;
+    std::shared_ptr<TBuiltMenu> FBuiltMenu;
+    QPointer<QAction> FNoShopsEntry; // the disabled hint while the menu has no shops
+    int FMenuBuilds = 0;
     TTrayIcon* SxTrayIcon = nullptr;
 
     bool FMenuOpen = false;

@@ -199,6 +199,38 @@ TEST_F(RegistryTest, ReadTransactionSharesOneSnapshot) {
     EXPECT_EQ(ReadSettingInteger("", "n", 0), 3); // no cache outside a transaction
 }
 
+TEST_F(RegistryTest, WriteTransactionLandsWholeOnCommitAndNotAtAllWithout) {
+    WriteSettingInteger("categories\\Mode", "Alpha", 0);
+    auto ReadElsewhere = [](const QString& Key, const QString& Name) {
+        int Value = -1;
+        std::thread([&] { Value = ReadSettingInteger(Key, Name, -1); }).join();
+        return Value;
+    };
+    {
+        TSettingsWriteTransaction Writes; // given up: nothing of it lands
+        WriteSettingInteger("categories\\Mode", "Beta", 0);
+        DeleteSettingsValue("categories\\Mode", "Alpha");
+        EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Beta", -1), 0); // this thread sees its writes
+    }
+    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Alpha", -1), 0);
+    EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Beta"));
+    {
+        TSettingsReadTransaction Reads; // a read snapshot open around it is taken up again
+        EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Alpha", -1), 0);
+        TSettingsWriteTransaction Writes;
+        WriteSettingInteger("categories\\Mode", "Beta", 0);
+        WriteSettingString("favorites\\Wetter", "url", "http://wetter.example");
+        DeleteSettingsValue("categories\\Mode", "Alpha");
+        EXPECT_EQ(ReadElsewhere("categories\\Mode", "Beta"), -1); // not before the commit
+        Writes.Commit();
+        EXPECT_EQ(ReadElsewhere("categories\\Mode", "Beta"), 0);
+        EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Alpha"));
+    }
+    EXPECT_EQ(ReadSettingString("favorites\\Wetter", "url", ""), "http://wetter.example");
+    WriteSettingInteger("", "after", 1); // on its own again
+    EXPECT_EQ(ReadElsewhere("", "after"), 1);
+}
+
 TEST_F(RegistryTest, AutostartEntryIsWrittenAndRemoved) {
     const QString File = AutostartFileName("Quorvantis");
     EXPECT_EQ(File, Env.ConfigHome() + "/autostart/Quorvantis.desktop");

@@ -205,13 +205,20 @@ TEST_F(MainWindowTest, ShopEntryOpensTheFullAddressAndShowPopsTheMenuUp) {
     EXPECT_EQ(Browser.Opened().size(), 1);
 }
 
-TEST_F(MainWindowTest, OfflineStartWithoutAnyCatalogueKeepsTheFixedMenu) {
+TEST_F(MainWindowTest, OfflineStartWithoutAnyCatalogueSaysWhyTheMenuHasNoShops) {
     WriteSettingString("", "server", "http://127.0.0.1:9");
     WriteSettingBool("", "first", false);
     TfrmQuorvantis Main({"quorvantis"});
     ASSERT_TRUE(WaitStarted(Main));
     EXPECT_TRUE(Main.GetShops().empty());
-    EXPECT_EQ(Main.TrayMenu()->actions().size(), 8);
+    // The fixed entries below one disabled line that says why there are no shops.
+    const QList<QAction*> Entries = Main.TrayMenu()->actions();
+    ASSERT_EQ(Entries.size(), 9);
+    EXPECT_EQ(Entries[0]->text(), txtMenuNoShops.In(0));
+    EXPECT_FALSE(Entries[0]->isEnabled());
+    Main.SetLanguage(1);
+    EXPECT_EQ(Main.TrayMenu()->actions().value(0)->text(), "No shops: server not reachable");
+    Main.SetLanguage(0);
     // The refresh failed and no local file exists: the file's verdict 0 gives no notice.
     EXPECT_EQ(Main.LastBalloonText(), "");
     EXPECT_TRUE(Env.LogLines().join("\n").contains("|ERROR|GetUpdates: URL=http://127.0.0.1:9/version2.xml?ref="));
@@ -230,10 +237,11 @@ TEST_F(MainWindowTest, UnreachableServerFallsBackToTheLocalFile) {
     QStringList Lines = Env.LogLines();
     // Without a notification area the program says so once and keeps going.
     EXPECT_EQ(Lines.filter("|INFO|No notification area found").size(), 1);
+    // The stored catalogue is loaded first, shown while the request runs.
     Lines = Lines.filter(QRegularExpression("GetUpdates|Load data"));
     ASSERT_EQ(Lines.size(), 2);
-    EXPECT_TRUE(Lines[0].contains("|ERROR|GetUpdates: URL=http://127.0.0.1:9/version2.xml?ref="));
-    EXPECT_TRUE(Lines[1].endsWith("|INFO|Load data from file: 2.3"));
+    EXPECT_TRUE(Lines[0].endsWith("|INFO|Load data from file: 2.3"));
+    EXPECT_TRUE(Lines[1].contains("|ERROR|GetUpdates: URL=http://127.0.0.1:9/version2.xml?ref="));
 }
 
 TEST_F(MainWindowTest, HintsGoToTheStatusBarsWithCarriageReturnsAsBlanks) {

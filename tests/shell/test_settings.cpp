@@ -105,6 +105,10 @@ bool WithEditor(const std::function<void(QLineEdit* Title, QLineEdit* URL, QPush
 
 class SettingsTest : public ::testing::Test {
 protected:
+    // The dialog's choice for a shop, not yet confirmed.
+    static bool Chosen(const QString& Category, const QString& Name) {
+        return ExistingSettings()->Draft().IsShopVisible(Category, Name);
+    }
     void SetUp() override {
         SetCurrentLanguage(0);
         UIHooks().ShowWarning = [this](const QString& Caption, const QString& Text) {
@@ -159,7 +163,7 @@ protected:
     QList<bool> Answers;
 };
 
-TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndStoreEveryClickAtOnce) {
+TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndOkStoresTheChoices) {
     WriteSettingBool("categories\\Technik", "Delta", false);
     WriteSettingBool("categories\\Sport", "Zeta", false);
     WriteSettingBool("categories\\MODE", "Kleinkram", false); // the same key as "Mode"
@@ -179,33 +183,33 @@ TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndStoreEveryClickAtOnce) 
     ClickBox(Categories, 2);
     EXPECT_EQ(States(Categories), "Mode1 Sport0 Technik2");
     EXPECT_EQ(States(Shops), "Delta2 Epsilon2");
-    EXPECT_FALSE(SettingsValueExists("categories\\Technik", "Delta"));
+    EXPECT_TRUE(Chosen("Technik", "Delta"));
     // Checked becomes unchecked and stores every shop as deselected.
     ClickBox(Categories, 2);
     EXPECT_EQ(States(Categories), "Mode1 Sport0 Technik0");
-    EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Epsilon", -1), 0);
-    EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Delta", -1), 0);
+    EXPECT_FALSE(Chosen("Technik", "Epsilon"));
+    EXPECT_FALSE(Chosen("Technik", "Delta"));
 
     // Deselecting one shop of a checked category grays it, the last one unchecks it,
     // selecting all again checks it.
     ClickLine(Categories, 0);
     ClickBox(Shops, 1);
     EXPECT_EQ(States(Categories), "Mode1 Sport0 Technik0");
-    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Beta", -1), 0);
+    EXPECT_FALSE(Chosen("Mode", "Beta"));
     ClickBox(Shops, 0);
     ClickBox(Shops, 2);
     EXPECT_EQ(States(Categories), "Mode0 Sport0 Technik0");
     for (int Row : {0, 1, 2, 3})
         ClickBox(Shops, Row);
     EXPECT_EQ(States(Categories), "Mode2 Sport0 Technik0");
-    EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Alpha"));
-    EXPECT_FALSE(SettingsValueExists("categories\\MODE", "Kleinkram"));
+    EXPECT_TRUE(Chosen("Mode", "Alpha"));
+    EXPECT_TRUE(Chosen("MODE", "Kleinkram"));
 
     // The keyboard toggles the same way and stores at once.
     Shops->setFocus();
     Shops->SetItemIndex(0);
     QTest::keyClick(Shops, Qt::Key_Space);
-    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Alpha", -1), 0);
+    EXPECT_FALSE(Chosen("Mode", "Alpha"));
     EXPECT_EQ(States(Categories), "Mode1 Sport0 Technik0");
 
     // A double click opens the shop with the full parameters.
@@ -214,11 +218,30 @@ TEST_F(SettingsTest, CategoryBoxesFollowTheToggleOrderAndStoreEveryClickAtOnce) 
     EXPECT_EQ(Browser.Opened(1), QStringList{Server->BaseURL() + "/shop.php?id=2&ref=" + QString::number(Main->Ref()) +
                                              "&check=" + Main->GetCheck() + "&version=2.2&subid=software"});
 
-    // The shops' update button: up to date, and also when the refresh fails.
+    // Nothing is stored before Ok; Ok stores every choice made.
+    EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Delta", -1), 0);
+    EXPECT_FALSE(SettingsValueExists("categories\\Technik", "Epsilon"));
+    EXPECT_EQ(ReadSettingInteger("categories\\MODE", "Kleinkram", -1), 0);
+    Find<QPushButton>("btnOk")->click();
+    EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Delta", -1), 0);
+    EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Epsilon", -1), 0);
+    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Alpha", -1), 0);
+    EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Kleinkram"));
+    EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Beta"));
+
+    // The shops' update button: up to date; a failed refresh says so, with the reason.
+    Open();
     Send("btnUpdateShops");
     Server->Stop();
     Send("btnUpdateShops");
-    EXPECT_EQ(Warnings, QStringList({"Aktualisieren|Shops aktualisiert", "Aktualisieren|Shops aktualisiert"}));
+    ASSERT_EQ(Warnings.size(), 2);
+    EXPECT_EQ(Warnings[0], "Aktualisieren|Shops aktualisiert");
+    EXPECT_TRUE(Warnings[1].startsWith("Aktualisieren|Die Shops konnten nicht aktualisiert werden.\r\n"))
+        << Warnings[1].toStdString();
+    EXPECT_FALSE(Warnings[1].contains("Shops aktualisiert"));
+    EXPECT_TRUE(Warnings[1].contains(Main->Program().LastRefreshError()));
+    EXPECT_FALSE(Main->Program().LastRefreshError().isEmpty());
+    EXPECT_EQ(Find<TCheckListBox>("lbxCategories")->count(), 3); // the catalogue stays
 }
 
 TEST_F(SettingsTest, WithoutACatalogueBothListsStayEmpty) {
@@ -232,7 +255,7 @@ TEST_F(SettingsTest, WithoutACatalogueBothListsStayEmpty) {
     EXPECT_FALSE(Find<QTabWidget>("pcSettings")->isTabVisible(4));
 }
 
-TEST_F(SettingsTest, HidingShopsShowsInTheTrayMenuOnlyAfterOk) {
+TEST_F(SettingsTest, HidingShopsIsDroppedByCancelAndStoredAndShownByOkInOneRebuild) {
     Start();
     QAction* SettingsEntry = nullptr;
     for (QAction* Action : Main->TrayMenu()->actions())
@@ -252,8 +275,27 @@ TEST_F(SettingsTest, HidingShopsShowsInTheTrayMenuOnlyAfterOk) {
     Entries(Main->TrayMenu(), Menu);
     EXPECT_TRUE(Menu.contains("Delta") && Menu.contains("Epsilon"));
 
+    // Cancel drops the choice: nothing stored, the menu as it was, and so after a rebuild.
+    const int Builds = Main->MenuBuilds();
+    Find<QPushButton>("btnCancel")->click();
+    EXPECT_FALSE(Dialog->isVisible());
+    EXPECT_FALSE(SettingsKeyExists("categories\\Technik"));
+    EXPECT_EQ(Main->MenuBuilds(), Builds);
+    Main->BuildMenu();
+    Menu.clear();
+    Entries(Main->TrayMenu(), Menu);
+    EXPECT_TRUE(Menu.contains("Delta") && Menu.contains("Epsilon"));
+
+    // Ok stores it and rebuilds the menu once.
+    SettingsEntry->trigger();
+    ClickLine(Categories, 2);
+    EXPECT_EQ(States(Categories), "Mode2 Sport2 Technik2");
+    ClickBox(Categories, 2);
     Find<QPushButton>("btnOk")->click();
     EXPECT_FALSE(Dialog->isVisible());
+    EXPECT_EQ(Main->MenuBuilds(), Builds + 2);
+    EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Delta", -1), 0);
+    EXPECT_EQ(ReadSettingInteger("categories\\Technik", "Epsilon", -1), 0);
     Menu.clear();
     Entries(Main->TrayMenu(), Menu);
     EXPECT_FALSE(Menu.contains("Delta") || Menu.contains("Epsilon"));
@@ -450,11 +492,10 @@ TEST_F(SettingsTest, LinksAreAddedRenamedWithTheirIconAndDeletedAfterAQuestion) 
     Find<QPushButton>("btnAddPersonalLink")->click();
     ASSERT_EQ(List->topLevelItemCount(), 1);
     EXPECT_TRUE(Edit->isEnabled());
-    Main->LoadFavicon(); // the link's icon file is found now that the link exists
-    Main->BuildMenu();
-    Links.Save({"Zeitung", "http://zeitung.example", 0});
-    ExistingSettings()->FillPersonalLinks(); // as the tray's new-link entry does
+    // A link added meanwhile through the menu's "Neuer Link..." joins the list.
+    ASSERT_TRUE(Main->Program().AddLink({"Zeitung", "http://zeitung.example", 0}));
     ASSERT_EQ(List->topLevelItemCount(), 2);
+    EXPECT_EQ(Links.GetNames(), QStringList{"Zeitung"}); // "Wetter" waits for Ok
 
     // Renaming onto another link's name asks; No keeps both as they were.
     List->setCurrentItem(List->topLevelItem(0));
@@ -465,16 +506,21 @@ TEST_F(SettingsTest, LinksAreAddedRenamedWithTheirIconAndDeletedAfterAQuestion) 
     });
     Edit->click();
     EXPECT_EQ(Questions.size(), 1);
-    EXPECT_EQ(Links.GetNames(), QStringList({"Wetter", "Zeitung"}));
+    EXPECT_EQ(List->topLevelItem(0)->text(0), "Wetter");
+    EXPECT_EQ(List->topLevelItem(1)->text(0), "Zeitung");
 
-    // A rename keeps the link and its icon; the menu shows it after Ok.
+    // A rename keeps the link and its icon; the store and the menu have it after Ok.
     WithEditor([](QLineEdit* Title, QLineEdit*, QPushButton* Save) {
         Title->setText("Wetterbericht");
         Save->click();
     });
     Edit->click();
-    EXPECT_EQ(Links.GetNames(), QStringList({"Wetterbericht", "Zeitung"}));
+    EXPECT_EQ(List->topLevelItem(0)->text(0), "Wetterbericht");
+    EXPECT_EQ(Links.GetNames(), QStringList{"Zeitung"});
+    const int Builds = Main->MenuBuilds();
     Find<QPushButton>("btnOk")->click();
+    EXPECT_EQ(Main->MenuBuilds(), Builds + 1);
+    EXPECT_EQ(Links.GetNames(), QStringList({"Wetterbericht", "Zeitung"}));
     QMap<QString, QIcon> Menu;
     Entries(Main->TrayMenu(), Menu);
     ASSERT_TRUE(Menu.contains("Wetterbericht"));
@@ -483,7 +529,7 @@ TEST_F(SettingsTest, LinksAreAddedRenamedWithTheirIconAndDeletedAfterAQuestion) 
     EXPECT_FALSE(Expected.isNull());
     EXPECT_EQ(Menu["Wetterbericht"].pixmap(16, 16).toImage(), Expected);
 
-    // Delete asks once with the name; No changes nothing, Yes removes it.
+    // Delete asks once with the name; No changes nothing, Yes removes it from the list.
     Open();
     List->setCurrentItem(List->topLevelItem(1));
     Questions.clear();
@@ -492,12 +538,31 @@ TEST_F(SettingsTest, LinksAreAddedRenamedWithTheirIconAndDeletedAfterAQuestion) 
     EXPECT_EQ(List->topLevelItemCount(), 2);
     Find<QPushButton>("btnDeletePersonalLink")->click();
     EXPECT_EQ(Questions, QStringList(2, "Löschen bestätigen|Soll der Eintrag \"Zeitung\" wirklich gelöscht werden?"));
-    EXPECT_EQ(Links.GetNames(), QStringList{"Wetterbericht"});
     EXPECT_EQ(List->topLevelItemCount(), 1);
 
-    // Open takes the address from the store.
+    // Open takes the address from the links, not from the cell.
     Find<QPushButton>("btnCallPersonalLink")->click();
     EXPECT_EQ(Browser.Opened(1), QStringList{"http://wetter.example"});
+
+    // Cancel drops the deletion: store and menu keep the link, and nothing is rebuilt.
+    Find<QPushButton>("btnCancel")->click();
+    EXPECT_EQ(Main->MenuBuilds(), Builds + 1);
+    EXPECT_EQ(Links.GetNames(), QStringList({"Wetterbericht", "Zeitung"}));
+    Menu.clear();
+    Entries(Main->TrayMenu(), Menu);
+    EXPECT_TRUE(Menu.contains("Zeitung"));
+
+    // Deleted and confirmed with Ok: gone from store and menu, which no longer opens it.
+    Open();
+    List->setCurrentItem(List->topLevelItem(1));
+    Answers = {true};
+    Find<QPushButton>("btnDeletePersonalLink")->click();
+    Find<QPushButton>("btnOk")->click();
+    EXPECT_EQ(Links.GetNames(), QStringList{"Wetterbericht"});
+    Menu.clear();
+    Entries(Main->TrayMenu(), Menu);
+    EXPECT_FALSE(Menu.contains("Zeitung"));
+    EXPECT_TRUE(Menu.contains("Wetterbericht"));
 }
 
 TEST_F(SettingsTest, ABoxToggledByKeyIsStoredForItsLineWhateverIsSelected) {
@@ -513,7 +578,7 @@ TEST_F(SettingsTest, ABoxToggledByKeyIsStoredForItsLineWhateverIsSelected) {
     Shops->setFocus();
     ASSERT_EQ(Shops->ItemIndex(), -1);
     QTest::keyClick(Shops, Qt::Key_Space);
-    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Beta", -1), 0);
+    EXPECT_FALSE(Chosen("Mode", "Beta"));
     EXPECT_EQ(Shops->ItemIndex(), 1);
     EXPECT_EQ(States(Categories), "Mode1 Sport2 Technik2");
 
@@ -521,14 +586,14 @@ TEST_F(SettingsTest, ABoxToggledByKeyIsStoredForItsLineWhateverIsSelected) {
     Shops->setCurrentRow(2, QItemSelectionModel::NoUpdate);
     ASSERT_EQ(Shops->ItemIndex(), 1);
     QTest::keyClick(Shops, Qt::Key_Space);
-    EXPECT_EQ(ReadSettingInteger("categories\\Mode", "Gamma", -1), 0);
-    EXPECT_FALSE(SettingsValueExists("categories\\Mode", "Alpha"));
+    EXPECT_FALSE(Chosen("Mode", "Gamma"));
+    EXPECT_TRUE(Chosen("Mode", "Alpha"));
 
     // The same in the category list: Sport is unticked by key while Mode stays selected.
     Categories->setCurrentRow(1, QItemSelectionModel::NoUpdate);
     Categories->setFocus();
     QTest::keyClick(Categories, Qt::Key_Space);
-    EXPECT_EQ(ReadSettingInteger("categories\\Sport", "Zeta", -1), 0);
+    EXPECT_FALSE(Chosen("Sport", "Zeta"));
     EXPECT_EQ(States(Shops), "Zeta0");
 
     // Ok keeps the choices: the menu lacks exactly those shops.
@@ -549,7 +614,7 @@ TEST_F(SettingsTest, AShopWithoutCategoryIsHiddenAndShownAgain) {
     ClickLine(Categories, 0);
     ASSERT_EQ(States(Shops), "Solo2");
     ClickBox(Shops, 0);
-    EXPECT_EQ(ReadSettingInteger("categories", "Solo", -1), 0);
+    EXPECT_FALSE(Chosen("", "Solo"));
     EXPECT_EQ(States(Categories), "0 Mode2");
     Find<QPushButton>("btnOk")->click();
     QMap<QString, QIcon> Menu;
@@ -559,7 +624,7 @@ TEST_F(SettingsTest, AShopWithoutCategoryIsHiddenAndShownAgain) {
     Open();
     ClickLine(Categories, 0);
     ClickBox(Shops, 0);
-    EXPECT_FALSE(SettingsValueExists("categories", "Solo"));
+    EXPECT_TRUE(Chosen("", "Solo"));
     EXPECT_EQ(States(Categories), "2 Mode2");
     Find<QPushButton>("btnOk")->click();
     Menu.clear();
@@ -580,7 +645,7 @@ TEST_F(SettingsTest, EveryShopOfModeModeAndMODEIsListedAndCanBeHiddenAndShown) {
     const QStringList Names = {"Anna", "Berta", "Carla"};
     for (int Row = 0; Row < 3; ++Row) {
         ClickBox(Shops, Row);
-        EXPECT_EQ(ReadSettingInteger("categories\\Mode", Names[Row], -1), 0) << Names[Row].toStdString();
+        EXPECT_FALSE(Chosen("Mode", Names[Row])) << Names[Row].toStdString();
     }
     EXPECT_EQ(States(Categories), "Mode0 Sport2");
     Find<QPushButton>("btnOk")->click();

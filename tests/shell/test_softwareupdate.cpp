@@ -204,7 +204,7 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
 
     TfrmQuorvantis Main({"quorvantis"});
     ASSERT_TRUE(WaitStarted(Main));
-    Main.Program().Catalogue().Url = QStringLiteral("http://127.0.0.1:%1/download/setup.sh").arg(Port);
+    Main.Program().CatalogueForTests().Url = QStringLiteral("http://127.0.0.1:%1/download/setup.sh").arg(Port);
     ShowUpdates(Main.Program(), RefreshNow(Main.Program(), false), false);
     TfrmSoftwareUpdate* Window = ExistingSoftwareUpdate();
     ASSERT_TRUE(Window && Window->isVisible());
@@ -345,7 +345,7 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
         SCOPED_TRACE(Case.Path);
         QFile::remove(Env.LogFile());
         Warnings.clear();
-        Program.Catalogue().Url = Raw.Base() + Case.Path;
+        Program.CatalogueForTests().Url = Raw.Base() + Case.Path;
         QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
         ASSERT_TRUE(WaitUntil([&] { return !Window->IsDownloading(); }));
         ASSERT_EQ(Warnings.size(), 1);
@@ -364,7 +364,7 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
     // Cancel ends a download that would never end, and leaves no partial file.
     Warnings.clear();
     Program.UpdateLimits.DeadlineMs = 0;
-    Program.Catalogue().Url = Raw.Base() + "/trickle/setup.sh";
+    Program.CatalogueForTests().Url = Raw.Base() + "/trickle/setup.sh";
     QTest::mouseClick(Child<QPushButton>(Window, "btnUpdate"), Qt::LeftButton);
     bool Arriving = false;
     QObject::connect(&Program, &TProgram::DownloadProgress, Window, [&] { Arriving = true; });
@@ -387,7 +387,7 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
 
     // An address without "/" names no file; an empty one is no download at all.
     QFile::remove(Env.LogFile());
-    Program.Catalogue().Url = "setup.sh";
+    Program.CatalogueForTests().Url = "setup.sh";
     EXPECT_TRUE(DownloadNow(Program).has_value());
     EXPECT_EQ(LogText().join("\n").section('|', 1), "ERROR|DownloadUpdate: The address names no file: setup.sh");
     // Without an earlier file the failure says that nothing is there.
@@ -397,7 +397,7 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
     EXPECT_TRUE(DownloadNow(Program).has_value());
     EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: File not found: " + File));
     QFile::remove(Env.LogFile());
-    Program.Catalogue().Url.clear();
+    Program.CatalogueForTests().Url.clear();
     EXPECT_FALSE(Program.DownloadUpdate());
     EXPECT_FALSE(QFile::exists(Env.LogFile()));
     EXPECT_FALSE(QFile::exists(Record())) << "nothing may have been started";
@@ -407,7 +407,7 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
     Raw.Answers["/hop/setup.sh"] = {"HTTP/1.1 302 Found\r\nLocation: /final/setup.sh\r\nContent-Length: 0\r\n\r\n"};
     Raw.Answers["/final/setup.sh"] = {Ok + "Content-Length: " + QByteArray::number(Installer.size()) + "\r\n\r\n" +
                                       Installer};
-    Program.Catalogue().Url = Raw.Base() + "/hop/setup.sh";
+    Program.CatalogueForTests().Url = Raw.Base() + "/hop/setup.sh";
     const std::optional<TUpdateResult> Result = DownloadNow(Program);
     ASSERT_TRUE(Result.has_value());
     EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
@@ -439,7 +439,7 @@ TEST_F(UpdateTest, AHugeAnswerIsStreamedToDiskNotHeldInMemory) {
         return Lines.filter(Field).value(0).section(':', 1).trimmed().section(' ', 0, 0).toLongLong() * 1024;
     };
     const qint64 Before = Resident("VmRSS");
-    Program.Catalogue().Url = QStringLiteral("http://127.0.0.1:%1/big/setup.bin").arg(Port);
+    Program.CatalogueForTests().Url = QStringLiteral("http://127.0.0.1:%1/big/setup.bin").arg(Port);
     const std::optional<TUpdateResult> Result = DownloadNow(Program, 300000);
     ASSERT_TRUE(Result.has_value());
     EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
@@ -606,7 +606,7 @@ TEST_F(UpdateTest, AnInstallerThatCrossedPlainHttpOnAnotherHostIsKeptButNotStart
         WriteFileBytes(File, Earlier);
         QFile::setPermissions(File, Runnable);
         Warnings.clear();
-        Main.Program().Catalogue().Url = Start;
+        Main.Program().CatalogueForTests().Url = Start;
         const std::optional<TUpdateResult> Result = DownloadNow(Main.Program());
         ASSERT_TRUE(Result.has_value());
         EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
