@@ -15,6 +15,9 @@ PKGS=(
   dbus weston qt6-wayland
   at-spi2-core python3-pyatspi dbus-daemon
   fonts-dejavu-core
+  gnome-shell gnome-shell-extension-appindicator gjs
+  xfce4-panel xfwm4 xfce4-notifyd
+  lxqt-panel lxqt-notificationd
   ccache dpkg-dev lintian desktop-file-utils appstream
 )
 missing=()
