@@ -97,7 +97,8 @@ def outer(args, script="desktop_tray.py", tools=None, notifiers=None):
     except KeyError:
         subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", USER], check=True)
     account = pwd.getpwnam(USER)
-    root = tempfile.mkdtemp(prefix="qv-desktop-")
+    # Not in /tmp: the session gets a /tmp of its own (below).
+    root = tempfile.mkdtemp(prefix="qv-desktop-", dir="/var/tmp")
     try:
         # Copies, so that the user reaches them whatever the rights of the build tree.
         for name in ("quorvantis",):
@@ -111,12 +112,16 @@ def outer(args, script="desktop_tray.py", tools=None, notifiers=None):
             for name in [top] + [os.path.join(top, n) for n in files]:
                 os.chown(name, account.pw_uid, account.pw_gid)
         os.chmod(root, 0o700)
-        inner = ("ip link set lo up 2>/dev/null; exec runuser -u %s -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "
+        inner = ("mount -t tmpfs -o mode=1777 tmpfs /tmp && ip link set lo up 2>/dev/null; exec runuser -u %s -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "
                  "HOME=%s dbus-run-session --config-file=%s -- /usr/bin/python3 %s/%s --inner --root %s %s"
                  % (USER, root, config, root, script, root, args.scenario))
         # A process namespace of its own: whatever the session started ends with it,
         # on every way out (the kernel ends a namespace's processes with its first one).
-        rc = subprocess.run(["unshare", "--net", "--pid", "--fork", "--kill-child", "--", "sh", "-c", inner],
+        # Its own /tmp too: X servers' lock files hold process ids, which mean nothing
+        # across namespaces, and would let servers inside and outside take each other's
+        # display numbers.
+        rc = subprocess.run(["unshare", "--net", "--pid", "--mount", "--fork", "--kill-child", "--",
+                             "sh", "-c", inner],
                             timeout=900).returncode
         if args.screenshots:
             os.makedirs(args.screenshots, exist_ok=True)
