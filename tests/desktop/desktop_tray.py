@@ -57,19 +57,24 @@ def run(argv, env, check=True, timeout=30):
 
 # ---- outer part: root prepares the user, the folder and the namespace ----------------
 
-# Each scenario's notification service, if D-Bus may start one on demand; the others
-# are left out of the session bus, so that no other desktop's service answers.
+# Each scenario's notification service, if D-Bus may start one on demand. The other
+# desktops' services are left out of the session bus, so that none of them answers in
+# its place (another notification service, kded with its StatusNotifier watcher).
 NOTIFIERS = {"sway": "org.knopwob.dunst.service"}
-NOTIFIER_SERVICES = ("org.knopwob.dunst.service", "org.xfce.xfce4-notifyd.Notifications.service")
 
 
 def bus_config(root, scenario, notifiers):
     services = os.path.join(root, "services")
     os.makedirs(services)
     for path in glob.glob("/usr/share/dbus-1/services/*.service"):
-        name = os.path.basename(path)
-        if name not in NOTIFIER_SERVICES or notifiers.get(scenario) == name:
-            shutil.copy(path, services)
+        with open(path, errors="replace") as f:
+            name = re.search(r"^Name=(\S+)", f.read(), re.M)
+        name = name.group(1) if name else ""
+        if name == "org.freedesktop.Notifications" and notifiers.get(scenario) != os.path.basename(path):
+            continue
+        if name.startswith("org.kde.") and not scenario.startswith("kde"):
+            continue
+        shutil.copy(path, services)
     config = os.path.join(root, "session.conf")
     with open(config, "w") as f:
         f.write('<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"\n'
