@@ -265,7 +265,15 @@ class Session:
 
 
 def our_item(session, program):
-    return [i for i in session.watcher_items() if i.startswith("org.kde.StatusNotifierItem-%d-" % program.pid)]
+    # The item registers by its path: "<its connection>/org/quorvantis/StatusNotifierItem".
+    def ours(item):
+        name, _, path = item.partition("/")
+        if path != "org/quorvantis/StatusNotifierItem":
+            return False
+        out = run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                   "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:" + name], session.env, check=False)
+        return ("uint32 %d" % program.pid) in out
+    return [i for i in session.watcher_items() if ours(i)]
 
 
 def start_program(session, platform, *args):
@@ -385,7 +393,7 @@ def sway(session):
     # The bus delivers in order: once the program has answered a call made after the
     # click, it has seen whatever the service told it about that click.
     item = our_item(session, program)[0].split("/")[0]
-    run(["dbus-send", "--session", "--print-reply", "--dest=" + item, "/StatusNotifierItem",
+    run(["dbus-send", "--session", "--print-reply", "--dest=" + item, "/org/quorvantis/StatusNotifierItem",
          "org.freedesktop.DBus.Properties.Get", "string:org.kde.StatusNotifierItem", "string:Title"], session.env)
     asked = [line for line in session.log_lines() if "|DEBUG|Menu asked for by " in line]
     if len(asked) != 1:

@@ -175,8 +175,9 @@ void TStatusNotifierHost::RegisterStatusNotifierHost(const QString&) {
     Q_EMIT StatusNotifierHostRegistered();
 }
 
-void TStatusNotifierHost::OnLayoutUpdated(uint, int) {
+void TStatusNotifierHost::OnLayoutUpdated(uint, int Parent) {
     ++FLayoutUpdates;
+    FUpdatedParents.append(Parent);
 }
 
 void TStatusNotifierHost::OnItemsPropertiesUpdated(const QDBusMessage& Message) {
@@ -239,9 +240,10 @@ bool TStatusNotifierHost::ContextMenu(const QString& Item, int X, int Y) {
            QDBusMessage::ReplyMessage;
 }
 
-TDBusMenuNode TStatusNotifierHost::Layout(const QString& Item, int Parent, int Depth, uint* Revision) {
+TDBusMenuNode TStatusNotifierHost::Layout(const QString& Item, int Parent, int Depth, uint* Revision,
+                                          const QStringList& Names) {
     const QDBusMessage Reply =
-        CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetLayout"), {Parent, Depth, QStringList()});
+        CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetLayout"), {Parent, Depth, Names});
     if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().size() < 2)
         return {};
     if (Revision != nullptr)
@@ -252,6 +254,40 @@ TDBusMenuNode TStatusNotifierHost::Layout(const QString& Item, int Parent, int D
 bool TStatusNotifierHost::AboutToShow(const QString& Item, int Id) {
     return CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("AboutToShow"), {Id}).type() ==
            QDBusMessage::ReplyMessage;
+}
+
+int TStatusNotifierHost::AboutToShowAnswer(const QString& Item, int Id) {
+    const QDBusMessage Reply = CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("AboutToShow"), {Id});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return -1;
+    return Reply.arguments().constFirst().toBool() ? 1 : 0;
+}
+
+bool TStatusNotifierHost::Opened(const QString& Item, int Id) {
+    const QVariantList Arguments{Id, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(QVariant(0))), 0u};
+    return CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("Event"), Arguments).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+QHash<int, QVariantMap> TStatusNotifierHost::GroupProperties(const QString& Item, const QList<int>& Ids) {
+    QHash<int, QVariantMap> Result;
+    const QDBusMessage Reply = CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetGroupProperties"),
+                                        {QVariant::fromValue(Ids), QStringList()});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return Result;
+    // a(ia{sv})
+    const QDBusArgument Items = Reply.arguments().constFirst().value<QDBusArgument>();
+    Items.beginArray();
+    while (!Items.atEnd()) {
+        int Id = 0;
+        QVariantMap Properties;
+        Items.beginStructure();
+        Items >> Id >> Properties;
+        Items.endStructure();
+        Result.insert(Id, Properties);
+    }
+    Items.endArray();
+    return Result;
 }
 
 bool TStatusNotifierHost::Clicked(const QString& Item, int Id) {
