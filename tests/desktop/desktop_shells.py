@@ -103,6 +103,7 @@ class Desktop:
     platform = "xcb"
     size = (1024, 768)
     strip = (0, 0, 1024, 40)  # where the panel shows icons
+    shot_box = None  # the part of the screen the pictures keep
     name = ""
     left_click_draws = True  # Activate: our own drawn menu
     panel_is_watcher = True  # the StatusNotifier watcher goes and comes with the panel
@@ -146,7 +147,7 @@ class Desktop:
             wait_for("the picture to settle", settled if settle else lambda: self.screen.grab(), 5)
         except Failure:
             pass  # something moves on its own (a clock, a cursor): take it as it is
-        self.screen.save(os.path.join(self.session.root, "shots", name), box)
+        self.screen.save(os.path.join(self.session.root, "shots", name), box or self.shot_box)
 
     def before_shot(self):
         pass
@@ -638,6 +639,7 @@ class Kde(Desktop):
     name = "kde-x11"
     strip = (600, 720, 424, 48)
     panel_is_watcher = False  # kded keeps the watcher; plasmashell is its host
+    shot_box = (400, 300, 624, 468)  # the tray's corner, without most of the wallpaper
 
     def start_base(self):
         self.env.update(XDG_CURRENT_DESKTOP="KDE", KDE_FULL_SESSION="true", KDE_SESSION_VERSION="5")
