@@ -317,7 +317,14 @@ class Desktop:
         wait_for("the start notice", lambda: self.session.log_has("|DEBUG|Balloon shown: " + NOTICE), 30)
         ours = int(wait_for("its notification id", lambda: self.session.log_match(
             r"\|DEBUG\|Notification (\d+) sent$")).group(1))
-        where = self.find_notice()
+        # Clicked once it has come to rest, as a person would: not while it slides in.
+        seen = [None, None, None]
+
+        def at_rest():
+            seen.append(self.find_notice())
+            del seen[0]
+            return seen[0] is not None and seen[0] == seen[1] == seen[2] and seen[0]
+        where = wait_for("our notice to come to rest", at_rest)
         self.result("notice shown")
         self.shot("%s-notice.png" % self.name, settle=False)  # a notice counts its time down, moving
         self.click(where)
