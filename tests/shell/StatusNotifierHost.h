@@ -12,18 +12,24 @@
 #include <memory>
 
 // A session bus of our own: a dbus-daemon that lives as long as this object.
+// With a ServiceDir it starts the services described there on demand (D-Bus
+// activation), with Extra added to their environment.
 class TPrivateSessionBus final {
 public:
-    TPrivateSessionBus();
+    explicit TPrivateSessionBus(const QString& ServiceDir = {}, const QProcessEnvironment& Extra = {});
     ~TPrivateSessionBus();
     TPrivateSessionBus(const TPrivateSessionBus&) = delete;
     TPrivateSessionBus& operator=(const TPrivateSessionBus&) = delete;
 
     bool IsRunning() const { return !FAddress.isEmpty(); }
     QString Address() const { return FAddress; }
+    // The process that owns Name on this bus (0: none), and stopping it.
+    qint64 OwnerPid(const QString& Name) const;
+    void StopOwner(const QString& Name) const;
 
 private:
     QProcess FDaemon;
+    QString FConfig;
     QString FAddress;
 };
 

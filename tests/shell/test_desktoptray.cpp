@@ -7,9 +7,12 @@
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QMenu>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
@@ -18,6 +21,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -389,6 +393,126 @@ TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {
     Run->Terminate(SIGTERM); // before the display goes
     ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(Run->Process().exitCode(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A process of the test's own, stopped when the scope ends.
+struct TOwnProcess {
+    QProcess Process;
+    ~TOwnProcess() {
+        if (Process.state() == QProcess::NotRunning)
+            return;
+        Process.terminate();
+        if (!Process.waitForFinished(3000))
+            Process.kill();
+        Process.waitForFinished(3000);
+    }
+};
+
+QString RunOnBus(const QString& Address, const QString& Program, const QStringList& Arguments) {
+    QProcess Tool;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("DBUS_SESSION_BUS_ADDRESS", Address);
+    Tool.setProcessEnvironment(Env);
+    Tool.start(Program, Arguments);
+    Tool.waitForFinished(10000);
+    return QString::fromUtf8(Tool.readAllStandardOutput()).trimmed();
+}
+
+// The start-up notice when no notification service runs yet: one that appears
+// later on its own gets it once, one that D-Bus starts on demand (Xfce at
+// login) gets it at once. Real dunst on a real X server plays the service.
+TEST(DesktopNotices, TheStartUpNoticeReachesALateServiceAndOneStartedOnDemand) {
+    if (QStandardPaths::findExecutable("dunst").isEmpty() || QStandardPaths::findExecutable("dunstctl").isEmpty())
+        GTEST_SKIP() << "needs dunst";
+    TTempEnvironment Env;
+    TDisplayServer Xvfb(TDisplayServer::TKind::X11, Env.RuntimeDir());
+    if (!Xvfb.IsRunning())
+        GTEST_SKIP() << "no Xvfb";
+    const QString Services = Env.Root() + "/services";
+    ASSERT_TRUE(QDir().mkpath(Services));
+    QProcessEnvironment ServiceEnv;
+    ServiceEnv.insert("DISPLAY", Xvfb.Name());
+    TPrivateSessionBus Bus(Services, ServiceEnv);
+    ASSERT_TRUE(Bus.IsRunning());
+    const QString Notifications = QStringLiteral("org.freedesktop.Notifications");
+    // Whichever dunst the bus started goes with the test.
+    const std::unique_ptr<TPrivateSessionBus, void (*)(TPrivateSessionBus*)> StopStarted(
+        &Bus, [](TPrivateSessionBus* Started) { Started->StopOwner(QStringLiteral("org.freedesktop.Notifications")); });
+    TStatusNotifierHost Host(Bus.Address());
+    ASSERT_TRUE(Host.IsReady());
+    TVendorServerProcess Server;
+    WriteSettingString("", "server", Server.BaseURL());
+    WriteSettingString("", "lastnews", "9999");
+    WriteSettingInteger("", "debug", 3);
+    QProcessEnvironment ProgramEnv;
+    ProgramEnv.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+    ProgramEnv.insert("QT_QPA_PLATFORM", "xcb");
+    ProgramEnv.insert("DISPLAY", Xvfb.Name());
+    const auto Log = [&Env] { return Env.LogLines().join('\n'); };
+    const auto Displayed = [&Bus] { return RunOnBus(Bus.Address(), "dunstctl", {"count", "displayed"}); };
+    const QString Notice = QString::fromUtf8("Klicken Sie hier, um Quorvantis zu öffnen!");
+
+    {
+        // No service, none to start: the notice waits and goes out once dunst runs.
+        TProgramRun Run({}, ProgramEnv);
+        ASSERT_FALSE(Host.WaitForItem().isEmpty());
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return Log().contains("|INFO|No notification service yet: the notice is shown once one starts: " +
+                                      Notice);
+            },
+            15000))
+            << Log().toStdString();
+        EXPECT_FALSE(Log().contains("|DEBUG|Notification "));
+        TOwnProcess Dunst;
+        QProcessEnvironment DunstEnv = QProcessEnvironment::systemEnvironment();
+        DunstEnv.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+        DunstEnv.insert("DISPLAY", Xvfb.Name());
+        Dunst.Process.setProcessEnvironment(DunstEnv);
+        Dunst.Process.start("dunst", QStringList{});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Displayed() == "1"; }, 15000)) << Log().toStdString();
+        EXPECT_TRUE(Log().contains("|INFO|A notification service appeared: the waiting notice is shown"));
+        EXPECT_EQ(Env.LogLines().filter(QRegularExpression("\\|DEBUG\\|Notification \\d+ sent$")).size(), 1);
+        // Clicking it opens our menu.
+        RunOnBus(Bus.Address(), "dunstctl", {"action", "0"});
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return Log().contains("|DEBUG|Menu asked for by a click on our notification"); }, 10000));
+        Run.Terminate(SIGTERM);
+        EXPECT_TRUE(Run.WaitFinished(15000));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Bus.OwnerPid(Notifications) == 0; }, 10000));
+
+    // Now the bus knows how to start dunst: the first notice starts it.
+    QFile Service(Services + "/org.freedesktop.Notifications.service");
+    const QString Starter = Env.Root() + "/start-dunst";
+    {
+        QFile Script(Starter);
+        ASSERT_TRUE(Script.open(QIODevice::WriteOnly));
+        Script.write("#!/bin/sh\nexport DBUS_SESSION_BUS_ADDRESS=\"$DBUS_STARTER_ADDRESS\"\nexec dunst\n");
+        Script.close();
+        Script.setPermissions(Script.permissions() | QFileDevice::ExeOwner);
+    }
+    ASSERT_TRUE(Service.open(QIODevice::WriteOnly));
+    Service.write(("[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=" + Starter + "\n").toUtf8());
+    Service.close();
+    RunOnBus(Bus.Address(), "dbus-send",
+             {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+              "org.freedesktop.DBus.ReloadConfig"});
+    WriteSettingBool("", "first", true);
+    TProgramRun Run({}, ProgramEnv);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Log().contains("|DEBUG|The notification service is started on demand for the notice"); }, 15000))
+        << Log().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Displayed() == "1"; }, 15000));
+    EXPECT_GT(Bus.OwnerPid(Notifications), 0);
+    EXPECT_EQ(Env.LogLines().filter(QRegularExpression("\\|DEBUG\\|Notification \\d+ sent$")).size(), 2);
+    EXPECT_EQ(Env.LogLines().filter("No notification service yet").size(), 1);
+    Run.Terminate(SIGTERM);
+    EXPECT_TRUE(Run.WaitFinished(15000));
 }
 
 } // namespace
