@@ -15,6 +15,10 @@ PKGS=(
   dbus weston qt6-wayland
   at-spi2-core python3-pyatspi dbus-daemon
   fonts-dejavu-core
+  gnome-shell gnome-shell-extension-appindicator gjs libglib2.0-bin
+  xfce4-panel xfwm4 xfce4-notifyd
+  lxqt-panel lxqt-notificationd
+  plasma-workspace plasma-desktop kwin-x11 kded5
   ccache dpkg-dev lintian desktop-file-utils appstream
 )
 missing=()

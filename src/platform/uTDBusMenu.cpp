@@ -154,6 +154,7 @@ void TDBusMenuExporter::SetMenu(QMenu* Menu) {
     FChangedItems.clear();
     FListedFirstIds.clear();
     FListed.clear();
+    FPrepared.clear();
     // A rebuild mostly shows the same pictures again; those that neither this
     // menu nor the one before used are dropped instead of piling up.
     FEarlierIconCache = std::exchange(FIconCache, {});
@@ -205,17 +206,119 @@ int TDBusMenuExporter::FirstListedId(QMenu* Menu) const {
     return Listed != FListed.cend() && Listed->second.Menu == Menu ? *Found : 0;
 }
 
-bool TDBusMenuExporter::OpenListing(QMenu* Menu) {
+namespace {
+
+// An unopened listed submenu in a whole-tree answer: one entry is enough for a
+// panel to open it, and keeps the tree of a large catalogue small.
+constexpr qsizetype FirstEntries = 1;
+// Once its parent opened: more than a screen holds, so a panel that places the
+// submenu before it has all of them places it with its final height.
+constexpr qsizetype ScreenfulEntries = 40;
+// More submenus changed at once than this are announced as one change of the whole menu.
+constexpr qsizetype MaxSeparateAnnouncements = 128;
+
+} // namespace
+
+bool TDBusMenuExporter::OpenListing(QMenu* Menu, TShown Shown) {
     TMenuListing* Listing = ListingOf(Menu);
-    if (Listing == nullptr || FirstListedId(Menu) != 0)
+    if (Listing == nullptr)
         return false;
+    const auto Limit = [](const TListed& Listed) {
+        switch (Listed.Shown) {
+        case TShown::First:
+            return std::min(Listed.Count, FirstEntries);
+        case TShown::Screenful:
+            return std::min(Listed.Count, ScreenfulEntries);
+        case TShown::All:
+            break;
+        }
+        return Listed.Count;
+    };
+    if (const int First = FirstListedId(Menu); First != 0) {
+        TListed& Listed = FListed.at(First);
+        const qsizetype Before = Limit(Listed);
+        Listed.Shown = std::max(Listed.Shown, Shown);
+        return Limit(Listed) > Before;
+    }
     const qsizetype Count = Listing->ListingCount();
     const int First = FNextId;
     // Ids are never reused: the block of a submenu stays its own.
     FNextId += static_cast<int>(std::max<qsizetype>(Count, 1));
     FListedFirstIds.insert(Menu, First);
-    FListed.emplace(First, TListed{Menu, Count});
-    return true;
+    const TListed& Listed = FListed.emplace(First, TListed{Menu, Count, Shown}).first->second;
+    return Limit(Listed) > 0;
+}
+
+qsizetype TDBusMenuExporter::ShownCount(QMenu* Menu) const {
+    const TMenuListing* Listing = ListingOf(Menu);
+    if (Listing == nullptr)
+        return Menu->actions().size();
+    const int First = FirstListedId(Menu);
+    if (First == 0)
+        return 0;
+    const TListed& Listed = FListed.at(First);
+    const qsizetype Count = std::min(Listing->ListingCount(), Listed.Count);
+    switch (Listed.Shown) {
+    case TShown::First:
+        return std::min(Count, FirstEntries);
+    case TShown::Screenful:
+        return std::min(Count, ScreenfulEntries);
+    case TShown::All:
+        break;
+    }
+    return Count;
+}
+
+void TDBusMenuExporter::Prepare(QMenu* Menu) {
+    if (Menu == FRoot || ListingOf(Menu) != nullptr)
+        return;
+    const auto Done = FPrepared.constFind(Menu);
+    if (Done != FPrepared.cend() && *Done == Menu)
+        return;
+    FPrepared.insert(Menu, Menu);
+    const int Id = FIds.value(Menu->menuAction(), 0);
+    const bool Pending = FChangedLayouts.contains(Id);
+    Watch(Menu);
+    Q_EMIT Menu->aboutToShow();
+    // The answer being made carries what that changed.
+    if (!Pending)
+        FChangedLayouts.remove(Id);
+}
+
+bool TDBusMenuExporter::PrepareChildren(QMenu* Menu) {
+    bool Changed = false;
+    const auto Visit = [this, &Changed](QMenu* Sub) {
+        const int Id = IdOf(Sub->menuAction());
+        Watch(Sub);
+        if (ListingOf(Sub) != nullptr) {
+            if (OpenListing(Sub, TShown::Screenful)) {
+                FChangedLayouts.insert(Id);
+                Changed = true;
+            }
+            return;
+        }
+        const auto Done = FPrepared.constFind(Sub);
+        if (Done != FPrepared.cend() && *Done == Sub)
+            return;
+        FPrepared.insert(Sub, Sub);
+        const QList<QAction*> Before = Sub->actions();
+        Q_EMIT Sub->aboutToShow();
+        if (Sub->actions() != Before) {
+            FChangedLayouts.insert(Id);
+            Changed = true;
+        }
+    };
+    if (TMenuListing* Listing = ListingOf(Menu)) {
+        const qsizetype Count = ShownCount(Menu);
+        for (qsizetype I = 0; I < Count; ++I)
+            if (QMenu* Sub = Listing->ListingEntry(I).Submenu)
+                Visit(Sub);
+    } else {
+        for (QAction* Action : Menu->actions())
+            if (QMenu* Sub = Action->menu())
+                Visit(Sub);
+    }
+    return Changed;
 }
 
 QMenu* TDBusMenuExporter::ListedMenuOf(int Id, qsizetype* Index) const {
@@ -502,12 +605,12 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
         return Item;
     Watch(Menu);
     if (TMenuListing* Listing = ListingOf(Menu)) {
-        // Until it is opened a listed submenu is sent without entries, so a panel
-        // that asks for the whole tree does not get every shop of the catalogue.
+        // Never empty, as a panel may open only a submenu that has entries; and
+        // until it is opened only its first ones, so a panel that asks for the
+        // whole tree does not get every shop of the catalogue.
+        OpenListing(Menu, TShown::First);
         const int First = FirstListedId(Menu);
-        if (First == 0)
-            return Item;
-        const qsizetype Count = std::min(Listing->ListingCount(), FListed.at(First).Count);
+        const qsizetype Count = ShownCount(Menu);
         Item.Children.reserve(Count);
         for (qsizetype I = 0; I < Count; ++I) {
             const TMenuListing::TEntry Entry = Listing->ListingEntry(I);
@@ -518,6 +621,8 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
         }
         return Item;
     }
+    if (Id != 0)
+        Prepare(Menu);
     for (QAction* Action : Menu->actions())
         Item.Children.append(LayoutOf(IdOf(Action), Depth < 0 ? -1 : Depth - 1, Names));
     return Item;
@@ -526,14 +631,15 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
 uint TDBusMenuExporter::GetLayout(int ParentId, int RecursionDepth, const QStringList& PropertyNames,
                                   TDBusMenuLayoutItem& Layout) {
     // A panel may ask for a submenu without announcing that it opens it: the
-    // submenu fills now, and this answer already carries what that changed.
+    // submenu fills now, and this answer already carries what that changed. A
+    // submenu announced with a screenful is fetched as announced.
     if (QMenu* Menu = ParentId != 0 ? MenuOf(ParentId) : nullptr) {
         const bool Pending = FChangedLayouts.contains(ParentId);
         Watch(Menu);
-        if (ListingOf(Menu) != nullptr)
-            OpenListing(Menu);
-        else
+        if (ListingOf(Menu) == nullptr)
             Q_EMIT Menu->aboutToShow();
+        else if (const int First = FirstListedId(Menu); First == 0 || FListed.at(First).Shown == TShown::First)
+            OpenListing(Menu, TShown::All);
         if (!Pending)
             FChangedLayouts.remove(ParentId);
     }
@@ -609,16 +715,22 @@ bool TDBusMenuExporter::AboutToShow(int Id) {
     if (Menu == nullptr)
         return false;
     Watch(Menu);
+    bool Changed = false;
     if (ListingOf(Menu) != nullptr) {
-        if (!OpenListing(Menu))
-            return false;
-        FChangedLayouts.insert(Id);
-        ScheduleAnnouncement();
-        return true;
+        Changed = OpenListing(Menu, TShown::All);
+        if (Changed)
+            FChangedLayouts.insert(Id);
+    } else {
+        const QList<QAction*> Before = Menu->actions();
+        Q_EMIT Menu->aboutToShow();
+        Changed = Menu->actions() != Before;
     }
-    const QList<QAction*> Before = Menu->actions();
-    Q_EMIT Menu->aboutToShow();
-    return Menu->actions() != Before;
+    // Its submenus get their first screenful now, before the panel shows them.
+    if (PrepareChildren(Menu))
+        Changed = true;
+    if (Changed)
+        ScheduleAnnouncement();
+    return Changed;
 }
 
 QList<int> TDBusMenuExporter::AboutToShowGroup(const QList<int>& Ids, QList<int>& IdErrors) {
@@ -684,10 +796,16 @@ void TDBusMenuExporter::Announce() {
             Q_EMIT ItemsPropertiesUpdated(Updated, {});
     }
     if (!FChangedLayouts.isEmpty()) {
-        // One announcement for the turn: the submenu that changed, or the whole menu.
-        const int Parent = FChangedLayouts.size() == 1 ? *FChangedLayouts.cbegin() : 0;
+        // Each submenu that changed on its own: a panel that reads one level at a
+        // time fetches just the submenus named. Very many as one change of the whole.
+        QList<int> Parents = FChangedLayouts.values();
         FChangedLayouts.clear();
-        ++FRevision;
-        Q_EMIT LayoutUpdated(FRevision, Parent);
+        if (Parents.size() > MaxSeparateAnnouncements)
+            Parents = {0};
+        std::sort(Parents.begin(), Parents.end());
+        for (const int Parent : std::as_const(Parents)) {
+            ++FRevision;
+            Q_EMIT LayoutUpdated(FRevision, Parent);
+        }
     }
 }

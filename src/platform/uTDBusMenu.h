@@ -73,8 +73,17 @@ QByteArray MenuIconPng(const QImage& Image);
 // tray icon. The tree is read as it stands at each request; a submenu that is
 // about to open is told so first (the menu mirror fills its entries then), and
 // changes are announced once per turn of the event loop. A submenu that lists
-// its entries (TMenuListing) is read from the listing once it has been opened:
-// its entries get ids of their own, with no action behind them.
+// its entries (TMenuListing) is read from the listing: its entries get ids of
+// their own, with no action behind them.
+//
+// Panels ask in different orders. GNOME's extension reads the whole tree first
+// and opens only submenus that already have entries; Plasma and LXQt read one
+// level at a time and show a submenu with what they hold when it opens. So a
+// listed submenu is never sent empty: until it is opened it shows its first
+// entries only (one in a whole-tree answer; a screenful once its parent opened,
+// announced per submenu so such panels fetch it before it shows), and all of
+// them once it opens. A catalogue of 100,000 shops thus never crosses the bus
+// as a whole, whichever order the panel uses.
 class TDBusMenuExporter final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TDBusMenuExporter)
@@ -125,10 +134,20 @@ private:
     QVariantMap PropertiesOf(int Id, const QStringList& Names, bool WithDefaults = true);
     QVariantMap EntryProperties(const TMenuListing::TEntry& Entry, const QStringList& Names, bool WithDefaults);
     static TMenuListing* ListingOf(QMenu* Menu);
-    // The id of the first entry of an opened listed submenu, 0 when not opened.
+    // How much of a listed submenu the panel gets: its first entries, or all.
+    enum class TShown { First, Screenful, All };
+    // The id of the first entry of a listed submenu, 0 while its entries have none.
     int FirstListedId(QMenu* Menu) const;
-    // Gives the entries of a listed submenu their ids; false when it had them already.
-    bool OpenListing(QMenu* Menu);
+    // Gives the entries of a listed submenu their ids and shows at least Shown of
+    // them; true when the panel now gets more than before.
+    bool OpenListing(QMenu* Menu, TShown Shown);
+    // The entries of Menu the panel gets now (a listed submenu: of its listing).
+    qsizetype ShownCount(QMenu* Menu) const;
+    // A submenu that is not listed fills when it is first about to show; one read
+    // as part of a layout is filled for it, without announcing what it then holds.
+    void Prepare(QMenu* Menu);
+    // The parent opens: its submenus get a screenful each, announced one by one.
+    bool PrepareChildren(QMenu* Menu);
     // The listed submenu that holds the entry with Id, and the entry's place in it.
     QMenu* ListedMenuOf(int Id, qsizetype* Index = nullptr) const;
     TDBusMenuLayoutItem LayoutOf(int Id, int Depth, const QStringList& Names);
@@ -152,7 +171,9 @@ private:
     struct TListed {
         QPointer<QMenu> Menu;
         qsizetype Count = 0;
+        TShown Shown = TShown::First;
     };
+    QHash<QMenu*, QPointer<QMenu>> FPrepared;
     QHash<QMenu*, int> FListedFirstIds;
     std::map<int, TListed> FListed;
     // Pictures of the current menu, and of the one before until they are used again.

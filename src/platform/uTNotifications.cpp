@@ -9,7 +9,11 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QVariantMap>
+
+#include <utility>
 
 namespace {
 
@@ -55,13 +59,53 @@ TNotifications::TNotifications(const QDBusConnection& Bus, TLogger& Logger, QObj
     FBus.connect(QString(), Path, Service, QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
     FBus.connect(QString(), Path, Service, QStringLiteral("NotificationClosed"), this,
                  SLOT(NotificationClosed(uint, uint)));
+    FWatcher = new QDBusServiceWatcher(Service, FBus, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(FWatcher, &QDBusServiceWatcher::serviceRegistered, this, &TNotifications::ServiceAppeared);
 }
 
 bool TNotifications::IsAvailable() const {
-    return FBus.isConnected() && FBus.interface() && FBus.interface()->isServiceRegistered(Service);
+    if (!FBus.isConnected() || FBus.interface() == nullptr)
+        return false;
+    if (FBus.interface()->isServiceRegistered(Service))
+        return true;
+    // Started on demand by the first call (xfce4-notifyd, dunst at login).
+    const QDBusReply<QStringList> Activatable = FBus.interface()->activatableServiceNames();
+    return Activatable.isValid() && Activatable.value().contains(Service);
 }
 
 void TNotifications::Send(const QString& Title, const QString& Text, int TimeoutMs, const QImage& Image) {
+    if (!FBus.isConnected())
+        return;
+    if (FBus.interface()->isServiceRegistered(Service)) {
+        SendNow(Title, Text, TimeoutMs, Image);
+    } else if (IsAvailable()) {
+        FLogger.Debug(QStringLiteral("The notification service is started on demand for the notice"));
+        SendNow(Title, Text, TimeoutMs, Image);
+    } else {
+        Wait(Title, Text, TimeoutMs, Image);
+    }
+}
+
+void TNotifications::Wait(const QString& Title, const QString& Text, int TimeoutMs, const QImage& Image) {
+    FPendingTitle = Title;
+    FPendingText = Text;
+    FPendingTimeoutMs = TimeoutMs;
+    FPendingImage = Image;
+    FLogger.Info(QStringLiteral("No notification service yet: the notice is shown once one starts: ") +
+                 Text.section(QLatin1Char('\r'), 0, 0));
+}
+
+void TNotifications::ServiceAppeared() {
+    FBodyClickCloses = false;
+    if (FPendingText.isEmpty())
+        return;
+    const QString Text = std::exchange(FPendingText, {});
+    FLogger.Info(QStringLiteral("A notification service appeared: the waiting notice is shown"));
+    SendNow(FPendingTitle, Text, FPendingTimeoutMs, std::exchange(FPendingImage, {}));
+}
+
+void TNotifications::SendNow(const QString& Title, const QString& Text, int TimeoutMs, const QImage& Image) {
+    AskServerName();
     QDBusMessage Notify = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
     QVariantMap Hints;
     Hints.insert(QStringLiteral("desktop-entry"), DesktopEntry);
@@ -70,15 +114,33 @@ void TNotifications::Send(const QString& Title, const QString& Text, int Timeout
     Notify << QString::fromUtf8(ProgramName) << 0u << QString() << Title << Text
            << QStringList{QStringLiteral("default"), txtOpenMenu()} << Hints << TimeoutMs;
     auto* Watcher = new QDBusPendingCallWatcher(FBus.asyncCall(Notify), this);
+    connect(Watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, Title, Text, TimeoutMs, Image](QDBusPendingCallWatcher* Call) {
+                const QDBusPendingReply<uint> Reply = *Call;
+                Call->deleteLater();
+                if (Reply.isError()) {
+                    FLogger.Error(QStringLiteral("Notify: ") + Reply.error().message());
+                    // A service that could not be started may still come by itself.
+                    if (!FBus.interface()->isServiceRegistered(Service))
+                        Wait(Title, Text, TimeoutMs, Image);
+                    return;
+                }
+                FOwn.insert(Reply.value());
+                FLogger.Debug(QStringLiteral("Notification %1 sent").arg(Reply.value()));
+            });
+}
+
+void TNotifications::AskServerName() {
+    QDBusMessage Ask = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("GetServerInformation"));
+    auto* Watcher = new QDBusPendingCallWatcher(FBus.asyncCall(Ask), this);
     connect(Watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* Call) {
-        const QDBusPendingReply<uint> Reply = *Call;
+        const QDBusMessage Reply = QDBusPendingReply<QString>(*Call).reply();
         Call->deleteLater();
-        if (Reply.isError()) {
-            FLogger.Error(QStringLiteral("Notify: ") + Reply.error().message());
+        if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
             return;
-        }
-        FOwn.insert(Reply.value());
-        FLogger.Debug(QStringLiteral("Notification %1 sent").arg(Reply.value()));
+        const QString Name = Reply.arguments().constFirst().toString();
+        FBodyClickCloses = Name.contains(QLatin1String("Xfce"), Qt::CaseInsensitive);
+        FLogger.Debug(QStringLiteral("Notification service: ") + Name);
     });
 }
 
@@ -88,10 +150,20 @@ void TNotifications::ActionInvoked(uint Id, const QString& Action) {
         return;
     }
     FLogger.Debug(QStringLiteral("Notification %1 clicked").arg(Id));
+    FActed.insert(Id);
     if (Action == QLatin1String("default"))
         Q_EMIT Clicked();
 }
 
-void TNotifications::NotificationClosed(uint Id, uint) {
-    FOwn.remove(Id);
+void TNotifications::NotificationClosed(uint Id, uint Reason) {
+    constexpr uint DismissedByUser = 2;
+    const bool Acted = FActed.remove(Id);
+    if (!FOwn.remove(Id))
+        return;
+    // xfce4-notifyd offers "default" as a button only; a click on the notice's
+    // body closes it as dismissed by the user, and that is the click meant.
+    if (Reason == DismissedByUser && FBodyClickCloses && !Acted) {
+        FLogger.Debug(QStringLiteral("Notification %1 clicked (closed by a click on it)").arg(Id));
+        Q_EMIT Clicked();
+    }
 }

@@ -7,7 +7,9 @@
 #include <QImage>
 #include <QtEndian>
 
-const QString TStatusNotifierItem::ObjectPath = QStringLiteral("/StatusNotifierItem");
+// Not the protocol's usual "/StatusNotifierItem": the item registers by this path, and
+// a watcher that finds it on the bus by itself then names it the same way.
+const QString TStatusNotifierItem::ObjectPath = QStringLiteral("/org/quorvantis/StatusNotifierItem");
 
 QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusIconPixmap& Pixmap) {
     Argument.beginStructure();

@@ -58,6 +58,9 @@ TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
                                                      : QStringLiteral("A StatusNotifier watcher appeared"));
                     Update();
                 });
+        // Signals of whichever program owns the watcher's name, now or later.
+        FBus.connect(WatcherService, WatcherPath, WatcherService, QStringLiteral("StatusNotifierItemUnregistered"),
+                     this, SLOT(ItemUnregistered(QString)));
     }
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         FXEmbed = new TXEmbedWatch(this);
@@ -109,9 +112,40 @@ void TTrayIcon::Show() {
     Update();
     if (FShown)
         return;
+    FRetry->start();
+    // A watcher is being asked: its answer decides.
+    if (FRegistering)
+        FReportNoTray = true;
+    else
+        ReportNoTray();
+}
+
+void TTrayIcon::ReportNoTray() {
+    FReportNoTray = false;
     FLogger.Info(QStringLiteral("No notification area found: the tray icon is not shown; "
                                 "\"quorvantis show\" opens the menu"));
-    FRetry->start();
+}
+
+void TTrayIcon::ItemUnregistered(const QString& Item) {
+    if (FItem == nullptr || !FRegistered)
+        return;
+    // By the name we registered or by the path on our connection.
+    const bool Ours = Item == FItem->ServiceName() || Item.startsWith(FBus.baseService() + QLatin1Char('/')) ||
+                      Item.startsWith(FBus.baseService() + QLatin1Char('@'));
+    if (!Ours)
+        return;
+    FRegistered = false;
+    if (++FDrops > MaxRegisterFailures) {
+        FLogger.Error(QStringLiteral("The StatusNotifier watcher keeps dropping the tray icon: not registered again"));
+        Update();
+        return;
+    }
+    FLogger.Info(QStringLiteral("The StatusNotifier watcher dropped the tray icon: registering it again"));
+    // A moment later: a watcher that just failed to set the item up is still busy with it.
+    QTimer::singleShot(RetryIntervalMs / 2, this, [this] {
+        if (!FRegistered)
+            RegisterItem();
+    });
 }
 
 void TTrayIcon::RetryTick() {
@@ -152,7 +186,10 @@ void TTrayIcon::RegisterItem() {
     FRegistering = true;
     QDBusMessage Register = QDBusMessage::createMethodCall(WatcherService, WatcherPath, WatcherService,
                                                            QStringLiteral("RegisterStatusNotifierItem"));
-    Register << FItem->ServiceName();
+    // By object path: the watcher takes the caller's connection for the item.
+    // GNOME's extension then sets the item up without watching a second name,
+    // which races with reading its properties after a shell restart.
+    Register << TStatusNotifierItem::ObjectPath;
     auto* Call = new QDBusPendingCallWatcher(FBus.asyncCall(Register), this);
     connect(Call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* Done) {
         const QDBusPendingReply<> Reply = *Done;
@@ -162,10 +199,13 @@ void TTrayIcon::RegisterItem() {
             // A watcher may own its name a moment before it answers.
             ++FRegisterFailures;
             FLogger.Debug(QStringLiteral("RegisterStatusNotifierItem: ") + Reply.error().message());
+            if (FReportNoTray)
+                ReportNoTray();
             QTimer::singleShot(RetryIntervalMs / 2, this, &TTrayIcon::Update);
             return;
         }
         FRegistered = true;
+        FReportNoTray = false;
         Update();
     });
 }
@@ -207,14 +247,14 @@ bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int Timeo
         FLogger.Debug(QStringLiteral("Balloon waits for the notification area"));
         return false;
     }
-    if (FNotifications->IsAvailable()) {
-        FNotifications->Send(Title.left(63), Text.left(255), TimeoutMs, FIconImage.pixmap(48, 48).toImage());
-    } else if (FQtIcon && FQtIcon->isVisible()) {
+    const bool Balloon = FQtIcon && FQtIcon->isVisible();
+    if (Balloon && !FNotifications->IsAvailable()) {
         FQtIcon->showMessage(Title.left(63), Text.left(255), QSystemTrayIcon::Information, TimeoutMs);
     } else {
-        FLogger.Info(QStringLiteral("No notification service: notice not shown: ") +
-                     Text.section(QLatin1Char('\r'), 0, 0));
-        return false;
+        // Started on demand, or shown once a notification service appears.
+        FNotifications->Send(Title.left(63), Text.left(255), TimeoutMs, FIconImage.pixmap(48, 48).toImage());
+        if (FNotifications->IsWaiting())
+            return false;
     }
     FLogger.Debug(QStringLiteral("Balloon shown: ") + Text.section(QLatin1Char('\r'), 0, 0));
     return true;
@@ -243,10 +283,6 @@ void TTrayIcon::ShowPendingBalloon() {
 
 void TTrayIcon::NotifyNoTray() {
     FPendingText.clear();
-    if (!FNotifications->IsAvailable()) {
-        FLogger.Info(QStringLiteral("No notification area and no notification service: nothing to tell the user"));
-        return;
-    }
     FNotifications->Send(QString::fromUtf8(ProgramName), NoTrayNoticeText(), 10000,
                          FIconImage.pixmap(48, 48).toImage());
 }

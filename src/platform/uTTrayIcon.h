@@ -29,9 +29,10 @@ class TXEmbedWatch;
 // cannot place a pop-up (Wayland) the menu is handed to the panel, which draws
 // it at the icon. Without a panel the program keeps running: one INFO line says
 // so, and after a minute one desktop notification says how to open the menu.
-// Notices go out as desktop notifications where a notification service runs
-// (a click on one of ours opens the menu), otherwise as the XEmbed icon's
-// balloon; a notice asked for before the icon is shown waits for it.
+// Notices go out as desktop notifications where a notification service runs or
+// D-Bus starts one (a click on one of ours opens the menu), otherwise as the
+// XEmbed icon's balloon, otherwise once a notification service appears; a
+// notice asked for before the icon is shown waits for it.
 class TTrayIcon final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TTrayIcon)
@@ -55,6 +56,11 @@ public:
 Q_SIGNALS:
     void MenuRequested(const QPoint& GlobalPos);
 
+private Q_SLOTS:
+    // The watcher dropped an item: ours is registered again (GNOME's extension
+    // drops an item whose set-up failed, with the item still running).
+    void ItemUnregistered(const QString& Item);
+
 private:
     void RequestMenu(const QPoint& Pos, const QString& Source);
     void Update();
@@ -64,6 +70,7 @@ private:
     void SetShown(bool Shown, const QString& Where);
     void ShowPendingBalloon();
     void NotifyNoTray();
+    void ReportNoTray();
 
     QDBusConnection FBus;
     QIcon FIconImage;
@@ -77,11 +84,14 @@ private:
     QTimer* FRetry;
     int FAttempts = 0;
     int FRegisterFailures = 0;
+    int FDrops = 0;
     bool FStarted = false;
     bool FRegistered = false;
     bool FRegistering = false;
     bool FShown = false;
     bool FMenuQueued = false;
+    // "No notification area" waits for the answer of a watcher asked just now.
+    bool FReportNoTray = false;
     QString FPendingTitle;
     QString FPendingText;
     int FPendingTimeoutMs = 0;

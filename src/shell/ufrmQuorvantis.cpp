@@ -147,10 +147,10 @@ void TfrmQuorvantis::SetupTray() {
 
     SxTrayIcon = new TTrayIcon(TImageList::TrayIcon(), FProgram->Logger(), this);
     connect(SxTrayIcon, &TTrayIcon::MenuRequested, this, &TfrmQuorvantis::PopupMenu);
-    if (IsWaylandSession()) {
-        FDesktopMenu = new TDesktopMenu(this);
-        SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
-    }
+    // Also on X11: panels there (GNOME, Xfce, LXQt) draw the handed menu on a
+    // right click instead of asking us; a left click still opens the drawn one.
+    FDesktopMenu = new TDesktopMenu(this);
+    SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
 }
 
 void TfrmQuorvantis::FormDestroy() {

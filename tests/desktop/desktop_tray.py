@@ -57,11 +57,43 @@ def run(argv, env, check=True, timeout=30):
 
 # ---- outer part: root prepares the user, the folder and the namespace ----------------
 
-def outer(args):
+# Each scenario's notification service, if D-Bus may start one on demand. The other
+# desktops' services are left out of the session bus, so that none of them answers in
+# its place (another notification service, kded with its StatusNotifier watcher).
+NOTIFIERS = {"sway": "org.knopwob.dunst.service"}
+
+
+def bus_config(root, scenario, notifiers):
+    services = os.path.join(root, "services")
+    os.makedirs(services)
+    for path in glob.glob("/usr/share/dbus-1/services/*.service"):
+        with open(path, errors="replace") as f:
+            name = re.search(r"^Name=(\S+)", f.read(), re.M)
+        name = name.group(1) if name else ""
+        if name == "org.freedesktop.Notifications" and notifiers.get(scenario) != os.path.basename(path):
+            continue
+        if name.startswith("org.kde.") and not scenario.startswith("kde"):
+            continue
+        shutil.copy(path, services)
+    config = os.path.join(root, "session.conf")
+    with open(config, "w") as f:
+        f.write('<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"\n'
+                ' "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">\n'
+                "<busconfig><type>session</type><keep_umask/><listen>unix:tmpdir=/tmp</listen>"
+                "<auth>EXTERNAL</auth><servicedir>%s</servicedir>"
+                '<policy context="default"><allow send_destination="*" eavesdrop="true"/>'
+                '<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>\n' % services)
+    return config
+
+
+def outer(args, script="desktop_tray.py", tools=None, notifiers=None):
+    tools = TOOLS if tools is None else tools
+    notifiers = NOTIFIERS if notifiers is None else notifiers
     if os.geteuid() != 0:
         print("SKIP: needs root to create the test user and the network namespace")
         return SKIP
-    missing = [t for t in TOOLS[args.scenario] + ["dbus-run-session", "runuser", "unshare"] if not shutil.which(t)]
+    missing = [t for t in tools[args.scenario] + ["dbus-run-session", "runuser", "unshare"] 
+               if not (shutil.which(t) or os.path.isabs(t) and os.path.exists(t))]
     if missing:
         print("SKIP: missing " + " ".join(missing))
         return SKIP
@@ -70,20 +102,32 @@ def outer(args):
     except KeyError:
         subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", USER], check=True)
     account = pwd.getpwnam(USER)
-    root = tempfile.mkdtemp(prefix="qv-desktop-")
+    # Not in /tmp: the session gets a /tmp of its own (below).
+    root = tempfile.mkdtemp(prefix="qv-desktop-", dir="/var/tmp")
     try:
         # Copies, so that the user reaches them whatever the rights of the build tree.
         for name in ("quorvantis",):
             shutil.copy2(os.path.join(args.build, name), os.path.join(root, name))
-        shutil.copy2(os.path.abspath(__file__), os.path.join(root, "desktop_tray.py"))
+        here = os.path.dirname(os.path.abspath(__file__))
+        for name in glob.glob(os.path.join(here, "*.py")):
+            shutil.copy2(name, root)
         shutil.copy2(os.path.join(args.source, "resources", "vendor", "version2.xml"), os.path.join(root, "catalogue.xml"))
-        for path in [root] + [os.path.join(root, n) for n in os.listdir(root)]:
-            os.chown(path, account.pw_uid, account.pw_gid)
+        config = bus_config(root, args.scenario, notifiers)
+        for top, dirs, files in os.walk(root):
+            for name in [top] + [os.path.join(top, n) for n in files]:
+                os.chown(name, account.pw_uid, account.pw_gid)
         os.chmod(root, 0o700)
-        inner = ("ip link set lo up 2>/dev/null; exec runuser -u %s -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "
-                 "HOME=%s dbus-run-session -- /usr/bin/python3 %s/desktop_tray.py --inner --root %s %s"
-                 % (USER, root, root, root, args.scenario))
-        rc = subprocess.run(["unshare", "--net", "--", "sh", "-c", inner], timeout=900).returncode
+        inner = ("mount -t tmpfs -o mode=1777 tmpfs /tmp && ip link set lo up 2>/dev/null; exec runuser -u %s -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "
+                 "HOME=%s dbus-run-session --config-file=%s -- /usr/bin/python3 %s/%s --inner --root %s %s"
+                 % (USER, root, config, root, script, root, args.scenario))
+        # A process namespace of its own: whatever the session started ends with it,
+        # on every way out (the kernel ends a namespace's processes with its first one).
+        # Its own /tmp too: X servers' lock files hold process ids, which mean nothing
+        # across namespaces, and would let servers inside and outside take each other's
+        # display numbers.
+        rc = subprocess.run(["unshare", "--net", "--pid", "--mount", "--fork", "--kill-child", "--",
+                             "sh", "-c", inner],
+                            timeout=900).returncode
         if args.screenshots:
             os.makedirs(args.screenshots, exist_ok=True)
             for shot in glob.glob(os.path.join(root, "shots", "*.png")):
@@ -119,11 +163,18 @@ class Session:
     def start(self, name, argv, **extra):
         env = dict(self.env, **extra)
         out = open(os.path.join(self.root, "logs", name + ".log"), "ab")
-        process = subprocess.Popen(argv, env=env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        # A process group each: what a shell or panel starts ends with it.
+        process = subprocess.Popen(argv, env=env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                   start_new_session=True)
         self.processes.append(process)
         return process
 
     def stop(self, process, sig=signal.SIGTERM):
+        def signal_group(number):
+            try:
+                os.killpg(process.pid, number)
+            except ProcessLookupError:
+                pass
         if process.poll() is None:
             process.send_signal(sig)
             try:
@@ -131,6 +182,7 @@ class Session:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+        signal_group(signal.SIGKILL)
 
     def close(self):
         for process in reversed(self.processes):
@@ -213,7 +265,15 @@ class Session:
 
 
 def our_item(session, program):
-    return [i for i in session.watcher_items() if i.startswith("org.kde.StatusNotifierItem-%d-" % program.pid)]
+    # The item registers by its path: "<its connection>/org/quorvantis/StatusNotifierItem".
+    def ours(item):
+        name, _, path = item.partition("/")
+        if path != "org/quorvantis/StatusNotifierItem":
+            return False
+        out = run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                   "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:" + name], session.env, check=False)
+        return ("uint32 %d" % program.pid) in out
+    return [i for i in session.watcher_items() if ours(i)]
 
 
 def start_program(session, platform, *args):
@@ -333,7 +393,7 @@ def sway(session):
     # The bus delivers in order: once the program has answered a call made after the
     # click, it has seen whatever the service told it about that click.
     item = our_item(session, program)[0].split("/")[0]
-    run(["dbus-send", "--session", "--print-reply", "--dest=" + item, "/StatusNotifierItem",
+    run(["dbus-send", "--session", "--print-reply", "--dest=" + item, "/org/quorvantis/StatusNotifierItem",
          "org.freedesktop.DBus.Properties.Get", "string:org.kde.StatusNotifierItem", "string:Title"], session.env)
     asked = [line for line in session.log_lines() if "|DEBUG|Menu asked for by " in line]
     if len(asked) != 1:
@@ -437,11 +497,12 @@ def x11(session):
         raise Failure("the program ended with %d" % program.returncode)
 
 
-def inner(args):
+def inner(args, scenarios=None):
+    scenarios = {"sway": sway, "x11": x11} if scenarios is None else scenarios
     session = Session(args.root)
     try:
         session.prime()
-        {"sway": sway, "x11": x11}[args.scenario](session)
+        scenarios[args.scenario](session)
         print("1 passed, 0 failed")
         return 0
     except (Failure, subprocess.TimeoutExpired) as problem:
@@ -451,16 +512,17 @@ def inner(args):
         session.close()
 
 
-def main():
+def main(script="desktop_tray.py", tools=None, scenarios=None, notifiers=None):
+    tools = TOOLS if tools is None else tools
     parser = argparse.ArgumentParser()
-    parser.add_argument("scenario", choices=sorted(TOOLS))
+    parser.add_argument("scenario", choices=sorted(tools))
     parser.add_argument("--build", help="the build folder with the program")
     parser.add_argument("--source", help="the source folder")
     parser.add_argument("--screenshots", help="where to copy the screenshots")
     parser.add_argument("--inner", action="store_true")
     parser.add_argument("--root")
     args = parser.parse_args()
-    sys.exit(inner(args) if args.inner else outer(args))
+    sys.exit(inner(args, scenarios) if args.inner else outer(args, script, tools, notifiers))
 
 
 if __name__ == "__main__":

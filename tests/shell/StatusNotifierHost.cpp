@@ -10,11 +10,14 @@
 #include <QDBusVariant>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
+#include <sys/types.h>
 
 namespace {
 
@@ -74,17 +77,57 @@ TDBusMenuNode ReadNode(const QDBusArgument& Argument) {
 
 // ---- bus and display servers -----------------------------------------------------------
 
-TPrivateSessionBus::TPrivateSessionBus() {
+TPrivateSessionBus::TPrivateSessionBus(const QString& ServiceDir, const QProcessEnvironment& Extra) {
     const QString Daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (Daemon.isEmpty())
         return;
-    FDaemon.start(Daemon, {"--session", "--nofork", "--nosyslog", "--print-address=1"});
+    QStringList Arguments{"--session", "--nofork", "--nosyslog", "--print-address=1"};
+    if (!ServiceDir.isEmpty()) {
+        FConfig = ServiceDir + QStringLiteral(".conf");
+        QFile Config(FConfig);
+        if (!Config.open(QIODevice::WriteOnly))
+            return;
+        Config.write(
+            QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                           "<busconfig><type>session</type><listen>unix:tmpdir=%1</listen>"
+                           "<servicedir>%2</servicedir><policy context=\"default\">"
+                           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                           "<allow own=\"*\"/></policy></busconfig>\n")
+                .arg(QDir::tempPath(), ServiceDir)
+                .toUtf8());
+        Config.close();
+        Arguments = QStringList{"--config-file=" + FConfig, "--nofork", "--nosyslog", "--print-address=1"};
+    }
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert(Extra);
+    FDaemon.setProcessEnvironment(Env);
+    FDaemon.start(Daemon, Arguments);
     if (FDaemon.waitForStarted(5000))
         FAddress = ReadFirstLine(FDaemon, 10000);
 }
 
 TPrivateSessionBus::~TPrivateSessionBus() {
     Stop(FDaemon);
+    if (!FConfig.isEmpty())
+        QFile::remove(FConfig);
+}
+
+qint64 TPrivateSessionBus::OwnerPid(const QString& Name) const {
+    QProcess Ask;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("DBUS_SESSION_BUS_ADDRESS", FAddress);
+    Ask.setProcessEnvironment(Env);
+    Ask.start("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:" + Name});
+    Ask.waitForFinished(5000);
+    const QString Out = QString::fromUtf8(Ask.readAllStandardOutput());
+    return Out.section(QStringLiteral("uint32 "), 1).trimmed().toLongLong();
+}
+
+void TPrivateSessionBus::StopOwner(const QString& Name) const {
+    if (const qint64 Pid = OwnerPid(Name); Pid > 0)
+        ::kill(static_cast<pid_t>(Pid), SIGTERM);
 }
 
 TDisplayServer::TDisplayServer(TKind Kind, const QString& RuntimeDir) : FKind(Kind) {
@@ -175,8 +218,9 @@ void TStatusNotifierHost::RegisterStatusNotifierHost(const QString&) {
     Q_EMIT StatusNotifierHostRegistered();
 }
 
-void TStatusNotifierHost::OnLayoutUpdated(uint, int) {
+void TStatusNotifierHost::OnLayoutUpdated(uint, int Parent) {
     ++FLayoutUpdates;
+    FUpdatedParents.append(Parent);
 }
 
 void TStatusNotifierHost::OnItemsPropertiesUpdated(const QDBusMessage& Message) {
@@ -239,9 +283,10 @@ bool TStatusNotifierHost::ContextMenu(const QString& Item, int X, int Y) {
            QDBusMessage::ReplyMessage;
 }
 
-TDBusMenuNode TStatusNotifierHost::Layout(const QString& Item, int Parent, int Depth, uint* Revision) {
+TDBusMenuNode TStatusNotifierHost::Layout(const QString& Item, int Parent, int Depth, uint* Revision,
+                                          const QStringList& Names) {
     const QDBusMessage Reply =
-        CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetLayout"), {Parent, Depth, QStringList()});
+        CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetLayout"), {Parent, Depth, Names});
     if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().size() < 2)
         return {};
     if (Revision != nullptr)
@@ -252,6 +297,40 @@ TDBusMenuNode TStatusNotifierHost::Layout(const QString& Item, int Parent, int D
 bool TStatusNotifierHost::AboutToShow(const QString& Item, int Id) {
     return CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("AboutToShow"), {Id}).type() ==
            QDBusMessage::ReplyMessage;
+}
+
+int TStatusNotifierHost::AboutToShowAnswer(const QString& Item, int Id) {
+    const QDBusMessage Reply = CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("AboutToShow"), {Id});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return -1;
+    return Reply.arguments().constFirst().toBool() ? 1 : 0;
+}
+
+bool TStatusNotifierHost::Opened(const QString& Item, int Id) {
+    const QVariantList Arguments{Id, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(QVariant(0))), 0u};
+    return CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("Event"), Arguments).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+QHash<int, QVariantMap> TStatusNotifierHost::GroupProperties(const QString& Item, const QList<int>& Ids) {
+    QHash<int, QVariantMap> Result;
+    const QDBusMessage Reply = CallItem(Item, MenuPath(Item), MenuInterface, QStringLiteral("GetGroupProperties"),
+                                        {QVariant::fromValue(Ids), QStringList()});
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return Result;
+    // a(ia{sv})
+    const QDBusArgument Items = Reply.arguments().constFirst().value<QDBusArgument>();
+    Items.beginArray();
+    while (!Items.atEnd()) {
+        int Id = 0;
+        QVariantMap Properties;
+        Items.beginStructure();
+        Items >> Id >> Properties;
+        Items.endStructure();
+        Result.insert(Id, Properties);
+    }
+    Items.endArray();
+    return Result;
 }
 
 bool TStatusNotifierHost::Clicked(const QString& Item, int Id) {

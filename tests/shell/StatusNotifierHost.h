@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QProcess>
@@ -11,18 +12,24 @@
 #include <memory>
 
 // A session bus of our own: a dbus-daemon that lives as long as this object.
+// With a ServiceDir it starts the services described there on demand (D-Bus
+// activation), with Extra added to their environment.
 class TPrivateSessionBus final {
 public:
-    TPrivateSessionBus();
+    explicit TPrivateSessionBus(const QString& ServiceDir = {}, const QProcessEnvironment& Extra = {});
     ~TPrivateSessionBus();
     TPrivateSessionBus(const TPrivateSessionBus&) = delete;
     TPrivateSessionBus& operator=(const TPrivateSessionBus&) = delete;
 
     bool IsRunning() const { return !FAddress.isEmpty(); }
     QString Address() const { return FAddress; }
+    // The process that owns Name on this bus (0: none), and stopping it.
+    qint64 OwnerPid(const QString& Name) const;
+    void StopOwner(const QString& Name) const;
 
 private:
     QProcess FDaemon;
+    QString FConfig;
     QString FAddress;
 };
 
@@ -90,9 +97,17 @@ public:
     bool Activate(const QString& Item, int X, int Y);
     bool ContextMenu(const QString& Item, int X, int Y);
 
-    // GetLayout below Parent to Depth levels (-1: all); Revision receives the layout revision.
-    TDBusMenuNode Layout(const QString& Item, int Parent, int Depth, uint* Revision = nullptr);
+    // GetLayout below Parent to Depth levels (-1: all) with the properties named
+    // (all when none); Revision receives the layout revision.
+    TDBusMenuNode Layout(const QString& Item, int Parent, int Depth, uint* Revision = nullptr,
+                         const QStringList& Names = {});
     bool AboutToShow(const QString& Item, int Id);
+    // AboutToShow's answer: 1 when the item says the submenu changed, 0 when not, -1 on an error.
+    int AboutToShowAnswer(const QString& Item, int Id);
+    // The "opened" event a panel sends when it shows a submenu.
+    bool Opened(const QString& Item, int Id);
+    // GetGroupProperties: every property of each of Ids, by id.
+    QHash<int, QVariantMap> GroupProperties(const QString& Item, const QList<int>& Ids);
     bool Clicked(const QString& Item, int Id);
     // "clicked" for each of Ids in one EventGroup call; the ids the item did not
     // know, or {-1} on an error.
@@ -100,6 +115,8 @@ public:
     // One property of one entry (GetProperty), invalid on an error.
     QVariant EntryProperty(const QString& Item, int Id, const QString& Name);
     int LayoutUpdates() const { return FLayoutUpdates; }
+    // The parents named by LayoutUpdated, in order.
+    QList<int> UpdatedParents() const { return FUpdatedParents; }
     // Labels of the entries announced by ItemsPropertiesUpdated, in order.
     QStringList UpdatedLabels() const { return FUpdatedLabels; }
     QString LastError() const { return FLastError; }
@@ -125,6 +142,7 @@ private:
     QStringList FItems;
     QString FLastError;
     int FLayoutUpdates = 0;
+    QList<int> FUpdatedParents;
     QStringList FUpdatedLabels;
     bool FReady = false;
 };

@@ -7,16 +7,22 @@
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QMenu>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -34,6 +40,100 @@ int CountLeaves(const TDBusMenuNode& Node) {
         Count += Child.IsSubmenu() ? CountLeaves(Child) : (Child.IsSeparator() ? 0 : 1);
     return Count;
 }
+
+// Submenus in the tree that came without entries, by label.
+QStringList EmptySubmenus(const TDBusMenuNode& Node) {
+    QStringList Empty;
+    for (const TDBusMenuNode& Child : Node.Children) {
+        if (Child.IsSubmenu() && Child.Children.isEmpty())
+            Empty << Child.Label();
+        Empty << EmptySubmenus(Child);
+    }
+    return Empty;
+}
+
+// The way GNOME's AppIndicator extension reads a menu: the whole tree with only
+// each entry's kind, the other properties of new entries by group, and a fresh
+// whole tree after every announced change. A submenu opens only if it has
+// entries (GNOME Shell's submenu refuses to open empty); "opened" and
+// AboutToShow go out only for a submenu that did open.
+class TGnomeLikePanel {
+public:
+    TGnomeLikePanel(TStatusNotifierHost& Host, QString Item) : FHost(Host), FItem(std::move(Item)) {}
+
+    // Opens the top menu and then each submenu of Path in turn; the last one's
+    // entries, empty (with Failure saying why) when one could not be opened.
+    TDBusMenuNode Open(const QStringList& Path, QString& Failure) {
+        Read();
+        TDBusMenuNode Node = FTree;
+        Show(0);
+        Node = FTree;
+        QList<int> Ids;
+        for (const QString& Label : Path) {
+            const TDBusMenuNode* Sub = Node.Find(Label);
+            if (Sub == nullptr) {
+                Failure = QStringLiteral("no entry ") + Label + QStringLiteral(" among ") + Labels(Node).join(", ");
+                return {};
+            }
+            if (Sub->Children.isEmpty()) {
+                Failure = Label + QStringLiteral(" is empty: GNOME Shell cannot open it");
+                return {};
+            }
+            Ids << Sub->Id;
+            Show(Sub->Id);
+            Node = Follow(Ids);
+        }
+        return Node;
+    }
+
+private:
+    void Read() {
+        FTree = FHost.Layout(FItem, 0, -1, nullptr, {QStringLiteral("type"), QStringLiteral("children-display")});
+        QList<int> New;
+        Collect(FTree, New);
+        const QHash<int, QVariantMap> Properties = FHost.GroupProperties(FItem, New);
+        for (auto It = Properties.cbegin(); It != Properties.cend(); ++It)
+            FLabels.insert(It.key(), It.value().value(QStringLiteral("label")).toString());
+        Label(FTree);
+    }
+    void Collect(const TDBusMenuNode& Node, QList<int>& New) const {
+        for (const TDBusMenuNode& Child : Node.Children) {
+            if (!FLabels.contains(Child.Id))
+                New << Child.Id;
+            Collect(Child, New);
+        }
+    }
+    void Label(TDBusMenuNode& Node) const {
+        for (TDBusMenuNode& Child : Node.Children) {
+            Child.Properties.insert(QStringLiteral("label"), FLabels.value(Child.Id));
+            Label(Child);
+        }
+    }
+    void Show(int Id) {
+        const int Before = FHost.LayoutUpdates();
+        FHost.Opened(FItem, Id);
+        // The answer "changed", or an announcement, brings a fresh read.
+        if (FHost.AboutToShowAnswer(FItem, Id) == 1 ||
+            QTest::qWaitFor([&] { return FHost.LayoutUpdates() > Before; }, 200))
+            Read();
+    }
+    TDBusMenuNode Follow(const QList<int>& Ids) const {
+        TDBusMenuNode Node = FTree;
+        for (const int Id : Ids) {
+            const auto Found = std::find_if(Node.Children.cbegin(), Node.Children.cend(),
+                                            [Id](const TDBusMenuNode& Child) { return Child.Id == Id; });
+            if (Found == Node.Children.cend())
+                return {};
+            Node = *Found;
+        }
+        return Node;
+    }
+
+    TStatusNotifierHost& FHost;
+    const QString FItem;
+    TDBusMenuNode FTree;
+    QHash<int, QString> FLabels;
+};
 
 // Visible windows of the program on an X display (xdotool), empty without xdotool.
 QStringList VisibleWindows(const QString& Display) {
@@ -109,34 +209,36 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     EXPECT_EQ(TopLabels.mid(0, 2), (QStringList{"Eigene Links", "---"}));
     EXPECT_EQ(TopLabels.mid(TopLabels.size() - 8), (QStringList{"---", "Style Voting", "_eBay Galerie", "_Suchen",
                                                                 "Einstellungen", "_Info", "---", "_Beenden"}));
-    EXPECT_EQ(CountLeaves(Top), 6);
+    // No submenu is empty (a panel may open only one with entries), yet each
+    // category holds only its first entry until it opens.
+    EXPECT_EQ(EmptySubmenus(Top), QStringList()) << "every submenu has an entry";
     const TDBusMenuNode* Mode = Top.Find("Mode");
     ASSERT_NE(Mode, nullptr);
     EXPECT_TRUE(Mode->IsSubmenu());
-    EXPECT_TRUE(Mode->Children.isEmpty()) << "a category gets its entries when it opens";
+    EXPECT_EQ(Labels(*Mode), QStringList{"Damen"});
+    EXPECT_LE(CountLeaves(Top), 30);
 
-    // Opening a category hands its entries over, announced once per submenu.
+    // Opening a category hands its entries over, and its submenus get their
+    // shops before they show, each announced on its own: a panel that reads one
+    // level at a time fetches them before it places them.
     int UpdatesBefore = Host.LayoutUpdates();
     EXPECT_TRUE(Host.AboutToShow(Item, Mode->Id));
     EXPECT_TRUE(QTest::qWaitFor([&] { return Host.LayoutUpdates() > UpdatesBefore; }, 10000));
-    const TDBusMenuNode ModeMenu = Host.Layout(Item, Mode->Id, -1);
+    const TDBusMenuNode ModeMenu = Host.Layout(Item, Mode->Id, 1);
     EXPECT_EQ(Labels(ModeMenu), (QStringList{"Damen", "Herren", "Schuhe"}));
     const TDBusMenuNode* Shoes = ModeMenu.Find("Schuhe");
     ASSERT_NE(Shoes, nullptr);
     EXPECT_TRUE(Shoes->IsSubmenu());
-    EXPECT_TRUE(Shoes->Children.isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Host.UpdatedParents().contains(Shoes->Id); }, 10000));
+    EXPECT_TRUE(Host.UpdatedParents().contains(ModeMenu.Find("Damen")->Id));
     // Names exactly as written: no "&" taken as a hotkey.
     const TDBusMenuNode* Auto = Top.Find("Auto & Motorrad");
     ASSERT_NE(Auto, nullptr) << TopLabels.join(", ").toStdString();
     EXPECT_TRUE(Auto->IsSubmenu());
 
-    // Its shops, with their pictures.
-    UpdatesBefore = Host.LayoutUpdates();
-    EXPECT_TRUE(Host.AboutToShow(Item, Shoes->Id));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Host.LayoutUpdates() > UpdatesBefore; }, 10000));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(Host.LayoutUpdates(), UpdatesBefore + 1);
+    // Its shops, with their pictures, before it is shown; showing it changes nothing.
     const TDBusMenuNode Opened = Host.Layout(Item, Shoes->Id, 1);
+    EXPECT_EQ(Host.AboutToShowAnswer(Item, Shoes->Id), 0);
     EXPECT_EQ(Labels(Opened), (QStringList{QString::fromUtf8("Absatzkönig"), "Schnürsenkel-Express",
                                            QString::fromUtf8("Sohlenglück")}));
     const TDBusMenuNode* Shop = Opened.Find(QString::fromUtf8("Sohlenglück"));
@@ -257,8 +359,29 @@ TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {
     ASSERT_TRUE(Host.IsReady());
     const QString Item = StartProgram(Xvfb);
     ASSERT_FALSE(Item.isEmpty());
-    EXPECT_TRUE(Host.MenuPath(Item).isEmpty()); // nothing handed to the desktop
     EXPECT_TRUE(VisibleWindows(Xvfb.Name()).isEmpty());
+
+    // The panel gets the menu too (GNOME, Xfce and LXQt draw it on a right
+    // click), and reaches a shop the way GNOME's extension asks.
+    ASSERT_FALSE(Host.MenuPath(Item).isEmpty());
+    TGnomeLikePanel Gnome(Host, Item);
+    QString Failure;
+    const TDBusMenuNode Shoes = Gnome.Open({"Mode", "Schuhe"}, Failure);
+    ASSERT_TRUE(Failure.isEmpty()) << Failure.toStdString();
+    EXPECT_EQ(Labels(Shoes), (QStringList{QString::fromUtf8("Absatzkönig"), "Schnürsenkel-Express",
+                                          QString::fromUtf8("Sohlenglück")}));
+    const TDBusMenuNode* Shop = Shoes.Find(QString::fromUtf8("Sohlenglück"));
+    ASSERT_NE(Shop, nullptr);
+    ASSERT_TRUE(Host.Clicked(Item, Shop->Id));
+    const QStringList Opens = Browser.Opened(1);
+    ASSERT_EQ(Opens.size(), 1);
+    EXPECT_TRUE(Opens.first().startsWith(Server.BaseURL() + QStringLiteral("/shop.php?id=1007&")))
+        << Opens.first().toStdString();
+    // Each category opens that way, also one opened second.
+    const TDBusMenuNode Women = Gnome.Open({"Mode", "Damen"}, Failure);
+    ASSERT_TRUE(Failure.isEmpty()) << Failure.toStdString();
+    EXPECT_FALSE(Women.Children.isEmpty());
+    EXPECT_TRUE(VisibleWindows(Xvfb.Name()).isEmpty()); // none of it opened our drawn menu
 
     // A left click (Activate) and a right click (ContextMenu) each open our menu.
     for (const bool Left : {true, false}) {
@@ -270,6 +393,126 @@ TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {
     Run->Terminate(SIGTERM); // before the display goes
     ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(Run->Process().exitCode(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A process of the test's own, stopped when the scope ends.
+struct TOwnProcess {
+    QProcess Process;
+    ~TOwnProcess() {
+        if (Process.state() == QProcess::NotRunning)
+            return;
+        Process.terminate();
+        if (!Process.waitForFinished(3000))
+            Process.kill();
+        Process.waitForFinished(3000);
+    }
+};
+
+QString RunOnBus(const QString& Address, const QString& Program, const QStringList& Arguments) {
+    QProcess Tool;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("DBUS_SESSION_BUS_ADDRESS", Address);
+    Tool.setProcessEnvironment(Env);
+    Tool.start(Program, Arguments);
+    Tool.waitForFinished(10000);
+    return QString::fromUtf8(Tool.readAllStandardOutput()).trimmed();
+}
+
+// The start-up notice when no notification service runs yet: one that appears
+// later on its own gets it once, one that D-Bus starts on demand (Xfce at
+// login) gets it at once. Real dunst on a real X server plays the service.
+TEST(DesktopNotices, TheStartUpNoticeReachesALateServiceAndOneStartedOnDemand) {
+    if (QStandardPaths::findExecutable("dunst").isEmpty() || QStandardPaths::findExecutable("dunstctl").isEmpty())
+        GTEST_SKIP() << "needs dunst";
+    TTempEnvironment Env;
+    TDisplayServer Xvfb(TDisplayServer::TKind::X11, Env.RuntimeDir());
+    if (!Xvfb.IsRunning())
+        GTEST_SKIP() << "no Xvfb";
+    const QString Services = Env.Root() + "/services";
+    ASSERT_TRUE(QDir().mkpath(Services));
+    QProcessEnvironment ServiceEnv;
+    ServiceEnv.insert("DISPLAY", Xvfb.Name());
+    TPrivateSessionBus Bus(Services, ServiceEnv);
+    ASSERT_TRUE(Bus.IsRunning());
+    const QString Notifications = QStringLiteral("org.freedesktop.Notifications");
+    // Whichever dunst the bus started goes with the test.
+    const std::unique_ptr<TPrivateSessionBus, void (*)(TPrivateSessionBus*)> StopStarted(
+        &Bus, [](TPrivateSessionBus* Started) { Started->StopOwner(QStringLiteral("org.freedesktop.Notifications")); });
+    TStatusNotifierHost Host(Bus.Address());
+    ASSERT_TRUE(Host.IsReady());
+    TVendorServerProcess Server;
+    WriteSettingString("", "server", Server.BaseURL());
+    WriteSettingString("", "lastnews", "9999");
+    WriteSettingInteger("", "debug", 3);
+    QProcessEnvironment ProgramEnv;
+    ProgramEnv.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+    ProgramEnv.insert("QT_QPA_PLATFORM", "xcb");
+    ProgramEnv.insert("DISPLAY", Xvfb.Name());
+    const auto Log = [&Env] { return Env.LogLines().join('\n'); };
+    const auto Displayed = [&Bus] { return RunOnBus(Bus.Address(), "dunstctl", {"count", "displayed"}); };
+    const QString Notice = QString::fromUtf8("Klicken Sie hier, um Quorvantis zu öffnen!");
+
+    {
+        // No service, none to start: the notice waits and goes out once dunst runs.
+        TProgramRun Run({}, ProgramEnv);
+        ASSERT_FALSE(Host.WaitForItem().isEmpty());
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return Log().contains("|INFO|No notification service yet: the notice is shown once one starts: " +
+                                      Notice);
+            },
+            15000))
+            << Log().toStdString();
+        EXPECT_FALSE(Log().contains("|DEBUG|Notification "));
+        TOwnProcess Dunst;
+        QProcessEnvironment DunstEnv = QProcessEnvironment::systemEnvironment();
+        DunstEnv.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+        DunstEnv.insert("DISPLAY", Xvfb.Name());
+        Dunst.Process.setProcessEnvironment(DunstEnv);
+        Dunst.Process.start("dunst", QStringList{});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Displayed() == "1"; }, 15000)) << Log().toStdString();
+        EXPECT_TRUE(Log().contains("|INFO|A notification service appeared: the waiting notice is shown"));
+        EXPECT_EQ(Env.LogLines().filter(QRegularExpression("\\|DEBUG\\|Notification \\d+ sent$")).size(), 1);
+        // Clicking it opens our menu.
+        RunOnBus(Bus.Address(), "dunstctl", {"action", "0"});
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return Log().contains("|DEBUG|Menu asked for by a click on our notification"); }, 10000));
+        Run.Terminate(SIGTERM);
+        EXPECT_TRUE(Run.WaitFinished(15000));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Bus.OwnerPid(Notifications) == 0; }, 10000));
+
+    // Now the bus knows how to start dunst: the first notice starts it.
+    QFile Service(Services + "/org.freedesktop.Notifications.service");
+    const QString Starter = Env.Root() + "/start-dunst";
+    {
+        QFile Script(Starter);
+        ASSERT_TRUE(Script.open(QIODevice::WriteOnly));
+        Script.write("#!/bin/sh\nexport DBUS_SESSION_BUS_ADDRESS=\"$DBUS_STARTER_ADDRESS\"\nexec dunst\n");
+        Script.close();
+        Script.setPermissions(Script.permissions() | QFileDevice::ExeOwner);
+    }
+    ASSERT_TRUE(Service.open(QIODevice::WriteOnly));
+    Service.write(("[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=" + Starter + "\n").toUtf8());
+    Service.close();
+    RunOnBus(Bus.Address(), "dbus-send",
+             {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+              "org.freedesktop.DBus.ReloadConfig"});
+    WriteSettingBool("", "first", true);
+    TProgramRun Run({}, ProgramEnv);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Log().contains("|DEBUG|The notification service is started on demand for the notice"); }, 15000))
+        << Log().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Displayed() == "1"; }, 15000));
+    EXPECT_GT(Bus.OwnerPid(Notifications), 0);
+    EXPECT_EQ(Env.LogLines().filter(QRegularExpression("\\|DEBUG\\|Notification \\d+ sent$")).size(), 2);
+    EXPECT_EQ(Env.LogLines().filter("No notification service yet").size(), 1);
+    Run.Terminate(SIGTERM);
+    EXPECT_TRUE(Run.WaitFinished(15000));
 }
 
 } // namespace

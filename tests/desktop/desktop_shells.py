@@ -1,0 +1,702 @@
+#!/usr/bin/python3
+"""The tray icon, its menu and its notice in the desktops people use, each a real
+shell on a virtual X display:
+
+  gnome_x11      GNOME Shell 43 (--x11) with the AppIndicator extension
+  gnome_wayland  GNOME Shell 43 nested (--nested --wayland) on the X display
+  xfce           xfce4-panel (systray plugin) and xfwm4; xfce4-notifyd only by D-Bus activation
+  lxqt           lxqt-panel (statusnotifier plugin) and lxqt-notificationd
+  kde_x11        KDE Plasma 5.27: plasmashell, kwin_x11 and kded5 (the watcher)
+
+Each scenario: the program starts before the panel and its icon shows once the panel
+is there (found by its colour in the panel); the start notice is shown and clicked;
+a category opens from the icon and a shop chosen there reaches $BROWSER; right-click
+shows our menu, where a shop is chosen too; the panel restarts (GNOME Wayland: the
+extension is switched off and on, several times) and the icon returns; a second start
+of the program with the panel already there shows the icon. It prints a row of
+results and leaves screenshots. Run as root, like desktop_tray.py
+(it creates the unprivileged user); exit 77 means skipped.
+"""
+import os
+import re
+import struct
+import subprocess
+import time
+import zlib
+
+import desktop_tray as tray
+from desktop_tray import Failure, run, start_program, wait_for
+
+GNOME_TOOLS = ["Xvfb", "gnome-shell", "gnome-extensions", "gsettings", "dbus-update-activation-environment",
+               "dbus-daemon", "dbus-monitor", "xdotool", "gdbus",
+               "/usr/share/gnome-shell/extensions/ubuntu-appindicators@ubuntu.com/metadata.json"]
+XFCE_NOTIFYD = "/usr/lib/x86_64-linux-gnu/xfce4/notifyd/xfce4-notifyd"
+TOOLS = {
+    "gnome_x11": GNOME_TOOLS,
+    "gnome_wayland": GNOME_TOOLS,
+    "xfce": ["Xvfb", "xfce4-panel", "xfwm4", XFCE_NOTIFYD, "dbus-monitor", "xdotool", "gdbus"],
+    "lxqt": ["Xvfb", "lxqt-panel", "lxqt-notificationd", "xfwm4", "dbus-monitor", "xdotool", "gdbus"],
+    "kde_x11": ["Xvfb", "plasmashell", "kwin_x11", "kded5", "/usr/share/plasma/shells/org.kde.plasma.desktop",
+                "dbus-monitor", "xdotool", "gdbus"],
+}
+# Started on demand by D-Bus: xfce4-notifyd itself; Plasma's waits for plasmashell to take the name.
+NOTIFIERS = {"xfce": "org.xfce.xfce4-notifyd.Notifications.service", "kde_x11": "org.kde.plasma.Notifications.service"}
+EXTENSION = "ubuntu-appindicators@ubuntu.com"
+NOTICE = "Klicken Sie hier, um Quorvantis zu öffnen!"
+CATEGORY = "Mode"
+CHECKS = ["icon", "late panel", "restart", "category opens from the icon", "shop opens", "right-click menu",
+          "notice shown", "notice click"]
+
+
+# ---- pictures of the X display ------------------------------------------------------------
+
+class Screen:
+    """The X display's frame buffer, which Xvfb keeps as an XWD file."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def grab(self):
+        with open(self.path, "rb") as f:
+            data = f.read()
+        header = struct.unpack(">25I", data[:100])
+        size, self.width, self.height, self.stride, colours = header[0], header[4], header[5], header[12], header[19]
+        start = size + colours * 12
+        self.pixels = data[start:start + self.stride * self.height]
+        return self
+
+    def red_box(self, box):
+        """Where our icon's dark red shows inside box (x, y, w, h), or None."""
+        x0, y0, w, h = box
+        xs, ys = [], []
+        for y in range(y0, min(y0 + h, self.height)):
+            row = self.pixels[y * self.stride + x0 * 4:y * self.stride + (x0 + w) * 4]
+            # BGRX: red well above green and blue, as in the icon's #8b0000
+            for x in range(0, len(row), 4):
+                b, g, r = row[x], row[x + 1], row[x + 2]
+                if r > 100 and g < 50 and b < 50:
+                    xs.append(x0 + x // 4)
+                    ys.append(y)
+        if len(xs) < 20:
+            return None
+        return min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1
+
+    def save(self, path, box=None):
+        x0, y0, w, h = box or (0, 0, self.width, self.height)
+        rows = []
+        for y in range(y0, y0 + h):
+            row = self.pixels[y * self.stride + x0 * 4:y * self.stride + (x0 + w) * 4]
+            rgb = bytearray(w * 3)
+            rgb[0::3], rgb[1::3], rgb[2::3] = row[2::4], row[1::4], row[0::4]
+            rows.append(b"\0" + bytes(rgb))
+
+        def chunk(kind, body):
+            return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
+                    + chunk(b"IDAT", zlib.compress(b"".join(rows), 6)) + chunk(b"IEND", b""))
+
+
+# ---- what every desktop shares --------------------------------------------------------------
+
+class Desktop:
+    platform = "xcb"
+    size = (1024, 768)
+    strip = (0, 0, 1024, 40)  # where the panel shows icons
+    shot_box = None  # the part of the screen the pictures keep
+    name = ""
+    left_click_draws = True  # Activate: our own drawn menu
+    panel_is_watcher = True  # the StatusNotifier watcher goes and comes with the panel
+
+    def __init__(self, session):
+        self.session = session
+        self.env = session.env
+        self.results = {}
+        self.monitor_log = os.path.join(session.root, "logs", "bus-calls.log")
+        self.browser_log = os.path.join(session.root, "browser.log")
+        script = os.path.join(session.root, "browser.sh")
+        with open(script, "w") as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$@" >> %s\n' % self.browser_log)
+        os.chmod(script, 0o755)
+        self.env["BROWSER"] = script
+
+    # -- the display
+    def start_display(self):
+        fb = os.path.join(self.session.root, "fb")
+        os.makedirs(fb, exist_ok=True)
+        read, write = os.pipe()
+        self.session.processes.append(subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "%dx%dx24" % self.size,
+             "+extension", "GLX", "-fbdir", fb], pass_fds=(write,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True))
+        os.close(write)
+        with os.fdopen(read) as f:
+            self.env["DISPLAY"] = ":" + f.readline().strip()
+        self.screen = Screen(os.path.join(fb, "Xvfb_screen0"))
+
+    def shot(self, name, box=None, settle=True):
+        self.before_shot()
+        # Once the picture has settled: a shell draws what it was told a few frames later.
+        frames = [b"", b"", b""]
+
+        def settled():
+            frames.append(self.screen.grab().pixels)
+            del frames[0]
+            return frames[0] == frames[1] == frames[2]
+        try:
+            wait_for("the picture to settle", settled if settle else lambda: self.screen.grab(), 5)
+        except Failure:
+            pass  # something moves on its own (a clock, a cursor): take it as it is
+        self.screen.save(os.path.join(self.session.root, "shots", name), box or self.shot_box)
+
+    def before_shot(self):
+        pass
+
+    def xdo(self, *args):
+        return run(["xdotool"] + [str(a) for a in args], self.env)
+
+    def click(self, point, button=1):
+        self.xdo("mousemove", point[0], point[1])
+        self.xdo("click", button)
+
+    def keys(self, *names):
+        for name in names:
+            self.xdo("key", name)
+
+    def park_pointer(self):
+        self.xdo("mousemove", self.size[0] // 2, self.size[1] - 5)
+
+    # -- the session bus
+    def start_monitor(self):
+        self.session.start("bus-calls", ["dbus-monitor", "--session",
+                                          "type='method_call',interface='com.canonical.dbusmenu'",
+                                          "type='method_call',interface='org.freedesktop.Notifications'"])
+        wait_for("dbus-monitor", lambda: os.path.exists(self.monitor_log) and os.path.getsize(self.monitor_log) > 0)
+
+    def mark(self):
+        return os.path.getsize(self.monitor_log)
+
+    def menu_calls(self, since):
+        """(member, id, text) of each dbusmenu call since the mark."""
+        with open(self.monitor_log, encoding="utf-8", errors="replace") as f:
+            f.seek(since)
+            text = f.read()
+        calls = []
+        for found in re.finditer(r"interface=com\.canonical\.dbusmenu; member=(\w+)\n((?:   .*\n?)*)", text):
+            # (id, event) pairs of Event and EventGroup; ids alone of AboutToShow(Group)
+            body = found.group(2)
+            pairs = re.findall(r'int32 (-?\d+)\s+string "([^"]*)"', body)
+            ids = [int(i) for i in re.findall(r"int32 (-?\d+)", body)]
+            for entry, event in pairs or [(i, None) for i in ids[:1 if found.group(1) == "GetLayout" else None]]:
+                calls.append((found.group(1), int(entry), event))
+        return calls
+
+    def opened(self, since, entry):
+        """Whether the panel opened the entry's (sub)menu since the mark, by the event
+        or by asking us to prepare it (libdbusmenu batches both into groups)."""
+        return any(i == entry and (s == "opened" or m in ("AboutToShow", "AboutToShowGroup"))
+                   for m, i, s in self.menu_calls(since))
+
+    # -- the program's exported menu
+    def item(self):
+        """Our item's bus name (watchers list it by its unique name or by this one)."""
+        prefix = "org.kde.StatusNotifierItem-%d-" % self.program.pid
+        out = run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                   "org.freedesktop.DBus.ListNames"], self.env)
+        names = [n for n in re.findall(r'string "([^"]*)"', out) if n.startswith(prefix)]
+        if not names:
+            raise Failure("the program owns no StatusNotifierItem name")
+        return names[0]
+
+    def layout(self):
+        """(label, id, has children) of the top level of our exported menu, as a panel sees it."""
+        service = self.item()
+        out = run(["gdbus", "call", "--session", "--dest", service, "--object-path", "/MenuBar", "--method",
+                   "com.canonical.dbusmenu.GetLayout", "0", "1", "[]"], self.env)
+        self.layout_text = out
+        entries = []
+        for found in re.finditer(r"\((\d+), \{([^{}]*)\}, (?:@av )?\[", out):
+            props = found.group(2)
+            label = re.search(r"'label': <'([^']*)'>", props)
+            if int(found.group(1)) == 0 or "'type': <'separator'>" in props or "'visible': <false>" in props \
+                    or "'enabled': <false>" in props:
+                continue
+            entries.append(((label.group(1) if label else "").replace("_", ""), int(found.group(1)),
+                            "'children-display': <'submenu'>" in props))
+        return entries
+
+    def category_downs(self):
+        """How many Down presses reach the category from the top: the top level lists
+        the catalogue's categories in order, before anything else."""
+        fold = str.maketrans("äöüÄÖÜ", "aouAOU")
+        tops = sorted({c.split("->")[0].replace("&amp;", "&").translate(fold).lower()
+                       for c in re.findall(r'category="([^"]*)"', self.catalogue_text)})
+        return tops.index(CATEGORY.lower()) + 1
+
+    def category_id(self):
+        """The category's id in our exported menu."""
+        for label, entry, _ in self.layout():
+            if label == CATEGORY:
+                return entry
+        raise Failure("no %s in our exported menu: %s" % (CATEGORY, self.layout_text[:500]))
+
+    def shop_chosen(self, since_count):
+        def chosen():
+            try:
+                with open(self.browser_log) as f:
+                    lines = f.read().split()
+            except FileNotFoundError:
+                return None
+            return lines[since_count:] or None
+        return chosen
+
+    def browser_count(self):
+        try:
+            with open(self.browser_log) as f:
+                return len(f.read().split())
+        except FileNotFoundError:
+            return 0
+
+    def check_shop(self, urls):
+        """The address of one of the category's shops (through the vendor's shop link)."""
+        shops = set(re.findall(r'<shop id="(\d+)"[^>]* category="%s"' % CATEGORY, self.catalogue_text))
+        if not any(re.search(r"[?&]id=(\d+)(&|$)", url) and re.search(r"[?&]id=(\d+)", url).group(1) in shops
+                   for url in urls):
+            raise Failure("$BROWSER got %s, not a shop of %s" % (urls, CATEGORY))
+
+    # -- the icon
+    def icon(self, timeout=20):
+        return wait_for("our icon in the panel", lambda: self.screen.grab().red_box(self.strip), timeout)
+
+    def icon_point(self):
+        x, y, w, h = self.icon()
+        return x + w // 2, y + h // 2
+
+    def no_icon(self):
+        wait_for("our icon to leave the panel", lambda: not self.screen.grab().red_box(self.strip))
+
+    def result(self, check, ok=True):
+        self.results[check] = ok
+
+    # -- the steps of every scenario
+    def run(self):
+        self.start_display()
+        self.start_base()
+        self.start_monitor()
+        self.program = start_program(self.session, self.platform)
+        self.before_panel()
+        self.start_panel()
+        problems = []
+        # Each step on its own, so that one failure leaves the others' results.
+        for step in (self.late_panel, self.notice, self.category_from_icon, self.right_click, self.restart,
+                     self.panel_first):
+            try:
+                step()
+            except Failure as problem:
+                problems.append(str(problem))
+                print("step failed: %s" % problem)
+                self.shot("%s-failed-%s.png" % (self.name, step.__name__))
+                self.keys("Escape", "Escape", "Escape")  # whatever menu is still open
+                self.park_pointer()
+        self.session.stop(self.program)
+        if self.program.returncode != 0:
+            problems.append("the program ended with %d" % self.program.returncode)
+        if problems:
+            raise Failure("; ".join(problems))
+
+    def before_panel(self):
+        wait_for("the program to find no panel", lambda: self.session.log_has(
+            'No notification area found: the tray icon is not shown; "quorvantis show" opens the menu'))
+
+    def late_panel(self):
+        self.icon()
+        self.result("late panel")
+        self.shot("%s-desktop.png" % self.name)
+
+    def notice(self):
+        wait_for("the start notice", lambda: self.session.log_has("|DEBUG|Balloon shown: " + NOTICE), 30)
+        ours = int(wait_for("its notification id", lambda: self.session.log_match(
+            r"\|DEBUG\|Notification (\d+) sent$")).group(1))
+        # Clicked once it has come to rest, as a person would: not while it slides in.
+        seen = [None, None, None]
+
+        def at_rest():
+            seen.append(self.find_notice())
+            del seen[0]
+            return seen[0] is not None and seen[0] == seen[1] == seen[2] and seen[0]
+        where = wait_for("our notice to come to rest", at_rest)
+        self.result("notice shown")
+        self.shot("%s-notice.png" % self.name, settle=False)  # a notice counts its time down, moving
+        self.click(where)
+        # The service reports the click, or (xfce4-notifyd, on its body) only that a click closed it.
+        wait_for("the program to hear of the click", lambda: self.session.log_match(
+            r"\|DEBUG\|Notification %d clicked( \(closed by a click on it\))?$" % ours) and self.session.log_has(
+            "|DEBUG|Menu asked for by a click on our notification"))
+        self.menu_shown()
+        self.result("notice click")
+        self.close_drawn_menu()
+
+    def drawn_windows(self):
+        """Our drawn menu's windows (the menu and each open submenu): tall windows of ours."""
+        found = []
+        for window in run(["xdotool", "search", "--onlyvisible", "--classname", "quorvantis"], self.env,
+                          check=False).split():
+            size = re.search(r"Geometry: (\d+)x(\d+)", run(["xdotool", "getwindowgeometry", window], self.env,
+                                                             check=False))
+            if size and int(size.group(2)) > 100:
+                found.append(window)
+        return found
+
+    def menu_shown(self):
+        wait_for("our drawn menu", self.drawn_windows)
+
+    def close_drawn_menu(self):
+        self.keys("Escape")
+        try:
+            wait_for("our drawn menu to close on Escape", lambda: not self.drawn_windows(), 3)
+        except Failure:
+            # Without the keyboard (the shell kept it), a click elsewhere closes it.
+            print("our drawn menu did not close on Escape; a click beside it")
+            self.click((5, self.size[1] // 2))
+            wait_for("our drawn menu to close", lambda: not self.drawn_windows())
+
+    def choose_shop(self, what):
+        self.shot("%s-%s-category.png" % (self.name, what))
+        count = self.browser_count()
+        self.keys("Return")
+        self.check_shop(wait_for("%s: the shop to reach $BROWSER" % what, self.shop_chosen(count)))
+
+    def exported_menu_to_shop(self, since, what):
+        """In the panel's drawing of our exported menu: down to the category, into it,
+        and its first entry, a shop."""
+        wait_for("the panel to open our exported menu", lambda: self.opened(since, 0), 10)
+        entry = self.category_id()
+        self.keys(*(["Down"] * self.category_downs()))
+        self.keys("Right")
+        wait_for("%s: the category to open" % what, lambda: self.opened(since, entry))
+        self.result("category opens from the icon" if what == "icon" else "right-click menu")
+        self.choose_shop(what)
+
+    def drawn_menu_to_shop(self, what):
+        self.keys(*(["Down"] * self.category_downs()))
+        self.keys("Right")
+        wait_for("%s: the category's submenu" % what, lambda: len(self.drawn_windows()) >= 2)
+        self.result("category opens from the icon" if what == "icon" else "right-click menu")
+        self.choose_shop(what)
+
+    def category_from_icon(self):
+        since = self.mark()
+        self.click(self.icon_point(), 1)
+        if self.left_click_draws:
+            # The panel asks us (Activate); we draw the menu ourselves.
+            self.menu_shown()
+            self.drawn_menu_to_shop("icon")
+        else:
+            self.exported_menu_to_shop(since, "icon")
+        self.result("shop opens")
+
+    def right_click(self):
+        since = self.mark()
+        self.click(self.icon_point(), 3)
+        # Either the panel draws our exported menu, or it asks us (ContextMenu) to draw ours.
+        wait_for("a menu of ours", lambda: self.opened(since, 0) or self.drawn_windows(), 10)
+        if self.opened(since, 0):
+            self.exported_menu_to_shop(since, "right-click")
+        else:
+            self.drawn_menu_to_shop("right-click")
+
+    def panel_first(self):
+        """The usual start: the panel is there before the program."""
+        self.session.stop(self.program)
+        if self.program.returncode != 0:
+            raise Failure("the program ended with %d" % self.program.returncode)
+        self.no_icon()
+        self.session.clear_log()
+        self.program = start_program(self.session, self.platform)
+        self.icon()
+        self.result("icon")
+
+    def restart(self):
+        self.stop_panel()
+        self.no_icon()
+        if self.panel_is_watcher:
+            wait_for("the program to notice the panel has gone", lambda: self.session.log_has(
+                "|DEBUG|The StatusNotifier watcher has gone"))
+        self.session.clear_log()
+        self.start_panel()
+        if self.panel_is_watcher:
+            wait_for("the item to register again", lambda: self.session.log_has(
+                "|INFO|Tray icon registered with the StatusNotifier watcher"), 20)
+        self.icon()
+        self.result("restart")
+
+
+# ---- GNOME Shell ------------------------------------------------------------------------------
+
+class Gnome(Desktop):
+    left_click_draws = False  # the extension draws our exported menu on either button
+
+    def start_base(self):
+        root = self.session.root
+        self.session.start("system-bus", ["dbus-daemon", "--config-file", os.path.join(root, "session.conf"),
+                                          "--address", "unix:path=%s/system-bus" % root, "--nofork"])
+        wait_for("the stand-in system bus", lambda: os.path.exists(root + "/system-bus"))
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=%s/system-bus" % root
+        self.env.update(XDG_CURRENT_DESKTOP="GNOME", XDG_SESSION_TYPE="x11" if self.platform == "xcb" else "wayland")
+        # dconf, started by the bus, must write where the shell reads.
+        run(["dbus-update-activation-environment", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+             "XDG_RUNTIME_DIR", "DISPLAY", "HOME", "DBUS_SYSTEM_BUS_ADDRESS"], self.env)
+        # Screen lock needs GDM; without it the shell shows a notice of its own.
+        run(["gsettings", "set", "org.gnome.desktop.screensaver", "lock-enabled", "false"], self.env)
+        run(["gsettings", "set", "org.gnome.desktop.lockdown", "disable-lock-screen", "true"], self.env)
+
+    def shell_state(self, name):
+        out = run(["gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path", "/org/gnome/Shell",
+                   "--method", "org.freedesktop.DBus.Properties.Get", "org.gnome.Shell", name], self.env, check=False)
+        return out.strip()
+
+    def leave_overview(self):
+        # The shell starts in the overview once its start animation has run.
+        wait_for("the shell's overview", lambda: self.shell_state("OverviewActive") == "(<true>,)", 30)
+        self.xdo("mousemove", 300, 300)
+        pressed = [0.0]
+
+        def left():
+            if self.shell_state("OverviewActive") == "(<false>,)":
+                return True
+            if time.monotonic() - pressed[0] > 1:  # a key pressed during its animation is lost: again
+                self.keys("Escape")
+                pressed[0] = time.monotonic()
+            return False
+        wait_for("the shell to leave the overview", left)
+
+    def find_notice(self):
+        # GNOME's banner drops in at the top, in the middle, with our icon in it.
+        banner = (self.size[0] // 2 - 260, 36, 520, 90)
+        x, y, w, h = wait_for("our notice's banner", lambda: self.screen.grab().red_box(banner))
+        return self.size[0] // 2, y + h // 2
+
+
+class GnomeX11(Gnome):
+    name = "gnome-x11"
+    size = (1920, 1080)  # a category opens inside the top menu: it needs the height
+    strip = (1400, 0, 480, 32)
+
+    def start_panel(self):
+        run(["gsettings", "set", "org.gnome.shell", "enabled-extensions", "['%s']" % EXTENSION], self.env)
+        self.shell = self.session.start("gnome-shell", ["gnome-shell", "--x11", "--replace"])
+        self.leave_overview()
+
+    def stop_panel(self):
+        self.session.stop(self.shell)
+
+
+class GnomeWayland(Gnome):
+    name = "gnome-wayland"
+    platform = "wayland"
+    size = (1920, 1080)  # a category opens inside the top menu: it needs the height
+    strip = (1400, 0, 480, 32)
+
+    def start_base(self):
+        Gnome.start_base(self)
+        run(["gsettings", "set", "org.gnome.shell", "enabled-extensions", "[]"], self.env)
+        self.session.start("gnome-shell", ["gnome-shell", "--nested", "--wayland", "--no-x11", "--wayland-display",
+                                           "qv-wayland"], XDG_SESSION_TYPE="wayland",
+                           MUTTER_DEBUG_DUMMY_MODE_SPECS="%dx%d" % self.size)  # its window fills the display
+        wait_for("the nested shell's Wayland socket", lambda: os.path.exists(self.session.runtime + "/qv-wayland"), 30)
+        self.env["WAYLAND_DISPLAY"] = "qv-wayland"
+        self.leave_overview()
+
+    def before_shot(self):
+        # The nested shell paints its window anew on input; a pointer move of one pixel
+        # and back brings the picture up to date.
+        self.xdo("mousemove_relative", "--", 1, 0)
+        self.xdo("mousemove_relative", "--", -1, 0)
+
+    def drawn_menu(self):
+        # Its window, wherever the shell put it: the tall red band down its side.
+        box = self.screen.grab().red_box((0, 40, self.size[0], self.size[1] - 40))
+        return box if box and box[3] > 150 else None
+
+    def menu_shown(self):
+        wait_for("our drawn menu", self.drawn_menu)
+
+    def close_drawn_menu(self):
+        self.keys("Escape")
+        wait_for("our drawn menu to close", lambda: not self.drawn_menu())
+
+    def start_panel(self):
+        run(["gnome-extensions", "enable", EXTENSION], self.env)
+
+    def stop_panel(self):
+        run(["gnome-extensions", "disable", EXTENSION], self.env)
+        self.no_icon()
+
+    def restart(self):
+        # Switching the extension off and on is the shell's restart here; several times,
+        # as each cycle reads our item's properties anew.
+        for cycle in range(4):
+            Desktop.restart(self)
+
+
+# ---- XFCE -------------------------------------------------------------------------------------
+
+XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="30"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
+    </property>
+  </property>
+  <property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property>
+</channel>
+"""
+
+
+class Xfce(Desktop):
+    name = "xfce"
+    strip = (0, 0, 1024, 32)
+
+    def start_base(self):
+        folder = os.path.join(self.env["XDG_CONFIG_HOME"], "xfce4", "xfconf", "xfce-perchannel-xml")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "xfce4-panel.xml"), "w") as f:
+            f.write(XFCE_PANEL)
+        self.env["XDG_CURRENT_DESKTOP"] = "XFCE"
+        run(["dbus-update-activation-environment", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+             "XDG_RUNTIME_DIR", "DISPLAY", "HOME", "XDG_CURRENT_DESKTOP"], self.env)
+        self.session.start("xfwm4", ["xfwm4", "--compositor=off"])
+        wait_for("xfwm4", self.wm_running)
+        if self.session.has_name("org.freedesktop.Notifications"):
+            raise Failure("a notification service runs already; it should start on demand")
+
+    def wm_running(self):
+        return "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env, check=False)
+
+    def start_panel(self):
+        self.panel = self.session.start("xfce4-panel", ["xfce4-panel", "--disable-wm-check"])
+
+    def stop_panel(self):
+        self.session.stop(self.panel)
+
+    def find_notice(self):
+        window = wait_for("xfce4-notifyd's window", lambda: run(
+            ["xdotool", "search", "--onlyvisible", "--class", "xfce4-notifyd"], self.env, check=False).split())[0]
+        geometry = run(["xdotool", "getwindowgeometry", "--shell", window], self.env)
+        values = dict(line.split("=") for line in geometry.split())
+        return int(values["X"]) + 30, int(values["Y"]) + 20
+
+
+# ---- LXQt -------------------------------------------------------------------------------------
+
+LXQT_PANEL = """[General]
+__userfile__=true
+
+[panel1]
+plugins=statusnotifier
+position=Top
+desktop=0
+panelSize=32
+iconSize=22
+
+[statusnotifier]
+type=statusnotifier
+"""
+
+
+class Lxqt(Desktop):
+    name = "lxqt"
+    strip = (0, 0, 1024, 34)
+
+    def start_base(self):
+        folder = os.path.join(self.env["XDG_CONFIG_HOME"], "lxqt")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "panel.conf"), "w") as f:
+            f.write(LXQT_PANEL)
+        self.env.update(XDG_CURRENT_DESKTOP="LXQt", QT_QPA_PLATFORMTHEME="lxqt")
+        self.session.start("xfwm4", ["xfwm4", "--compositor=off"])
+        wait_for("xfwm4", lambda: "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env,
+                                                       check=False))
+
+    def start_panel(self):
+        self.panel = self.session.start("lxqt-panel", ["lxqt-panel"])
+        if not getattr(self, "notifier", None):
+            self.notifier = self.session.start("lxqt-notificationd", ["lxqt-notificationd"])
+
+    def stop_panel(self):
+        self.session.stop(self.panel)
+
+    def find_notice(self):
+        window = wait_for("lxqt-notificationd's window", lambda: run(
+            ["xdotool", "search", "--onlyvisible", "--class", "lxqt-notificationd"], self.env, check=False).split())[0]
+        geometry = run(["xdotool", "getwindowgeometry", "--shell", window], self.env)
+        values = dict(line.split("=") for line in geometry.split())
+        return int(values["X"]) + int(values["WIDTH"]) // 2, int(values["Y"]) + int(values["HEIGHT"]) // 2
+
+
+# ---- KDE Plasma on X11 --------------------------------------------------------------------------
+
+class Kde(Desktop):
+    name = "kde-x11"
+    strip = (600, 720, 424, 48)
+    panel_is_watcher = False  # kded keeps the watcher; plasmashell is its host
+    shot_box = (400, 300, 624, 468)  # the tray's corner, without most of the wallpaper
+
+    def start_base(self):
+        self.env.update(XDG_CURRENT_DESKTOP="KDE", KDE_FULL_SESSION="true", KDE_SESSION_VERSION="5")
+        run(["dbus-update-activation-environment", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+             "XDG_RUNTIME_DIR", "DISPLAY", "HOME", "XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION",
+             "KDE_SESSION_VERSION"], self.env)
+        self.session.start("kwin_x11", ["kwin_x11"])
+        wait_for("kwin", lambda: "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env,
+                                                     check=False), 30)
+        self.session.start("kded5", ["kded5"])
+        wait_for("kded's StatusNotifier watcher", lambda: self.session.has_name("org.kde.StatusNotifierWatcher"), 30)
+
+    def before_panel(self):
+        # kded's watcher takes the item at once; the panel that shows it comes later.
+        wait_for("the item to register with kded's watcher", lambda: self.session.log_has(
+            "|INFO|Tray icon registered with the StatusNotifier watcher"))
+
+    def start_panel(self):
+        self.panel = self.session.start("plasmashell", ["plasmashell", "--no-respawn"])
+
+    def stop_panel(self):
+        self.session.stop(self.panel)
+
+    def find_notice(self):
+        # Plasma's popup rises above the panel at the right, our icon at its right side:
+        # its text is to the left of it.
+        area = (self.size[0] - 480, self.size[1] - 360, 480, 312)
+        x, y, w, h = wait_for("our notice's popup", lambda: self.screen.grab().red_box(area))
+        return x - 150, y + h // 2
+
+
+DESKTOPS = {"gnome_x11": GnomeX11, "gnome_wayland": GnomeWayland, "xfce": Xfce, "lxqt": Lxqt, "kde_x11": Kde}
+
+
+def scenario(kind):
+    def play(session):
+        desktop = DESKTOPS[kind](session)
+        with open(os.path.join(session.root, "catalogue.xml"), encoding="utf-8") as f:
+            # One category holding shops itself: every panel shows it as one submenu.
+            desktop.catalogue_text = re.sub(r'category="Mode->[^"]*"', 'category="%s"' % CATEGORY, f.read())
+        with open(os.path.join(session.root, "catalogue.xml"), "w", encoding="utf-8") as f:
+            f.write(desktop.catalogue_text)
+        session.catalogue(None)
+        try:
+            desktop.run()
+        finally:
+            print("%s: %s" % (desktop.name, ", ".join("%s %s" % (c, "yes" if desktop.results.get(c) else "NO")
+                                                    for c in CHECKS)))
+    return play
+
+
+if __name__ == "__main__":
+    tray.main("desktop_shells.py", TOOLS, {kind: scenario(kind) for kind in TOOLS}, NOTIFIERS)
