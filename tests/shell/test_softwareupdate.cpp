@@ -393,7 +393,7 @@ TEST_F(UpdateTest, EveryFailedDownloadNamesItsCauseStartsNothingAndKeepsTheEarli
     // Without an earlier file the failure says that nothing is there.
     QFile::remove(File);
     QFile::remove(Env.LogFile());
-    Program.Catalogue().Url = Raw.Base() + "/missing/setup.sh";
+    Program.CatalogueForTests().Url = Raw.Base() + "/missing/setup.sh";
     EXPECT_TRUE(DownloadNow(Program).has_value());
     EXPECT_TRUE(LogHas("ERROR|DownloadUpdate: File not found: " + File));
     QFile::remove(Env.LogFile());
@@ -623,7 +623,7 @@ TEST_F(UpdateTest, AnInstallerThatCrossedPlainHttpOnAnotherHostIsKeptButNotStart
     // Without an earlier program in place the download takes the installer's own name.
     QFile::remove(File);
     QFile::remove(New);
-    Main.Program().Catalogue().Url = Plain.Base() + "/setup.sh";
+    Main.Program().CatalogueForTests().Url = Plain.Base() + "/setup.sh";
     const std::optional<TUpdateResult> Alone = DownloadNow(Main.Program());
     ASSERT_TRUE(Alone.has_value());
     EXPECT_EQ(Alone->File, File);
