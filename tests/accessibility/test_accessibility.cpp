@@ -125,10 +125,8 @@ TEST_F(AccessibilityTest, TheShowWindowOnWaylandExposesItsEntries) {
     Weston.start(Compositor, {"--backend=headless-backend.so", "--socket=" + Socket, "--idle-time=0",
                               "--shell=desktop-shell.so", "--no-config"});
     ASSERT_TRUE(Weston.waitForStarted());
-    QDeadlineTimer Deadline(15000);
-    while (!QFileInfo::exists(Env.RuntimeDir() + "/" + Socket) && !Deadline.hasExpired())
-        QTest::qWait(50);
-    ASSERT_TRUE(QFileInfo::exists(Env.RuntimeDir() + "/" + Socket)) << Weston.readAll().constData();
+    ASSERT_TRUE(WaitUntil([&] { return QFileInfo::exists(Env.RuntimeDir() + "/" + Socket); }, 15000))
+        << Weston.readAll().constData();
 
     Environment.insert("XDG_RUNTIME_DIR", Env.RuntimeDir());
     Environment.insert("WAYLAND_DISPLAY", Socket);

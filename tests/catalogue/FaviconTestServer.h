@@ -3,6 +3,8 @@
 // A cpp-httplib server on 127.0.0.1 for favicon tests: answers per path (body,
 // error status, redirect or a stall until released), counts every request.
 
+#include "TestSupport.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTcpServer>
@@ -19,11 +21,7 @@ class TFaviconTestServer final {
 public:
     TFaviconTestServer() {
         FServer.Get(R"(/.*)", [this](const httplib::Request& Req, httplib::Response& Res) { Handle(Req, Res); });
-        FServer.set_tcp_nodelay(true); // small answers must not wait for a delayed ACK
-        FPort = FServer.bind_to_any_port("127.0.0.1");
-        FThread = std::thread([this] { FServer.listen_after_bind(); });
-        while (!FServer.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        FPort = StartLoopbackServer(FServer, FThread);
     }
     ~TFaviconTestServer() {
         Release();

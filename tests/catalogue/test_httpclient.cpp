@@ -1,8 +1,10 @@
+#include "TestSupport.h"
 #include "uTHTTPClient.h"
 
 #include <QThread>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <mutex>
@@ -21,16 +23,7 @@ public:
 
     ~TTestServer() { Stop(); }
 
-    void Start() {
-        Svr.set_tcp_nodelay(true);
-        FPort = Svr.bind_to_any_port("127.0.0.1");
-        ASSERT_GT(FPort, 0);
-        FThread = std::thread([this] { Svr.listen_after_bind(); });
-        for (int Waited = 0; !Svr.is_running(); ++Waited) {
-            ASSERT_LT(Waited, 10000) << "the test server did not start";
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
+    void Start() { FPort = StartLoopbackServer(Svr, FThread); }
     void Stop() {
         Svr.stop();
         if (FThread.joinable())
@@ -103,12 +96,33 @@ protected:
         Server.Svr.Get("/to-big", [](const Request&, Response& Res) { Res.set_redirect("/big"); });
     }
 
-    // Tests add their own routes first: routes cannot change while the server runs.
-    TTestServer Server;
+    ~HTTPClientTest() override {
+        Release();
+        Server.Stop(); // before the members its handlers use are gone
+    }
+
+    // Lets held handlers answer; the destructor releases them on every exit path.
+    void Release() {
+        {
+            std::lock_guard<std::mutex> Lock(Mutex);
+            Released = true;
+        }
+        ReleasedChanged.notify_all();
+    }
+    // Holds a handler until Release (bounded, so a lost release cannot hang the server).
+    void WaitForRelease() {
+        std::unique_lock<std::mutex> Lock(Mutex);
+        ReleasedChanged.wait_for(Lock, std::chrono::seconds(30), [this] { return Released; });
+    }
+
     std::mutex Mutex;
+    std::condition_variable ReleasedChanged;
+    bool Released = false;
     std::string Target, Version;
     httplib::Headers Headers;
     std::vector<int> RemotePorts;
+    // Tests add their own routes first: routes cannot change while the server runs.
+    TTestServer Server;
 };
 
 } // namespace
@@ -257,10 +271,8 @@ TEST_F(HTTPClientTest, AbortAndHandlerExceptionsEndTheRequest) {
 }
 
 TEST_F(HTTPClientTest, StalledServerFailsWithReadTimeoutAndLargeBodiesAreRefused) {
-    std::atomic<bool> Release{false};
-    Server.Svr.Get("/stall", [&](const Request&, Response& Res) {
-        while (!Release)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Server.Svr.Get("/stall", [this](const Request&, Response& Res) {
+        WaitForRelease();
         Res.set_content("late", "text/plain");
     });
     Server.Svr.Get("/10k", Content(std::string(10000, 'b')));
@@ -270,7 +282,7 @@ TEST_F(HTTPClientTest, StalledServerFailsWithReadTimeoutAndLargeBodiesAreRefused
     Options.MaxBodyBytes = 5000;
     THTTPClient Client(Options);
     const QString Message = FailureOf(Client, Server.URL("/stall"));
-    Release = true;
+    Release();
     EXPECT_TRUE(Message.startsWith("Read timeout")) << Message.toStdString();
     EXPECT_TRUE(FailureOf(Client, Server.URL("/10k")).startsWith("Response too large"));
     EXPECT_EQ(Str(Client.Get(Server.URL("/r/0"))), "end of chain");

@@ -39,11 +39,7 @@ public:
                         Record(Req);
                         Res.set_content("OK", "text/plain");
                     });
-        FServer.set_tcp_nodelay(true);
-        FPort = FServer.bind_to_any_port("127.0.0.1");
-        FThread = std::thread([this] { FServer.listen_after_bind(); });
-        while (!FServer.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        FPort = StartLoopbackServer(FServer, FThread);
         WriteSettingString("", "server", Base());
     }
     ~TTestServer() {

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <httplib.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -111,4 +113,22 @@ QString BuildDir() {
 bool SignalProcess(const QProcess& Process, int Signal) {
     const qint64 Pid = Process.processId();
     return Process.state() == QProcess::Running && Pid > 0 && ::kill(static_cast<pid_t>(Pid), Signal) == 0;
+}
+
+int StartLoopbackServer(httplib::Server& Server, std::thread& Thread) {
+    Server.set_tcp_nodelay(true); // small answers must not wait for a delayed ACK
+    const int Port = Server.bind_to_any_port("127.0.0.1");
+    if (Port <= 0)
+        throw std::runtime_error("no free port on 127.0.0.1");
+    Thread = std::thread([&Server] { Server.listen_after_bind(); });
+    QDeadlineTimer Deadline(10000);
+    while (!Server.is_running()) {
+        if (Deadline.hasExpired()) {
+            Server.stop();
+            Thread.detach(); // listen_after_bind never began; nothing to join
+            throw std::runtime_error("the test server did not start");
+        }
+        std::this_thread::yield();
+    }
+    return Port;
 }

@@ -11,6 +11,11 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
+
+namespace httplib {
+class Server;
+}
 
 class QProcess;
 
@@ -73,6 +78,11 @@ QString BuildDir();                        // the CMake build folder
 // Sends Signal while the process runs; false when it has ended. Never signals pid
 // 0, which would reach the whole process group, the test runner included.
 bool SignalProcess(const QProcess& Process, int Signal);
+
+// Binds Server to a free port on 127.0.0.1, serves it on Thread and returns the port
+// once it accepts (stop() before that would leave the thread listening for ever).
+// Throws when it does not start within 10 s. The owner stops and joins it.
+int StartLoopbackServer(httplib::Server& Server, std::thread& Thread);
 
 // Runs the event loop until Condition holds; false when TimeoutMs ran out first.
 inline bool WaitUntil(const std::function<bool()>& Condition, int TimeoutMs = 30000) {

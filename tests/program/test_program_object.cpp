@@ -42,10 +42,7 @@ public:
         FServer.Get("/version2.xml", Held(CatalogueXml));
         FServer.Get("/feedback.php", Held("OK"));
         FServer.Get("/newsletter.php", Held("OK"));
-        FPort = FServer.bind_to_any_port("127.0.0.1");
-        FThread = std::thread([this] { FServer.listen_after_bind(); });
-        while (!FServer.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        FPort = StartLoopbackServer(FServer, FThread);
         WriteSettingString("", "server", Base());
     }
     ~THeldServer() {

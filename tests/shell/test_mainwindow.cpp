@@ -1,4 +1,5 @@
 // The main window and the real program against the real local vendor server.
+#include "LoopbackServer.h"
 #include "ProgramRunner.h"
 #include "ShellSupport.h"
 #include "TestSupport.h"
@@ -104,30 +105,23 @@ TEST_F(VendorTest, SignalEndsAnOpenQuestionBoxOrARunningRequestFirst) {
     }
 
     // A server that accepts the catalogue request and then sends nothing.
-    httplib::Server Stalled;
-    std::atomic<bool> Release{false};
-    Stalled.Get("/version2.xml", [&](const httplib::Request&, httplib::Response& Res) {
-        for (int I = 0; I < 600 && !Release; ++I)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TLoopbackServer Stalled;
+    Stalled.Svr.Get("/version2.xml", [&Stalled](const httplib::Request&, httplib::Response& Res) {
+        Stalled.Hold();
         Res.set_content("<c/>", "text/xml");
     });
-    Stalled.set_tcp_nodelay(true);
-    const int Port = Stalled.bind_to_any_port("127.0.0.1");
-    std::thread Thread([&] { Stalled.listen_after_bind(); });
-    WriteSettingString("", "server", QStringLiteral("http://127.0.0.1:%1").arg(Port));
+    Stalled.Start();
+    WriteSettingString("", "server", Stalled.Base());
     QFile::remove(Env.LogFile());
     {
         TProgramRun Run;
         ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Starting..."));
-        QThread::msleep(500);
+        ASSERT_TRUE(WaitUntil([&] { return Stalled.Taken == 1; })) << "the signal must reach a running request";
         Run.Terminate(SIGTERM);
         EXPECT_TRUE(Run.WaitFinished(10000));
         EXPECT_EQ(Run.Process().exitCode(), 0);
     }
     EXPECT_TRUE(Env.LogLines().join("\n").contains("|ERROR|GetUpdates: URL=http://127.0.0.1:"));
-    Release = true;
-    Stalled.stop();
-    Thread.join();
 }
 
 // In-process main window: the start sequence with scripted answers.
@@ -257,28 +251,18 @@ TEST_F(MainWindowTest, HintsGoToTheStatusBarsWithCarriageReturnsAsBlanks) {
 
 TEST_F(MainWindowTest, NothingWaitsForAServerThatNeverAnswers) {
     // A server that takes every request and answers only when the test is over.
-    httplib::Server Stalled;
-    std::atomic<bool> Release{false};
-    std::atomic<int> Taken{0};
-    Stalled.Get(".*", [&](const httplib::Request&, httplib::Response& Res) {
-        ++Taken;
-        while (!Release)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    TLoopbackServer Stalled;
+    Stalled.Svr.Get(".*", [&Stalled](const httplib::Request&, httplib::Response& Res) {
+        Stalled.Hold();
         Res.set_content("<c/>", "text/xml");
     });
-    const int Port = Stalled.bind_to_any_port("127.0.0.1");
-    std::thread Thread([&] { Stalled.listen_after_bind(); });
-    const std::shared_ptr<void> Stop(nullptr, [&](void*) {
-        Release = true;
-        Stalled.stop();
-        Thread.join();
-    });
-    WriteSettingString("", "server", QStringLiteral("http://127.0.0.1:%1").arg(Port));
+    Stalled.Start();
+    WriteSettingString("", "server", Stalled.Base());
     WriteSettingString("", "lastnews", "9999");
     UIHooks().ShowWarning = [](const QString&, const QString&) { ADD_FAILURE() << "nothing is reported yet"; };
     {
         TfrmQuorvantis Main({"quorvantis"});
-        ASSERT_TRUE(WaitUntil([&] { return Taken == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return Stalled.Taken == 1; }));
         EXPECT_FALSE(Main.IsStarted()) << "the start waits for the catalogue in the background";
 
         // The menu opens at once, however long the catalogue takes.
@@ -308,7 +292,7 @@ TEST_F(MainWindowTest, NothingWaitsForAServerThatNeverAnswers) {
         Settings->findChild<QLineEdit*>("edtFeedbackEmail")->setText("kunde@beispiel.de");
         auto* Send = Settings->findChild<QPushButton*>("btnSendFeedback");
         Send->click();
-        ASSERT_TRUE(WaitUntil([&] { return Taken == 2; }));
+        ASSERT_TRUE(WaitUntil([&] { return Stalled.Taken == 2; }));
         EXPECT_TRUE(Main.Program().IsSubmitting());
         EXPECT_FALSE(Send->isEnabled()) << "sending again waits for the answer";
         EXPECT_EQ(Settings->cursor().shape(), Qt::BusyCursor);
@@ -317,7 +301,6 @@ TEST_F(MainWindowTest, NothingWaitsForAServerThatNeverAnswers) {
         QTest::keyClick(Settings, Qt::Key_Escape);
         EXPECT_FALSE(Settings->isVisible());
         delete Settings;
-        Release = true;
     }
 }
 
@@ -329,18 +312,22 @@ TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
     ASSERT_TRUE(WaitStarted(Main));
     ASSERT_TRUE(Main.GetShops().empty());
 
-    // A vendor server that answers the catalogue request slowly.
-    httplib::Server Slow;
-    Slow.Get("/version2.xml", [](const httplib::Request&, httplib::Response& Res) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // A vendor server that answers the catalogue request once the second start's command has arrived.
+    TLoopbackServer Slow;
+    Slow.Svr.Get("/version2.xml", [&Slow](const httplib::Request&, httplib::Response& Res) {
+        Slow.Hold();
         Res.set_content("<c><version>2.2</version><shops><shop id=\"5\" name=\"Zauberladen\"/></shops></c>",
                         "text/xml");
     });
-    Slow.set_tcp_nodelay(true);
-    const int Port = Slow.bind_to_any_port("127.0.0.1");
-    std::thread Thread([&] { Slow.listen_after_bind(); });
-    const QString Base = QStringLiteral("http://127.0.0.1:%1").arg(Port);
+    Slow.Start();
+    const QString Base = Slow.Base();
     WriteSettingString("", "server", Base);
+    QTimer Arrived;
+    QObject::connect(&Arrived, &QTimer::timeout, [&] {
+        if (Main.Program().PendingCommands() > 0)
+            Slow.Release();
+    });
+    Arrived.start(5);
 
     TInstanceGuard Guard; // this process is the running instance
     ASSERT_TRUE(Guard.IsFirstInstance());
@@ -353,17 +340,11 @@ TEST_F(MainWindowTest, HandOffDuringACatalogueRequestIsServedAfterIt) {
     // The command arrives while the request runs; served inside it, it would find no shop.
     EXPECT_EQ(RefreshNow(Main.Program(), true), usCheckOutdated);
     // The sender ends on receipt; the command is served once the request is over.
-    QElapsedTimer Timer;
-    Timer.start();
-    while ((Second.state() != QProcess::NotRunning || Browser.Opened().isEmpty()) && Timer.elapsed() < 15000) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-    }
+    EXPECT_TRUE(
+        WaitUntil([&] { return Second.state() == QProcess::NotRunning && !Browser.Opened().isEmpty(); }, 15000));
     EXPECT_EQ(Second.state(), QProcess::NotRunning);
     EXPECT_EQ(Second.exitCode(), 0);
     EXPECT_EQ(Browser.Opened(1), QStringList{Base + "/shop.php?id=5"});
-    Slow.stop();
-    Thread.join();
 }
 
 } // namespace

@@ -95,6 +95,7 @@ TEST_F(MenuWindowTest, SubmenusOpenInsideTheWindowAndAChoiceClosesIt) {
         // Pointing at a category only highlights it, however long.
         QAction* Mode = Entry(Menu, "Mode");
         QTest::mouseMove(&Menu, Menu.actionGeometry(Mode).center());
+        // An absence: twice the pop-up delay would have opened a pop-up submenu.
         QTest::qWait(2 * Menu.style()->styleHint(QStyle::SH_Menu_SubMenuPopupDelay, nullptr, &Menu) + 100);
         EXPECT_EQ(Menu.activeAction(), Mode);
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr);

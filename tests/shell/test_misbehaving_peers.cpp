@@ -60,11 +60,7 @@ public:
                 return true;
             });
         });
-        FServer.set_tcp_nodelay(true);
-        FPort = FServer.bind_to_any_port("127.0.0.1");
-        FThread = std::thread([this] { FServer.listen_after_bind(); });
-        while (!FServer.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        FPort = StartLoopbackServer(FServer, FThread);
         Body = QString(CatalogueTemplate).replace("BASE", Base()).toStdString();
         WriteSettingString("", "server", Base());
     }

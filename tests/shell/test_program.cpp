@@ -165,17 +165,29 @@ TEST_F(ProgramTest, BadEnvironmentStillStarts) {
     E.insert("XDG_RUNTIME_DIR", Env.Root() + "/does-not-exist");
     P.setProcessEnvironment(E);
     // The fallback lock is machine-wide: any other program run without a runtime
-    // folder would hold it. So the program gets a /tmp of its own (a private mount
-    // namespace), with the test's folder moved into it.
+    // folder would hold it. So the program gets an empty /tmp of its own (a private
+    // mount namespace); what it needs from the real /tmp (the test's folder, a
+    // checkout that lives there) is bound back into it.
     QTemporaryDir Hold("/var/tmp/quorvantis-test-XXXXXX");
     ASSERT_TRUE(Hold.isValid());
-    const QString Script = "set -e; mount --bind \"$1\" \"$2\"; mount -t tmpfs tmpfs /tmp; mkdir -p \"$1\"; "
-                           "mount --move \"$2\" \"$1\"; exec \"$3\"";
-    P.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", Script, "sh", Env.Root(), Hold.path(),
-                        ProgramBinary()});
+    QStringList Keep;
+    for (const QString& Path : {Env.Root(), ProgramBinary(), TestDataFile("")}) {
+        const QString Real = QFileInfo(Path).canonicalFilePath();
+        if (Real.startsWith("/tmp/"))
+            Keep << Real.section('/', 2, 2);
+    }
+    Keep.removeDuplicates();
+    const QString Script = "set -e; hold=$1; program=$2; shift 2; mount --bind /tmp \"$hold\"; "
+                           "mount -t tmpfs tmpfs /tmp; for top in \"$@\"; do mkdir -p \"/tmp/$top\"; "
+                           "mount --bind \"$hold/$top\" \"/tmp/$top\"; done; exec \"$program\"";
+    P.start("unshare",
+            QStringList{"--mount", "--propagation", "private", "sh", "-c", Script, "sh", Hold.path(), ProgramBinary()} +
+                Keep);
     ASSERT_TRUE(P.waitForStarted());
-    // It keeps running until told to stop.
-    EXPECT_FALSE(P.waitForFinished(1500));
+    // It starts (a stored handle shows the running instance) and runs until told to stop.
+    EXPECT_TRUE(WaitUntil([&] { return ReadSettingInteger("", "handle", 0) > 0 || P.state() != QProcess::Running; }))
+        << P.readAllStandardError().toStdString();
+    EXPECT_EQ(P.state(), QProcess::Running);
     ASSERT_TRUE(SignalProcess(P, SIGTERM));
     EXPECT_TRUE(P.waitForFinished(10000));
     EXPECT_EQ(P.exitCode(), 0);

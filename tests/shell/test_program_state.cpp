@@ -42,11 +42,7 @@ class TStateServer final {
 public:
     TStateServer() {
         FServer.Get(R"(/.*)", [this](const httplib::Request& Req, httplib::Response& Res) { Handle(Req, Res); });
-        FServer.set_tcp_nodelay(true);
-        FPort = FServer.bind_to_any_port("127.0.0.1");
-        FThread = std::thread([this] { FServer.listen_after_bind(); });
-        while (!FServer.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        FPort = StartLoopbackServer(FServer, FThread);
     }
     ~TStateServer() {
         {

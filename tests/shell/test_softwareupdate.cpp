@@ -1,4 +1,5 @@
 // The software update window and the installer download against real local servers.
+#include "LoopbackServer.h"
 #include "ShellSupport.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
@@ -36,13 +37,10 @@
 
 namespace {
 
-// Waits (bounded) until File exists and returns its content.
+// Waits (bounded) until File exists and returns its content. Writers rename a
+// finished file into place, so it is whole once it exists.
 QByteArray WaitForFile(const QString& File, int TimeoutMs = 10000) {
-    QElapsedTimer Timer;
-    Timer.start();
-    while (!QFile::exists(File) && Timer.elapsed() < TimeoutMs)
-        QThread::msleep(20);
-    QThread::msleep(50); // the writer may still be at it
+    (void)WaitUntil([&] { return QFile::exists(File); }, TimeoutMs);
     return ReadFileBytes(File);
 }
 
@@ -81,7 +79,8 @@ protected:
     QString UpdateFolder() const { return Env.InstallFolder() + "update/"; }
     // A shell script that records its arguments, padded to Size bytes.
     QByteArray RecordingInstaller(int Size = 0) const {
-        QByteArray Script = "#!/bin/sh\necho \"$@\" > '" + Record().toUtf8() + "'\nexit 0\n";
+        QByteArray Script = "#!/bin/sh\necho \"$@\" > '" + Record().toUtf8() + ".part' && mv '" + Record().toUtf8() +
+                            ".part' '" + Record().toUtf8() + "'\nexit 0\n";
         while (Script.size() < Size)
             Script += "# " + QByteArray(1000, 'x') + "\n";
         return Script;
@@ -190,21 +189,21 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
     UseServer(Server);
     // The installer comes in paced pieces, so the transfer surely takes several reads.
     const std::string Installer = RecordingInstaller(1 << 20).toStdString();
-    httplib::Server Paced;
-    Paced.Get("/download/setup.sh", [&](const httplib::Request&, httplib::Response& Res) {
+    TLoopbackServer Paced;
+    Paced.Svr.Get("/download/setup.sh", [&Installer](const httplib::Request&, httplib::Response& Res) {
         Res.set_content_provider(Installer.size(), "application/octet-stream",
-                                 [&](size_t Offset, size_t Length, httplib::DataSink& Sink) {
+                                 [&Installer](size_t Offset, size_t Length, httplib::DataSink& Sink) {
+                                     // The pacing is the scenario: a transfer of many reads.
                                      std::this_thread::sleep_for(std::chrono::milliseconds(5));
                                      Sink.write(Installer.data() + Offset, std::min<size_t>(Length, 1 << 16));
                                      return true;
                                  });
     });
-    const int Port = Paced.bind_to_any_port("127.0.0.1");
-    std::thread Thread([&] { Paced.listen_after_bind(); });
+    Paced.Start();
 
     TfrmQuorvantis Main({"quorvantis"});
     ASSERT_TRUE(WaitStarted(Main));
-    Main.Program().CatalogueForTests().Url = QStringLiteral("http://127.0.0.1:%1/download/setup.sh").arg(Port);
+    Main.Program().CatalogueForTests().Url = Paced.Base() + "/download/setup.sh";
     ShowUpdates(Main.Program(), RefreshNow(Main.Program(), false), false);
     TfrmSoftwareUpdate* Window = ExistingSoftwareUpdate();
     ASSERT_TRUE(Window && Window->isVisible());
@@ -245,8 +244,6 @@ TEST_F(UpdateTest, DownloadMovesTheBarAndStartsTheInstallerWithS) {
     EXPECT_TRUE(Warnings.isEmpty());
     // The window does not just vanish: the user hears that the update runs.
     EXPECT_EQ(Infos, QStringList{"Software-Update|Das Update wurde geladen und gestartet:\r\n" + File});
-    Paced.stop();
-    Thread.join();
 }
 
 namespace {
@@ -424,30 +421,27 @@ TEST_F(UpdateTest, AHugeAnswerIsStreamedToDiskNotHeldInMemory) {
     Program.UpdateLimits.MaxBytes = qint64(3) << 30;
     constexpr size_t Total = size_t(2) << 30;
     const std::string Block(1 << 20, '#');
-    httplib::Server Big;
-    Big.Get("/big/setup.bin", [&](const httplib::Request&, httplib::Response& Res) {
+    TLoopbackServer Big;
+    Big.Svr.Get("/big/setup.bin", [&Block](const httplib::Request&, httplib::Response& Res) {
         Res.set_content_provider(Total, "application/octet-stream",
-                                 [&](size_t Offset, size_t Length, httplib::DataSink& Sink) {
+                                 [&Block](size_t Offset, size_t Length, httplib::DataSink& Sink) {
                                      Sink.write(Block.data(), std::min<size_t>({Length, Block.size(), Total - Offset}));
                                      return true;
                                  });
     });
-    const int Port = Big.bind_to_any_port("127.0.0.1");
-    std::thread Thread([&] { Big.listen_after_bind(); });
+    Big.Start();
     const auto Resident = [](const char* Field) {
         const QStringList Lines = QString::fromUtf8(ReadFileBytes("/proc/self/status")).split('\n');
         return Lines.filter(Field).value(0).section(':', 1).trimmed().section(' ', 0, 0).toLongLong() * 1024;
     };
     const qint64 Before = Resident("VmRSS");
-    Program.CatalogueForTests().Url = QStringLiteral("http://127.0.0.1:%1/big/setup.bin").arg(Port);
+    Program.CatalogueForTests().Url = Big.Base() + "/big/setup.bin";
     const std::optional<TUpdateResult> Result = DownloadNow(Program, 300000);
     ASSERT_TRUE(Result.has_value());
     EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
     EXPECT_EQ(QFileInfo(UpdateFolder() + "setup.bin").size(), qint64(Total));
     EXPECT_LT(Resident("VmHWM") - Before, qint64(50) << 20);
     QFile::remove(UpdateFolder() + "setup.bin");
-    Big.stop();
-    Thread.join();
 }
 
 TEST_F(UpdateTest, WindowsSetupOrUnencryptedDownloadIsKeptButNotStarted) {
@@ -493,7 +487,7 @@ TEST_F(UpdateTest, WindowsSetupOrUnencryptedDownloadIsKeptButNotStarted) {
     EXPECT_FALSE(Path({}));
     EXPECT_EQ(StartInstaller(Script, QList<QUrl>{QUrl("https://a.example/x"), QUrl("http://b.example/setup.sh")}),
               TInstallerStart::Untrusted);
-    QThread::msleep(300);
+    QThread::msleep(300); // an absence: a started installer would have written by now
     EXPECT_FALSE(QFile::exists(Record()));
 }
 
