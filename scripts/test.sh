@@ -14,5 +14,5 @@ fi
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
-(cd build && QTWEBENGINE_DISABLE_SANDBOX=1 ctest --output-on-failure -j2 --timeout 300)
+(cd build && QTWEBENGINE_DISABLE_SANDBOX=1 ctest --output-on-failure -j2 --timeout 120)
 ./scripts/package-test.sh
