@@ -69,7 +69,7 @@ def wait_for(what, condition, deadline=DEADLINE):
             found = None
         if found:
             return found
-        time.sleep(0.1)
+        time.sleep(0.1)  # the poll interval of the condition
     raise TimeoutError("timed out waiting for " + what)
 
 

@@ -45,7 +45,7 @@ def wait_for(what, condition, timeout=20.0):
             return value
         if time.monotonic() > deadline:
             raise Failure("timed out waiting for " + what)
-        time.sleep(0.05)
+        time.sleep(0.05)  # the poll interval of the condition
 
 
 def run(argv, env, check=True, timeout=30):
@@ -342,7 +342,7 @@ def sway(session):
     # The program first, as autostart often does; the panel 5 s later.
     program = start_program(session, "wayland")
     wait_for("the notice to wait", lambda: session.log_has("|DEBUG|Balloon waits for the notification area"))
-    time.sleep(5)
+    time.sleep(5)  # the scenario: the panel comes 5 s after the program
     waybar = start_waybar(session)
     started = time.monotonic()
     wait_for("the item to register with waybar's watcher", lambda: our_item(session, program))
@@ -451,7 +451,7 @@ def x11(session):
 
     program = start_program(session, "xcb")
     wait_for("the notice to wait", lambda: session.log_has("|DEBUG|Balloon waits for the notification area"))
-    time.sleep(5)
+    time.sleep(5)  # the scenario: the panel comes 5 s after the program
     tray = ["trayer", "--edge", "top", "--align", "right", "--SetDockType", "true", "--widthtype", "request"]
     trayer = session.start("trayer", tray)
     started = time.monotonic()
