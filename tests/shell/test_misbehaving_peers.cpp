@@ -45,6 +45,7 @@ public:
 
     TMisbehavingServer() {
         FServer.Get("/version2.xml", [this](const httplib::Request&, httplib::Response& Res) {
+            // The delay is the scenario; it ends early once the server is released.
             for (int Waited = 0; (Stall || Waited < CatalogueDelayMs) && !FRelease && Waited < 120000; Waited += 20)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             Res.set_content(Body, "text/xml");
@@ -52,6 +53,7 @@ public:
         FServer.Get("/trickle/favicon.ico", [this](const httplib::Request&, httplib::Response& Res) {
             FaviconRequested = true;
             Res.set_chunked_content_provider("image/x-icon", [this](size_t, httplib::DataSink& Sink) {
+                // One byte a second is the scenario; the release cuts it short.
                 for (int I = 0; I < 50 && !FRelease; ++I)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 if (FRelease || !Sink.write("\0", 1))
