@@ -211,7 +211,7 @@ TEST_F(InfoHelpTest, EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVis
         Child.setProcessChannelMode(QProcess::MergedChannels);
         Child.start(QCoreApplication::applicationFilePath(),
                     {"--gtest_filter=InfoHelpTest.EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVisible"});
-        ASSERT_TRUE(Child.waitForFinished(120000));
+        ASSERT_TRUE(Child.waitForFinished(90000));
         const QString Output = QString::fromUtf8(Child.readAll());
         EXPECT_EQ(Child.exitCode(), 0) << Output.toStdString();
         EXPECT_TRUE(Output.contains("[  PASSED  ] 1 test")) << Output.toStdString();

@@ -436,7 +436,7 @@ TEST_F(UpdateTest, AHugeAnswerIsStreamedToDiskNotHeldInMemory) {
     };
     const qint64 Before = Resident("VmRSS");
     Program.CatalogueForTests().Url = Big.Base() + "/big/setup.bin";
-    const std::optional<TUpdateResult> Result = DownloadNow(Program, 300000);
+    const std::optional<TUpdateResult> Result = DownloadNow(Program, 100000);
     ASSERT_TRUE(Result.has_value());
     EXPECT_TRUE(Result->Downloaded) << Result->Error.toStdString();
     EXPECT_EQ(QFileInfo(UpdateFolder() + "setup.bin").size(), qint64(Total));
