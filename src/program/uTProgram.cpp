@@ -13,8 +13,8 @@
 #include "uTSettingsDraft.h"
 #include "uTools.h"
 
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
