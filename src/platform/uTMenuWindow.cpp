@@ -2,7 +2,6 @@
 
 #include "uAccessibility.h"
 
-#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -14,6 +13,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
