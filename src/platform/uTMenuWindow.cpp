@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -12,6 +13,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -139,7 +142,11 @@ void TMenuWindow::ShowTop(QAction* Row) {
     // Every level at least as wide as the top one, so the window does not jump.
     if (Depth() == 0)
         FTopWidth = sizeHint().width();
-    setFixedSize(qMax(sizeHint().width(), FTopWidth), sizeHint().height());
+    // Wide enough for the title bar to show the whole name beside its close
+    // button (GNOME's decoration cut "Quorvantis" short over a narrow menu).
+    const int TitleWidth =
+        QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(windowTitle()) * 3 / 2 + 96;
+    setFixedSize(std::max({sizeHint().width(), FTopWidth, TitleWidth}), sizeHint().height());
     // Right and Return work at once: the first row, or the one we came back from.
     Highlight(*Top, Row);
 }
