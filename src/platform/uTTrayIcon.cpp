@@ -1,4 +1,5 @@
 #include "uTTrayIcon.h"
+#include "uXInputGrab.h"
 
 #include "uConst.h"
 #include "uTDBusMenu.h"
@@ -7,6 +8,7 @@
 #include "uTStatusNotifierItem.h"
 #include "uTXEmbedWatch.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -87,12 +89,24 @@ void TTrayIcon::RequestMenu(const QPoint& Pos, const QString& Source) {
         return;
     FMenuQueued = true;
     QMetaObject::invokeMethod(
-        this,
-        [this, Pos] {
-            FMenuQueued = false;
-            Q_EMIT MenuRequested(Pos);
-        },
-        Qt::QueuedConnection);
+        this, [this, Pos] { EmitMenuRequestOnceInputIsFree(Pos, 0); }, Qt::QueuedConnection);
+}
+
+void TTrayIcon::EmitMenuRequestOnceInputIsFree(const QPoint& Pos, int Attempt) {
+    // A shell may still hold its grab while it reports the click that asks for the
+    // menu; a menu popped up then never gets keyboard or pointer. Wait for the grab
+    // to end (briefly: after 1.5 s the menu opens regardless).
+    constexpr int RetryMs = 30;
+    constexpr int MaxAttempts = 50;
+    // Our own open menu holds the grab itself: no probe then, it would end that grab.
+    if (Attempt < MaxAttempts && QApplication::activePopupWidget() == nullptr && !CanGrabInputNow()) {
+        if (Attempt == 0)
+            FLogger.Debug(QStringLiteral("The menu waits for another program's input grab to end"));
+        QTimer::singleShot(RetryMs, this, [this, Pos, Attempt] { EmitMenuRequestOnceInputIsFree(Pos, Attempt + 1); });
+        return;
+    }
+    FMenuQueued = false;
+    Q_EMIT MenuRequested(Pos);
 }
 
 QString TTrayIcon::NoTrayNoticeText() {

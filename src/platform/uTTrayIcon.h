@@ -63,6 +63,7 @@ private Q_SLOTS:
 
 private:
     void RequestMenu(const QPoint& Pos, const QString& Source);
+    void EmitMenuRequestOnceInputIsFree(const QPoint& Pos, int Attempt);
     void Update();
     void RetryTick();
     void RegisterItem();
