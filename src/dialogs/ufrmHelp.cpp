@@ -1,5 +1,6 @@
 #include "ufrmHelp.h"
 
+#include "uAccessKeys.h"
 #include "uAssets.h"
 #include "uBanner.h"
 #include "uConst.h"
@@ -86,7 +87,6 @@ TfrmHelp::TfrmHelp(TProgram& Program, QWidget* Parent)
     connect(rdtHelp, qOverload<const QUrl&>(&QTextBrowser::highlighted), this,
             [this](const QUrl& Link) { pnlStatusBar->showMessage(Link.isEmpty() ? DefaultHint() : Link.toString()); });
     rdtHelp->setPlainText(QStringLiteral("Help not found!"));
-    labTitle->setBuddy(rdtHelp); // names the document for screen readers
 
     btnClose = new QPushButton(this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
@@ -113,6 +113,9 @@ void TfrmHelp::ApplyLanguage() {
     btnClose->setStatusTip(txtBtnCloseHint());
     labTitle->setText(txtHelpTitle());
     labText->setText(txtHelpText());
+    // The text below the tagline is the help itself: a document named as the window.
+    rdtHelp->setAccessibleName(windowTitle());
+    AssignWidgetAccessKeys(*this);
     LoadDocument(DocumentPath());
 }
 

@@ -1,5 +1,6 @@
 #include "ufrmSoftwareUpdate.h"
 
+#include "uAccessKeys.h"
 #include "uBanner.h"
 #include "uConst.h"
 #include "uSharedWindow.h"
@@ -133,6 +134,7 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
     btnCancel->setText(txtBtnCancel());
     btnCancel->setToolTip(txtBtnCancelHint());
     if (FDownloading) {
+        AssignWidgetAccessKeys(*this);
         FitToTexts();
         return; // the running download keeps its bar and buttons
     }
@@ -160,6 +162,7 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
     }
     btnUpdate->setVisible(Show);
     prgDownload->setVisible(Show);
+    AssignWidgetAccessKeys(*this);
     FitToTexts();
 }
 

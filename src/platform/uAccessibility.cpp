@@ -1,11 +1,13 @@
 #include "uAccessibility.h"
 
+#include "uAccessKeys.h"
 #include "uTCheckListBox.h"
 #include "uTLinkLabel.h"
 #include "uTMenuWindow.h"
 
 #include <QAccessibleWidget>
 #include <QHash>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -33,9 +35,9 @@ public:
     QAccessible::Role role() const override { return QAccessible::CheckBox; }
     void setText(QAccessible::Text, const QString&) override {}
 
+    // A line may be spoken otherwise than drawn ("Mode, Schuhe" for "Mode->Schuhe").
     QString text(QAccessible::Text Kind) const override {
-        const QListWidgetItem* Line = isValid() ? FList->item(FRow) : nullptr;
-        return Line && Kind == QAccessible::Name ? Line->text() : QString();
+        return isValid() && Kind == QAccessible::Name ? FList->SpokenText(FRow) : QString();
     }
 
     QRect rect() const override {
@@ -155,6 +157,12 @@ private:
     }
 };
 
+// The access key a caption marks with "&", as screen readers expect it ("Alt+K").
+QStringList AccessKeyBinding(const QString& Caption) {
+    const QKeySequence Key = QKeySequence::mnemonic(Caption);
+    return Key.isEmpty() ? QStringList() : QStringList{Key.toString(QKeySequence::PortableText)};
+}
+
 class TLinkAccessible final : public QAccessibleWidget {
 public:
     explicit TLinkAccessible(TLinkLabel* Label) : QAccessibleWidget(Label, QAccessible::Link) {}
@@ -179,6 +187,42 @@ public:
         else
             QAccessibleWidget::doAction(Name);
     }
+    QStringList keyBindingsForAction(const QString& Name) const override {
+        return Name == pressAction() ? AccessKeyBinding(static_cast<TLinkLabel*>(widget())->text()) : QStringList();
+    }
+};
+
+// The caption of a field: its access key reaches the field, and a screen reader
+// learns the key from here (Qt's own label object reports none).
+class TBuddyLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit TBuddyLabelAccessible(QLabel* Label) : QAccessibleWidget(Label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text Kind) const override {
+        if (Kind != QAccessible::Name)
+            return QAccessibleWidget::text(Kind);
+        if (!widget()->accessibleName().isEmpty())
+            return widget()->accessibleName();
+        return ShownCaption(Label()->text());
+    }
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation Match) const override {
+        auto Found = QAccessibleWidget::relations(Match);
+        if ((Match & QAccessible::Labelled) && Label()->buddy() != nullptr)
+            if (QAccessibleInterface* Buddy = QAccessible::queryAccessibleInterface(Label()->buddy()))
+                Found.append({Buddy, QAccessible::Labelled});
+        return Found;
+    }
+    QStringList actionNames() const override { return {setFocusAction()}; }
+    void doAction(const QString& Name) override {
+        if (Name == setFocusAction() && Label()->buddy() != nullptr)
+            Label()->buddy()->setFocus(Qt::ShortcutFocusReason);
+    }
+    QStringList keyBindingsForAction(const QString& Name) const override {
+        return Name == setFocusAction() ? AccessKeyBinding(Label()->text()) : QStringList();
+    }
+
+private:
+    QLabel* Label() const { return static_cast<QLabel*>(widget()); }
 };
 
 // Present for the eye only: not shown to a screen reader, as aria-hidden does.
@@ -203,6 +247,14 @@ QAccessibleInterface* Factory(const QString& ClassName, QObject* Object) {
         return new TLinkAccessible(static_cast<TLinkLabel*>(Object));
     if (ClassName == QLatin1String("QLabel") && Object->property(DecorativeProperty).toBool())
         return new TDecorativeAccessible(static_cast<QWidget*>(Object));
+    if (ClassName == QLatin1String("QLabel") && static_cast<QLabel*>(Object)->buddy() != nullptr)
+        return new TBuddyLabelAccessible(static_cast<QLabel*>(Object));
+    // Our tool windows are plain widgets: without this they would be announced as
+    // filler, not as a window of their own.
+    if (Object->isWidgetType() && static_cast<QWidget*>(Object)->isWindow() &&
+        ClassName == QLatin1String(Object->metaObject()->className()) && ClassName.startsWith(QLatin1String("Tfrm")) &&
+        Object->metaObject()->superClass() == &QWidget::staticMetaObject)
+        return new QAccessibleWidget(static_cast<QWidget*>(Object), QAccessible::Window);
     return nullptr;
 }
 
