@@ -1,6 +1,7 @@
 #include "ufrmHelp.h"
 
 #include "uAccessKeys.h"
+#include "uAccessibility.h"
 #include "uAssets.h"
 #include "uBanner.h"
 #include "uConst.h"
@@ -75,6 +76,7 @@ TfrmHelp::TfrmHelp(TProgram& Program, QWidget* Parent)
     bvlLine->setGeometry(24, 92, 537, 2);
 
     rdtHelp = new QTextBrowser(pnlHelp);
+    MarkDocument(*rdtHelp); // before anything about it is reported
     rdtHelp->setObjectName(QStringLiteral("rdtHelp"));
     rdtHelp->setGeometry(24, 112, 537, 396);
     rdtHelp->setFrameShape(QFrame::NoFrame);

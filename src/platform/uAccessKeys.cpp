@@ -1,6 +1,7 @@
 #include "uAccessKeys.h"
 
 #include <QAbstractButton>
+#include <QHash>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -8,6 +9,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QWidget>
+#include <functional>
 
 namespace {
 
@@ -135,10 +137,77 @@ QChar AccessKeyOf(const QString& Caption) {
     return Key < 0 ? QChar() : Text.at(Key).toUpper();
 }
 
+namespace {
+
+// Captions that chose their keys in turn; one left without a key may take the key
+// of another that can move to a different character of its own (an augmenting
+// path), so as many captions as possible end up with a key.
+class TKeyMatching {
+public:
+    TKeyMatching(const QStringList& Texts, const QSet<QChar>& Fixed) : FTexts(Texts), FFixed(Fixed) {}
+
+    void Take(qsizetype Caption, QChar Key) { FOwner.insert(Key, Caption); }
+
+    bool Augment(qsizetype Caption) {
+        QSet<QChar> Visited;
+        return Reach(Caption, Visited);
+    }
+
+    QSet<QChar> Keys() const {
+        QSet<QChar> Used;
+        for (auto It = FOwner.cbegin(); It != FOwner.cend(); ++It)
+            Used.insert(It.key());
+        return Used;
+    }
+
+    // Position of the key Caption ended with, -1 for none.
+    qsizetype KeyOf(qsizetype Caption) const {
+        for (auto It = FOwner.cbegin(); It != FOwner.cend(); ++It)
+            if (It.value() == Caption)
+                return PositionOf(FTexts[Caption], It.key());
+        return -1;
+    }
+
+private:
+    static qsizetype PositionOf(const QString& Text, QChar Key) {
+        // Word starts first, as a free choice would have it.
+        for (qsizetype I = 0; I < Text.size(); ++I)
+            if ((I == 0 || !Text.at(I - 1).isLetterOrNumber()) && Typable(Text.at(I)) && Text.at(I).toUpper() == Key)
+                return I;
+        for (qsizetype I = 0; I < Text.size(); ++I)
+            if (Typable(Text.at(I)) && Text.at(I).toUpper() == Key)
+                return I;
+        return -1;
+    }
+
+    bool Reach(qsizetype Caption, QSet<QChar>& Visited) {
+        for (const QChar C : FTexts[Caption]) {
+            if (!Typable(C))
+                continue;
+            const QChar Key = C.toUpper();
+            if (FFixed.contains(Key) || Visited.contains(Key))
+                continue;
+            Visited.insert(Key);
+            const auto Owner = FOwner.constFind(Key);
+            if (Owner == FOwner.cend() || Reach(Owner.value(), Visited)) {
+                FOwner.insert(Key, Caption);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    const QStringList& FTexts;
+    const QSet<QChar>& FFixed;
+    QHash<QChar, qsizetype> FOwner; // key -> caption holding it
+};
+
+} // namespace
+
 QStringList AssignAccessKeys(const QStringList& Captions, QSet<QChar>& Taken) {
     QStringList Result(Captions.size());
     QList<qsizetype> Pending;
-    // Keys written into captions first, in order of precedence.
+    // Keys written into captions first, in order of precedence; they never move.
     for (qsizetype I = 0; I < Captions.size(); ++I) {
         qsizetype Key = -1;
         const QString Text = Shown(Captions[I], &Key);
@@ -149,12 +218,35 @@ QStringList AssignAccessKeys(const QStringList& Captions, QSet<QChar>& Taken) {
             Pending.append(I);
         }
     }
+    if (Pending.isEmpty())
+        return Result;
+    QStringList Texts(Captions.size());
+    for (const qsizetype I : std::as_const(Pending))
+        Texts[I] = Shown(Captions[I]);
+    // Then each in turn takes its first free character; one that finds none may
+    // move an earlier one to another character of its own.
+    const QSet<QChar> Fixed = Taken;
+    QSet<QChar> Chosen = Taken;
+    TKeyMatching Matching(Texts, Fixed);
+    // Moving keys round is for menus and windows of a few dozen entries; a level
+    // of thousands of shops has long given out every key.
+    int Attempts = 64;
     for (const qsizetype I : std::as_const(Pending)) {
-        const QString Text = Shown(Captions[I]);
-        const qsizetype Key = FreeKey(Text, Taken);
-        if (Key >= 0)
-            Taken.insert(Text.at(Key).toUpper());
-        Result[I] = WithKeyAt(Text, Key);
+        const qsizetype Key = FreeKey(Texts[I], Chosen);
+        if (Key >= 0) {
+            Chosen.insert(Texts[I].at(Key).toUpper());
+            Matching.Take(I, Texts[I].at(Key).toUpper());
+        } else if (Attempts > 0 && Chosen.size() < 36) {
+            --Attempts;
+            if (Matching.Augment(I))
+                Chosen = Fixed + Matching.Keys();
+        }
+    }
+    for (const qsizetype I : std::as_const(Pending)) {
+        const qsizetype At = Matching.KeyOf(I);
+        if (At >= 0)
+            Taken.insert(Texts[I].at(At).toUpper());
+        Result[I] = WithKeyAt(Texts[I], At);
     }
     return Result;
 }
