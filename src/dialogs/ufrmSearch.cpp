@@ -262,7 +262,7 @@ void TfrmSearch::ApplyLanguage() {
 }
 
 void TfrmSearch::TellFound(int Count) {
-    const QString Status = Count < 0   ? QString()
+    const QString Status = Count < 0    ? QString()
                            : Count == 0 ? txtNoItemsFound()
                            : Count == 1 ? txtOneShopFound()
                                         : txtShopsFound().arg(Count);

@@ -1,8 +1,8 @@
 #include "uAccessKeys.h"
 
 #include <QAbstractButton>
-#include <QHash>
 #include <QAction>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QStackedWidget>
@@ -118,8 +118,8 @@ QList<TCaptioned> CaptionedControls(QWidget& Scope, bool SkipTabPages) {
                                  [Button](const QString& Text) { Button->setText(Text); }});
         } else if (auto* Label = qobject_cast<QLabel*>(Widget)) {
             if (Label->buddy() != nullptr && !Label->text().isEmpty())
-                Controls.append({Label, [Label] { return Label->text(); },
-                                 [Label](const QString& Text) { Label->setText(Text); }});
+                Controls.append(
+                    {Label, [Label] { return Label->text(); }, [Label](const QString& Text) { Label->setText(Text); }});
         }
     }
     return Controls;
@@ -276,8 +276,8 @@ void AssignMenuAccessKeys(QMenu& Menu, qsizetype Prior) {
         QAction* Action = Actions[(N + Prior) % Actions.size()];
         if (Action->isSeparator() || Action->text().isEmpty())
             continue;
-        Entries.append({Action, [Action] { return Action->text(); },
-                        [Action](const QString& Text) { Action->setText(Text); }});
+        Entries.append(
+            {Action, [Action] { return Action->text(); }, [Action](const QString& Text) { Action->setText(Text); }});
     }
     QSet<QChar> Taken;
     Apply(Entries, Taken);

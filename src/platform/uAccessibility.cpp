@@ -233,7 +233,7 @@ public:
     }
     QStringList keyBindingsForAction(const QString& Name) const override {
         return Name == setFocusAction() && Label()->buddy() != nullptr ? AccessKeyBinding(Label()->text())
-                                                                        : QStringList();
+                                                                       : QStringList();
     }
 
 private:

@@ -202,6 +202,11 @@ def label_keys(root):
     return keys_of
 
 
+def window_of(title):
+    """The window a check belongs to: the settings are checked tab by tab."""
+    return title.split("/")[0] if title.startswith("Settings/") else title
+
+
 def access_key(node, labels=None):
     """The Alt key that reaches node: its own, or that of the label that names it."""
     own = key_binding(node)
@@ -256,7 +261,7 @@ class Report:
 
     def check_window(self, title, root, expected_links=(), check_lists=False, window_roles=WINDOWS):
         """Checks root as a window and every showing object in it; links are the texts that must be links."""
-        key = ("window", title.split("/")[0])
+        key = ("window", window_of(title))
         if key not in self.seen:
             self.seen.add(key)
             problems = []
@@ -309,7 +314,7 @@ class Report:
                     self.count(title, tab, ["a hidden tab is still on the bus"], "")
 
     def count(self, title, node, problems, binding):
-        window = title.split("/")[0]
+        window = window_of(title)
         totals = self.windows.setdefault(window, [0, 0])
         totals[0] += 1
         totals[1] += 0 if problems else 1

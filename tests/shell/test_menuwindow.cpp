@@ -26,7 +26,7 @@ namespace {
 
 QAction* Entry(const QMenu& Menu, const QString& Text) {
     for (QAction* Action : Menu.actions())
-        if (Action->text() == Text)
+        if (QString(Action->text()).remove(QLatin1Char('&')) == Text)
             return Action;
     return nullptr;
 }
