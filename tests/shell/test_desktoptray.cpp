@@ -149,7 +149,8 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     EXPECT_EQ(QImage::fromData(Shop->Properties.value("icon-data").toByteArray(), "PNG").size(), QSize(16, 16));
     // An entry's properties one by one, as panels ask for updates; an id nobody
     // was given has none, and the panel hears so at once instead of waiting.
-    EXPECT_EQ(Host.EntryProperty(Item, Shop->Id, "label").toString(), QString::fromUtf8("Sohlenglück"));
+    EXPECT_EQ(Host.EntryProperty(Item, Shop->Id, "label").toString().remove(QLatin1Char('_')),
+              QString::fromUtf8("Sohlenglück"));
     EXPECT_EQ(Host.EntryProperty(Item, Shop->Id, "icon-data").toByteArray(),
               Shop->Properties.value("icon-data").toByteArray());
     EXPECT_FALSE(Host.EntryProperty(Item, Shop->Id + 100000, "label").isValid());
