@@ -1,5 +1,6 @@
 #include "ufrmAbout.h"
 
+#include "uAccessKeys.h"
 #include "uBanner.h"
 #include "uConst.h"
 #include "uServerPaths.h"
@@ -111,6 +112,7 @@ void TfrmAbout::ApplyLanguage() {
     btnSoftwareUpdate->setText(txtBtnUpdate());
     btnSoftwareUpdate->setToolTip(txtBtnUpdateHint());
     UpdateLastCheck();
+    AssignWidgetAccessKeys(*this);
     FitToTexts();
 }
 

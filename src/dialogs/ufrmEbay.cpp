@@ -1,5 +1,6 @@
 #include "ufrmEbay.h"
 
+#include "uAccessKeys.h"
 #include "uConst.h"
 #include "uServerPaths.h"
 #include "uSharedWindow.h"
@@ -155,6 +156,9 @@ void TfrmEbay::ApplyLanguage() {
     SetCaptionAndHint(*btnSearch, txtBtnSearch(), txtBtnSearchHint());
     labSearch->setText(txtSearchWhat());
     cboCategory->setAccessibleName(txtCategoryList());
+    // The caption "in" carries the list's access key; screen readers hear what it names.
+    labSearchIn->setAccessibleName(txtCategoryList());
+    AssignWidgetAccessKeys(*this);
 }
 
 void TfrmEbay::SearchFor(const QString& Text) {

@@ -1,5 +1,6 @@
 #include "ufrmEditFavorites.h"
 
+#include "uAccessKeys.h"
 #include "uConst.h"
 #include "uIconFiles.h"
 #include "uSharedWindow.h"
@@ -149,6 +150,7 @@ void TfrmEditFavorites::ApplyLanguage() {
         btnSave->setText(txtBtnSave());
         btnSave->setToolTip(txtBtnSaveHint());
         btnSave->setStatusTip(txtBtnSaveHint());
+        AssignWidgetAccessKeys(*this);
     } catch (const std::exception&) {
         // Missing texts leave the previous captions; nothing to report.
     }

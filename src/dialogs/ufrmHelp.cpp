@@ -1,5 +1,7 @@
 #include "ufrmHelp.h"
 
+#include "uAccessKeys.h"
+#include "uAccessibility.h"
 #include "uAssets.h"
 #include "uBanner.h"
 #include "uConst.h"
@@ -77,6 +79,7 @@ TfrmHelp::TfrmHelp(TProgram& Program, QWidget* Parent)
     bvlLine->setGeometry(24, 92, 537, 2);
 
     rdtHelp = new QTextBrowser(pnlHelp);
+    MarkDocument(*rdtHelp); // before anything about it is reported
     rdtHelp->setObjectName(QStringLiteral("rdtHelp"));
     rdtHelp->setGeometry(24, 112, 537, 396);
     rdtHelp->setFrameShape(QFrame::NoFrame);
@@ -89,7 +92,6 @@ TfrmHelp::TfrmHelp(TProgram& Program, QWidget* Parent)
     connect(rdtHelp, qOverload<const QUrl&>(&QTextBrowser::highlighted), this,
             [this](const QUrl& Link) { pnlStatusBar->showMessage(Link.isEmpty() ? DefaultHint() : Link.toString()); });
     rdtHelp->setPlainText(QStringLiteral("Help not found!"));
-    labTitle->setBuddy(rdtHelp); // names the document for screen readers
 
     btnClose = new QPushButton(this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
@@ -125,6 +127,9 @@ void TfrmHelp::ApplyLanguage() {
     btnClose->setStatusTip(txtBtnCloseHint());
     labTitle->setText(txtHelpTitle());
     labText->setText(txtHelpText());
+    // The text below the tagline is the help itself: a document named as the window.
+    rdtHelp->setAccessibleName(windowTitle());
+    AssignWidgetAccessKeys(*this);
     LoadDocument(DocumentPath([this](const QString& Path) {
         FProgram.Logger().Error(QStringLiteral("ShowHelp: The help document is too large: ") + Path);
     }));

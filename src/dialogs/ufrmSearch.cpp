@@ -1,5 +1,6 @@
 #include "ufrmSearch.h"
 
+#include "uAccessKeys.h"
 #include "uConst.h"
 #include "uServerSubmissions.h"
 #include "uSharedWindow.h"
@@ -42,6 +43,10 @@ bool IsEnter(int Key) {
 
 // The result list has no caption on the window; screen readers need one.
 const TLangText txtResultList{{"Gefundene Shops", "Shops found"}};
+// The status line beside the choices: how many shops the search found. It names
+// the result list and carries its access key.
+const TLangText txtShopsFound{{"%1 &Shops gefunden", "%1 &shops found"}};
+const TLangText txtOneShopFound{{"1 &Shop gefunden", "1 &shop found"}};
 
 } // namespace
 
@@ -133,6 +138,13 @@ TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
     bvlBottom->setFrameShadow(QFrame::Sunken);
     bvlBottom->setGeometry(8, 216, 411, 9);
 
+    // Right of the choices, in the input area that is always shown.
+    lblFound = new QLabel(this);
+    lblFound->setObjectName(QStringLiteral("lblFound"));
+    lblFound->setGeometry(328, 88, 91, 40);
+    lblFound->setWordWrap(true);
+    lblFound->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
     lblNotFound = new QLabel(this);
     lblNotFound->setObjectName(QStringLiteral("lblNotFound"));
     lblNotFound->setGeometry(8, 232, ListWidth, 13);
@@ -167,6 +179,7 @@ TfrmSearch::TfrmSearch(TSearchCatalogue Catalogue, QWidget* Parent)
     connect(listResult, &QListView::clicked, this, &TfrmSearch::listResultClick);
     listResult->installEventFilter(this);
     listResult->hide();
+    lblFound->setBuddy(listResult);
 
     auto* Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(Escape, &QShortcut::activated, this, &QWidget::close);
@@ -199,7 +212,7 @@ void TfrmSearch::RebuildChoices(const TSearchEngineList& Engines) {
     FChoiceButtons.clear();
     QStringList Names{CatalogueChoice};
     for (const TSearchEnginePtr& Engine : FSearchEngines)
-        Names << Engine->Name;
+        Names << EscapeAmpersands(Engine->Name); // an "&" of the name is shown, not taken as access key
 
     const int N = static_cast<int>(FSearchEngines.size());
     const int GroupHeight = 10 * N + 91;
@@ -226,6 +239,7 @@ void TfrmSearch::RebuildChoices(const TSearchEngineList& Engines) {
         setTabOrder(Previous, Next);
         Previous = Next;
     }
+    AssignWidgetAccessKeys(*this);
 }
 
 void TfrmSearch::SyncChoices() {
@@ -233,10 +247,10 @@ void TfrmSearch::SyncChoices() {
     if (Engines == FSearchEngines)
         return;
     // Keep the chosen engine when the new catalogue still has it.
-    const QString Chosen = SearchType() > 0 ? FChoiceButtons[SearchType()]->text() : QString();
+    const QString Chosen = SearchType() > 0 ? ShownCaption(FChoiceButtons[SearchType()]->text()) : QString();
     RebuildChoices(Engines);
     for (QRadioButton* Button : FChoiceButtons)
-        if (!Chosen.isEmpty() && Button->text() == Chosen)
+        if (!Chosen.isEmpty() && ShownCaption(Button->text()) == Chosen)
             Button->setChecked(true);
     if (!Chosen.isEmpty() && SearchType() == 0)
         SetDesignHeight(InputAreaHeight());
@@ -258,6 +272,21 @@ void TfrmSearch::ApplyLanguage() {
     rdgSearchType->setTitle(txtSearchWhere());
     labSearch->setText(txtSearchWhat());
     listResult->setAccessibleName(txtResultList());
+    AssignWidgetAccessKeys(*this);
+}
+
+void TfrmSearch::TellFound(int Count) {
+    const QString Status = Count < 0    ? QString()
+                           : Count == 0 ? txtNoItemsFound()
+                           : Count == 1 ? txtOneShopFound()
+                                        : txtShopsFound().arg(Count);
+    lblFound->setText(Count > 0 ? Status : QString());
+    // Said by screen readers while the focus stays in the field: the description of
+    // the focused object changes.
+    const QString Spoken = ShownCaption(Status);
+    if (edtSearch->accessibleDescription() != Spoken)
+        edtSearch->setAccessibleDescription(Spoken);
+    AssignWidgetAccessKeys(*this);
 }
 
 void TfrmSearch::btnSearchClick() {
@@ -279,6 +308,7 @@ void TfrmSearch::SearchShops() {
         FResults->SetRows(nullptr, {});
         lblNotFound->hide();
         SetDesignHeight(InputAreaHeight());
+        TellFound(-1);
         return;
     }
     if (!FShopSearch.IsBuiltFrom(FCatalogue.Shops()))
@@ -292,12 +322,14 @@ void TfrmSearch::SearchShops() {
         listResult->setFixedHeight(Shown * RowHeight);
         listResult->show();
         SetDesignHeight(bvlBottom->y() + listResult->height() + 55);
+        TellFound(FResults->rowCount());
     } else {
         listResult->hide();
         FResults->SetRows(nullptr, {});
         lblNotFound->setText(txtNoItemsFound());
         lblNotFound->show();
         SetDesignHeight(bvlBottom->y() + lblNotFound->height() + 55);
+        TellFound(0);
     }
 }
 
@@ -316,6 +348,7 @@ void TfrmSearch::SearchWithEngine() {
 
 void TfrmSearch::rdgSearchTypeClick() {
     SetDesignHeight(InputAreaHeight());
+    TellFound(-1);
     if (SearchType() == 0)
         btnSearchClick();
 }

@@ -62,6 +62,9 @@ private:
     // Takes the catalogue's current engines when they changed behind the window.
     void SyncChoices();
     void SetDesignHeight(int Height);
+    // The status line and what screen readers hear of a search: Count shops found,
+    // none (0), or no search shown (-1).
+    void TellFound(int Count);
     int InputAreaHeight() const;
 
     QLabel* imgTop;
@@ -72,6 +75,7 @@ private:
     QButtonGroup* FChoices;
     QList<QRadioButton*> FChoiceButtons;
     QFrame* bvlBottom;
+    QLabel* lblFound;
     QLabel* lblNotFound;
     QListView* listResult;
     TShopResultModel* FResults;

@@ -1,5 +1,6 @@
 #include "ufrmSettings.h"
 
+#include "uAccessKeys.h"
 #include "uErrors.h"
 #include "uRegistry.h"
 #include "uSettingsKeys.h"
@@ -128,6 +129,7 @@ void TfrmSettings::ApplyLanguage() {
     (CurrentLanguage == 1 ? rdbLanguageEnglish : rdbLanguageGerman)->setChecked(true);
     ApplyPlaceholder();
     ShowGewinnspielTab();
+    AssignWindowAccessKeys(*this);
 }
 
 void TfrmSettings::ApplyFrameTexts() {
@@ -185,12 +187,13 @@ void TfrmSettings::ApplyPlaceholder() {
 void TfrmSettings::ShowGewinnspielTab() {
     const bool Active = FProgram.IsGameActive();
     const int Index = pcSettings->indexOf(tabGewinnspiel);
-    // Hidden alone, the tab would still be reached by Ctrl+Tab, and a window closed
+    // Taken out of the tab control while the sweepstakes is over: a hidden tab would
+    // still be counted by screen readers and reached by Ctrl+Tab, and a window closed
     // on it would come back on an empty page.
-    if (!Active && pcSettings->currentIndex() == Index)
-        pcSettings->setCurrentIndex(0);
-    pcSettings->setTabEnabled(Index, Active);
-    pcSettings->setTabVisible(Index, Active);
+    if (Active && Index < 0)
+        pcSettings->addTab(tabGewinnspiel, QStringLiteral("Gewinnspiel"));
+    else if (!Active && Index >= 0)
+        pcSettings->removeTab(Index);
 }
 
 void TfrmSettings::ShowHint(const QString& Text) {

@@ -1,4 +1,5 @@
 // The settings dialog's personal links, newsletter, feedback and sweepstakes.
+#include "uAccessKeys.h"
 #include "uErrors.h"
 #include "uIconFiles.h"
 #include "uServerPaths.h"
@@ -211,7 +212,7 @@ void TfrmSettings::btnSendFeedbackClick() {
         QString Subject;
         for (const QRadioButton* Item : rdbFeedbackItems)
             if (Item->isChecked())
-                Subject = Item->text();
+                Subject = ShownCaption(Item->text()); // as shown, without its access key mark
         if (RefuseUnsendable(txtFeedback(), {Email, Subject, Text}))
             return;
         ShareEmail(Email, {edtEmail, edtGewinnspielEmail});

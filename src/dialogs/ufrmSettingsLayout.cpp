@@ -113,6 +113,7 @@ QWidget* TfrmSettings::CreateShopsTab() {
     labCategories->setMinimumHeight(41);
     labCategories->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lbxCategories = Named(new TCheckListBox(gbxCategories), "lbxCategories");
+    lbxCategories->SetPathSeparator(QStringLiteral("->"));
     labCategories->setBuddy(lbxCategories);
     Left->addWidget(labCategories);
     Left->addWidget(lbxCategories, 1);
@@ -344,7 +345,7 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
     cboCountry->addItems({QStringLiteral("Deutschland"), QStringLiteral("Östereich"), QStringLiteral("Schweiz")});
     cboCountry->setCurrentIndex(0);
     edtGewinnspielEmail = MakeEdit(Tab, "edtGewinnspielEmail", 100);
-    // Named by its label for screen readers; without an accelerator sign, as designed.
+    // Named by its label for screen readers; its access key is given with the others.
     auto* lblCountry = BuddyLabel(QStringLiteral("Land"), cboCountry, "lblCountry");
     Form->addWidget(BuddyLabel(QStringLiteral("&Vorname"), edtPrename, "lblPrename"), 0, 0);
     Form->addWidget(edtPrename, 0, 1);
@@ -367,6 +368,8 @@ QWidget* TfrmSettings::CreateGewinnspielTab() {
     auto* Accept = new QHBoxLayout;
     Accept->setSpacing(4);
     cbxAccept = Named(new QCheckBox(QStringLiteral("Ja, ich akzeptiere die"), Tab), "cbxAccept");
+    // The sentence goes on after the box in a link and a label; a screen reader hears it whole.
+    cbxAccept->setAccessibleName(QStringLiteral("Ja, ich akzeptiere die Teilnahmebedingungen des Gewinnspiels."));
     lblAccept1 = LinkLabel(QStringLiteral("Teilnahmebedingungen"), Tab, "lblAccept1");
     btnGewinnspiel = MakeButton(Tab, "btnGewinnspiel");
     btnGewinnspiel->setText(QStringLiteral("&Teilnehmen"));

@@ -1,5 +1,6 @@
 #include "ufrmSoftwareUpdate.h"
 
+#include "uAccessKeys.h"
 #include "uBanner.h"
 #include "uConst.h"
 #include "uSharedWindow.h"
@@ -146,6 +147,7 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
     btnCancel->setText(txtBtnCancel());
     btnCancel->setToolTip(txtBtnCancelHint());
     if (FDownloading) {
+        AssignWidgetAccessKeys(*this);
         FitToTexts();
         return; // the running download keeps its bar and buttons
     }
@@ -183,6 +185,7 @@ void TfrmSoftwareUpdate::ApplyLanguage() {
     btnUpdate->setVisible(Show);
     prgDownload->setVisible(Show);
     prgDownload->setFormat(QString());
+    AssignWidgetAccessKeys(*this);
     FitToTexts();
 }
 

@@ -1,5 +1,6 @@
 #include "ufrmStyleVoting.h"
 
+#include "uAccessKeys.h"
 #include "uServerPaths.h"
 #include "uSharedWindow.h"
 #include "uTProgram.h"
@@ -65,7 +66,9 @@ TfrmStyleVoting::TfrmStyleVoting(QWidget* Parent) : QWidget(Parent) {
     connect(Escape, &QShortcut::activated, this, &QWidget::close);
 }
 
-void TfrmStyleVoting::ApplyLanguage() {}
+void TfrmStyleVoting::ApplyLanguage() {
+    AssignWidgetAccessKeys(*this);
+}
 
 void TfrmStyleVoting::LoadPage(const QString& Address) {
     try {

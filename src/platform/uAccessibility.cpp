@@ -1,18 +1,23 @@
 #include "uAccessibility.h"
 
+#include "uAccessKeys.h"
 #include "uTCheckListBox.h"
 #include "uTLinkLabel.h"
 #include "uTMenuWindow.h"
 
 #include <QAccessibleWidget>
 #include <QHash>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
+#include <QTextDocument>
+#include <QTextEdit>
 
 namespace {
 
 constexpr char DecorativeProperty[] = "decorative";
+constexpr char DocumentProperty[] = "qvDocument";
 
 // One line of a check list. Qt's own item interface reports "checked" but neither
 // "checkable" nor the grayed state, so a screen reader cannot tell a check list
@@ -33,9 +38,9 @@ public:
     QAccessible::Role role() const override { return QAccessible::CheckBox; }
     void setText(QAccessible::Text, const QString&) override {}
 
+    // A line may be spoken otherwise than drawn ("Mode, Schuhe" for "Mode->Schuhe").
     QString text(QAccessible::Text Kind) const override {
-        const QListWidgetItem* Line = isValid() ? FList->item(FRow) : nullptr;
-        return Line && Kind == QAccessible::Name ? Line->text() : QString();
+        return isValid() && Kind == QAccessible::Name ? FList->SpokenText(FRow) : QString();
     }
 
     QRect rect() const override {
@@ -155,6 +160,12 @@ private:
     }
 };
 
+// The access key a caption marks with "&", as screen readers expect it ("Alt+K").
+QStringList AccessKeyBinding(const QString& Caption) {
+    const QKeySequence Key = QKeySequence::mnemonic(Caption);
+    return Key.isEmpty() ? QStringList() : QStringList{Key.toString(QKeySequence::PortableText)};
+}
+
 class TLinkAccessible final : public QAccessibleWidget {
 public:
     explicit TLinkAccessible(TLinkLabel* Label) : QAccessibleWidget(Label, QAccessible::Link) {}
@@ -179,6 +190,132 @@ public:
         else
             QAccessibleWidget::doAction(Name);
     }
+    QStringList keyBindingsForAction(const QString& Name) const override {
+        return Name == pressAction() ? AccessKeyBinding(static_cast<TLinkLabel*>(widget())->text()) : QStringList();
+    }
+};
+
+// A text label; as the caption of a field, its access key reaches the field, and a
+// screen reader learns the key from here (Qt's own label object reports none). Made
+// for every text label: a label may get its field after it was first reported.
+class TBuddyLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit TBuddyLabelAccessible(QLabel* Label) : QAccessibleWidget(Label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text Kind) const override {
+        if (Kind != QAccessible::Name)
+            return QAccessibleWidget::text(Kind);
+        if (!widget()->accessibleName().isEmpty())
+            return widget()->accessibleName();
+        QString Text = Label()->text();
+        if (Label()->textFormat() == Qt::RichText ||
+            (Label()->textFormat() == Qt::AutoText && Qt::mightBeRichText(Text))) {
+            QTextDocument Document;
+            Document.setHtml(Text);
+            Text = Document.toPlainText();
+        }
+        // Without a field the label shows an "&" as it is.
+        return Label()->buddy() != nullptr ? ShownCaption(Text) : Text;
+    }
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation Match) const override {
+        auto Found = QAccessibleWidget::relations(Match);
+        if ((Match & QAccessible::Labelled) && Label()->buddy() != nullptr)
+            if (QAccessibleInterface* Buddy = QAccessible::queryAccessibleInterface(Label()->buddy()))
+                Found.append({Buddy, QAccessible::Labelled});
+        return Found;
+    }
+    QStringList actionNames() const override {
+        return Label()->buddy() != nullptr ? QStringList{setFocusAction()} : QStringList();
+    }
+    void doAction(const QString& Name) override {
+        if (Name == setFocusAction() && Label()->buddy() != nullptr)
+            Label()->buddy()->setFocus(Qt::ShortcutFocusReason);
+    }
+    QStringList keyBindingsForAction(const QString& Name) const override {
+        return Name == setFocusAction() && Label()->buddy() != nullptr ? AccessKeyBinding(Label()->text())
+                                                                       : QStringList();
+    }
+
+private:
+    QLabel* Label() const { return static_cast<QLabel*>(widget()); }
+};
+
+// A text to read (the help): a document with its text, caret and selection.
+class TDocumentAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit TDocumentAccessible(QTextEdit* View) : QAccessibleWidget(View, QAccessible::Document) {}
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    QAccessible::State state() const override {
+        QAccessible::State S = QAccessibleWidget::state();
+        S.readOnly = true;
+        S.multiLine = true;
+        S.focusable = true;
+        return S;
+    }
+    void* interface_cast(QAccessible::InterfaceType Type) override {
+        if (Type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(Type);
+    }
+
+    void selection(int Index, int* Start, int* End) const override {
+        const QTextCursor Cursor = View()->textCursor();
+        *Start = Index == 0 && Cursor.hasSelection() ? Cursor.selectionStart() : 0;
+        *End = Index == 0 && Cursor.hasSelection() ? Cursor.selectionEnd() : 0;
+    }
+    int selectionCount() const override { return View()->textCursor().hasSelection() ? 1 : 0; }
+    void addSelection(int Start, int End) override { setSelection(0, Start, End); }
+    void removeSelection(int) override {
+        QTextCursor Cursor = View()->textCursor();
+        Cursor.clearSelection();
+        View()->setTextCursor(Cursor);
+    }
+    void setSelection(int, int Start, int End) override {
+        QTextCursor Cursor = View()->textCursor();
+        Cursor.setPosition(Clamped(Start));
+        Cursor.setPosition(Clamped(End), QTextCursor::KeepAnchor);
+        View()->setTextCursor(Cursor);
+    }
+    int cursorPosition() const override { return View()->textCursor().position(); }
+    void setCursorPosition(int Position) override {
+        QTextCursor Cursor = View()->textCursor();
+        Cursor.setPosition(Clamped(Position));
+        View()->setTextCursor(Cursor);
+    }
+    QString text(int Start, int End) const override {
+        return View()->document()->toPlainText().mid(Start, End - Start);
+    }
+    int characterCount() const override { return qMax(0, View()->document()->characterCount() - 1); }
+    QRect characterRect(int Offset) const override {
+        QTextCursor Cursor(View()->document());
+        Cursor.setPosition(Clamped(Offset));
+        QRect Box = View()->cursorRect(Cursor);
+        Box.setWidth(qMax(1, View()->fontMetrics().averageCharWidth()));
+        return QRect(View()->viewport()->mapToGlobal(Box.topLeft()), Box.size());
+    }
+    int offsetAtPoint(const QPoint& Point) const override {
+        const QPoint Local = View()->viewport()->mapFromGlobal(Point);
+        return View()->viewport()->rect().contains(Local) ? View()->cursorForPosition(Local).position() : -1;
+    }
+    void scrollToSubstring(int Start, int) override {
+        QTextCursor Cursor(View()->document());
+        Cursor.setPosition(Clamped(Start));
+        View()->setTextCursor(Cursor);
+        View()->ensureCursorVisible();
+    }
+    QString attributes(int Offset, int* Start, int* End) const override {
+        *Start = Offset;
+        *End = Offset;
+        return {};
+    }
+    // QAccessibleWidget and the text interface both name this; the widget's is meant.
+    QString text(QAccessible::Text Kind) const override { return QAccessibleWidget::text(Kind); }
+
+private:
+    QTextEdit* View() const { return static_cast<QTextEdit*>(widget()); }
+    int Clamped(int Position) const { return qBound(0, Position, characterCount()); }
 };
 
 // Present for the eye only: not shown to a screen reader, as aria-hidden does.
@@ -203,6 +340,17 @@ QAccessibleInterface* Factory(const QString& ClassName, QObject* Object) {
         return new TLinkAccessible(static_cast<TLinkLabel*>(Object));
     if (ClassName == QLatin1String("QLabel") && Object->property(DecorativeProperty).toBool())
         return new TDecorativeAccessible(static_cast<QWidget*>(Object));
+    if (Object->property(DocumentProperty).toBool() && qobject_cast<QTextEdit*>(Object) != nullptr)
+        return new TDocumentAccessible(static_cast<QTextEdit*>(Object));
+    if (ClassName == QLatin1String("QLabel") && static_cast<QLabel*>(Object)->pixmap().isNull() &&
+        static_cast<QLabel*>(Object)->movie() == nullptr)
+        return new TBuddyLabelAccessible(static_cast<QLabel*>(Object));
+    // Our tool windows are plain widgets: without this they would be announced as
+    // filler, not as a window of their own.
+    if (Object->isWidgetType() && static_cast<QWidget*>(Object)->isWindow() &&
+        ClassName == QLatin1String(Object->metaObject()->className()) && ClassName.startsWith(QLatin1String("Tfrm")) &&
+        Object->metaObject()->superClass() == &QWidget::staticMetaObject)
+        return new QAccessibleWidget(static_cast<QWidget*>(Object), QAccessible::Window);
     return nullptr;
 }
 
@@ -219,4 +367,9 @@ void InstallAccessibleInterfaces() {
 void MarkDecorative(QWidget& Picture) {
     InstallAccessibleInterfaces();
     Picture.setProperty(DecorativeProperty, true);
+}
+
+void MarkDocument(QTextEdit& View) {
+    InstallAccessibleInterfaces();
+    View.setProperty(DocumentProperty, true);
 }

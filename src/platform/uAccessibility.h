@@ -1,5 +1,6 @@
 #pragma once
 
+class QTextEdit;
 class QWidget;
 
 // What the desktop's assistive technology (AT-SPI) learns about our own widgets
@@ -11,3 +12,6 @@ class QWidget;
 void InstallAccessibleInterfaces();
 // Hides a picture that carries no information from screen readers.
 void MarkDecorative(QWidget& Picture);
+// Shows a read-only text view to screen readers as a document (Qt shows it as a
+// label), named by its accessible name.
+void MarkDocument(QTextEdit& View);

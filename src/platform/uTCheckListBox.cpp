@@ -7,6 +7,7 @@
 
 TCheckListBox::TCheckListBox(QWidget* Parent) : QListWidget(Parent) {
     InstallAccessibleInterfaces();
+    ShowFocus(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setTextElideMode(Qt::ElideNone); // long category paths scroll instead of losing their end
     // Without the user-tristate flag the item view toggles exactly as wanted:
@@ -85,4 +86,43 @@ void TCheckListBox::keyPressEvent(QKeyEvent* Event) {
     const int After = ItemIndex();
     if (After >= 0 && (After != Before || State(After) != StateBefore))
         Q_EMIT Click();
+}
+
+QString TCheckListBox::SpokenText(int Index) const {
+    const QListWidgetItem* Line = item(Index);
+    if (Line == nullptr)
+        return {};
+    if (FPathSeparator.isEmpty())
+        return Line->text();
+    QStringList Levels = Line->text().split(FPathSeparator);
+    Levels.removeAll(QString());
+    return Levels.join(QStringLiteral(", "));
+}
+
+void TCheckListBox::focusInEvent(QFocusEvent* Event) {
+    ShowFocus(true);
+    QListWidget::focusInEvent(Event);
+}
+
+void TCheckListBox::focusOutEvent(QFocusEvent* Event) {
+    ShowFocus(false);
+    QListWidget::focusOutEvent(Event);
+}
+
+void TCheckListBox::ShowFocus(bool Focused) {
+    // Only the colours set here are the list's own; everything else follows the window.
+    QPalette Colours;
+    if (!Focused) {
+        // The text colour on the background shaded a fifth towards it: as readable as any
+        // line, light or dark theme, and nothing like the highlight of the focused list.
+        const QColor Text = palette().color(QPalette::Active, QPalette::Text);
+        const QColor Base = palette().color(QPalette::Active, QPalette::Base);
+        const QColor Shade((Base.red() * 4 + Text.red()) / 5, (Base.green() * 4 + Text.green()) / 5,
+                           (Base.blue() * 4 + Text.blue()) / 5);
+        for (const QPalette::ColorGroup Group : {QPalette::Active, QPalette::Inactive}) {
+            Colours.setColor(Group, QPalette::Highlight, Shade);
+            Colours.setColor(Group, QPalette::HighlightedText, Text);
+        }
+    }
+    setPalette(Colours);
 }

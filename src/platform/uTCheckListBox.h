@@ -24,10 +24,24 @@ public:
     void SetItemIndex(int Index);
     // Selects line Index and turns its box as a click on it does, then emits Click.
     void ToggleLine(int Index);
+    // Lines are paths whose levels Separator joins; screen readers hear the levels
+    // as a list ("Mode, Schuhe" for "Mode->Schuhe").
+    void SetPathSeparator(const QString& Separator) { FPathSeparator = Separator; }
+    // Line Index as a screen reader says it.
+    QString SpokenText(int Index) const;
 
 Q_SIGNALS:
     void Click();
 
 protected:
     void keyPressEvent(QKeyEvent* Event) override;
+    void focusInEvent(QFocusEvent* Event) override;
+    void focusOutEvent(QFocusEvent* Event) override;
+
+private:
+    // Draws the current line in the theme's highlight while the list has the focus,
+    // in a quiet grey otherwise: of two lists side by side, one is plainly active.
+    void ShowFocus(bool Focused);
+
+    QString FPathSeparator;
 };

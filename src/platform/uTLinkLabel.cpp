@@ -17,6 +17,8 @@ TLinkLabel::TLinkLabel(const QString& Text, QWidget* Parent) : QLabel(Text, Pare
     setFont(Font);
     setForegroundRole(QPalette::Link); // readable on light and dark themes alike
     setCursor(Qt::PointingHandCursor);
+    // Its own buddy: an access key in the text is underlined and brings the focus here.
+    setBuddy(this);
 }
 
 void TLinkLabel::Click() {

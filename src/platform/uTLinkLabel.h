@@ -4,7 +4,7 @@
 
 // A label that opens a page: navy, bold, underlined, hand pointer. It is in the
 // tab order, shows the focus, and Return, Enter or Space open it as a click does;
-// screen readers see a link.
+// an access key ("&") in its text moves the focus to it; screen readers see a link.
 class TLinkLabel final : public QLabel {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TLinkLabel)

@@ -50,6 +50,7 @@ TTrayMenu::~TTrayMenu() = default;
 
 void TTrayMenu::SetSideBarCaption(const QString& Caption) {
     FCaption = Caption;
+    setAccessibleName(Caption); // what a screen reader calls the menu, as the side bar does
     update();
 }
 

@@ -1,5 +1,6 @@
 #include "uTrayMenuBuilder.h"
 
+#include "uAccessKeys.h"
 #include "uConst.h"
 #include "uRegistry.h"
 #include "uSettingsKeys.h"
@@ -139,9 +140,10 @@ public:
         for (size_t I = 0; I < FNode.Entries.size(); ++I) {
             const TMenuEntry& Entry = FNode.Entries[I];
             if (Entry.Node != nullptr) {
-                Entries.append(Child(Places[I], *Entry.Node)->menuAction());
+                Entries.append(Child(Places[I], static_cast<qsizetype>(I), *Entry.Node)->menuAction());
             } else {
                 QAction* Shop = FTree->NewShopEntry(*this, *Entry.Shop);
+                Shop->setText(Captions()[I]);
                 FShopEntries.append(Shop);
                 Entries.append(Shop);
             }
@@ -172,11 +174,12 @@ public:
 
     TEntry ListingEntry(qsizetype Index) override {
         const TMenuEntry& Entry = FNode.Entries[static_cast<size_t>(Index)];
+        const QString& Caption = Captions()[Index];
         if (Entry.Node != nullptr)
-            return {Entry.Node->Caption, {}, Child(Slots()[static_cast<size_t>(Index)], *Entry.Node)};
+            return {Caption, {}, Child(Slots()[static_cast<size_t>(Index)], Index, *Entry.Node)};
         const TShop& Shop = *Entry.Shop;
         const int Image = FTree->Images->ShopIndex(Shop.Id);
-        return {FTree->ShopCaption(Shop), Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
+        return {Caption, Image > 0 ? FTree->Images->Icon(Image) : FTree->Globe, nullptr};
     }
 
     void ChooseListed(qsizetype Index) override {
@@ -220,11 +223,25 @@ private:
     }
 
     // The nested level, made once: by the listing or by the fill, whichever comes first.
-    TLazyMenu* Child(uint32_t Which, const TMenuNode& Node) {
+    TLazyMenu* Child(uint32_t Which, qsizetype Index, const TMenuNode& Node) {
         QPointer<TLazyMenu>& Sub = FChildren[Which];
         if (!Sub)
-            Sub = new TLazyMenu(Node.Caption, this, FTree, Node);
+            Sub = new TLazyMenu(Captions()[Index], this, FTree, Node);
         return Sub;
+    }
+
+    // The entries' captions with an access key of their own each, while keys last;
+    // the same for the drawn menu and the desktop's copy.
+    const QStringList& Captions() {
+        if (FCaptions.size() != static_cast<qsizetype>(FNode.Entries.size())) {
+            QStringList Plain;
+            Plain.reserve(static_cast<qsizetype>(FNode.Entries.size()));
+            for (const TMenuEntry& Entry : FNode.Entries)
+                Plain << (Entry.Node != nullptr ? Entry.Node->Caption : FTree->ShopCaption(*Entry.Shop));
+            QSet<QChar> Taken;
+            FCaptions = AssignAccessKeys(Plain, Taken);
+        }
+        return FCaptions;
     }
 
     // Kept after the fill: the desktop's copy of this level reads the listing.
@@ -232,6 +249,7 @@ private:
     const TMenuNode& FNode;
     std::vector<uint32_t> FSlots;               // see Slots()
     std::vector<QPointer<TLazyMenu>> FChildren; // the nested levels in order
+    QStringList FCaptions;                      // see Captions()
     QList<QAction*> FShopEntries;               // once filled: the shop entries in order
     bool FFilled = false;
 };
@@ -362,6 +380,7 @@ QMenu* AddPersonalLinks(QMenu& Menu, const TMenuBuildInput& Input) {
     Links->addSeparator();
     QAction* NewLink = Links->addAction(QStringLiteral("Neuer Link..."));
     NewLink->setObjectName(QStringLiteral("miNewLink"));
+    AssignMenuAccessKeys(*Links, Links->actions().size() - 1);
     if (Input.OnNewLink) {
         // Queued: the handler rebuilds the menu, which deletes this very entry.
         QObject::connect(
@@ -392,6 +411,7 @@ TFixedEntries CreateFixedEntries(QMenu& Menu, const TImageList& Images) {
     E.miInfo = Add("miInfo", txtMenuInfo(), 2);
     E.miLineClose = Line("miLineClose");
     E.miClose = Add("miClose", txtMenuExit(), 1);
+    AssignMenuAccessKeys(Menu, Menu.actions().size() - FixedEntryCount);
     return E;
 }
 
@@ -406,6 +426,8 @@ void ApplyFixedEntryTexts(const TFixedEntries& Entries) {
     Set(Entries.miClose, txtMenuExit());
     Set(Entries.miSettings, txtSettings());
     Set(Entries.miInfo, txtMenuInfo());
+    if (auto* Menu = Entries.miClose ? qobject_cast<QMenu*>(Entries.miClose->parent()) : nullptr)
+        AssignMenuAccessKeys(*Menu, Menu->actions().size() - FixedEntryCount);
 }
 
 std::shared_ptr<TBuiltMenu> BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& Input) {
@@ -491,5 +513,7 @@ std::shared_ptr<TBuiltMenu> BuildTrayMenu(QMenu& Menu, const TMenuBuildInput& In
     }
 
     Tree->LinksMenu = AddPersonalLinks(Menu, Input);
+    // The fixed entries first: their keys stay whatever the catalogue holds.
+    AssignMenuAccessKeys(Menu, Menu.actions().size() - FixedEntryCount);
     return Tree;
 }

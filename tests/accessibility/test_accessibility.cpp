@@ -40,6 +40,8 @@ protected:
         WriteSettingString("", "lastnews", "9999");
         WriteSettingBool("", "first", false);
         WriteSettingInteger("", "debug", 3);
+        // A personal link: the links list, its menu and the question before deleting are checked too.
+        WriteSettingString("favorites\\Wetterbericht", "url", Server->BaseURL() + "/index.html");
         Environment = QProcessEnvironment::systemEnvironment();
         Environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         Environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");

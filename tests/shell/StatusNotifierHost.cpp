@@ -176,9 +176,21 @@ bool TDBusMenuNode::IsSubmenu() const {
     return Properties.value(QStringLiteral("children-display")).toString() == "submenu";
 }
 
+QString TDBusMenuNode::ShownLabel() const {
+    const QString Raw = Label();
+    QString Shown;
+    for (qsizetype I = 0; I < Raw.size(); ++I) {
+        const bool Mark = Raw.at(I) == QLatin1Char('_') && (I == 0 || Raw.at(I - 1) != QLatin1Char('_')) &&
+                          I + 1 < Raw.size() && Raw.at(I + 1) != QLatin1Char('_');
+        if (!Mark)
+            Shown.append(Raw.at(I));
+    }
+    return Shown;
+}
+
 const TDBusMenuNode* TDBusMenuNode::Find(const QString& Label) const {
     for (const TDBusMenuNode& Child : Children)
-        if (Child.Label() == Label)
+        if (Child.Label() == Label || Child.ShownLabel() == Label)
             return &Child;
     return nullptr;
 }

@@ -68,6 +68,9 @@ struct TDBusMenuNode {
     bool IsSubmenu() const;
     bool IsSeparator() const { return Properties.value(QStringLiteral("type")).toString() == "separator"; }
     bool HasIcon() const { return !Properties.value(QStringLiteral("icon-data")).toByteArray().isEmpty(); }
+    // The label without its access key mark ("_B"); an escaped "__" stays as it is.
+    QString ShownLabel() const;
+    // The child of this label, written with or without its access key mark.
     const TDBusMenuNode* Find(const QString& Label) const;
 };
 

@@ -75,7 +75,7 @@ TEST_F(AccessibleTest, TheShowWindowExposesItsMenuAndAnnouncesTheEntryThatIsHigh
 
         QAction* Mode = nullptr;
         for (QAction* Entry : Menu.actions())
-            if (Entry->text() == "Mode")
+            if (Plain(Entry->text()) == "Mode")
                 Mode = Entry;
         ASSERT_NE(Mode, nullptr);
         Menu.setActiveAction(Mode);

@@ -3,6 +3,7 @@
 #include "ShellSupport.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
+#include "uAccessKeys.h"
 #include "uConst.h"
 #include "uFaviconLoader.h"
 #include "uIconFiles.h"
@@ -83,7 +84,7 @@ QString States(TCheckListBox* List) {
 // Every entry of the menu; each submenu is opened first, as a user opens it.
 void Entries(const QMenu* Menu, QMap<QString, QIcon>& Result) {
     for (QAction* Action : Menu->actions()) {
-        Result.insert(Action->text(), Action->icon());
+        Result.insert(ShownCaption(Action->text()), Action->icon()); // without its access key mark
         if (QMenu* Sub = Action->menu()) {
             Q_EMIT Sub->aboutToShow();
             Entries(Sub, Result);
@@ -259,7 +260,7 @@ TEST_F(SettingsTest, HidingShopsIsDroppedByCancelAndStoredAndShownByOkInOneRebui
     Start();
     QAction* SettingsEntry = nullptr;
     for (QAction* Action : Main->TrayMenu()->actions())
-        if (Action->text() == "Einstellungen")
+        if (ShownCaption(Action->text()) == "Einstellungen")
             SettingsEntry = Action;
     ASSERT_NE(SettingsEntry, nullptr);
     SettingsEntry->trigger();
@@ -319,7 +320,8 @@ TEST_F(SettingsTest, LanguageCancelReopenAndAutostart) {
     EXPECT_EQ(ReadSettingInteger("", "language", -1), 1);
     EXPECT_EQ(Memo->toPlainText(), "Please input your feedback here");
     EXPECT_EQ(Find<QPushButton>("btnCancel")->text(), "C&ancel");
-    EXPECT_EQ(Main->TrayMenu()->actions().value(Main->TrayMenu()->actions().size() - 4)->text(), "Settings");
+    EXPECT_EQ(ShownCaption(Main->TrayMenu()->actions().value(Main->TrayMenu()->actions().size() - 4)->text()),
+              "Settings");
 
     // Escape: back to the language of the opening, everywhere, and stored.
     QTest::keyClick(Dialog, Qt::Key_Escape);
@@ -327,7 +329,8 @@ TEST_F(SettingsTest, LanguageCancelReopenAndAutostart) {
     EXPECT_EQ(CurrentLanguage, 0);
     EXPECT_EQ(ReadSettingInteger("", "language", -1), 0);
     EXPECT_EQ(ExistingEditFavorites()->windowTitle(), txtEditFavoritesCaption.In(0));
-    EXPECT_EQ(Main->TrayMenu()->actions().value(Main->TrayMenu()->actions().size() - 4)->text(), "Einstellungen");
+    EXPECT_EQ(ShownCaption(Main->TrayMenu()->actions().value(Main->TrayMenu()->actions().size() - 4)->text()),
+              "Einstellungen");
 
     // Own text survives the switch; an unconfirmed autostart change and typed
     // addresses do not survive a second opening of the open dialog.
@@ -717,7 +720,7 @@ TEST_F(SettingsTest, LinkNamesStayAsWrittenAndRefusalsSayWhyAtOnce) {
     ASSERT_NE(Links, nullptr);
     QStringList Entries;
     for (QAction* Action : Links->actions())
-        Entries << (Action->isSeparator() ? QString("---") : Action->text());
+        Entries << (Action->isSeparator() ? QString("---") : ShownCaption(Action->text()));
     ASSERT_EQ(Entries.size(), 7) << Entries.join('|').toStdString();
     EXPECT_EQ(Entries.mid(0, 3), QStringList({"---", "..", "a/b"}));
     EXPECT_EQ(Entries[4], "x_y");

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "uAccessKeys.h"
 #include "uConst.h"
 #include "uRegistry.h"
 #include "uTImageList.h"
@@ -22,13 +23,33 @@ const QString TestParams = QStringLiteral("&ref=42&check=2024-05-01&version=2.2&
 // One line per entry, nested entries indented; "*" marks bold, "[n]" the image index.
 // Each submenu is opened as a user, the menu window or the desktop opens it: a
 // submenu gets its entries when it is about to show.
+// A caption without its access key mark; "&&" stays, as the escaped ampersand it is.
+QString WithoutKey(const QString& Caption) {
+    const QChar Key = AccessKeyOf(Caption);
+    if (Key.isNull())
+        return Caption;
+    QString Result;
+    bool Removed = false;
+    for (qsizetype I = 0; I < Caption.size(); ++I) {
+        if (Caption.at(I) == QLatin1Char('&') && I + 1 < Caption.size() && Caption.at(I + 1) == QLatin1Char('&')) {
+            Result += QStringLiteral("&&");
+            ++I;
+        } else if (Caption.at(I) == QLatin1Char('&') && !Removed) {
+            Removed = true;
+        } else {
+            Result += Caption.at(I);
+        }
+    }
+    return Result;
+}
+
 void DumpMenu(const QMenu& Menu, const QString& Indent, QStringList& Lines) {
     for (QAction* Action : Menu.actions()) {
         if (Action->isSeparator()) {
             Lines << Indent + "---";
             continue;
         }
-        QString Line = Indent + Action->text();
+        QString Line = Indent + WithoutKey(Action->text()); // every entry has a key; where is not the point here
         if (Action->font().bold())
             Line += " *";
         if (const auto* Item = qobject_cast<const TURLMenuItem*>(Action))
@@ -47,8 +68,8 @@ QStringList Dump(const QMenu& Menu) {
     return Lines;
 }
 
-const QStringList FixedDump = {"---",           "Style Voting", "&eBay Galerie", "&Suchen",
-                               "Einstellungen", "&Info",        "---",           "&Beenden"};
+const QStringList FixedDump = {"---",           "Style Voting", "eBay Galerie", "Suchen",
+                               "Einstellungen", "Info",         "---",          "Beenden"};
 
 class TrayMenuTest : public ::testing::Test {
 protected:
@@ -142,9 +163,9 @@ TEST_F(TrayMenuTest, TopLevelShopsFixedEntryCategoriesAndAmpersands) {
     AddShop("Mode", "A & B", 1);
     AddShop("info", "Hilfe-Shop", 2);
     Build();
-    const QStringList Expected = {"Mode",          "  A && B [5]", "Zeta && Co [5]", "---",   "Style Voting",
-                                  "&eBay Galerie", "&Suchen",      "Einstellungen",  "&Info", "  Hilfe-Shop [5]",
-                                  "---",           "&Beenden"};
+    const QStringList Expected = {"Mode",         "  A && B [5]", "Zeta && Co [5]", "---",  "Style Voting",
+                                  "eBay Galerie", "Suchen",       "Einstellungen",  "Info", "  Hilfe-Shop [5]",
+                                  "---",          "Beenden"};
     EXPECT_EQ(Dump(Menu), Expected);
     ASSERT_NE(Fixed.miInfo->menu(), nullptr) << "a category named like a fixed entry lands under it";
 
@@ -293,10 +314,10 @@ TEST_F(TrayMenuTest, FixedEntriesFollowTheLanguage) {
     SetCurrentLanguage(1);
     ApplyFixedEntryTexts(Fixed);
     EXPECT_EQ(Fixed.miClose->text(), "E&xit");
-    EXPECT_EQ(Fixed.miSettings->text(), "Settings");
+    EXPECT_EQ(WithoutKey(Fixed.miSettings->text()), "Settings");
     SetCurrentLanguage(0);
     ApplyFixedEntryTexts(Fixed);
-    EXPECT_EQ(Fixed.miClose->text(), "&Beenden");
+    EXPECT_EQ(WithoutKey(Fixed.miClose->text()), "Beenden");
 }
 
 TEST_F(TrayMenuTest, SideBarIsReservedInTheTopLevelOnly) {
@@ -405,7 +426,7 @@ TEST_F(TrayMenuTest, SubmenusGetTheirEntriesWhenFirstOpenedAndARebuildDropsOnlyW
     ASSERT_EQ(Mode->actions().size(), 2);
     QMenu* Shoes = Mode->actions().at(0)->menu();
     ASSERT_NE(Shoes, nullptr);
-    EXPECT_EQ(Shoes->title(), "Schuhe");
+    EXPECT_EQ(WithoutKey(Shoes->title()), "Schuhe");
     EXPECT_TRUE(Shoes->actions().isEmpty());
     Q_EMIT Shoes->aboutToShow();
     ASSERT_EQ(Shoes->actions().size(), 1);
@@ -442,7 +463,7 @@ TEST_F(TrayMenuTest, PointingAtACategoryOpensItFilledBesideItsEntry) {
     QMenu* Sub = Technik->menu();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Sub->isVisible(); }, 5000));
     ASSERT_EQ(Sub->actions().size(), 1);
-    EXPECT_EQ(Sub->actions().at(0)->text(), "Delta");
+    EXPECT_EQ(WithoutKey(Sub->actions().at(0)->text()), "Delta");
     // Filled before it was placed: its first entry lines up with the category entry.
     const int EntryTop = Menu.mapToGlobal(Menu.actionGeometry(Technik).topLeft()).y();
     const int FirstTop = Sub->mapToGlobal(Sub->actionGeometry(Sub->actions().at(0)).topLeft()).y();
