@@ -116,8 +116,6 @@ public:
 
     // Body of the final answer; throws EHTTPError.
     QByteArray Get(const QString& URL);
-    // The same with a deadline for this request only (overrides Options().DeadlineMs).
-    QByteArray GetWithin(const QString& URL, int DeadlineMs);
     void Get(const QString& URL, QByteArray& Buffer) { Buffer = Get(URL); }
     // The body as text (UTF-8, or the charset the server names).
     QString GetText(const QString& URL);
