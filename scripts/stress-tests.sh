@@ -28,6 +28,7 @@ Cores=$(nproc)
 # loop runs under timeout, bounded by the longest the runs may take.
 LoadBound=$((Runs * 3600))
 LoadPids=()
+CtestPid=
 Work=$(mktemp -d)
 
 StopLoad() {
@@ -41,6 +42,10 @@ StopLoad() {
     LoadPids=()
 }
 Cleanup() {
+    if [ -n "$CtestPid" ]; then
+        kill -TERM -- "-$CtestPid" 2>/dev/null
+        wait "$CtestPid" 2>/dev/null
+    fi
     StopLoad
     rm -rf "$Work"
 }
@@ -57,8 +62,14 @@ echo "stress-tests: $Cores busy loops, $Runs runs of ctest -j2 in $BuildDir"
 for ((Run = 1; Run <= Runs; Run++)); do
     echo "=== loaded run $Run of $Runs ==="
     rm -f "$BuildDir/Testing/Temporary/LastTestsFailed.log"
-    (cd "$BuildDir" && ctest -j2 --timeout 600 --output-on-failure "$@") >"$Work/run$Run.log" 2>&1
+    # In the background in its own process group, so that a signal to this script
+    # is handled at once and ends ctest with every test it started.
+    (cd "$BuildDir" && exec setsid ctest -j2 --timeout 600 --no-tests=error --output-on-failure "$@") \
+        >"$Work/run$Run.log" 2>&1 &
+    CtestPid=$!
+    wait "$CtestPid"
     Rc=$?
+    CtestPid=
     tail -n 3 "$Work/run$Run.log"
     if [ -f "$BuildDir/Testing/Temporary/LastTestsFailed.log" ]; then
         # Lines are "<number>:<test name>".
