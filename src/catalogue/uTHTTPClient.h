@@ -124,8 +124,6 @@ public:
     // Ends a running blocking Get with an error ("Request aborted").
     void Abort();
     bool IsBusy() const { return FBusy; }
-    // Content-Type header of the last final answer of Get (empty when none arrived).
-    QByteArray LastContentType() const { return FLastContentType; }
 
     TOptions& Options() { return FOptions; }
 
