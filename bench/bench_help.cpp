@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", (Home.path() + "/config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", (Home.path() + "/data").toLocal8Bit());
     QApplication App(argc, argv);
-    if (FindAsset(QStringLiteral("Quorvantis_Help_DE.rtf")).isEmpty()) {
+    if (FindAssets(QStringLiteral("Quorvantis_Help_DE.rtf")).isEmpty()) {
         fprintf(stderr, "The help documents are not found\n");
         return 1;
     }

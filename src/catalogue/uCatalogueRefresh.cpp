@@ -4,7 +4,6 @@
 #include "uErrors.h"
 #include "uRegistry.h"
 #include "uServerPaths.h"
-#include "uTHTTPClient.h"
 #include "uTLogger.h"
 
 #include <QDir>
@@ -84,19 +83,6 @@ TRefreshResult HandleCatalogueAnswer(const QString& URL, const QByteArray& Body,
     Logger.Debug(Catalogue.GetSummary());
     Result.State = Catalogue.GetUpdateState(ProgramVersion);
     return Result;
-}
-
-TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref) {
-    const QString URL = CatalogueRequestURL(Ref);
-    QByteArray Body;
-    QString Error;
-    try {
-        Body = Client.GetWithin(URL, CatalogueDeadlineMs);
-    } catch (const std::exception& E) {
-        Error = ExceptionMessage(E);
-    }
-    Client.Disconnect();
-    return HandleCatalogueAnswer(URL, Body, Error, Catalogue, Logger);
 }
 
 UpdateState LoadCatalogueFile(TUpdateVersion& Catalogue, TLogger& Logger, bool& Loaded) {

@@ -4,7 +4,6 @@
 
 #include <QString>
 
-class THTTPClient;
 class TLogger;
 
 // Requests to the vendor server fail after this long without a byte, or when the
@@ -28,16 +27,13 @@ struct TRefreshResult {
     QString URL;
 };
 
-// Download and load the catalogue, store it when it is one, then the INFO and DEBUG
-// lines and the verdict. A failed request logs "GetUpdates: URL=<address>: <message>"
-// and leaves catalogue and file as they were; an answer that is no catalogue leaves
-// them as well (state usError, no INFO line); an answer without shops is none. A
-// catalogue that cannot be stored (the file is a folder, the disk is full) is used
-// all the same, with an ERROR line that says why it was not stored. The client's
-// connection is closed afterwards either way.
-TRefreshResult DownloadCatalogue(THTTPClient& Client, TUpdateVersion& Catalogue, TLogger& Logger, int Ref);
-
-// The same for an answer that has arrived (Error "" ) or failed (Error names why).
+// Loads an answer that has arrived (Error "") or failed (Error names why), stores it
+// when it is one, then the INFO and DEBUG lines and the verdict. A failed request
+// logs "GetUpdates: URL=<address>: <message>" and leaves catalogue and file as they
+// were; an answer that is no catalogue leaves them as well (state usError, no INFO
+// line); an answer without shops is none. A catalogue that cannot be stored (the file
+// is a folder, the disk is full) is used all the same, with an ERROR line that says
+// why it was not stored.
 TRefreshResult HandleCatalogueAnswer(const QString& URL, const QByteArray& Body, const QString& Error,
                                      TUpdateVersion& Catalogue, TLogger& Logger);
 

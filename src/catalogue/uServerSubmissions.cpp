@@ -2,7 +2,6 @@
 
 #include "uConst.h"
 #include "uServerPaths.h"
-#include "uTHTTPClient.h"
 #include "uTUpdateVersion.h"
 #include "uTools.h"
 #include "uWindows1252.h"
@@ -53,14 +52,4 @@ QString UnsendableCharacters(const QStringList& Values) {
     for (const uint CodePoint : CodePoints)
         Quoted << QChar(0x201E) + QString::fromUcs4(reinterpret_cast<const char32_t*>(&CodePoint), 1) + QChar(0x201C);
     return Quoted.join(QStringLiteral(", "));
-}
-
-bool SendToServer(THTTPClient& Client, const QString& URL, int DeadlineMs) {
-    try {
-        Client.GetWithin(URL, DeadlineMs); // the answer's body is not used
-        return true;
-    } catch (const std::exception&) {
-        OpenURL(URL);
-        return false;
-    }
 }

@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class THTTPClient;
-
 // Addresses of the three submissions. Free-text values are percent-encoded with
 // URLEncode; so are the e-mail address and the check value, because an "&" or a
 // "#" in them would otherwise cut the query apart.
@@ -19,7 +17,3 @@ QString FeedbackURL(int Ref, const QString& Email, const QString& Subject, const
 // quoted, separated by ", " (empty when all can be sent). Sending them would
 // turn them into "?" behind the user's back.
 QString UnsendableCharacters(const QStringList& Values);
-
-// GET of URL with the client (the body is ignored). On any failure the address is
-// opened in the user's browser instead and false is returned.
-bool SendToServer(THTTPClient& Client, const QString& URL, int DeadlineMs = 0);

@@ -254,21 +254,6 @@ void THTTPClient::Disconnect() {
         FManager->clearConnectionCache();
 }
 
-QByteArray THTTPClient::GetWithin(const QString& URL, int DeadlineMs) {
-    TOptions Options = FOptions;
-    Options.DeadlineMs = DeadlineMs;
-    const TOptions Saved = FOptions;
-    FOptions = Options;
-    try {
-        QByteArray Body = Get(URL);
-        FOptions = Saved;
-        return Body;
-    } catch (...) {
-        FOptions = Saved;
-        throw;
-    }
-}
-
 QByteArray THTTPClient::Get(const QString& URL) {
     if (FBusy)
         throw EHTTPError(QStringLiteral("The HTTP client is busy with another request"), 0);

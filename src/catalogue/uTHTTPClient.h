@@ -116,8 +116,6 @@ public:
 
     // Body of the final answer; throws EHTTPError.
     QByteArray Get(const QString& URL);
-    // The same with a deadline for this request only (overrides Options().DeadlineMs).
-    QByteArray GetWithin(const QString& URL, int DeadlineMs);
     void Get(const QString& URL, QByteArray& Buffer) { Buffer = Get(URL); }
     // The body as text (UTF-8, or the charset the server names).
     QString GetText(const QString& URL);
@@ -126,8 +124,6 @@ public:
     // Ends a running blocking Get with an error ("Request aborted").
     void Abort();
     bool IsBusy() const { return FBusy; }
-    // Content-Type header of the last final answer of Get (empty when none arrived).
-    QByteArray LastContentType() const { return FLastContentType; }
 
     TOptions& Options() { return FOptions; }
 

@@ -53,7 +53,3 @@ QStringList FindAssets(const QString& RelativeName) {
     Found.removeDuplicates();
     return Found;
 }
-
-QString FindAsset(const QString& RelativeName) {
-    return FindAssets(RelativeName).value(0);
-}

@@ -9,9 +9,6 @@
 // then in the data folder chosen at build time; a program run from its build tree
 // also finds the source tree's resources.
 QStringList AssetFolders();
-// The absolute path of the first existing file RelativeName in AssetFolders(),
-// or "" when none exists.
-QString FindAsset(const QString& RelativeName);
 // Every existing file RelativeName in AssetFolders(), in that order: a later one
 // serves when an earlier one cannot be used.
 QStringList FindAssets(const QString& RelativeName);

@@ -67,13 +67,6 @@ UpdateState TProgram::GetUpdateState() const {
     return FUpdateVersion->GetUpdateState(ProgramVersion);
 }
 
-TShopPtr TProgram::FindShop(const QString& Name, const QString& Category) const {
-    for (const TShopPtr& Shop : FUpdateVersion->Shops)
-        if (Shop->Category == Category && Shop->GetName() == Name)
-            return Shop;
-    return nullptr;
-}
-
 QString TProgram::ShopParams() const {
     return ::ShopParams(FRef, GetCheck());
 }

@@ -55,7 +55,6 @@ public:
     const TShopList& GetShops() const { return FUpdateVersion->Shops; }
     // The version verdict of the catalogue loaded now, without any network access.
     UpdateState GetUpdateState() const;
-    TShopPtr FindShop(const QString& Name, const QString& Category) const;
     // "&ref=..&check=..&version=2.2&subid=software" for shop addresses.
     QString ShopParams() const;
 

@@ -54,7 +54,6 @@ public:
     };
     QList<TLinkChange> LinkChanges() const { return FLinks.values(); }
     QList<TRename> Renames() const { return FRenames; }
-    bool HasLinkChanges() const { return !FLinks.isEmpty(); }
 
 private:
     static QString FoldKey(const QString& Text);

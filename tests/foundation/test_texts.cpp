@@ -32,52 +32,6 @@ TEST_F(TextsTest, TableHasAllTextsInOrderWithBothLanguagesFilled) {
         }
 }
 
-TEST_F(TextsTest, ExactTextsInBothLanguages) {
-    const struct {
-        const TLangText& Text;
-        TLanguage Lang;
-        const char* Expected;
-    } Cases[] = {
-        {txtHelpFile, 0, "Quorvantis_Help_DE.rtf"},
-        {txtBtnEdit, 0, "Änd&ern..."},
-        {txtBtnEdit, 1, "&Edit..."},
-        {txtBtnOkHint, 0, "Aktion bestätigen und Fenster schließen"},
-        {txtBtnOkHint, 1, "Close window"},
-        {txtEditorAlreadyOpen, 0, "Es ist bereits ein Fenster zur Einrichtung eines Schnellzugang geöffnet."},
-        {txtNotUpToDateBalloon, 0,
-         "Ihre Anwendung ist nicht auf dem neuesten Stand. Klicken Sie auf \"Software-Update\" unter "
-         "\"Einstellungen\", um die aktuelle Version zu erhalten."},
-        {txtCheckOutdatedBalloon, 1,
-         "This program has not been updated recently. Search for available updates by clicking on \"Settings\" and "
-         "then on \"Update\" in the Software update section in the Quorvantis main menu."},
-        {txtNameExists, 0, "Es existiert bereits ein Eintrag mit diesem Namen!\r\nWollen Sie diesen überschreiben?"},
-        {txtNameExists, 1, "This name already exists!\r\nDo you want to overwrite it?"},
-        {txtGewinnspielEntered, 1, "Sie nehmen nun am Gewinnspiel teil!"},
-        {txtGerman, 1, "&Deutsch"},
-    };
-    for (const auto& C : Cases)
-        EXPECT_EQ(C.Text.In(C.Lang), QString::fromUtf8(C.Expected)) << C.Expected;
-    EXPECT_EQ(txtHelpText.In(1), txtAboutText.In(1));
-    EXPECT_EQ(QString::asprintf(txtConfirmDeleteItem.In(1).toUtf8().constData(), "Shop & Co"),
-              "Should \"Shop & Co\" really be deleted?");
-    EXPECT_EQ(QString::asprintf(txtConfirmDeleteItem.In(0).toUtf8().constData(), "Mein Link"),
-              QString::fromUtf8("Soll der Eintrag \"Mein Link\" wirklich gelöscht werden?"));
-}
-
-// Texts identical in both slots are exactly those the table lists twice; a slot
-// mix-up or a missing translation elsewhere shows up here.
-TEST_F(TextsTest, OnlyListedTextsAreTheSameInBothLanguages) {
-    const QSet<const TLangText*> Expected{&txtEnglish,     &txtGerman,      &txtMenuInfo,           &txtBtnOk,
-                                          &txtShops,       &txtURLLabel,    &txtFeedback,           &txtFeedbackProblem,
-                                          &txtNewsletter,  &txtGewinnspiel, &txtGewinnspielEntered, &txtInfo,
-                                          &txtAboutCaption};
-    QSet<const TLangText*> Same;
-    for (const TLangText* Text : AllTexts())
-        if (Text->In(0) == Text->In(1))
-            Same.insert(Text);
-    EXPECT_EQ(Same, Expected);
-}
-
 TEST_F(TextsTest, SetCurrentLanguageTakesOnlyGermanOrEnglish) {
     EXPECT_EQ(txtSettings(), "Einstellungen");
     SetCurrentLanguage(1);

@@ -7,6 +7,7 @@
 #include "uTLogger.h"
 #include "uTProgram.h"
 #include "uUIHooks.h"
+#include "uWindows1252.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -76,6 +77,57 @@ private:
     int FArrived = 0;
     bool FReleased = false;
     bool FStopping = false;
+};
+
+// A vendor server that answers at once with a catalogue the test can change, sets a
+// session cookie and records every request as it arrived.
+class TRecordingServer final {
+public:
+    struct TSeen {
+        std::string Target; // path and query as sent
+        httplib::Params Params;
+        std::string Cookie;
+    };
+    TRecordingServer() {
+        FServer.Get("/version2.xml", [this](const httplib::Request& Req, httplib::Response& Res) {
+            std::lock_guard Lock(FLock);
+            Record(Req);
+            Res.set_header("Set-Cookie", "session=abc123; Path=/");
+            Res.set_content(FBody, "text/xml");
+        });
+        FServer.Get(R"(/(newsletter|feedback|gewinnspiel)\.php)",
+                    [this](const httplib::Request& Req, httplib::Response& Res) {
+                        std::lock_guard Lock(FLock);
+                        Record(Req);
+                        Res.set_content("OK", "text/plain");
+                    });
+        FPort = StartLoopbackServer(FServer, FThread);
+        WriteSettingString("", "server", Base());
+    }
+    ~TRecordingServer() {
+        FServer.stop();
+        FThread.join();
+    }
+    QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(FPort); }
+    void SetBody(const std::string& Body) {
+        std::lock_guard Lock(FLock);
+        FBody = Body;
+    }
+    std::vector<TSeen> Seen() {
+        std::lock_guard Lock(FLock);
+        return FSeen;
+    }
+
+private:
+    void Record(const httplib::Request& Req) {
+        FSeen.push_back({Req.target, Req.params, Req.get_header_value("Cookie")});
+    }
+    httplib::Server FServer;
+    std::thread FThread;
+    int FPort = 0;
+    std::mutex FLock;
+    std::string FBody = CatalogueXml;
+    std::vector<TSeen> FSeen;
 };
 
 class ProgramObjectTest : public ::testing::Test {
@@ -196,6 +248,63 @@ TEST_F(ProgramObjectTest, OneSubmissionAtATimeAndAFailedOneGoesToTheBrowser) {
     EXPECT_TRUE(Env.HasLogLine("ERROR|SendNewsletter: http://127.0.0.1:9/newsletter.php: " + Cause))
         << Env.LogLines().join("\n").toStdString();
     EXPECT_FALSE(Env.LogLines().join("\n").contains("a@b.de"));
+}
+
+TEST_F(ProgramObjectTest, AnswersThatAreNoCatalogueAreRefusedAndSubmissionsArriveAsTyped) {
+    TRecordingServer Server;
+    TProgram Program;
+    Program.InitRef();
+    const std::string Ref = std::to_string(Program.Ref());
+    std::optional<UpdateState> State;
+    Program.GetUpdates([&](UpdateState S) { State = S; });
+    ASSERT_TRUE(WaitUntil([&] { return State.has_value(); }));
+    EXPECT_EQ(*State, usUpToDate);
+    ASSERT_EQ(Program.GetShops().size(), 2u);
+
+    // An error page with status 200 keeps the catalogue, and the caller hears of the failure.
+    Server.SetBody("<html><body><p>Wartung</p></body></html>");
+    State.reset();
+    Program.GetUpdates([&](UpdateState S) { State = S; });
+    ASSERT_TRUE(WaitUntil([&] { return State.has_value(); }));
+    EXPECT_EQ(*State, usError);
+    EXPECT_EQ(Program.GetShops().size(), 2u);
+
+    // Each submission carries the session cookie; values arrive exactly as typed, in the
+    // server's code page, with "&" and "#" unable to cut the query apart.
+    const QString Email = "a&b#c@x.de";
+    int Sent = 0;
+    auto Count = [&](bool Ok, const QString& Error) {
+        EXPECT_TRUE(Ok) << Error.toStdString();
+        ++Sent;
+    };
+    ASSERT_TRUE(
+        Program.SendGewinnspiel(Email, "Jürgen Ö", "Groß & Sohn", "Weg #5", "12345", "Köln", "Deutschland", Count));
+    ASSERT_TRUE(WaitUntil([&] { return Sent == 1; }));
+    ASSERT_TRUE(Program.SendNewsletter(Email, false, Count));
+    ASSERT_TRUE(WaitUntil([&] { return Sent == 2; }));
+    ASSERT_TRUE(Program.SendFeedback(Email, "Allgemein", "50% mehr € bitte?", Count));
+    ASSERT_TRUE(WaitUntil([&] { return Sent == 3; }));
+
+    const auto Seen = Server.Seen();
+    ASSERT_EQ(Seen.size(), 5u);
+    auto Value = [](const TRecordingServer::TSeen& S, const char* Key) {
+        auto It = S.Params.find(Key);
+        return It == S.Params.end() ? QString("<missing>") : FromWindows1252(QByteArray::fromStdString(It->second));
+    };
+    for (size_t I = 1; I < Seen.size(); ++I)
+        EXPECT_EQ(Seen[I].Cookie, "session=abc123") << Seen[I].Target;
+    EXPECT_EQ(
+        Seen[2].Target.rfind("/gewinnspiel.php?ref=" + Ref + "&email=a%26b%23c%40x.de&prename=J%FCrgen%20%D6&", 0), 0u)
+        << Seen[2].Target;
+    EXPECT_EQ(Value(Seen[2], "email"), Email);
+    EXPECT_EQ(Value(Seen[2], "name"), "Groß & Sohn");
+    EXPECT_EQ(Value(Seen[2], "street"), "Weg #5");
+    EXPECT_EQ(Value(Seen[2], "city"), "Köln");
+    EXPECT_EQ(Value(Seen[2], "check"), "2099-01-01");
+    EXPECT_EQ(Seen[3].Target,
+              "/newsletter.php?ref=" + Ref + "&email=a%26b%23c%40x.de&newsletter=0&check=2099-01-01&version=2.2");
+    EXPECT_EQ(Value(Seen[4], "feedback"), "50% mehr € bitte?");
+    EXPECT_EQ(Value(Seen[4], "subject"), "Allgemein");
 }
 
 TEST_F(ProgramObjectTest, ShutdownEndsARequestThatWouldNeverEnd) {
