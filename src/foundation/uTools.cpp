@@ -348,6 +348,39 @@ bool IsShiftDown() {
     return Hook ? Hook() : false;
 }
 
+int ClassifyWindowsVersion(int PlatformId, int Major, int Minor, const QString& CSDVersion) {
+    constexpr int Win32Windows = 1;
+    constexpr int Win32NT = 2;
+    if (PlatformId == Win32Windows) {
+        if (Major != 4)
+            return -1;
+        switch (Minor) {
+        case 0:
+            return 0;
+        case 10:
+            return CSDVersion.size() >= 2 && CSDVersion[1] == 'A' ? 2 : 1;
+        case 90:
+            return 3;
+        default:
+            return -1;
+        }
+    }
+    if (PlatformId == Win32NT) {
+        if (Major <= 4)
+            return 4;
+        if (Major == 5 && Minor >= 0 && Minor <= 2)
+            return 5 + Minor;
+        if (Major == 6 && Minor == 0)
+            return 8;
+        return 9;
+    }
+    return -1;
+}
+
+int GetWindowsVersion() {
+    return -1;
+}
+
 bool IsValidEmail(const QString& Text) {
     return Text.contains('@') && Text.contains('.');
 }

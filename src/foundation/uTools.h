@@ -30,6 +30,12 @@ void ShowWarning(const QString& Caption, const QString& Text);
 void ShowInformation(const QString& Caption, const QString& Text);
 bool AskYesNo(const QString& Caption, const QString& Text);
 
+// Windows version class of (platform id, major, minor, service-pack text); -1 for
+// anything unlisted. Platform ids: 1 = Windows 95 family, 2 = NT family.
+int ClassifyWindowsVersion(int PlatformId, int Major, int Minor, const QString& CSDVersion);
+// Always -1 here: this is not Windows.
+int GetWindowsVersion();
+
 bool IsValidEmail(const QString& Text);
 // A non-loopback interface is up with an address, or the vendor host is loopback.
 bool IsOnline();

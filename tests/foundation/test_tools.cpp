@@ -129,6 +129,26 @@ TEST_F(ToolsTest, OpenURLFallsBackToXdgOpen) {
     EXPECT_FALSE(QFileInfo::exists(Marker));
 }
 
+TEST(WindowsVersion, ClassificationTable) {
+    struct TCase {
+        int Platform, Major, Minor;
+        const char* CSD;
+        int Expected;
+    };
+    // clang-format off
+    const TCase Cases[] = {
+        {1, 4, 0, "", 0}, {1, 4, 10, "", 1}, {1, 4, 10, " B ", 1}, {1, 4, 10, " A ", 2}, {1, 4, 10, "A", 1},
+        {1, 4, 10, " a ", 1}, {1, 4, 90, "", 3}, {1, 4, 91, "", -1}, {1, 5, 0, "", -1}, {1, 3, 10, " A ", -1},
+        {2, 3, 51, "", 4}, {2, 4, 0, "Service Pack 6", 4}, {2, 5, 0, "", 5}, {2, 5, 1, "Service Pack 3", 6},
+        {2, 5, 2, "", 7}, {2, 6, 0, "", 8}, {2, 6, 1, "", 9}, {2, 5, 3, "", 9}, {2, 10, 0, "", 9},
+        {0, 3, 10, "", -1}, {3, 5, 1, "", -1}, {-1, 0, 0, "", -1}};
+    // clang-format on
+    for (const TCase& C : Cases)
+        EXPECT_EQ(ClassifyWindowsVersion(C.Platform, C.Major, C.Minor, C.CSD), C.Expected)
+            << C.Platform << " " << C.Major << "." << C.Minor << " '" << C.CSD << "'";
+    EXPECT_EQ(GetWindowsVersion(), -1);
+}
+
 TEST(StringHelpers, EmailAmpersandsAndLineBreaks) {
     for (const char* Good : {"a@b.de", "@.", ".@", "x.y@z", "first.last@example"})
         EXPECT_TRUE(IsValidEmail(Good)) << Good;
