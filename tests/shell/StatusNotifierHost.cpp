@@ -1,5 +1,7 @@
 #include "StatusNotifierHost.h"
 
+#include "TestSupport.h"
+
 #include "uTDBusMenu.h"
 
 #include <QCoreApplication>
@@ -156,14 +158,10 @@ TDisplayServer::TDisplayServer(TKind Kind, const QString& RuntimeDir) : FKind(Ki
                            "--shell=desktop-shell.so", "--no-config"});
     if (!FServer.waitForStarted(5000))
         return;
-    QDeadlineTimer Deadline(15000);
-    while (!Deadline.hasExpired() && FServer.state() == QProcess::Running) {
-        if (QFileInfo::exists(RuntimeDir + QLatin1Char('/') + Socket)) {
-            FName = Socket;
-            return;
-        }
-        QTest::qWait(50);
-    }
+    const QString Path = RuntimeDir + QLatin1Char('/') + Socket;
+    if (WaitUntil([&] { return QFileInfo::exists(Path) || FServer.state() != QProcess::Running; }, 15000) &&
+        QFileInfo::exists(Path))
+        FName = Socket;
 }
 
 TDisplayServer::~TDisplayServer() {
@@ -251,7 +249,7 @@ void TStatusNotifierHost::OnItemsPropertiesUpdated(const QDBusMessage& Message) 
 }
 
 QString TStatusNotifierHost::WaitForItem(int TimeoutMs) {
-    (void)QTest::qWaitFor([this] { return !FItems.isEmpty(); }, TimeoutMs);
+    (void)WaitUntil([this] { return !FItems.isEmpty(); }, TimeoutMs);
     return FItems.value(0);
 }
 
@@ -261,7 +259,7 @@ QDBusMessage TStatusNotifierHost::CallItem(const QString& Item, const QString& P
     Call.setArguments(Arguments);
     // Asynchronous, with the event loop running: the program may call us back meanwhile.
     QDBusPendingCall Pending = FBus.asyncCall(Call, 20000);
-    (void)QTest::qWaitFor([&] { return Pending.isFinished(); }, 25000);
+    (void)WaitUntil([&] { return Pending.isFinished(); }, 25000);
     const QDBusMessage Reply = Pending.reply();
     if (Reply.type() == QDBusMessage::ErrorMessage)
         FLastError = Method + QStringLiteral(": ") + Reply.errorName() + QStringLiteral(" ") + Reply.errorMessage();

@@ -114,7 +114,7 @@ private:
         FHost.Opened(FItem, Id);
         // The answer "changed", or an announcement, brings a fresh read.
         if (FHost.AboutToShowAnswer(FItem, Id) == 1 ||
-            QTest::qWaitFor([&] { return FHost.LayoutUpdates() > Before; }, 200))
+            WaitUntil([&] { return FHost.LayoutUpdates() > Before; }, 200))
             Read();
     }
     TDBusMenuNode Follow(const QList<int>& Ids) const {
@@ -227,13 +227,13 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     // level at a time fetches them before it places them.
     int UpdatesBefore = Host.LayoutUpdates();
     EXPECT_TRUE(Host.AboutToShow(Item, Mode->Id));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Host.LayoutUpdates() > UpdatesBefore; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return Host.LayoutUpdates() > UpdatesBefore; }, 10000));
     const TDBusMenuNode ModeMenu = Host.Layout(Item, Mode->Id, 1);
     EXPECT_EQ(Labels(ModeMenu), (QStringList{"Damen", "Herren", "Schuhe"}));
     const TDBusMenuNode* Shoes = ModeMenu.Find("Schuhe");
     ASSERT_NE(Shoes, nullptr);
     EXPECT_TRUE(Shoes->IsSubmenu());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Host.UpdatedParents().contains(Shoes->Id); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return Host.UpdatedParents().contains(Shoes->Id); }, 10000));
     EXPECT_TRUE(Host.UpdatedParents().contains(ModeMenu.Find("Damen")->Id));
     // Names exactly as written: no "&" taken as a hotkey.
     const TDBusMenuNode* Auto = Top.Find("Auto & Motorrad");
@@ -297,7 +297,7 @@ TEST_F(DesktopTrayTest, OnWaylandTheDesktopGetsTheMenuAndEachSubmenuWhenItOpens)
     ASSERT_TRUE(Host.Activate(Item, 5, 5));
     ASSERT_TRUE(Host.Clicked(Item, Top.Find("_Beenden")->Id));
     // The panel keeps answering while the program ends.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(Run->Process().exitCode(), 0);
     EXPECT_EQ(ReadSettingInteger("", "handle", -1), 0);
 }
@@ -325,10 +325,10 @@ TEST(ExportedMenu, ChangedEntriesAndGroupedEventsReachTheProgram) {
         const int Id = Top.Find("Einstellungen")->Id;
 
         Settings->setText(QStringLiteral("Settings"));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return Host.UpdatedLabels().contains("Settings"); }, 10000));
+        EXPECT_TRUE(WaitUntil([&] { return Host.UpdatedLabels().contains("Settings"); }, 10000));
 
         EXPECT_EQ(Host.ClickedTogether(Item, {Id, Id + 1000}), QList<int>{Id + 1000}) << Host.LastError().toStdString();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return Triggered == 1; }, 10000));
+        EXPECT_TRUE(WaitUntil([&] { return Triggered == 1; }, 10000));
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("exported-menu"));
 }
@@ -391,12 +391,12 @@ TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {
     // A left click (Activate) and a right click (ContextMenu) each open our menu.
     for (const bool Left : {true, false}) {
         ASSERT_TRUE(Left ? Host.Activate(Item, 20, 20) : Host.ContextMenu(Item, 20, 20));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return VisibleWindows(Xvfb.Name()).size() == 1; }, 10000)) << Left;
+        EXPECT_TRUE(WaitUntil([&] { return VisibleWindows(Xvfb.Name()).size() == 1; }, 10000)) << Left;
         PressEscape(Xvfb.Name());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return VisibleWindows(Xvfb.Name()).isEmpty(); }, 10000)) << Left;
+        EXPECT_TRUE(WaitUntil([&] { return VisibleWindows(Xvfb.Name()).isEmpty(); }, 10000)) << Left;
     }
     Run->Terminate(SIGTERM); // before the display goes
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return Run->Process().state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(Run->Process().exitCode(), 0);
 }
 
@@ -465,7 +465,7 @@ TEST(DesktopNotices, TheStartUpNoticeReachesALateServiceAndOneStartedOnDemand) {
         // No service, none to start: the notice waits and goes out once dunst runs.
         TProgramRun Run({}, ProgramEnv);
         ASSERT_FALSE(Host.WaitForItem().isEmpty());
-        ASSERT_TRUE(QTest::qWaitFor(
+        ASSERT_TRUE(WaitUntil(
             [&] {
                 return Log().contains("|INFO|No notification service yet: the notice is shown once one starts: " +
                                       Notice);
@@ -479,17 +479,17 @@ TEST(DesktopNotices, TheStartUpNoticeReachesALateServiceAndOneStartedOnDemand) {
         DunstEnv.insert("DISPLAY", Xvfb.Name());
         Dunst.Process.setProcessEnvironment(DunstEnv);
         Dunst.Process.start("dunst", QStringList{});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Displayed() == "1"; }, 15000)) << Log().toStdString();
+        ASSERT_TRUE(WaitUntil([&] { return Displayed() == "1"; }, 15000)) << Log().toStdString();
         EXPECT_TRUE(Log().contains("|INFO|A notification service appeared: the waiting notice is shown"));
         EXPECT_EQ(Env.LogLines().filter(QRegularExpression("\\|DEBUG\\|Notification \\d+ sent$")).size(), 1);
         // Clicking it opens our menu.
         RunOnBus(Bus.Address(), "dunstctl", {"action", "0"});
-        EXPECT_TRUE(QTest::qWaitFor(
+        EXPECT_TRUE(WaitUntil(
             [&] { return Log().contains("|DEBUG|Menu asked for by a click on our notification"); }, 10000));
         Run.Terminate(SIGTERM);
         EXPECT_TRUE(Run.WaitFinished(15000));
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Bus.OwnerPid(Notifications) == 0; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Bus.OwnerPid(Notifications) == 0; }, 10000));
 
     // Now the bus knows how to start dunst: the first notice starts it.
     QFile Service(Services + "/org.freedesktop.Notifications.service");
@@ -509,10 +509,10 @@ TEST(DesktopNotices, TheStartUpNoticeReachesALateServiceAndOneStartedOnDemand) {
               "org.freedesktop.DBus.ReloadConfig"});
     WriteSettingBool("", "first", true);
     TProgramRun Run({}, ProgramEnv);
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] { return Log().contains("|DEBUG|The notification service is started on demand for the notice"); }, 15000))
         << Log().toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Displayed() == "1"; }, 15000));
+    EXPECT_TRUE(WaitUntil([&] { return Displayed() == "1"; }, 15000));
     EXPECT_GT(Bus.OwnerPid(Notifications), 0);
     EXPECT_EQ(Env.LogLines().filter(QRegularExpression("\\|DEBUG\\|Notification \\d+ sent$")).size(), 2);
     EXPECT_EQ(Env.LogLines().filter("No notification service yet").size(), 1);

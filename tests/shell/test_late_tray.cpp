@@ -78,7 +78,7 @@ TEST(LateNotificationArea, StartUpBalloonIsShownOnceTheIconIsAndClickingTheIconO
     // closes it for good. The icon is the small window, the balloon the other one.
     {
         QStringList Windows;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (Windows = VisibleWindows(E)).size() == 2; }, 10000))
+        ASSERT_TRUE(WaitUntil([&] { return (Windows = VisibleWindows(E)).size() == 2; }, 10000))
             << Windows.join(", ").toStdString();
         std::sort(Windows.begin(), Windows.end(), [](const QString& A, const QString& B) {
             return A.section(' ', 1).section('x', 0, 0).toInt() < B.section(' ', 1).section('x', 0, 0).toInt();
@@ -86,7 +86,7 @@ TEST(LateNotificationArea, StartUpBalloonIsShownOnceTheIconIsAndClickingTheIconO
         const QString Icon = Windows.first().section(' ', 0, 0);
         const QString Balloon = Windows.last().section(' ', 0, 0);
         XdoTool(E, {"mousemove", "--window", Icon, "5", "5", "click", "1"});
-        ASSERT_TRUE(QTest::qWaitFor(
+        ASSERT_TRUE(WaitUntil(
             [&] {
                 Windows = VisibleWindows(E);
                 return Windows.size() == 2 && std::none_of(Windows.cbegin(), Windows.cend(), [&](const QString& W) {
@@ -96,7 +96,7 @@ TEST(LateNotificationArea, StartUpBalloonIsShownOnceTheIconIsAndClickingTheIconO
             10000))
             << Windows.join(", ").toStdString();
         XdoTool(E, {"key", "Escape"});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return VisibleWindows(E).size() == 1; }, 10000));
+        EXPECT_TRUE(WaitUntil([&] { return VisibleWindows(E).size() == 1; }, 10000));
         QTest::qWait(1500); // an absence: a menu opened a second time would show by now
         EXPECT_EQ(VisibleWindows(E).size(), 1) << VisibleWindows(E).join(", ").toStdString();
     }

@@ -461,7 +461,7 @@ TEST_F(TrayMenuTest, PointingAtACategoryOpensItFilledBesideItsEntry) {
     QAction* Technik = Menu.actions().at(1);
     QTest::mouseMove(&Menu, Menu.actionGeometry(Technik).center());
     QMenu* Sub = Technik->menu();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Sub->isVisible(); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Sub->isVisible(); }, 5000));
     ASSERT_EQ(Sub->actions().size(), 1);
     EXPECT_EQ(WithoutKey(Sub->actions().at(0)->text()), "Delta");
     // Filled before it was placed: its first entry lines up with the category entry.
