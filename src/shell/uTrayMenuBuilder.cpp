@@ -282,10 +282,11 @@ void TMenuTree::ShopIconChanged(int32_t ShopId) {
 void TMenuTree::LinkIconChanged(const QString& Name, int Index) {
     if (!LinksMenu)
         return;
-    const QString Caption = MenuCaption(Name);
+    // Captions carry an access key mark; the link is known by what it shows.
+    const QString Caption = ShownCaption(MenuCaption(Name));
     for (QAction* Action : LinksMenu->actions()) {
         auto* Entry = qobject_cast<TURLMenuItem*>(Action);
-        if (Entry != nullptr && Entry->text() == Caption) {
+        if (Entry != nullptr && ShownCaption(Entry->text()) == Caption) {
             Entry->SetImageIndex(Index);
             Entry->setIcon(Images->Icon(Index));
         }

@@ -175,7 +175,10 @@ bool TDBusMenuNode::IsSubmenu() const {
 }
 
 QString TDBusMenuNode::ShownLabel() const {
-    const QString Raw = Label();
+    return WithoutAccessMark(Label());
+}
+
+QString WithoutAccessMark(const QString& Raw) {
     QString Shown;
     for (qsizetype I = 0; I < Raw.size(); ++I) {
         const bool Mark = Raw.at(I) == QLatin1Char('_') && (I == 0 || Raw.at(I - 1) != QLatin1Char('_')) &&
@@ -243,7 +246,7 @@ void TStatusNotifierHost::OnItemsPropertiesUpdated(const QDBusMessage& Message) 
         Updated.beginStructure();
         Updated >> Id >> Properties;
         Updated.endStructure();
-        FUpdatedLabels.append(Properties.value(QStringLiteral("label")).toString());
+        FUpdatedLabels.append(WithoutAccessMark(Properties.value(QStringLiteral("label")).toString()));
     }
     Updated.endArray();
 }

@@ -58,6 +58,9 @@ private:
     QString FName;
 };
 
+// A dbusmenu label as shown: its "_" access key mark taken out ("__" stays "_").
+QString WithoutAccessMark(const QString& Label);
+
 // One entry of an exported menu (com.canonical.dbusmenu) as a host sees it.
 struct TDBusMenuNode {
     int Id = 0;

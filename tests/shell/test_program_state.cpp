@@ -5,6 +5,7 @@
 #include "ShellSupport.h"
 #include "StatusNotifierHost.h"
 #include "TestSupport.h"
+#include "uAccessKeys.h"
 #include "uConst.h"
 #include "uFaviconLoader.h"
 #include "uIconFiles.h"
@@ -111,7 +112,7 @@ QByteArray Catalogue(const QString& Shops) {
 
 QAction* EntryNamed(QMenu& Menu, const QString& Text) {
     for (QAction* Action : Menu.actions())
-        if (Action->text() == Text)
+        if (ShownCaption(Action->text()) == Text)
             return Action;
     return nullptr;
 }

@@ -253,7 +253,7 @@ TEST_F(TrayMenuTest, PersonalLinksStandAtTheTopAndAnEmptyNameShowsTheAddress) {
     ASSERT_NE(Mode, nullptr);
     auto* Listing = dynamic_cast<TMenuListing*>(Mode);
     ASSERT_TRUE(Listing && Listing->HasListing());
-    EXPECT_EQ(Listing->ListingEntry(0).Caption, Address);
+    EXPECT_EQ(ShownCaption(Listing->ListingEntry(0).Caption), Address);
 
     QAction* NewLink = Menu.findChild<QAction*>("miNewLink");
     ASSERT_NE(NewLink, nullptr);
