@@ -113,8 +113,7 @@ private:
         const int Before = FHost.LayoutUpdates();
         FHost.Opened(FItem, Id);
         // The answer "changed", or an announcement, brings a fresh read.
-        if (FHost.AboutToShowAnswer(FItem, Id) == 1 ||
-            WaitUntil([&] { return FHost.LayoutUpdates() > Before; }, 200))
+        if (FHost.AboutToShowAnswer(FItem, Id) == 1 || WaitUntil([&] { return FHost.LayoutUpdates() > Before; }, 200))
             Read();
     }
     TDBusMenuNode Follow(const QList<int>& Ids) const {
@@ -484,8 +483,8 @@ TEST(DesktopNotices, TheStartUpNoticeReachesALateServiceAndOneStartedOnDemand) {
         EXPECT_EQ(Env.LogLines().filter(QRegularExpression("\\|DEBUG\\|Notification \\d+ sent$")).size(), 1);
         // Clicking it opens our menu.
         RunOnBus(Bus.Address(), "dunstctl", {"action", "0"});
-        EXPECT_TRUE(WaitUntil(
-            [&] { return Log().contains("|DEBUG|Menu asked for by a click on our notification"); }, 10000));
+        EXPECT_TRUE(
+            WaitUntil([&] { return Log().contains("|DEBUG|Menu asked for by a click on our notification"); }, 10000));
         Run.Terminate(SIGTERM);
         EXPECT_TRUE(Run.WaitFinished(15000));
     }
