@@ -314,7 +314,7 @@ class Desktop:
         self.shot("%s-desktop.png" % self.name)
 
     def notice(self):
-        wait_for("the start notice", lambda: self.session.log_has("|DEBUG|Balloon shown: " + NOTICE), 30)
+        wait_for("the start notice", lambda: self.session.log_has("|DEBUG|Balloon shown: " + NOTICE), 90)
         ours = int(wait_for("its notification id", lambda: self.session.log_match(
             r"\|DEBUG\|Notification (\d+) sent$")).group(1))
         # Clicked once it has come to rest, as a person would: not while it slides in.
@@ -369,7 +369,7 @@ class Desktop:
     def exported_menu_to_shop(self, since, what):
         """In the panel's drawing of our exported menu: down to the category, into it,
         and its first entry, a shop."""
-        wait_for("the panel to open our exported menu", lambda: self.opened(since, 0), 10)
+        wait_for("the panel to open our exported menu", lambda: self.opened(since, 0), 30)
         entry = self.category_id()
         self.keys(*(["Down"] * self.category_downs()))
         self.keys("Right")
@@ -399,7 +399,7 @@ class Desktop:
         since = self.mark()
         self.click(self.icon_point(), 3)
         # Either the panel draws our exported menu, or it asks us (ContextMenu) to draw ours.
-        wait_for("a menu of ours", lambda: self.opened(since, 0) or self.drawn_windows(), 10)
+        wait_for("a menu of ours", lambda: self.opened(since, 0) or self.drawn_windows(), 30)
         if self.opened(since, 0):
             self.exported_menu_to_shop(since, "right-click")
         else:
@@ -457,7 +457,7 @@ class Gnome(Desktop):
 
     def leave_overview(self):
         # The shell starts in the overview once its start animation has run.
-        wait_for("the shell's overview", lambda: self.shell_state("OverviewActive") == "(<true>,)", 30)
+        wait_for("the shell's overview", lambda: self.shell_state("OverviewActive") == "(<true>,)", 90)
         self.xdo("mousemove", 300, 300)
         pressed = [0.0]
 
@@ -503,7 +503,7 @@ class GnomeWayland(Gnome):
         self.session.start("gnome-shell", ["gnome-shell", "--nested", "--wayland", "--no-x11", "--wayland-display",
                                            "qv-wayland"], XDG_SESSION_TYPE="wayland",
                            MUTTER_DEBUG_DUMMY_MODE_SPECS="%dx%d" % self.size)  # its window fills the display
-        wait_for("the nested shell's Wayland socket", lambda: os.path.exists(self.session.runtime + "/qv-wayland"), 30)
+        wait_for("the nested shell's Wayland socket", lambda: os.path.exists(self.session.runtime + "/qv-wayland"), 90)
         self.env["WAYLAND_DISPLAY"] = "qv-wayland"
         self.leave_overview()
 
@@ -655,9 +655,9 @@ class Kde(Desktop):
              "KDE_SESSION_VERSION"], self.env)
         self.session.start("kwin_x11", ["kwin_x11"])
         wait_for("kwin", lambda: "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env,
-                                                     check=False), 30)
+                                                     check=False), 90)
         self.session.start("kded5", ["kded5"])
-        wait_for("kded's StatusNotifier watcher", lambda: self.session.has_name("org.kde.StatusNotifierWatcher"), 30)
+        wait_for("kded's StatusNotifier watcher", lambda: self.session.has_name("org.kde.StatusNotifierWatcher"), 90)
 
     def before_panel(self):
         # kded's watcher takes the item at once; the panel that shows it comes later.

@@ -37,7 +37,9 @@ class Failure(Exception):
     pass
 
 
-def wait_for(what, condition, timeout=20.0):
+def wait_for(what, condition, timeout=60.0):
+    # Generous: a desktop on a loaded machine may take long to start; a wait that
+    # succeeds returns at once, and each test has its own CTest limit.
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
