@@ -653,9 +653,18 @@ class Kde(Desktop):
         run(["dbus-update-activation-environment", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
              "XDG_RUNTIME_DIR", "DISPLAY", "HOME", "XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION",
              "KDE_SESSION_VERSION"], self.env)
-        self.session.start("kwin_x11", ["kwin_x11"])
-        wait_for("kwin", lambda: "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env,
-                                                     check=False), 90)
+        # kwin_x11 has been seen to give up at once ("could not connect to display")
+        # on a loaded machine although the display answered; a second start then works.
+        for attempt in range(3):
+            kwin = self.session.start("kwin_x11", ["kwin_x11"])
+            wait_for("kwin", lambda: kwin.poll() is not None or "window id" in run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env, check=False), 90)
+            if kwin.poll() is None:
+                break
+            print("kwin_x11 ended at its start with %d; the display answers: %s" % (
+                kwin.returncode, bool(run(["xprop", "-root", "_NET_SUPPORTED"], self.env, check=False))))
+        else:
+            raise Failure("kwin_x11 did not start")
         self.session.start("kded5", ["kded5"])
         wait_for("kded's StatusNotifier watcher", lambda: self.session.has_name("org.kde.StatusNotifierWatcher"), 90)
 
