@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QObject>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -78,6 +79,19 @@ QString BuildDir();                        // the CMake build folder
 // Sends Signal while the process runs; false when it has ended. Never signals pid
 // 0, which would reach the whole process group, the test runner included.
 bool SignalProcess(const QProcess& Process, int Signal);
+
+// A process of the test's own: stopped (SIGTERM, then killed) when the scope ends.
+struct TOwnedProcess {
+    QProcess Process;
+    ~TOwnedProcess() {
+        if (Process.state() == QProcess::NotRunning)
+            return;
+        Process.terminate();
+        if (!Process.waitForFinished(3000))
+            Process.kill();
+        Process.waitForFinished(3000);
+    }
+};
 
 // Binds Server to a free port on 127.0.0.1, serves it on Thread and returns the port
 // once it accepts (stop() before that would leave the thread listening for ever).

@@ -403,19 +403,6 @@ TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {
 
 namespace {
 
-// A process of the test's own, stopped when the scope ends.
-struct TOwnProcess {
-    QProcess Process;
-    ~TOwnProcess() {
-        if (Process.state() == QProcess::NotRunning)
-            return;
-        Process.terminate();
-        if (!Process.waitForFinished(3000))
-            Process.kill();
-        Process.waitForFinished(3000);
-    }
-};
-
 QString RunOnBus(const QString& Address, const QString& Program, const QStringList& Arguments) {
     QProcess Tool;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
@@ -472,7 +459,7 @@ TEST(DesktopNotices, TheStartUpNoticeReachesALateServiceAndOneStartedOnDemand) {
             15000))
             << Log().toStdString();
         EXPECT_FALSE(Log().contains("|DEBUG|Notification "));
-        TOwnProcess Dunst;
+        TOwnedProcess Dunst;
         QProcessEnvironment DunstEnv = QProcessEnvironment::systemEnvironment();
         DunstEnv.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
         DunstEnv.insert("DISPLAY", Xvfb.Name());

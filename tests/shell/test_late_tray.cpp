@@ -15,19 +15,6 @@
 
 namespace {
 
-// A process that is stopped (SIGTERM, then killed) when the scope ends.
-struct TChild {
-    QProcess Process;
-    ~TChild() {
-        if (Process.state() == QProcess::NotRunning)
-            return;
-        Process.terminate();
-        if (!Process.waitForFinished(3000))
-            Process.kill();
-        Process.waitForFinished(3000);
-    }
-};
-
 QString XdoTool(const QProcessEnvironment& Env, const QStringList& Arguments) {
     QProcess Tool;
     Tool.setProcessEnvironment(Env);
@@ -53,7 +40,7 @@ TEST(LateNotificationArea, StartUpBalloonIsShownOnceTheIconIsAndClickingTheIconO
     WriteSettingString("", "server", "http://127.0.0.1:9");
     WriteSettingInteger("", "debug", 3);
 
-    TChild X;
+    TOwnedProcess X;
     X.Process.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
     ASSERT_TRUE(X.Process.waitForReadyRead(10000));
     const QString Display = ":" + QString::fromLatin1(X.Process.readLine()).trimmed();
@@ -61,14 +48,14 @@ TEST(LateNotificationArea, StartUpBalloonIsShownOnceTheIconIsAndClickingTheIconO
     E.insert("DISPLAY", Display);
     E.insert("QT_QPA_PLATFORM", "xcb");
 
-    TChild Program;
+    TOwnedProcess Program;
     Program.Process.setProcessEnvironment(E);
     Program.Process.start(ProgramBinary(), {});
     ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Started", 30000));
     ASSERT_TRUE(WaitForLogLine(Env.LogFile(), "|DEBUG|Balloon waits for the notification area", 1000));
     QThread::msleep(1000); // the scenario: the panel comes a second after the program
 
-    TChild Panel;
+    TOwnedProcess Panel;
     Panel.Process.setProcessEnvironment(E);
     Panel.Process.start("trayer", {"--edge", "bottom", "--align", "right", "--SetDockType", "true"});
     EXPECT_TRUE(
