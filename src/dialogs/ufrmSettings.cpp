@@ -11,7 +11,6 @@
 #include "uTLogger.h"
 #include "uTProgram.h"
 #include "uTools.h"
-#include "uTrayMenuBuilder.h"
 #include "uWindowSupport.h"
 #include "ufrmHelp.h"
 #include "ufrmSoftwareUpdate.h"

@@ -3,8 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
-// The vendor server's code page. Query values go on the wire as windows-1252
-// bytes, and catalogue documents may be declared in it.
+// The Western code page of the vendor's world: query values go to its server as
+// windows-1252 bytes, catalogue documents may be declared in it, and the help
+// documents' RTF escapes (\'xx) name its bytes.
 
 // The windows-1252 bytes of Text; a character the code page cannot hold becomes "?".
 QByteArray ToWindows1252(const QString& Text);
