@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 PORT=${QUORVANTIS_PORT:-8741}
 ./scripts/install-deps.sh --run
 [ -f build-run/build.ninja ] ||
-  echo "run.sh: the first build takes about 7 minutes on 2 cores; later runs rebuild only what changed."
+  echo "run.sh: the first build takes about 7 to 8 minutes on 2 cores; later runs rebuild only what changed."
 cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUORVANTIS_VENDOR_URL="http://127.0.0.1:${PORT}" -DQUORVANTIS_TESTS=OFF -DQUORVANTIS_BENCH=OFF
 cmake --build build-run --target quorvantis quorvantis-vendor-server quorvantis_web
