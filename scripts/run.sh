@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the program and the local vendor server, starts
+# Installs what building and running need (install-deps.sh --run: no test tools,
+# no desktops), builds the program and the local vendor server, starts
 # the server with the sample content and runs the program against it.
 # Without a display the program runs under xvfb-run. Ctrl+C ends both.
 # The program runs with a home of its own (build-run/home): its settings, log and
@@ -8,7 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PORT=${QUORVANTIS_PORT:-8741}
-./scripts/install-deps.sh
+./scripts/install-deps.sh --run
+[ -f build-run/build.ninja ] ||
+  echo "run.sh: the first build takes about 7 to 8 minutes on 2 cores; later runs rebuild only what changed."
 cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUORVANTIS_VENDOR_URL="http://127.0.0.1:${PORT}" -DQUORVANTIS_TESTS=OFF -DQUORVANTIS_BENCH=OFF
 cmake --build build-run --target quorvantis quorvantis-vendor-server quorvantis_web

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything (program, vendor server, tests,
-# benchmarks) and runs every test, then builds, installs and removes the Debian
-# package (scripts/package-test.sh).
+# Installs everything the tests need (install-deps.sh --test), builds everything
+# (program, vendor server, tests, benchmarks) and runs every test, then builds,
+# installs and removes the Debian package (scripts/package-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh
+./scripts/install-deps.sh --test
 # Formatting is part of the check: the tree follows .clang-format.
 if git rev-parse --git-dir >/dev/null 2>&1; then
   git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
