@@ -146,7 +146,7 @@ void THTTPRequest::OnMetaData() {
         return Fail(THTTPFailure::Status,
                     StatusLine(Status, FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
     }
-    if (FOptions.RequireDeclaredEnd && !Length.isValid() && !FChunked)
+    if (FOptions.RequireContentLength && !Length.isValid())
         return Fail(THTTPFailure::LengthUnknown, QStringLiteral("The server did not declare the length of the body"));
     if (FOptions.MaxBodyBytes > 0 && FAnnounced > FOptions.MaxBodyBytes) {
         Fail(THTTPFailure::TooLarge, QStringLiteral("Response too large: %1 bytes announced, limit %2")

@@ -34,9 +34,10 @@ struct THTTPOptions {
     int DeadlineMs = 0;          // whole request, redirects included; 0 = none
     qint64 MaxBodyBytes = 0;     // 0 = unlimited; larger bodies fail the request
     int MaxRedirects = 15;       // in a row
-    // The final answer must say where its body ends (Content-Length or chunked); a body
-    // that just stops when the connection closes cannot be told from a cut-off one.
-    bool RequireDeclaredEnd = false;
+    // The final answer must announce its length. A body that ends when the connection
+    // closes cannot be told from a cut-off one, and neither can a chunked one: the network
+    // layer now and then reports a chunked body cut off at a chunk's end as complete.
+    bool RequireContentLength = false;
 };
 
 // Why a request failed.
@@ -47,7 +48,7 @@ enum class THTTPFailure {
     Redirect,      // too many redirects, none without a Location, or to a disallowed address
     Connection,    // no answer, or the connection broke before the body
     Incomplete,    // the body ended before its declared end
-    LengthUnknown, // RequireDeclaredEnd, and the answer does not declare its end
+    LengthUnknown, // RequireContentLength, and the answer announces no length
     Deadline,
     ReadTimeout,
     TooLarge, // over MaxBodyBytes

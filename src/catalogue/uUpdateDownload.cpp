@@ -78,13 +78,13 @@ QString InstallerFile(const QString& FileName, const QString& URL) {
 
 TUpdateDownload::TUpdateDownload(const QString& URL, const QString& File, const TDownloadLimits& Limits,
                                  QObject* Parent)
-    : QObject(Parent), FURL(URL), FFile(File), FLimits(Limits) {}
-
-TUpdateDownload::~TUpdateDownload() {
-    FRequest.reset();
-    if (FOut)
-        FOut->cancelWriting(); // the temporary file goes with it
+    : QObject(Parent), FURL(URL), FFile(File), FLimits(Limits), FOut(File + QStringLiteral(".part")) {
+    // Not the installer itself: only a complete file is moved to its place.
+    FOut.setDirectWriteFallback(false);
 }
+
+// An uncommitted temporary file goes with FOut.
+TUpdateDownload::~TUpdateDownload() = default;
 
 void TUpdateDownload::Start() {
     if (FStarted || FFinished)
@@ -96,10 +96,9 @@ void TUpdateDownload::Start() {
     Options.DeadlineMs = FLimits.DeadlineMs;
     Options.MaxBodyBytes = FLimits.MaxBytes;
     Options.MaxRedirects = FLimits.MaxRedirects;
-    Options.RequireDeclaredEnd = true;
-    // The file is opened once the final answer's head has come; nothing arrives before.
-    FRequest = FClient.Start(FURL, Options,
-                             [this](const char* Data, qint64 Size) { return FOut && FOut->write(Data, Size) == Size; });
+    Options.RequireContentLength = true;
+    // The file is opened once the final answer's head has come, before any of its body.
+    FRequest = FClient.Start(FURL, Options, FOut);
     connect(FRequest.get(), &THTTPRequest::Begun, this, &TUpdateDownload::OnBegun);
     connect(FRequest.get(), &THTTPRequest::Progress, this, [this](qint64 SoFar) {
         FReceived = SoFar;
@@ -118,12 +117,9 @@ void TUpdateDownload::OnBegun(qint64 Expected) {
     FDeclared = Expected > 0 ? Expected : -1;
     if (!QDir().mkpath(QFileInfo(FFile).absolutePath()))
         return Fail(TDownloadFailure::File, QStringLiteral("Cannot create the folder of ") + FFile);
-    FOut = std::make_unique<QSaveFile>(FFile + QStringLiteral(".part"));
-    // Not the installer itself: only a complete file is moved to its place.
-    FOut->setDirectWriteFallback(false);
-    if (!FOut->open(QIODevice::WriteOnly))
+    if (!FOut.open(QIODevice::WriteOnly))
         return Fail(TDownloadFailure::File,
-                    QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut->errorString());
+                    QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut.errorString());
     Q_EMIT Begun(qMax<qint64>(FDeclared, 0));
 }
 
@@ -157,8 +153,8 @@ void TUpdateDownload::OnRequestFinished() {
     case THTTPFailure::Aborted:
         return Fail(TDownloadFailure::Cancelled, Error);
     case THTTPFailure::Sink:
-        return Fail(TDownloadFailure::File, QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") +
-                                                (FOut ? FOut->errorString() : QStringLiteral("no file")));
+        return Fail(TDownloadFailure::File,
+                    QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut.errorString());
     }
     Fail(TDownloadFailure::Connection, Error);
 }
@@ -168,22 +164,19 @@ void TUpdateDownload::Fail(TDownloadFailure Failure, const QString& Error) {
         return;
     FFailure = Failure;
     FError = Error;
-    if (FOut) {
-        FOut->cancelWriting();
-        FOut.reset();
-    }
+    if (FOut.isOpen())
+        FOut.cancelWriting();
     Finish();
 }
 
 void TUpdateDownload::Succeed() {
     if (FFinished)
         return;
-    if (!FOut || !FOut->commit()) {
-        const QString Why = FOut ? FOut->errorString() : QStringLiteral("no file");
-        FOut.reset();
-        return Fail(TDownloadFailure::File, QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + Why);
-    }
-    FOut.reset();
+    if (!FOut.isOpen())
+        return Fail(TDownloadFailure::File, QStringLiteral("Cannot write ") + FFile + QStringLiteral(": no file"));
+    if (!FOut.commit())
+        return Fail(TDownloadFailure::File,
+                    QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut.errorString());
     // The complete file replaces the earlier one, unless it will not be started (no program
     // this system can run, or it came over plain HTTP from another machine) while the earlier
     // one is a program: then the new one stays beside it, and the earlier one as it was.
@@ -233,7 +226,8 @@ QString TUpdateDownload::UserError() const {
     case TDownloadFailure::LengthUnknown:
         return txtFailLengthUnknown();
     case TDownloadFailure::Protocol:
-        return txtFailProtocol().arg(FError);
+        // A status line says little to a user.
+        return txtFailProtocol().arg(FError.startsWith(QLatin1String("HTTP/1.1 ")) ? FError.mid(9) : FError);
     case TDownloadFailure::Deadline:
         return txtFailDeadline().arg(qMax(1, FLimits.DeadlineMs / 60000));
     case TDownloadFailure::Idle:

@@ -4,11 +4,10 @@
 
 #include <QList>
 #include <QObject>
+#include <QSaveFile>
 #include <QString>
 #include <QUrl>
 #include <memory>
-
-class QSaveFile;
 
 // Downloading and starting the program installer that the catalogue names.
 
@@ -23,7 +22,7 @@ enum class TDownloadFailure {
     Status,        // the server answered with an error status
     Connection,    // no connection, or it broke
     Incomplete,    // the body ended before its declared end
-    LengthUnknown, // the server declared no length (no Content-Length, not chunked)
+    LengthUnknown, // the server announced no length (no Content-Length)
     Protocol,      // too many redirects, or one to an address that is not http/https with a host
     Deadline,      // the whole transfer took too long
     Idle,          // no byte for too long
@@ -41,8 +40,8 @@ struct TDownloadLimits {
 
 // Downloads one file with the HTTP client straight to disk. The body is streamed into a
 // temporary file beside File that replaces File only when the transfer is complete: the
-// server declared its length (Content-Length, or a chunked body with its end marker) and
-// that much arrived. Anything else fails and leaves an earlier File as it was. A complete file that will not be started
+// server announced its length (Content-Length; a chunked body cannot be checked) and that
+// much arrived. Anything else fails and leaves an earlier File as it was. A complete file that will not be started
 // (no program this system runs, or not every hop was trusted) never replaces an earlier program: it goes to File +
 // ".new", and File() says so. Every address asked (redirects included) is recorded, so the caller can judge where the
 // bytes came from.
@@ -71,7 +70,7 @@ public:
     QString File() const { return FFile; }
 
 Q_SIGNALS:
-    void Begun(qint64 Expected); // 0 when the length is given chunk by chunk
+    void Begun(qint64 Expected);
     void Progress(qint64 SoFar, qint64 Expected);
     void Finished();
 
@@ -86,9 +85,9 @@ private:
     QString FFile;
     TDownloadLimits FLimits;
     THTTPClient FClient; // a connection of its own, closed with the download
+    QSaveFile FOut;      // File + ".part", open from the final answer's head on; the request writes it
     std::unique_ptr<THTTPRequest> FRequest;
     QList<QUrl> FHops;
-    std::unique_ptr<QSaveFile> FOut;
     qint64 FDeclared = -1; // Content-Length, -1 when none
     qint64 FReceived = 0;
     int FStatus = 0;
