@@ -1,5 +1,5 @@
 // The installer download from a loopback server into a file: wall time per download and
-// throughput, for a body with a Content-Length and for a chunked one.
+// throughput.
 #include "uUpdateDownload.h"
 
 #include <QCoreApplication>
@@ -31,16 +31,6 @@ void StartServer() {
                                      return true;
                                  });
     });
-    GServer.Get(R"(/chunked/(\d+))", [](const httplib::Request& Req, httplib::Response& Res) {
-        const size_t Total = std::stoul(Req.matches[1]) << 20;
-        Res.set_chunked_content_provider("application/octet-stream", [Total](size_t Offset, httplib::DataSink& Sink) {
-            if (Offset >= Total)
-                Sink.done();
-            else
-                Sink.write(Block.data(), std::min(Block.size(), Total - Offset));
-            return true;
-        });
-    });
     GPort = GServer.bind_to_any_port("127.0.0.1");
     GThread = std::thread([] { GServer.listen_after_bind(); });
     while (!GServer.is_running())
@@ -69,12 +59,8 @@ void Download(benchmark::State& State, const char* Kind) {
 void BM_UpdateDownloadSized(benchmark::State& State) {
     Download(State, "sized");
 }
-void BM_UpdateDownloadChunked(benchmark::State& State) {
-    Download(State, "chunked");
-}
 
 BENCHMARK(BM_UpdateDownloadSized)->Arg(1)->Arg(64)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_UpdateDownloadChunked)->Arg(64)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
