@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -37,6 +38,15 @@ bool IsWebScheme(const QUrl& Url) {
     return Url.scheme() == QLatin1String("http") || Url.scheme() == QLatin1String("https");
 }
 
+// The first address and every redirect target must pass this.
+bool IsRequestable(const QUrl& Url) {
+    return Url.isValid() && !Url.host().isEmpty() && IsWebScheme(Url);
+}
+
+// A streamed body is read from the network layer in pieces of at most this size, so a
+// fast server cannot pile up memory in front of a slow sink.
+constexpr qint64 StreamBufferBytes = 1024 * 1024;
+
 bool OnApplicationThread() {
     const QCoreApplication* App = QCoreApplication::instance();
     return App && QThread::currentThread() == App->thread();
@@ -46,24 +56,27 @@ bool OnApplicationThread() {
 
 // ---- one request ----------------------------------------------------------------------
 
-THTTPRequest::THTTPRequest(QNetworkAccessManager& Manager, const QString& URL, const THTTPOptions& Options)
-    : FManager(Manager), FOptions(Options), FUrl(RequestUrl(URL)) {
+THTTPRequest::THTTPRequest(QNetworkAccessManager& Manager, const QString& URL, const THTTPOptions& Options,
+                           THTTPSink Sink)
+    : FManager(Manager), FOptions(Options), FUrl(RequestUrl(URL)), FSink(std::move(Sink)) {
     FReadTimer.setSingleShot(true);
     FReadTimer.setTimerType(Qt::PreciseTimer);
     connect(&FReadTimer, &QTimer::timeout, this, [this] {
-        Abort(QStringLiteral("Read timeout: no data from the server for %1 ms").arg(FOptions.ReadTimeoutMs));
+        Fail(THTTPFailure::ReadTimeout,
+             QStringLiteral("Read timeout: no data from the server for %1 ms").arg(FOptions.ReadTimeoutMs));
     });
     // The read time-out restarts with every byte; a server that trickles is stopped by the deadline.
     FDeadlineTimer.setSingleShot(true);
     FDeadlineTimer.setTimerType(Qt::PreciseTimer);
     connect(&FDeadlineTimer, &QTimer::timeout, this, [this] {
-        Abort(QStringLiteral("Timeout: the answer did not arrive within %1 ms").arg(FOptions.DeadlineMs));
+        Fail(THTTPFailure::Deadline,
+             QStringLiteral("Timeout: the answer did not arrive within %1 ms").arg(FOptions.DeadlineMs));
     });
-    if (!FUrl.isValid() || FUrl.host().isEmpty() || !IsWebScheme(FUrl)) {
+    if (!IsRequestable(FUrl)) {
         const QString Error = QStringLiteral("Invalid address: ") + URL;
         // Finished must never be raised inside the call that started the request.
         QMetaObject::invokeMethod(
-            this, [this, Error] { Finish(Error); }, Qt::QueuedConnection);
+            this, [this, Error] { Finish(THTTPFailure::BadAddress, Error); }, Qt::QueuedConnection);
         return;
     }
     if (FOptions.DeadlineMs > 0)
@@ -98,7 +111,11 @@ void THTTPRequest::StartHop() {
     FFinal = false;
     FAnnounced = 0;
     FBody.clear();
+    FStreamed = 0;
+    FChunked = false;
     FReply = FManager.get(Request);
+    if (FSink)
+        FReply->setReadBufferSize(StreamBufferBytes);
     connect(FReply, &QNetworkReply::metaDataChanged, this, &THTTPRequest::OnMetaData);
     connect(FReply, &QNetworkReply::readyRead, this, &THTTPRequest::OnReadyRead);
     connect(FReply, &QNetworkReply::finished, this, &THTTPRequest::OnHopFinished);
@@ -122,10 +139,19 @@ void THTTPRequest::OnMetaData() {
     FContentType = FReply->rawHeader("Content-Type");
     const QVariant Length = FReply->header(QNetworkRequest::ContentLengthHeader);
     FAnnounced = Length.isValid() ? Length.toLongLong() : 0;
+    FChunked = FReply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+    // An error page is not the body a sink waits for.
+    if (FSink && (Status < 200 || Status >= 300)) {
+        FStatus = Status;
+        return Fail(THTTPFailure::Status,
+                    StatusLine(Status, FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
+    }
+    if (FOptions.RequireContentLength && !Length.isValid())
+        return Fail(THTTPFailure::LengthUnknown, QStringLiteral("The server did not declare the length of the body"));
     if (FOptions.MaxBodyBytes > 0 && FAnnounced > FOptions.MaxBodyBytes) {
-        Abort(QStringLiteral("Response too large: %1 bytes announced, limit %2")
-                  .arg(FAnnounced)
-                  .arg(FOptions.MaxBodyBytes));
+        Fail(THTTPFailure::TooLarge, QStringLiteral("Response too large: %1 bytes announced, limit %2")
+                                         .arg(FAnnounced)
+                                         .arg(FOptions.MaxBodyBytes));
         return;
     }
     if (!FBegun) {
@@ -139,9 +165,14 @@ void THTTPRequest::OnReadyRead() {
         return;
     if (FOptions.ReadTimeoutMs > 0)
         FReadTimer.start(FOptions.ReadTimeoutMs);
+    if (FSink) {
+        Stream(FReply->readAll());
+        return;
+    }
     FBody += FReply->readAll();
     if (FOptions.MaxBodyBytes > 0 && FBody.size() > FOptions.MaxBodyBytes) {
-        Abort(QStringLiteral("Response too large: more than %1 bytes").arg(FOptions.MaxBodyBytes));
+        Fail(THTTPFailure::TooLarge,
+             QStringLiteral("Response too large: more than %1 bytes").arg(FOptions.MaxBodyBytes));
         return;
     }
     if (FFinal && !FFinished)
@@ -151,6 +182,8 @@ void THTTPRequest::OnReadyRead() {
 void THTTPRequest::OnHopFinished() {
     QNetworkReply* Reply = FReply;
     if (!Reply || FFinished)
+        return;
+    if (FSink && !Stream(Reply->readAll()))
         return;
     FReply = nullptr;
     Reply->disconnect(this);
@@ -163,32 +196,65 @@ void THTTPRequest::OnHopFinished() {
     FStatus = Status;
     const bool Redirect = FOptions.FollowRedirects && IsRedirectStatus(Status);
     if (Status >= 300 && !Redirect)
-        return Finish(StatusLine(Status, Reason));
-    // No answer, or the connection broke in the middle of a body.
-    if (Reply->error() != QNetworkReply::NoError || Status == 0)
-        return Finish(Reply->errorString());
+        return Finish(THTTPFailure::Status, StatusLine(Status, Reason));
     // The network layer does not always report a connection that closed before the
     // announced length (we ask for identity encoding, so the length is the body's).
-    if (FFinal && FAnnounced > 0 && FBody.size() < FAnnounced)
-        return Finish(QStringLiteral("Connection closed after %1 of %2 bytes").arg(FBody.size()).arg(FAnnounced));
+    const qint64 Got = FSink ? FStreamed : FBody.size();
+    const QNetworkReply::NetworkError Error = Reply->error();
+    const bool Closed = Error == QNetworkReply::NoError || Error == QNetworkReply::RemoteHostClosedError;
+    if (FFinal && FAnnounced > 0 && Got < FAnnounced && Closed)
+        return Finish(THTTPFailure::Incomplete,
+                      QStringLiteral("Connection closed after %1 of %2 bytes").arg(Got).arg(FAnnounced));
+    if (FFinal && FChunked && Error == QNetworkReply::RemoteHostClosedError)
+        return Finish(THTTPFailure::Incomplete,
+                      QStringLiteral("Connection closed after %1 bytes, before the end of the chunked body").arg(Got));
+    // No answer, or the connection broke in the middle of a body.
+    if (Error != QNetworkReply::NoError || Status == 0)
+        return Finish(FFinal ? THTTPFailure::Incomplete : THTTPFailure::Connection, Reply->errorString());
     if (!Redirect)
-        return Finish(QString());
+        return Finish(THTTPFailure::None, QString());
 
     const QByteArray Location = Reply->rawHeader("Location").trimmed();
     if (Location.isEmpty())
-        return Finish(StatusLine(Status, Reason) + QStringLiteral(" without a Location header"));
-    if (++FRedirects > THTTPClient::MaxRedirects)
-        return Finish(StatusLine(Status, Reason) +
-                      QStringLiteral(": more than %1 redirects in a row").arg(THTTPClient::MaxRedirects));
+        return Finish(THTTPFailure::Redirect,
+                      StatusLine(Status, Reason) + QStringLiteral(" without a Location header"));
+    if (++FRedirects > FOptions.MaxRedirects)
+        return Finish(THTTPFailure::Redirect,
+                      StatusLine(Status, Reason) +
+                          QStringLiteral(": more than %1 redirects in a row").arg(FOptions.MaxRedirects));
     const QUrl Next = FUrl.resolved(RequestUrl(QString::fromLatin1(Location)));
-    if (!Next.isValid() || !IsWebScheme(Next))
-        return Finish(StatusLine(Status, Reason) + QStringLiteral(" to an invalid address: ") +
-                      QString::fromLatin1(Location));
+    if (!IsRequestable(Next))
+        return Finish(THTTPFailure::Redirect, StatusLine(Status, Reason) + QStringLiteral(" to an invalid address: ") +
+                                                  QString::fromLatin1(Location));
     FUrl = Next;
     StartHop();
 }
 
+// Hands a piece of the final body to the sink, within the size cap. False when the
+// request ended here.
+bool THTTPRequest::Stream(const QByteArray& Data) {
+    if (Data.isEmpty() || !FFinal)
+        return !FFinished; // a redirect's own body is of no interest
+    if (FOptions.MaxBodyBytes > 0 && FStreamed + Data.size() > FOptions.MaxBodyBytes) {
+        Fail(THTTPFailure::TooLarge,
+             QStringLiteral("Response too large: more than %1 bytes").arg(FOptions.MaxBodyBytes));
+        return false;
+    }
+    if (!FSink(Data.constData(), Data.size())) {
+        Fail(THTTPFailure::Sink, QStringLiteral("The body could not be stored"));
+        return false;
+    }
+    FStreamed += Data.size();
+    if (!FFinished)
+        Q_EMIT Progress(FStreamed);
+    return !FFinished;
+}
+
 void THTTPRequest::Abort(const QString& Reason) {
+    Fail(THTTPFailure::Aborted, Reason);
+}
+
+void THTTPRequest::Fail(THTTPFailure Failure, const QString& Error) {
     if (FFinished)
         return;
     if (FReply) {
@@ -198,7 +264,14 @@ void THTTPRequest::Abort(const QString& Reason) {
         Reply->abort();
         Reply->deleteLater();
     }
-    Finish(Reason);
+    Finish(Failure, Error);
+}
+
+void THTTPRequest::Finish(THTTPFailure Failure, const QString& Error) {
+    if (FFinished)
+        return;
+    FFailure = Error.isEmpty() ? THTTPFailure::None : Failure;
+    Finish(Error);
 }
 
 void THTTPRequest::Finish(const QString& Error) {
@@ -241,6 +314,14 @@ std::unique_ptr<THTTPRequest> THTTPClient::Start(const QString& URL) {
 
 std::unique_ptr<THTTPRequest> THTTPClient::Start(const QString& URL, const TOptions& Options) {
     return std::unique_ptr<THTTPRequest>(new THTTPRequest(Manager(), URL, Options));
+}
+
+std::unique_ptr<THTTPRequest> THTTPClient::Start(const QString& URL, const TOptions& Options, THTTPSink Sink) {
+    return std::unique_ptr<THTTPRequest>(new THTTPRequest(Manager(), URL, Options, std::move(Sink)));
+}
+
+std::unique_ptr<THTTPRequest> THTTPClient::Start(const QString& URL, const TOptions& Options, QIODevice& Sink) {
+    return Start(URL, Options, [&Sink](const char* Data, qint64 Size) { return Sink.write(Data, Size) == Size; });
 }
 
 void THTTPClient::Abort() {

@@ -6,12 +6,11 @@
 #include "uTools.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QNetworkProxy>
 #include <QProcess>
 #include <QSaveFile>
-#include <QSslSocket>
 
 #include <cstdio>
 
@@ -39,8 +38,6 @@ const TLangText txtFailConnection{
     {"Die Verbindung zum Server ist gescheitert (%1).", "The connection to the server failed (%1)."}};
 const TLangText txtFailIncomplete{{"Die Verbindung brach ab, bevor die Datei vollständig war (%1 von %2 Bytes).",
                                    "The connection was lost before the file was complete (%1 of %2 bytes)."}};
-const TLangText txtFailOverlong{{"Der Server schickte mehr Daten, als er angekündigt hatte (%1 Bytes).",
-                                 "The server sent more data than it announced (%1 bytes)."}};
 const TLangText txtFailLengthUnknown{
     {"Der Server nannte die Größe der Datei nicht, daher lässt sich nicht prüfen, ob sie vollständig ist.",
      "The server did not state the size of the file, so it cannot be checked for completeness."}};
@@ -54,25 +51,6 @@ const TLangText txtFailTooLarge{{"Die Datei ist größer als %1 MB.", "The file 
 const TLangText txtFailCancelled{{"Das Laden wurde abgebrochen.", "The download was cancelled."}};
 const TLangText txtFailFile{{"Die Datei konnte nicht gespeichert werden (%1).", "The file could not be saved (%1)."}};
 const TLangText txtFailAddress{{"Die Adresse des Updates ist ungültig: %1", "The update's address is not valid: %1"}};
-
-constexpr qint64 MaxHeadBytes = 64 * 1024;
-// After the declared end, a server told "Connection: close" closes at once; bytes that
-// still arrive meanwhile mean the length was wrong.
-constexpr int TailWaitMs = 1000;
-
-bool IsRedirectStatus(int Status) {
-    return Status == 301 || Status == 302 || Status == 303 || Status == 307 || Status == 308;
-}
-
-bool IsWebScheme(const QUrl& Url) {
-    return Url.scheme() == QLatin1String("http") || Url.scheme() == QLatin1String("https");
-}
-
-QUrl RequestUrl(const QString& URL) {
-    QByteArray Bytes = URL.trimmed().toUtf8();
-    Bytes.replace('#', "%23");
-    return QUrl::fromEncoded(Bytes, QUrl::TolerantMode);
-}
 
 bool IsLoopbackUrl(const QUrl& Url) {
     const QString Host = Url.host();
@@ -100,410 +78,85 @@ QString InstallerFile(const QString& FileName, const QString& URL) {
 
 TUpdateDownload::TUpdateDownload(const QString& URL, const QString& File, const TDownloadLimits& Limits,
                                  QObject* Parent)
-    : QObject(Parent), FURL(URL), FFile(File), FLimits(Limits), FUrl(RequestUrl(URL)) {
-    FDeadlineTimer.setSingleShot(true);
-    connect(&FDeadlineTimer, &QTimer::timeout, this, [this] {
-        Fail(TDownloadFailure::Deadline,
-             QStringLiteral("Timeout: the download did not end within %1 s").arg(FLimits.DeadlineMs / 1000));
-    });
-    FIdleTimer.setSingleShot(true);
-    connect(&FIdleTimer, &QTimer::timeout, this, [this] {
-        Fail(TDownloadFailure::Idle,
-             QStringLiteral("Read timeout: no data from the server for %1 ms").arg(FLimits.ReadTimeoutMs));
-    });
-    FTailTimer.setSingleShot(true);
-    connect(&FTailTimer, &QTimer::timeout, this, &TUpdateDownload::Succeed);
+    : QObject(Parent), FURL(URL), FFile(File), FLimits(Limits), FOut(File + QStringLiteral(".part")) {
+    // Not the installer itself: only a complete file is moved to its place.
+    FOut.setDirectWriteFallback(false);
 }
 
-TUpdateDownload::~TUpdateDownload() {
-    CloseSocket();
-    if (FOut)
-        FOut->cancelWriting(); // the temporary file goes with it
-}
+// An uncommitted temporary file goes with FOut.
+TUpdateDownload::~TUpdateDownload() = default;
 
 void TUpdateDownload::Start() {
-    if (FStarted)
+    if (FStarted || FFinished)
         return;
     FStarted = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (FFinished)
-                return;
-            if (!FUrl.isValid() || FUrl.host().isEmpty() || !IsWebScheme(FUrl))
-                return Fail(TDownloadFailure::BadAddress, QStringLiteral("Invalid address: ") + FURL);
-            if (!QDir().mkpath(QFileInfo(FFile).absolutePath()))
-                return Fail(TDownloadFailure::File, QStringLiteral("Cannot create the folder of ") + FFile);
-            if (FLimits.DeadlineMs > 0)
-                FDeadlineTimer.start(FLimits.DeadlineMs);
-            StartHop();
-        },
-        Qt::QueuedConnection);
+    THTTPOptions Options;
+    Options.SendContentType = false;
+    Options.ReadTimeoutMs = FLimits.ReadTimeoutMs;
+    Options.DeadlineMs = FLimits.DeadlineMs;
+    Options.MaxBodyBytes = FLimits.MaxBytes;
+    Options.MaxRedirects = FLimits.MaxRedirects;
+    Options.RequireContentLength = true;
+    // The file is opened once the final answer's head has come, before any of its body.
+    FRequest = FClient.Start(FURL, Options, FOut);
+    connect(FRequest.get(), &THTTPRequest::Begun, this, &TUpdateDownload::OnBegun);
+    connect(FRequest.get(), &THTTPRequest::Progress, this, [this](qint64 SoFar) {
+        FReceived = SoFar;
+        Q_EMIT Progress(FReceived, qMax<qint64>(FDeclared, 0));
+    });
+    connect(FRequest.get(), &THTTPRequest::Finished, this, &TUpdateDownload::OnRequestFinished);
 }
 
 void TUpdateDownload::Cancel() {
     Fail(TDownloadFailure::Cancelled, QStringLiteral("Cancelled by the user"));
 }
 
-void TUpdateDownload::CloseSocket() {
-    if (!FSocket)
-        return;
-    FSocket->disconnect(this);
-    FSocket->abort();
-    // Deleting a socket from inside one of its own signals is not safe.
-    FSocket.release()->deleteLater();
-}
-
-void TUpdateDownload::StartHop() {
-    CloseSocket();
-    FHops.append(FUrl);
-    FBuffer.clear();
-    FPhase = TPhase::Head;
-    FDeclared = -1;
-    FStatus = 0;
-    FSocket = std::make_unique<QSslSocket>();
-    FSocket->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    // Bounded buffering: the body goes to disk as it comes.
-    FSocket->setReadBufferSize(1024 * 1024);
-    connect(FSocket.get(), &QSslSocket::readyRead, this, &TUpdateDownload::OnReadyRead);
-    connect(FSocket.get(), &QSslSocket::disconnected, this, &TUpdateDownload::OnDisconnected);
-    connect(FSocket.get(), &QSslSocket::errorOccurred, this, &TUpdateDownload::OnSocketError);
-    const bool Tls = FUrl.scheme() == QLatin1String("https");
-    const quint16 Port = quint16(FUrl.port(Tls ? 443 : 80));
-    if (Tls) {
-        connect(FSocket.get(), &QSslSocket::encrypted, this, &TUpdateDownload::OnConnected);
-        connect(FSocket.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError>& Errors) {
-            QStringList Texts;
-            for (const QSslError& E : Errors)
-                Texts << E.errorString();
-            Fail(TDownloadFailure::Connection, QStringLiteral("TLS: ") + Texts.join(QStringLiteral("; ")));
-        });
-        FSocket->connectToHostEncrypted(FUrl.host(), Port);
-    } else {
-        connect(FSocket.get(), &QSslSocket::connected, this, &TUpdateDownload::OnConnected);
-        FSocket->connectToHost(FUrl.host(), Port);
-    }
-    if (FLimits.ReadTimeoutMs > 0)
-        FIdleTimer.start(FLimits.ReadTimeoutMs);
-}
-
-void TUpdateDownload::OnConnected() {
-    if (FFinished || !FSocket)
-        return;
-    QByteArray Target = FUrl.path(QUrl::FullyEncoded).toLatin1();
-    if (Target.isEmpty())
-        Target = "/";
-    if (FUrl.hasQuery())
-        Target += '?' + FUrl.query(QUrl::FullyEncoded).toLatin1();
-    const bool Tls = FUrl.scheme() == QLatin1String("https");
-    QByteArray Host = FUrl.host(QUrl::FullyEncoded).toLatin1();
-    if (Host.contains(':'))
-        Host = '[' + Host + ']';
-    if (FUrl.port() != -1 && FUrl.port() != (Tls ? 443 : 80))
-        Host += ':' + QByteArray::number(FUrl.port());
-    const QByteArray Request =
-        "GET " + Target + " HTTP/1.1\r\nHost: " + Host + "\r\nUser-Agent: " + "Mozilla/3.0 (compatible; Indy Library)" +
-        "\r\nAccept: text/html, */*\r\n" + "Accept-Encoding: identity\r\nConnection: close\r\n\r\n";
-    FSocket->write(Request);
-}
-
-void TUpdateDownload::OnReadyRead() {
-    if (FFinished || !FSocket)
-        return;
-    if (FLimits.ReadTimeoutMs > 0)
-        FIdleTimer.start(FLimits.ReadTimeoutMs);
-    FBuffer += FSocket->readAll();
-    if (FPhase == TPhase::Head && !ParseHead())
-        return;
-    if (FPhase == TPhase::Head || FFinished)
-        return;
-    QByteArray Data = std::move(FBuffer);
-    FBuffer.clear();
-    TakeBody(Data);
-}
-
-bool TUpdateDownload::ParseHead() {
-    for (;;) {
-        const qsizetype End = FBuffer.indexOf("\r\n\r\n");
-        if (End < 0) {
-            if (FBuffer.size() > MaxHeadBytes)
-                Fail(TDownloadFailure::Protocol, QStringLiteral("The answer's header is too long"));
-            return false;
-        }
-        const QByteArray Head = FBuffer.left(End);
-        FBuffer.remove(0, End + 4);
-        const QList<QByteArray> Lines = Head.split('\n');
-        const QList<QByteArray> StatusParts = Lines.value(0).trimmed().split(' ');
-        bool Number = false;
-        FStatus = StatusParts.value(1).toInt(&Number);
-        if (!StatusParts.value(0).startsWith("HTTP/1.") || !Number) {
-            Fail(TDownloadFailure::Protocol,
-                 QStringLiteral("Not an HTTP answer: ") + QString::fromLatin1(Lines.value(0).trimmed().left(80)));
-            return false;
-        }
-        if (FStatus >= 100 && FStatus < 200)
-            continue; // an interim answer; the real one follows
-        QByteArray Location;
-        QByteArray Encoding;
-        qint64 Length = -1;
-        bool LengthOk = true;
-        for (qsizetype I = 1; I < Lines.size(); ++I) {
-            const QByteArray Line = Lines.at(I).trimmed();
-            const qsizetype Colon = Line.indexOf(':');
-            if (Colon <= 0)
-                continue;
-            const QByteArray Name = Line.left(Colon).trimmed().toLower();
-            const QByteArray Value = Line.mid(Colon + 1).trimmed();
-            if (Name == "content-length") {
-                bool Ok = false;
-                const qint64 Parsed = Value.toLongLong(&Ok);
-                if (!Ok || Parsed < 0 || (Length >= 0 && Parsed != Length))
-                    LengthOk = false;
-                Length = Parsed;
-            } else if (Name == "transfer-encoding") {
-                Encoding = Value.toLower();
-            } else if (Name == "location") {
-                Location = Value;
-            }
-        }
-        const QString StatusText = QString::fromLatin1(Lines.value(0).trimmed());
-        if (IsRedirectStatus(FStatus)) {
-            if (Location.isEmpty()) {
-                Fail(TDownloadFailure::Protocol, StatusText + QStringLiteral(" without a Location header"));
-                return false;
-            }
-            if (++FRedirects > FLimits.MaxRedirects) {
-                Fail(TDownloadFailure::Protocol,
-                     StatusText + QStringLiteral(": more than %1 redirects in a row").arg(FLimits.MaxRedirects));
-                return false;
-            }
-            const QUrl Next = FUrl.resolved(RequestUrl(QString::fromLatin1(Location)));
-            if (!Next.isValid() || Next.host().isEmpty() || !IsWebScheme(Next)) {
-                Fail(TDownloadFailure::Protocol,
-                     StatusText + QStringLiteral(" to an invalid address: ") + QString::fromLatin1(Location));
-                return false;
-            }
-            FUrl = Next;
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (!FFinished)
-                        StartHop();
-                },
-                Qt::QueuedConnection);
-            CloseSocket();
-            return false;
-        }
-        if (FStatus >= 300 || FStatus < 200) {
-            Fail(TDownloadFailure::Status, QStringLiteral("HTTP/1.1 ") + StatusText.section(QLatin1Char(' '), 1));
-            return false;
-        }
-        if (!Encoding.isEmpty() && Encoding != "identity") {
-            if (Encoding != "chunked") {
-                Fail(TDownloadFailure::Protocol,
-                     QStringLiteral("Unsupported transfer encoding ") + QString::fromLatin1(Encoding));
-                return false;
-            }
-            FPhase = TPhase::Chunks;
-            FChunkState = TChunkState::Size;
-        } else if (!LengthOk) {
-            Fail(TDownloadFailure::Protocol, QStringLiteral("Invalid Content-Length"));
-            return false;
-        } else if (Length < 0) {
-            Fail(TDownloadFailure::LengthUnknown, QStringLiteral("The server did not declare the length of the file"));
-            return false;
-        } else {
-            FDeclared = Length;
-            FPhase = TPhase::Body;
-        }
-        if (FLimits.MaxBytes > 0 && FDeclared > FLimits.MaxBytes) {
-            Fail(TDownloadFailure::TooLarge, QStringLiteral("Response too large: %1 bytes announced, limit %2")
-                                                 .arg(FDeclared)
-                                                 .arg(FLimits.MaxBytes));
-            return false;
-        }
-        FOut = std::make_unique<QSaveFile>(FFile + QStringLiteral(".part"));
-        // Not the installer itself: only a complete file is moved to its place.
-        FOut->setDirectWriteFallback(false);
-        if (!FOut->open(QIODevice::WriteOnly)) {
-            Fail(TDownloadFailure::File,
-                 QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut->errorString());
-            return false;
-        }
-        Q_EMIT Begun(qMax<qint64>(FDeclared, 0));
-        if (FPhase == TPhase::Body && FDeclared == 0)
-            BodyComplete();
-        return true;
-    }
-}
-
-bool TUpdateDownload::WriteBody(const char* Data, qint64 Size) {
-    if (Size <= 0)
-        return true;
-    if (FLimits.MaxBytes > 0 && FReceived + Size > FLimits.MaxBytes) {
-        Fail(TDownloadFailure::TooLarge,
-             QStringLiteral("Response too large: more than %1 bytes").arg(FLimits.MaxBytes));
-        return false;
-    }
-    if (FOut->write(Data, Size) != Size) {
-        Fail(TDownloadFailure::File,
-             QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut->errorString());
-        return false;
-    }
-    FReceived += Size;
-    Q_EMIT Progress(FReceived, qMax<qint64>(FDeclared, 0));
-    return !FFinished;
-}
-
-bool TUpdateDownload::TakeBody(QByteArray& Data) {
-    qsizetype At = 0;
-    while (!FFinished) {
-        const qsizetype Left = Data.size() - At;
-        switch (FPhase) {
-        case TPhase::Body: {
-            const qint64 Want = FDeclared - FReceived;
-            const qint64 Take = qMin<qint64>(Want, Left);
-            if (!WriteBody(Data.constData() + At, Take))
-                return false;
-            At += Take;
-            if (FReceived == FDeclared) {
-                BodyComplete();
-                continue;
-            }
-            return true;
-        }
-        case TPhase::Tail:
-            if (Left > 0) {
-                Fail(TDownloadFailure::Overlong,
-                     QStringLiteral("The server sent more than the %1 bytes it declared").arg(FDeclared));
-                return false;
-            }
-            return true;
-        case TPhase::Chunks: {
-            if (FChunkState == TChunkState::Size) {
-                const qsizetype Eol = Data.indexOf("\r\n", At);
-                if (Eol < 0) {
-                    if (Left > 1024) {
-                        Fail(TDownloadFailure::Protocol, QStringLiteral("Invalid chunk size line"));
-                        return false;
-                    }
-                    FBuffer = Data.mid(At);
-                    return true;
-                }
-                QByteArray SizeLine = Data.mid(At, Eol - At);
-                const qsizetype Semicolon = SizeLine.indexOf(';');
-                if (Semicolon >= 0)
-                    SizeLine.truncate(Semicolon);
-                bool Ok = false;
-                FChunkLeft = SizeLine.trimmed().toLongLong(&Ok, 16);
-                if (!Ok || FChunkLeft < 0) {
-                    Fail(TDownloadFailure::Protocol, QStringLiteral("Invalid chunk size line"));
-                    return false;
-                }
-                At = Eol + 2;
-                if (FChunkLeft == 0) {
-                    FPhase = TPhase::Trailer;
-                    continue;
-                }
-                FChunkState = TChunkState::Data;
-                continue;
-            }
-            if (FChunkState == TChunkState::Data) {
-                const qint64 Take = qMin<qint64>(FChunkLeft, Left);
-                if (!WriteBody(Data.constData() + At, Take))
-                    return false;
-                At += Take;
-                FChunkLeft -= Take;
-                if (FChunkLeft > 0)
-                    return true;
-                FChunkState = TChunkState::DataEnd;
-                continue;
-            }
-            // The CR LF after a chunk's data.
-            if (Left < 2) {
-                FBuffer = Data.mid(At);
-                return true;
-            }
-            if (Data.mid(At, 2) != "\r\n") {
-                Fail(TDownloadFailure::Protocol, QStringLiteral("Invalid chunk end"));
-                return false;
-            }
-            At += 2;
-            FChunkState = TChunkState::Size;
-            continue;
-        }
-        case TPhase::Trailer: {
-            // Trailer lines up to an empty line end the chunked body.
-            const qsizetype Eol = Data.indexOf("\r\n", At);
-            if (Eol < 0) {
-                FBuffer = Data.mid(At);
-                return true;
-            }
-            const bool Empty = Eol == At;
-            At = Eol + 2;
-            if (Empty) {
-                FPhase = TPhase::Done;
-                Succeed();
-                return true;
-            }
-            continue;
-        }
-        case TPhase::Head:
-        case TPhase::Done:
-            return true;
-        }
-    }
-    return false;
-}
-
-void TUpdateDownload::BodyComplete() {
-    FPhase = TPhase::Tail;
-    // A server that keeps the connection open after the declared end gets a moment to
-    // show whether more was coming.
-    FTailTimer.start(TailWaitMs);
-}
-
-void TUpdateDownload::OnDisconnected() {
+void TUpdateDownload::OnBegun(qint64 Expected) {
     if (FFinished)
         return;
-    // Whatever is still buffered belongs to the answer.
-    if (FSocket && FSocket->bytesAvailable() > 0)
-        OnReadyRead();
-    if (FFinished)
-        return;
-    switch (FPhase) {
-    case TPhase::Tail:
-    case TPhase::Done:
-        Succeed();
-        return;
-    case TPhase::Body:
-        Fail(TDownloadFailure::Incomplete,
-             QStringLiteral("Connection closed after %1 of %2 bytes").arg(FReceived).arg(FDeclared));
-        return;
-    case TPhase::Chunks:
-    case TPhase::Trailer:
-        Fail(TDownloadFailure::Incomplete,
-             QStringLiteral("Connection closed after %1 bytes, before the end of the chunked body").arg(FReceived));
-        return;
-    case TPhase::Head:
-        Fail(TDownloadFailure::Connection, QStringLiteral("Connection closed before an answer arrived"));
-        return;
-    }
+    FDeclared = Expected > 0 ? Expected : -1;
+    if (!QDir().mkpath(QFileInfo(FFile).absolutePath()))
+        return Fail(TDownloadFailure::File, QStringLiteral("Cannot create the folder of ") + FFile);
+    if (!FOut.open(QIODevice::WriteOnly))
+        return Fail(TDownloadFailure::File,
+                    QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut.errorString());
+    Q_EMIT Begun(qMax<qint64>(FDeclared, 0));
 }
 
-void TUpdateDownload::OnSocketError() {
-    if (FFinished || !FSocket)
+void TUpdateDownload::OnRequestFinished() {
+    if (FFinished)
         return;
-    if (FSocket->error() == QAbstractSocket::RemoteHostClosedError)
-        return OnDisconnected();
-    if (FPhase == TPhase::Body || FPhase == TPhase::Chunks || FPhase == TPhase::Trailer) {
-        Fail(TDownloadFailure::Incomplete,
-             QStringLiteral("Connection lost after %1 bytes: %2").arg(FReceived).arg(FSocket->errorString()));
-        return;
-    }
-    if (FPhase == TPhase::Tail)
+    FHops = FRequest->Hops();
+    FStatus = FRequest->Status();
+    const QString Error = FRequest->Error();
+    switch (FRequest->Failure()) {
+    case THTTPFailure::None:
         return Succeed();
-    Fail(TDownloadFailure::Connection, FSocket->errorString());
+    case THTTPFailure::BadAddress:
+        return Fail(TDownloadFailure::BadAddress, Error);
+    case THTTPFailure::Status:
+        return Fail(TDownloadFailure::Status, Error);
+    case THTTPFailure::Redirect:
+        return Fail(TDownloadFailure::Protocol, Error);
+    case THTTPFailure::Connection:
+        return Fail(TDownloadFailure::Connection, Error);
+    case THTTPFailure::Incomplete:
+        return Fail(TDownloadFailure::Incomplete, Error);
+    case THTTPFailure::LengthUnknown:
+        return Fail(TDownloadFailure::LengthUnknown, Error);
+    case THTTPFailure::Deadline:
+        return Fail(TDownloadFailure::Deadline, Error);
+    case THTTPFailure::ReadTimeout:
+        return Fail(TDownloadFailure::Idle, Error);
+    case THTTPFailure::TooLarge:
+        return Fail(TDownloadFailure::TooLarge, Error);
+    case THTTPFailure::Aborted:
+        return Fail(TDownloadFailure::Cancelled, Error);
+    case THTTPFailure::Sink:
+        return Fail(TDownloadFailure::File,
+                    QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut.errorString());
+    }
+    Fail(TDownloadFailure::Connection, Error);
 }
 
 void TUpdateDownload::Fail(TDownloadFailure Failure, const QString& Error) {
@@ -511,22 +164,19 @@ void TUpdateDownload::Fail(TDownloadFailure Failure, const QString& Error) {
         return;
     FFailure = Failure;
     FError = Error;
-    if (FOut) {
-        FOut->cancelWriting();
-        FOut.reset();
-    }
+    if (FOut.isOpen())
+        FOut.cancelWriting();
     Finish();
 }
 
 void TUpdateDownload::Succeed() {
     if (FFinished)
         return;
-    if (!FOut || !FOut->commit()) {
-        const QString Why = FOut ? FOut->errorString() : QStringLiteral("no file");
-        FOut.reset();
-        return Fail(TDownloadFailure::File, QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + Why);
-    }
-    FOut.reset();
+    if (!FOut.isOpen())
+        return Fail(TDownloadFailure::File, QStringLiteral("Cannot write ") + FFile + QStringLiteral(": no file"));
+    if (!FOut.commit())
+        return Fail(TDownloadFailure::File,
+                    QStringLiteral("Cannot write ") + FFile + QStringLiteral(": ") + FOut.errorString());
     // The complete file replaces the earlier one, unless it will not be started (no program
     // this system can run, or it came over plain HTTP from another machine) while the earlier
     // one is a program: then the new one stays beside it, and the earlier one as it was.
@@ -549,10 +199,12 @@ void TUpdateDownload::Succeed() {
 
 void TUpdateDownload::Finish() {
     FFinished = true;
-    FDeadlineTimer.stop();
-    FIdleTimer.stop();
-    FTailTimer.stop();
-    CloseSocket();
+    if (FRequest) {
+        // It may be the sender of the signal being handled.
+        FRequest->disconnect(this);
+        FRequest->Abort();
+        FRequest.release()->deleteLater();
+    }
     Q_EMIT Finished();
 }
 
@@ -571,12 +223,11 @@ QString TUpdateDownload::UserError() const {
     case TDownloadFailure::Incomplete:
         return FDeclared >= 0 ? txtFailIncomplete().arg(FReceived).arg(FDeclared)
                               : txtFailIncomplete().arg(FReceived).arg(QStringLiteral("?"));
-    case TDownloadFailure::Overlong:
-        return txtFailOverlong().arg(FDeclared);
     case TDownloadFailure::LengthUnknown:
         return txtFailLengthUnknown();
     case TDownloadFailure::Protocol:
-        return txtFailProtocol().arg(FError);
+        // A status line says little to a user.
+        return txtFailProtocol().arg(FError.startsWith(QLatin1String("HTTP/1.1 ")) ? FError.mid(9) : FError);
     case TDownloadFailure::Deadline:
         return txtFailDeadline().arg(qMax(1, FLimits.DeadlineMs / 60000));
     case TDownloadFailure::Idle:

@@ -1,15 +1,13 @@
 #pragma once
 
-#include <QFile>
+#include "uTHTTPClient.h"
+
 #include <QList>
 #include <QObject>
+#include <QSaveFile>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 #include <memory>
-
-class QSslSocket;
-class QSaveFile;
 
 // Downloading and starting the program installer that the catalogue names.
 
@@ -24,9 +22,8 @@ enum class TDownloadFailure {
     Status,        // the server answered with an error status
     Connection,    // no connection, or it broke
     Incomplete,    // the body ended before its declared end
-    Overlong,      // more bytes than declared arrived
-    LengthUnknown, // the server declared no length (no Content-Length, not chunked)
-    Protocol,      // not a readable HTTP answer, or too many redirects
+    LengthUnknown, // the server announced no length (no Content-Length)
+    Protocol,      // too many redirects, or one to an address that is not http/https with a host
     Deadline,      // the whole transfer took too long
     Idle,          // no byte for too long
     TooLarge,      // over the size cap
@@ -41,14 +38,13 @@ struct TDownloadLimits {
     int MaxRedirects = 15;
 };
 
-// Downloads one file over HTTP/1.1 (TLS for https) straight to disk. The body is
-// streamed into a temporary file beside File that replaces File only when the
-// transfer is complete: the server declared its length (Content-Length, or a chunked
-// body with its end marker) and exactly that much arrived. Anything else fails and
-// leaves an earlier File as it was. A complete file that will not be started (no program
-// this system runs, or not every hop was trusted) never replaces an earlier program: it
-// goes to File + ".new", and File() says so. Every address asked (redirects included) is
-// recorded, so the caller can judge where the bytes came from.
+// Downloads one file with the HTTP client straight to disk. The body is streamed into a
+// temporary file beside File that replaces File only when the transfer is complete: the
+// server announced its length (Content-Length; a chunked body cannot be checked) and that
+// much arrived. Anything else fails and leaves an earlier File as it was. A complete file that will not be started
+// (no program this system runs, or not every hop was trusted) never replaces an earlier program: it goes to File +
+// ".new", and File() says so. Every address asked (redirects included) is recorded, so the caller can judge where the
+// bytes came from.
 class TUpdateDownload final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TUpdateDownload)
@@ -74,46 +70,27 @@ public:
     QString File() const { return FFile; }
 
 Q_SIGNALS:
-    void Begun(qint64 Expected); // 0 when the length is given chunk by chunk
+    void Begun(qint64 Expected);
     void Progress(qint64 SoFar, qint64 Expected);
     void Finished();
 
 private:
-    void StartHop();
-    void OnConnected();
-    void OnReadyRead();
-    void OnDisconnected();
-    void OnSocketError();
-    bool ParseHead();
-    bool TakeBody(QByteArray& Data);
-    bool WriteBody(const char* Data, qint64 Size);
-    void BodyComplete();
+    void OnBegun(qint64 Expected);
+    void OnRequestFinished();
     void Fail(TDownloadFailure Failure, const QString& Error);
     void Succeed();
     void Finish();
-    void CloseSocket();
-
-    enum class TPhase { Head, Body, Chunks, Trailer, Tail, Done };
-    enum class TChunkState { Size, Data, DataEnd };
 
     QString FURL;
     QString FFile;
     TDownloadLimits FLimits;
-    QUrl FUrl;
+    THTTPClient FClient; // a connection of its own, closed with the download
+    QSaveFile FOut;      // File + ".part", open from the final answer's head on; the request writes it
+    std::unique_ptr<THTTPRequest> FRequest;
     QList<QUrl> FHops;
-    std::unique_ptr<QSslSocket> FSocket;
-    std::unique_ptr<QSaveFile> FOut;
-    QTimer FDeadlineTimer;
-    QTimer FIdleTimer;
-    QTimer FTailTimer;
-    QByteArray FBuffer;
-    TPhase FPhase = TPhase::Head;
-    TChunkState FChunkState = TChunkState::Size;
-    qint64 FChunkLeft = 0;
     qint64 FDeclared = -1; // Content-Length, -1 when none
     qint64 FReceived = 0;
     int FStatus = 0;
-    int FRedirects = 0;
     bool FStarted = false;
     bool FFinished = false;
     TDownloadFailure FFailure = TDownloadFailure::None;

@@ -302,3 +302,74 @@ TEST_F(HTTPClientTest, WorksFromAWorkerThreadWithoutItsOwnEventLoop) {
     EXPECT_EQ(Str(Body), "end of chain");
     EXPECT_EQ(Failure, "HTTP/1.1 404 Not Found");
 }
+
+TEST_F(HTTPClientTest, ASinkTakesOnlyTheFinalBodyWithinItsCapAndCanStopTheRequest) {
+    // A redirect and an error page carry bodies of their own; neither may reach the sink.
+    Server.Svr.Get("/moved", [](const Request&, Response& Res) {
+        Res.set_redirect("/big");
+        Res.set_content("moved", "text/plain");
+    });
+    Server.Svr.Get("/gone-with-page", [](const Request&, Response& Res) {
+        Res.status = 404;
+        Res.set_content("no such page", "text/plain");
+    });
+    Server.Svr.Get("/chunked", [](const Request&, Response& Res) {
+        Res.set_chunked_content_provider("text/plain", [](size_t Offset, httplib::DataSink& Sink) {
+            if (Offset >= 40000)
+                Sink.done();
+            else
+                Sink.write(std::string(10000, 'c').data(), 10000);
+            return true;
+        });
+    });
+    Server.Start();
+    THTTPClient Client;
+    struct TRun {
+        THTTPFailure Failure;
+        QByteArray Body;
+        qint64 LastProgress = -1;
+        QString Error;
+    };
+    const auto Run = [&](const QString& Target, const THTTPOptions& Options, qint64 RefuseAfter = -1) {
+        TRun Out;
+        const std::unique_ptr<THTTPRequest> Request =
+            Client.Start(Server.URL(Target), Options, [&Out, RefuseAfter](const char* Data, qint64 Size) {
+                if (RefuseAfter >= 0 && Out.Body.size() + Size > RefuseAfter)
+                    return false;
+                Out.Body.append(Data, Size);
+                return true;
+            });
+        QObject::connect(Request.get(), &THTTPRequest::Progress, [&Out](qint64 SoFar) { Out.LastProgress = SoFar; });
+        EXPECT_TRUE(WaitUntil([&] { return Request->IsFinished(); }));
+        EXPECT_TRUE(Request->Body().isEmpty()) << "a streamed body is not kept";
+        Out.Failure = Request->Failure();
+        Out.Error = Request->Error();
+        return Out;
+    };
+    const THTTPOptions Plain;
+    TRun Moved = Run("/moved", Plain);
+    EXPECT_EQ(Moved.Failure, THTTPFailure::None) << Moved.Error.toStdString();
+    EXPECT_EQ(Moved.Body, QByteArray(300000, 'x'));
+    EXPECT_EQ(Moved.LastProgress, 300000);
+    TRun Gone = Run("/gone-with-page", Plain);
+    EXPECT_EQ(Gone.Failure, THTTPFailure::Status);
+    EXPECT_EQ(Gone.Error, "HTTP/1.1 404 Not Found");
+    EXPECT_TRUE(Gone.Body.isEmpty());
+    EXPECT_EQ(Run("/chunked", Plain).Body, QByteArray(40000, 'c'));
+
+    // Without an announced length the cap is checked piece by piece, before the sink writes.
+    THTTPOptions Capped;
+    Capped.MaxBodyBytes = 25000;
+    TRun Over = Run("/chunked", Capped);
+    EXPECT_EQ(Over.Failure, THTTPFailure::TooLarge);
+    EXPECT_LE(Over.Body.size(), 25000);
+    THTTPOptions Strict;
+    Strict.RequireContentLength = true;
+    EXPECT_EQ(Run("/chunked", Strict).Failure, THTTPFailure::LengthUnknown);
+    EXPECT_EQ(Run("/big", Strict).Body.size(), 300000);
+
+    // A sink that cannot take more (a full disk) ends the request.
+    TRun Refused = Run("/big", Plain, 1000);
+    EXPECT_EQ(Refused.Failure, THTTPFailure::Sink);
+    EXPECT_LE(Refused.Body.size(), 1000);
+}
