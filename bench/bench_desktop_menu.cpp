@@ -4,6 +4,7 @@
 // exported menu there too), for example:
 //   xvfb-run -a ./build/bench/bench_desktop_menu
 // The bench starts its own dbus-daemon and plays the panel itself.
+#include "uPngEncoder.h"
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
 #include "uTDesktopMenu.h"
@@ -16,6 +17,7 @@
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -395,6 +397,39 @@ void BM_BareLayoutFloor(benchmark::State& State) {
     State.counters["entries"] = Entries;
 }
 
+// One 16x16 menu icon made into the PNG the panel gets. The number: 0 the globe,
+// 1 a favicon-like picture of one colour and a dot, 2 noise (the worst case),
+// 3 the globe through Qt's PNG writer, for comparison.
+void BM_MenuIconPng(benchmark::State& State) {
+    QImage Image;
+    if (State.range(0) == 0) {
+        Image = TImageList::WithFixedPictures().Icon(TImageList::GlobeIndex).pixmap(16, 16).toImage();
+    } else if (State.range(0) == 1) {
+        Image = ShopIcon(4711).pixmap(16, 16).toImage();
+    } else if (State.range(0) == 2) {
+        Image = QImage(16, 16, QImage::Format_ARGB32);
+        for (int Y = 0; Y < 16; ++Y)
+            for (int X = 0; X < 16; ++X)
+                Image.setPixel(X, Y, qRgba(X * 37 % 256, Y * 91 % 256, (X * Y * 13) % 256, 255 - X * Y));
+    }
+    if (State.range(0) == 3)
+        Image = TImageList::WithFixedPictures().Icon(TImageList::GlobeIndex).pixmap(16, 16).toImage();
+    qsizetype Bytes = 0;
+    for (auto _ : State) {
+        QByteArray Png;
+        if (State.range(0) == 3) {
+            QBuffer Buffer(&Png);
+            Buffer.open(QIODevice::WriteOnly);
+            Image.save(&Buffer, "PNG");
+        } else {
+            Png = MenuIconPng(Image);
+        }
+        Bytes = Png.size();
+        benchmark::DoNotOptimize(Png.constData());
+    }
+    State.counters["png_bytes"] = static_cast<double>(Bytes);
+}
+
 void Sizes(benchmark::internal::Benchmark* B) {
     B->Args({10000, 1})->Args({10000, 200})->Unit(benchmark::kMillisecond);
 }
@@ -410,6 +445,7 @@ BENCHMARK(BM_OpenSubmenu)
     ->Args({10000, 1, 1})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandWholeTreeAtOnce)->Apply(Sizes);
+BENCHMARK(BM_MenuIconPng)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareLayoutFloor)->Args({10000, 0})->Args({10000, 1})->Args({10000, 2})->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -6,7 +6,7 @@ PKGS=(
   cmake g++ ninja-build pkg-config git clang-format
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libqt6svg6
   qt6-qpa-plugins libgl-dev
-  libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev
+  libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev libxcb-xfixes0-dev
   xdg-utils xvfb xauth trayer x11-utils xdotool

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "uDBusMenuTypes.h"
 #include "uTMenuListing.h"
 
 #include <QDBusConnection>
@@ -17,54 +18,7 @@
 
 class QAction;
 class QDBusArgument;
-class QImage;
 class QMenu;
-
-// The wire types of com.canonical.dbusmenu.
-struct TDBusMenuLayoutItem {
-    int Id = 0;
-    QVariantMap Properties;
-    QList<TDBusMenuLayoutItem> Children;
-};
-struct TDBusMenuItem {
-    int Id = 0;
-    QVariantMap Properties;
-};
-struct TDBusMenuItemKeys {
-    int Id = 0;
-    QStringList Names;
-};
-struct TDBusMenuEvent {
-    int Id = 0;
-    QString EventId;
-    QDBusVariant Data;
-    uint Timestamp = 0;
-};
-using TDBusMenuItemList = QList<TDBusMenuItem>;
-using TDBusMenuItemKeysList = QList<TDBusMenuItemKeys>;
-using TDBusMenuEventList = QList<TDBusMenuEvent>;
-
-// Their D-Bus forms, for the exporter and for whoever plays the panel.
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuLayoutItem& Item);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuLayoutItem& Item);
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItem& Item);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItem& Item);
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItemKeys& Keys);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItemKeys& Keys);
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuEvent& Event);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuEvent& Event);
-
-Q_DECLARE_METATYPE(TDBusMenuLayoutItem)
-Q_DECLARE_METATYPE(TDBusMenuItem)
-Q_DECLARE_METATYPE(TDBusMenuItemKeys)
-Q_DECLARE_METATYPE(TDBusMenuEvent)
-
-// A Qt caption ("&" marks the hotkey, "&&" is a plain "&") as a dbusmenu label
-// ("_" marks the hotkey, "__" is a plain "_"), so names reach the panel exactly.
-QString DBusMenuLabel(const QString& Caption);
-
-// Image as a PNG, made quickly: what the exported menu sends as an entry's icon.
-QByteArray MenuIconPng(const QImage& Image);
 
 // Exports a QMenu tree as com.canonical.dbusmenu, the menu a StatusNotifier panel
 // draws at the icon. Written here rather than taken from Qt's tray icon: Qt

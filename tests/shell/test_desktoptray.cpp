@@ -4,6 +4,7 @@
 #include "StatusNotifierHost.h"
 #include "TestSupport.h"
 #include "VendorServer.h"
+#include "uPngEncoder.h"
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
 
