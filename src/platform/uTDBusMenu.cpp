@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 const QString TDBusMenuExporter::ObjectPath = QStringLiteral("/MenuBar");
@@ -118,42 +119,39 @@ namespace {
 // An unopened listed submenu in a whole-tree answer: one entry is enough for a
 // panel to open it, and keeps the tree of a large catalogue small.
 constexpr qsizetype FirstEntries = 1;
-// Once its parent opened: more than a screen holds, so a panel that places the
-// submenu before it has all of them places it with its final height.
+// Once its parent opened, a submenu gets all its entries when they are few, so
+// a panel that places it before it opens places it as it will be; a larger one
+// gets more than a screen holds, so it is placed with its final height.
+constexpr qsizetype CompleteEntries = 400;
 constexpr qsizetype ScreenfulEntries = 40;
+// What the submenus of an opened level get together: GNOME's extension reads the
+// whole tree after every opening, and a level of 1,000 categories with a
+// screenful each would be 40,000 entries. The first ones in the level get theirs
+// (what shows first); the others keep their first entry until they open.
+constexpr qsizetype PrefetchBudget = 4000;
+constexpr qsizetype AllEntries = std::numeric_limits<qsizetype>::max();
 // More submenus changed at once than this are announced as one change of the whole menu.
 constexpr qsizetype MaxSeparateAnnouncements = 128;
 
 } // namespace
 
-bool TDBusMenuExporter::OpenListing(QMenu* Menu, TShown Shown) {
+bool TDBusMenuExporter::OpenListing(QMenu* Menu, qsizetype Shown) {
     TMenuListing* Listing = ListingOf(Menu);
     if (Listing == nullptr)
         return false;
-    const auto Limit = [](const TListed& Listed) {
-        switch (Listed.Shown) {
-        case TShown::First:
-            return std::min(Listed.Count, FirstEntries);
-        case TShown::Screenful:
-            return std::min(Listed.Count, ScreenfulEntries);
-        case TShown::All:
-            break;
-        }
-        return Listed.Count;
-    };
     if (const int First = FirstListedId(Menu); First != 0) {
         TListed& Listed = FListed.at(First);
-        const qsizetype Before = Limit(Listed);
+        const qsizetype Before = std::min(Listed.Count, Listed.Shown);
         Listed.Shown = std::max(Listed.Shown, Shown);
-        return Limit(Listed) > Before;
+        return std::min(Listed.Count, Listed.Shown) > Before;
     }
     const qsizetype Count = Listing->ListingCount();
     const int First = FNextId;
     // Ids are never reused: the block of a submenu stays its own.
     FNextId += static_cast<int>(std::max<qsizetype>(Count, 1));
     FListedFirstIds.insert(Menu, First);
-    const TListed& Listed = FListed.emplace(First, TListed{Menu, Count, Shown}).first->second;
-    return Limit(Listed) > 0;
+    FListed.emplace(First, TListed{Menu, Count, Shown});
+    return std::min(Count, Shown) > 0;
 }
 
 qsizetype TDBusMenuExporter::ShownCount(QMenu* Menu) const {
@@ -164,16 +162,7 @@ qsizetype TDBusMenuExporter::ShownCount(QMenu* Menu) const {
     if (First == 0)
         return 0;
     const TListed& Listed = FListed.at(First);
-    const qsizetype Count = std::min(Listing->ListingCount(), Listed.Count);
-    switch (Listed.Shown) {
-    case TShown::First:
-        return std::min(Count, FirstEntries);
-    case TShown::Screenful:
-        return std::min(Count, ScreenfulEntries);
-    case TShown::All:
-        break;
-    }
-    return Count;
+    return std::min({Listing->ListingCount(), Listed.Count, Listed.Shown});
 }
 
 void TDBusMenuExporter::Prepare(QMenu* Menu) {
@@ -194,11 +183,21 @@ void TDBusMenuExporter::Prepare(QMenu* Menu) {
 
 bool TDBusMenuExporter::PrepareChildren(QMenu* Menu) {
     bool Changed = false;
-    const auto Visit = [this, &Changed](QMenu* Sub) {
+    // Spent on the same submenus at every opening, so opening a level again and
+    // again does not bring more of its submenus each time.
+    qsizetype Budget = PrefetchBudget;
+    const auto Visit = [this, &Changed, &Budget](QMenu* Sub) {
         const int Id = IdOf(Sub->menuAction());
         Watch(Sub);
-        if (ListingOf(Sub) != nullptr) {
-            if (OpenListing(Sub, TShown::Screenful)) {
+        if (const TMenuListing* Listing = ListingOf(Sub)) {
+            const qsizetype Count = Listing->ListingCount();
+            qsizetype Wanted = Count <= CompleteEntries ? Count : ScreenfulEntries;
+            if (Wanted > Budget)
+                Wanted = std::min(Count, ScreenfulEntries);
+            if (Wanted > Budget || Wanted <= FirstEntries)
+                return;
+            Budget -= Wanted;
+            if (OpenListing(Sub, Wanted)) {
                 FChangedLayouts.insert(Id);
                 Changed = true;
             }
@@ -331,7 +330,7 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
         // Never empty, as a panel may open only a submenu that has entries; and
         // until it is opened only its first ones, so a panel that asks for the
         // whole tree does not get every shop of the catalogue.
-        OpenListing(Menu, TShown::First);
+        OpenListing(Menu, FirstEntries);
         const int First = FirstListedId(Menu);
         const qsizetype Count = ShownCount(Menu);
         Item.Children.reserve(Count);
@@ -361,8 +360,8 @@ uint TDBusMenuExporter::GetLayout(int ParentId, int RecursionDepth, const QStrin
         Watch(Menu);
         if (ListingOf(Menu) == nullptr)
             Q_EMIT Menu->aboutToShow();
-        else if (const int First = FirstListedId(Menu); First == 0 || FListed.at(First).Shown == TShown::First)
-            OpenListing(Menu, TShown::All);
+        else if (const int First = FirstListedId(Menu); First == 0 || FListed.at(First).Shown <= FirstEntries)
+            OpenListing(Menu, AllEntries);
         if (!Pending)
             FChangedLayouts.remove(ParentId);
     }
@@ -440,7 +439,7 @@ bool TDBusMenuExporter::AboutToShow(int Id) {
     Watch(Menu);
     bool Changed = false;
     if (ListingOf(Menu) != nullptr) {
-        Changed = OpenListing(Menu, TShown::All);
+        Changed = OpenListing(Menu, AllEntries);
         if (Changed)
             FChangedLayouts.insert(Id);
     } else {

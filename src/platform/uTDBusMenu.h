@@ -34,9 +34,11 @@ class QMenu;
 // and opens only submenus that already have entries; Plasma and LXQt read one
 // level at a time and show a submenu with what they hold when it opens. So a
 // listed submenu is never sent empty: until it is opened it shows its first
-// entries only (one in a whole-tree answer; a screenful once its parent opened,
-// announced per submenu so such panels fetch it before it shows), and all of
-// them once it opens. A catalogue of 100,000 shops thus never crosses the bus
+// entry only, and all of them once it opens. When its parent opens, it gets its
+// entries in advance (all when they are few, else a screenful), announced per
+// submenu so such panels fetch it before it shows, within a budget for the
+// level: the first submenus of a level of 1,000 get theirs, the others keep
+// their first entry. A catalogue of 100,000 shops thus never crosses the bus
 // as a whole, whichever order the panel uses.
 class TDBusMenuExporter final : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -88,19 +90,18 @@ private:
     QVariantMap PropertiesOf(int Id, const QStringList& Names, bool WithDefaults = true);
     QVariantMap EntryProperties(const TMenuListing::TEntry& Entry, const QStringList& Names, bool WithDefaults);
     static TMenuListing* ListingOf(QMenu* Menu);
-    // How much of a listed submenu the panel gets: its first entries, or all.
-    enum class TShown { First, Screenful, All };
     // The id of the first entry of a listed submenu, 0 while its entries have none.
     int FirstListedId(QMenu* Menu) const;
     // Gives the entries of a listed submenu their ids and shows at least Shown of
     // them; true when the panel now gets more than before.
-    bool OpenListing(QMenu* Menu, TShown Shown);
+    bool OpenListing(QMenu* Menu, qsizetype Shown);
     // The entries of Menu the panel gets now (a listed submenu: of its listing).
     qsizetype ShownCount(QMenu* Menu) const;
     // A submenu that is not listed fills when it is first about to show; one read
     // as part of a layout is filled for it, without announcing what it then holds.
     void Prepare(QMenu* Menu);
-    // The parent opens: its submenus get a screenful each, announced one by one.
+    // The parent opens: its first submenus get their entries (all, or a screenful),
+    // within a budget for the whole level, announced one by one.
     bool PrepareChildren(QMenu* Menu);
     // The listed submenu that holds the entry with Id, and the entry's place in it.
     QMenu* ListedMenuOf(int Id, qsizetype* Index = nullptr) const;
@@ -125,7 +126,7 @@ private:
     struct TListed {
         QPointer<QMenu> Menu;
         qsizetype Count = 0;
-        TShown Shown = TShown::First;
+        qsizetype Shown = 0; // entries the panel gets, at most Count
     };
     QHash<QMenu*, QPointer<QMenu>> FPrepared;
     QHash<QMenu*, int> FListedFirstIds;
