@@ -261,14 +261,42 @@ QByteArray TDBusMenuExporter::IconData(const QIcon& Icon) {
     return Png;
 }
 
+void TDBusMenuExporter::NameIcon(const QIcon& Icon, const QString& Name, const QString& ThemePath) {
+    FIconNames.insert(Icon.cacheKey(), Name);
+    if (!FIconThemePath.contains(ThemePath))
+        FIconThemePath.append(ThemePath);
+    if (FSendIconNames) {
+        FChangedLayouts.insert(0);
+        ScheduleAnnouncement();
+    }
+}
+
+void TDBusMenuExporter::SetSendIconNames(bool Send) {
+    if (Send == FSendIconNames)
+        return;
+    FSendIconNames = Send;
+    if (!FIconNames.isEmpty()) {
+        FChangedLayouts.insert(0);
+        ScheduleAnnouncement();
+    }
+}
+
+void TDBusMenuExporter::InsertIcon(QVariantMap& Properties, const QIcon& Icon, const QStringList& Names) {
+    const QString Name = FSendIconNames ? FIconNames.value(Icon.cacheKey()) : QString();
+    const char* Property = Name.isEmpty() ? "icon-data" : "icon-name";
+    if (!Names.isEmpty() && !Names.contains(QLatin1String(Property)))
+        return;
+    Properties.insert(QLatin1String(Property), Name.isEmpty() ? QVariant(IconData(Icon)) : QVariant(Name));
+}
+
 QVariantMap TDBusMenuExporter::EntryProperties(const TMenuListing::TEntry& Entry, const QStringList& Names,
                                                bool WithDefaults) {
     QVariantMap Properties;
     auto Wanted = [&Names](const char* Name) { return Names.isEmpty() || Names.contains(QLatin1String(Name)); };
     if (Wanted("label"))
         Properties.insert(QStringLiteral("label"), DBusMenuLabel(Entry.Caption));
-    if (!Entry.Icon.isNull() && Wanted("icon-data"))
-        Properties.insert(QStringLiteral("icon-data"), IconData(Entry.Icon));
+    if (!Entry.Icon.isNull())
+        InsertIcon(Properties, Entry.Icon, Names);
     if (Entry.Submenu != nullptr && Wanted("children-display"))
         Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
     if (WithDefaults) {
@@ -293,7 +321,7 @@ QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names, bo
         } else {
             Properties.insert(QStringLiteral("label"), DBusMenuLabel(Action->text()));
             if (!Action->icon().isNull())
-                Properties.insert(QStringLiteral("icon-data"), IconData(Action->icon()));
+                InsertIcon(Properties, Action->icon(), {});
             if (Action->menu() != nullptr)
                 Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
             if (Action->isCheckable()) {

@@ -62,7 +62,13 @@ public:
     uint Version() const { return 3; }
     QString TextDirection() const;
     QString Status() const { return QStringLiteral("normal"); }
-    QStringList IconThemePath() const { return {}; }
+    QStringList IconThemePath() const { return FIconThemePath; }
+
+    // A picture the panel may find by Name in the folders of ThemePath, instead of
+    // getting it with every entry that shows it (10,000 shops share the globe).
+    void NameIcon(const QIcon& Icon, const QString& Name, const QString& ThemePath);
+    // Whether the panel takes names: not every panel looks in IconThemePath.
+    void SetSendIconNames(bool Send);
 
 public Q_SLOTS:
     Q_SCRIPTABLE uint GetLayout(int ParentId, int RecursionDepth, const QStringList& PropertyNames,
@@ -110,6 +116,8 @@ private:
     void ScheduleAnnouncement();
     void Announce();
     QByteArray IconData(const QIcon& Icon);
+    // The icon as a name where the panel takes one, else as a picture.
+    void InsertIcon(QVariantMap& Properties, const QIcon& Icon, const QStringList& Names);
 
     QDBusConnection FBus;
     bool FRegistered = false;
@@ -134,4 +142,7 @@ private:
     // Pictures of the current menu, and of the one before until they are used again.
     QHash<qint64, QByteArray> FIconCache;
     QHash<qint64, QByteArray> FEarlierIconCache;
+    QHash<qint64, QString> FIconNames;
+    QStringList FIconThemePath;
+    bool FSendIconNames = false;
 };
