@@ -53,13 +53,11 @@ bool InstallMenuIcon(const QString& Base, const QIcon& Icon, const QString& Name
     return !Png.isEmpty() && File.open(QIODevice::WriteOnly) && File.write(Png) == Png.size() && File.commit();
 }
 
-// The program that owns the watcher's name, as the kernel names it.
-QString WatcherProgram(const QDBusConnection& Bus) {
-    const QDBusReply<uint> Pid = Bus.interface()->servicePid(WatcherService);
-    if (!Pid.isValid())
-        return {};
-    QFile Comm(QStringLiteral("/proc/%1/comm").arg(Pid.value()));
-    return Comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(Comm.readAll()).trimmed() : QString();
+// Whether the program that owns the watcher's name also owns Name.
+bool WatcherOwns(const QDBusConnection& Bus, const QString& Name) {
+    const QDBusReply<QString> Watcher = Bus.interface()->serviceOwner(WatcherService);
+    const QDBusReply<QString> Owner = Bus.interface()->serviceOwner(Name);
+    return Watcher.isValid() && Owner.isValid() && Watcher.value() == Owner.value();
 }
 } // namespace
 
@@ -226,12 +224,14 @@ void TTrayIcon::Update() {
 }
 
 bool TTrayIcon::PanelTakesIconNames() const {
-    // Seen drawing named menu icons from IconThemePath: Plasma (its watcher runs
-    // in kded5) and waybar. GNOME's extension looks a name up in the shell's own
-    // theme only, and others are not known to look in the item's folder: they get
-    // the pictures.
-    const QString Program = WatcherProgram(FBus);
-    return Program == QLatin1String("kded5") || Program == QLatin1String("waybar");
+    // Seen drawing a named menu icon from the folders the item and its menu name:
+    // Plasma (its watcher runs in kded) and the panels that draw the menu with
+    // libdbusmenu-gtk (Xfce's, waybar). GNOME's extension looks a name up in the
+    // shell's theme only, LXQt's panel in the desktop's theme only: they, and
+    // panels not known, get the pictures.
+    return WatcherOwns(FBus, QStringLiteral("org.kde.kded5")) ||
+           WatcherOwns(FBus, QStringLiteral("fr.arouillard.waybar")) ||
+           FBus.interface()->isServiceRegistered(QStringLiteral("org.xfce.Panel")).value();
 }
 
 void TTrayIcon::RegisterItem() {
@@ -239,8 +239,12 @@ void TTrayIcon::RegisterItem() {
         return;
     FRegistering = true;
     // Decided before the panel reads anything of ours.
-    if (FMenu != nullptr)
-        FMenu->SetSendIconNames(!FIconThemePath.isEmpty() && PanelTakesIconNames());
+    if (FMenu != nullptr && !FIconThemePath.isEmpty()) {
+        const bool Names = PanelTakesIconNames();
+        FMenu->SetSendIconNames(Names);
+        FLogger.Debug(Names ? QStringLiteral("Menu icons shared by many entries go to the panel by name")
+                            : QStringLiteral("Menu icons go to the panel as pictures"));
+    }
     QDBusMessage Register = QDBusMessage::createMethodCall(WatcherService, WatcherPath, WatcherService,
                                                            QStringLiteral("RegisterStatusNotifierItem"));
     // By object path: the watcher takes the caller's connection for the item.
