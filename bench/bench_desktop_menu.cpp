@@ -3,7 +3,9 @@
 // real session bus. Needs an X display with the xcb platform (Qt offers the
 // exported menu there too), for example:
 //   xvfb-run -a ./build/bench/bench_desktop_menu
-// The bench starts its own dbus-daemon and plays the panel itself.
+// The bench starts its own dbus-daemon and plays the panel itself: one that takes
+// pictures (GNOME's, LXQt's), or with QV_BENCH_NAMED_ICONS=1 one that finds the
+// shared globe by name in the program's icon folder (Plasma, Xfce, waybar).
 #include "uPngEncoder.h"
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
@@ -22,7 +24,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QMenu>
 #include <QMutex>
@@ -110,6 +114,9 @@ public:
         FBus.registerObject("/StatusNotifierWatcher", &FWatcher,
                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
         FBus.registerService("org.kde.StatusNotifierWatcher");
+        // The program names icons to the panels it knows to find them; waybar is one.
+        if (qEnvironmentVariableIntValue("QV_BENCH_NAMED_ICONS") != 0)
+            FBus.registerService("fr.arouillard.waybar");
     }
     ~TPanel() {
         FThread.quit();
@@ -197,6 +204,8 @@ struct TDrawnMenu {
                 Ids.push_back(Shop->Id);
             Images.SetShopIconFiles(Ids, &ShopIcon);
         }
+        // As the program does with its globe, the picture of every shop without a favicon.
+        Tray->NameMenuIcon(Images.Icon(TImageList::GlobeIndex), QStringLiteral("quorvantis-globe"));
         CreateFixedEntries(Menu, Images);
         BuildTrayMenu(Menu, TMenuBuildInput{Shops, Params, Links, Images, {}});
     }
@@ -459,6 +468,11 @@ int main(int argc, char** argv) {
     QTemporaryDir Home;
     qputenv("XDG_CONFIG_HOME", (Home.path() + "/config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", (Home.path() + "/data").toLocal8Bit());
+    // The program's icon folder goes there.
+    QDir().mkpath(Home.path() + "/runtime");
+    QFile::setPermissions(Home.path() + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", (Home.path() + "/runtime").toLocal8Bit());
     QProcess Daemon;
     Daemon.start("dbus-daemon", {"--session", "--nofork", "--nosyslog", "--print-address=1"});
     if (!Daemon.waitForStarted(5000) || !Daemon.waitForReadyRead(10000)) {

@@ -239,12 +239,11 @@ void TTrayIcon::RegisterItem() {
         return;
     FRegistering = true;
     // Decided before the panel reads anything of ours.
-    if (FMenu != nullptr && !FIconThemePath.isEmpty()) {
-        const bool Names = PanelTakesIconNames();
-        FMenu->SetSendIconNames(Names);
-        FLogger.Debug(Names ? QStringLiteral("Menu icons shared by many entries go to the panel by name")
-                            : QStringLiteral("Menu icons go to the panel as pictures"));
-    }
+    FIconNamesTaken = PanelTakesIconNames();
+    if (FMenu != nullptr)
+        FMenu->SetSendIconNames(FIconNamesTaken);
+    FLogger.Debug(FIconNamesTaken ? QStringLiteral("Menu icons shared by many entries go to the panel by name")
+                                  : QStringLiteral("Menu icons go to the panel as pictures"));
     QDBusMessage Register = QDBusMessage::createMethodCall(WatcherService, WatcherPath, WatcherService,
                                                            QStringLiteral("RegisterStatusNotifierItem"));
     // By object path: the watcher takes the caller's connection for the item.
@@ -328,6 +327,7 @@ void TTrayIcon::SetDesktopMenu(QMenu* Menu) {
         FMenu = new TDBusMenuExporter(FBus, this);
         for (const auto& [Name, Icon] : std::as_const(FMenuIcons))
             FMenu->NameIcon(Icon, Name, FIconThemePath);
+        FMenu->SetSendIconNames(FIconNamesTaken);
     }
     FMenu->SetMenu(Menu);
     FItem->SetMenuPath(Menu != nullptr && FMenu->IsRegistered() ? TDBusMenuExporter::ObjectPath : QString());

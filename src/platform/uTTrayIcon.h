@@ -90,6 +90,8 @@ private:
     // The icon folder of ours, and what it holds (name, picture).
     QString FIconThemePath;
     QList<std::pair<QString, QIcon>> FMenuIcons;
+    // Whether the panel of the watcher we registered with takes them by name.
+    bool FIconNamesTaken = false;
     TNotifications* FNotifications = nullptr;
     TXEmbedWatch* FXEmbed = nullptr;
     QSystemTrayIcon* FQtIcon = nullptr;
