@@ -4,8 +4,8 @@
 // exported menu there too), for example:
 //   xvfb-run -a ./build/bench/bench_desktop_menu
 // The bench starts its own dbus-daemon and plays the panel itself: one that takes
-// pictures (GNOME's, LXQt's), or with QV_BENCH_NAMED_ICONS=1 one that finds the
-// shared globe by name in the program's icon folder (Plasma, Xfce, waybar).
+// pictures (GNOME's, Xfce's, LXQt's, waybar), or with QV_BENCH_NAMED_ICONS=1 one that
+// finds the shared globe by name in the program's icon folder (Plasma).
 #include "uPngEncoder.h"
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
@@ -114,9 +114,10 @@ public:
         FBus.registerObject("/StatusNotifierWatcher", &FWatcher,
                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
         FBus.registerService("org.kde.StatusNotifierWatcher");
-        // The program names icons to the panels it knows to find them; waybar is one.
+        // The program names icons to the panels it knows to find them: Plasma's
+        // watcher runs in kded.
         if (qEnvironmentVariableIntValue("QV_BENCH_NAMED_ICONS") != 0)
-            FBus.registerService("fr.arouillard.waybar");
+            FBus.registerService("org.kde.kded5");
     }
     ~TPanel() {
         FThread.quit();

@@ -224,14 +224,14 @@ void TTrayIcon::Update() {
 }
 
 bool TTrayIcon::PanelTakesIconNames() const {
-    // Seen drawing a named menu icon from the folders the item and its menu name:
-    // Plasma (its watcher runs in kded) and the panels that draw the menu with
-    // libdbusmenu-gtk (Xfce's, waybar). GNOME's extension looks a name up in the
-    // shell's theme only, LXQt's panel in the desktop's theme only: they, and
-    // panels not known, get the pictures.
-    return WatcherOwns(FBus, QStringLiteral("org.kde.kded5")) ||
-           WatcherOwns(FBus, QStringLiteral("fr.arouillard.waybar")) ||
-           FBus.interface()->isServiceRegistered(QStringLiteral("org.xfce.Panel")).value();
+    // Plasma (its watcher runs in kded) draws a named menu icon from the item's
+    // IconThemePath and replaces it when a favicon arrives as a picture later.
+    // Xfce's panel and waybar (libdbusmenu-gtk) draw the name too, but keep a named
+    // picture for good once drawn, so a favicon arriving during the session would
+    // never show there; GNOME's extension looks names up in the shell's theme only,
+    // LXQt's panel in the desktop's theme only. They, and panels not known, get
+    // the pictures.
+    return WatcherOwns(FBus, QStringLiteral("org.kde.kded5"));
 }
 
 void TTrayIcon::RegisterItem() {

@@ -576,7 +576,6 @@ XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 
 
 class Xfce(Desktop):
-    menu_icon_names = True  # libdbusmenu-gtk looks in the menu's IconThemePath
     name = "xfce"
     strip = (0, 0, 1024, 32)
 

@@ -28,7 +28,7 @@ import time
 USER = "qvdesktop"
 SKIP = 77
 TOOLS = {
-    "sway": ["sway", "swaymsg", "waybar", "dunst", "dunstctl", "notify-send", "grim", "dbus-monitor", "gdbus"],
+    "sway": ["sway", "swaymsg", "waybar", "dunst", "dunstctl", "notify-send", "grim", "dbus-monitor"],
     "x11": ["Xvfb", "trayer", "xdotool", "xwininfo"],
 }
 
@@ -321,23 +321,6 @@ def start_waybar(session):
     return session.start("waybar", ["waybar", "-c", config, "-s", style])
 
 
-def waybar_menu_icons(session, program):
-    """The shops' globe goes to waybar by name: it draws our menu with libdbusmenu-gtk,
-    which looks in the menu's IconThemePath (shown drawn by Xfce's panel, which uses
-    the same library; headless sway has no pointer here to open waybar's menu)."""
-    item = our_item(session, program)[0].split("/")[0]
-    out = run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar", "--method",
-               "com.canonical.dbusmenu.GetLayout", "0", "10", "[]"], session.env)
-    if "'icon-name': <'quorvantis-globe'>" not in out:
-        raise Failure("the shops' globe did not go to waybar by name: " + out[:1000])
-    theme = run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar", "--method",
-                 "org.freedesktop.DBus.Properties.Get", "com.canonical.dbusmenu", "IconThemePath"], session.env)
-    folder = re.search(r"'([^']+)'", theme)
-    if not folder or not os.path.isfile(os.path.join(folder.group(1), "hicolor", "16x16", "apps",
-                                                     "quorvantis-globe.png")):
-        raise Failure("no globe in the menu's IconThemePath: " + theme)
-
-
 def sway(session):
     config = os.path.join(session.root, "sway.cfg")
     with open(config, "w") as f:
@@ -419,8 +402,6 @@ def sway(session):
         raise Failure("a click on another program's notification asked for our menu: %s" % asked)
     if sway_windows(session, "Quorvantis"):
         raise Failure("a click on another program's notification opened our menu")
-
-    waybar_menu_icons(session, program)
 
     # The panel restarts: the icon comes back.
     waybar.terminate()
