@@ -346,6 +346,7 @@ void TTrayIcon::NameMenuIcon(const QIcon& Icon, const QString& Name) {
     }
     FIconThemePath = Base;
     FItem->SetIconThemePath(Base);
+    FMenuIcons.removeIf([&Name](const auto& Named) { return Named.first == Name; });
     FMenuIcons.append({Name, Icon});
     if (FMenu != nullptr)
         FMenu->NameIcon(Icon, Name, Base);
