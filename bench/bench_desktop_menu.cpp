@@ -3,7 +3,10 @@
 // real session bus. Needs an X display with the xcb platform (Qt offers the
 // exported menu there too), for example:
 //   xvfb-run -a ./build/bench/bench_desktop_menu
-// The bench starts its own dbus-daemon and plays the panel itself.
+// The bench starts its own dbus-daemon and plays the panel itself: one that takes
+// pictures (GNOME's, Xfce's, LXQt's, waybar), or with QV_BENCH_NAMED_ICONS=1 one that
+// finds the shared globe by name in the program's icon folder (Plasma).
+#include "uPngEncoder.h"
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
 #include "uTDesktopMenu.h"
@@ -16,11 +19,14 @@
 #include "uTrayMenuBuilder.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QMenu>
 #include <QMutex>
@@ -108,6 +114,10 @@ public:
         FBus.registerObject("/StatusNotifierWatcher", &FWatcher,
                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
         FBus.registerService("org.kde.StatusNotifierWatcher");
+        // The program names icons to the panels it knows to find them: Plasma's
+        // watcher runs in kded.
+        if (qEnvironmentVariableIntValue("QV_BENCH_NAMED_ICONS") != 0)
+            FBus.registerService("org.kde.kded5");
     }
     ~TPanel() {
         FThread.quit();
@@ -195,6 +205,8 @@ struct TDrawnMenu {
                 Ids.push_back(Shop->Id);
             Images.SetShopIconFiles(Ids, &ShopIcon);
         }
+        // As the program does with its globe, the picture of every shop without a favicon.
+        Tray->NameMenuIcon(Images.Icon(TImageList::GlobeIndex), QStringLiteral("quorvantis-globe"));
         CreateFixedEntries(Menu, Images);
         BuildTrayMenu(Menu, TMenuBuildInput{Shops, Params, Links, Images, {}});
     }
@@ -395,6 +407,39 @@ void BM_BareLayoutFloor(benchmark::State& State) {
     State.counters["entries"] = Entries;
 }
 
+// One 16x16 menu icon made into the PNG the panel gets. The number: 0 the globe,
+// 1 a favicon-like picture of one colour and a dot, 2 noise (the worst case),
+// 3 the globe through Qt's PNG writer, for comparison.
+void BM_MenuIconPng(benchmark::State& State) {
+    QImage Image;
+    if (State.range(0) == 0) {
+        Image = TImageList::WithFixedPictures().Icon(TImageList::GlobeIndex).pixmap(16, 16).toImage();
+    } else if (State.range(0) == 1) {
+        Image = ShopIcon(4711).pixmap(16, 16).toImage();
+    } else if (State.range(0) == 2) {
+        Image = QImage(16, 16, QImage::Format_ARGB32);
+        for (int Y = 0; Y < 16; ++Y)
+            for (int X = 0; X < 16; ++X)
+                Image.setPixel(X, Y, qRgba(X * 37 % 256, Y * 91 % 256, (X * Y * 13) % 256, 255 - X * Y));
+    }
+    if (State.range(0) == 3)
+        Image = TImageList::WithFixedPictures().Icon(TImageList::GlobeIndex).pixmap(16, 16).toImage();
+    qsizetype Bytes = 0;
+    for (auto _ : State) {
+        QByteArray Png;
+        if (State.range(0) == 3) {
+            QBuffer Buffer(&Png);
+            Buffer.open(QIODevice::WriteOnly);
+            Image.save(&Buffer, "PNG");
+        } else {
+            Png = MenuIconPng(Image);
+        }
+        Bytes = Png.size();
+        benchmark::DoNotOptimize(Png.constData());
+    }
+    State.counters["png_bytes"] = static_cast<double>(Bytes);
+}
+
 void Sizes(benchmark::internal::Benchmark* B) {
     B->Args({10000, 1})->Args({10000, 200})->Unit(benchmark::kMillisecond);
 }
@@ -410,6 +455,7 @@ BENCHMARK(BM_OpenSubmenu)
     ->Args({10000, 1, 1})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandWholeTreeAtOnce)->Apply(Sizes);
+BENCHMARK(BM_MenuIconPng)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareLayoutFloor)->Args({10000, 0})->Args({10000, 1})->Args({10000, 2})->Unit(benchmark::kMillisecond);
 
 } // namespace
@@ -423,6 +469,11 @@ int main(int argc, char** argv) {
     QTemporaryDir Home;
     qputenv("XDG_CONFIG_HOME", (Home.path() + "/config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", (Home.path() + "/data").toLocal8Bit());
+    // The program's icon folder goes there.
+    QDir().mkpath(Home.path() + "/runtime");
+    QFile::setPermissions(Home.path() + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", (Home.path() + "/runtime").toLocal8Bit());
     QProcess Daemon;
     Daemon.start("dbus-daemon", {"--session", "--nofork", "--nosyslog", "--print-address=1"});
     if (!Daemon.waitForStarted(5000) || !Daemon.waitForReadyRead(10000)) {

@@ -23,7 +23,7 @@ RUN_PKGS=(
   cmake g++ ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-webengine-dev
   qt6-qpa-plugins qt6-wayland libgl-dev
-  libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev
+  libpugixml-dev libsqlite3-dev sqlite3 libcpp-httplib-dev zlib1g-dev
   libxcb1-dev libxcb-xfixes0-dev
   xdg-utils xvfb xauth fonts-dejavu-core
 )

@@ -1,5 +1,7 @@
 #include "uTDBusMenu.h"
 
+#include "uPngEncoder.h"
+
 #include <QAction>
 #include <QActionEvent>
 #include <QActionGroup>
@@ -10,106 +12,12 @@
 #include <QIcon>
 #include <QMenu>
 #include <QTimer>
-#include <QtEndian>
 
 #include <algorithm>
-#include <array>
+#include <limits>
 #include <utility>
 
 const QString TDBusMenuExporter::ObjectPath = QStringLiteral("/MenuBar");
-
-// ---- wire types ------------------------------------------------------------------------
-
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuLayoutItem& Item) {
-    Argument.beginStructure();
-    Argument << Item.Id << Item.Properties;
-    Argument.beginArray(QMetaType::fromType<QDBusVariant>());
-    for (const TDBusMenuLayoutItem& Child : Item.Children)
-        Argument << QDBusVariant(QVariant::fromValue(Child));
-    Argument.endArray();
-    Argument.endStructure();
-    return Argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuLayoutItem& Item) {
-    Argument.beginStructure();
-    Argument >> Item.Id >> Item.Properties;
-    Argument.beginArray();
-    Item.Children.clear();
-    while (!Argument.atEnd()) {
-        QDBusVariant Child;
-        Argument >> Child;
-        Item.Children.append(qdbus_cast<TDBusMenuLayoutItem>(Child.variant()));
-    }
-    Argument.endArray();
-    Argument.endStructure();
-    return Argument;
-}
-
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItem& Item) {
-    Argument.beginStructure();
-    Argument << Item.Id << Item.Properties;
-    Argument.endStructure();
-    return Argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItem& Item) {
-    Argument.beginStructure();
-    Argument >> Item.Id >> Item.Properties;
-    Argument.endStructure();
-    return Argument;
-}
-
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItemKeys& Keys) {
-    Argument.beginStructure();
-    Argument << Keys.Id << Keys.Names;
-    Argument.endStructure();
-    return Argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItemKeys& Keys) {
-    Argument.beginStructure();
-    Argument >> Keys.Id >> Keys.Names;
-    Argument.endStructure();
-    return Argument;
-}
-
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuEvent& Event) {
-    Argument.beginStructure();
-    Argument << Event.Id << Event.EventId << Event.Data << Event.Timestamp;
-    Argument.endStructure();
-    return Argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuEvent& Event) {
-    Argument.beginStructure();
-    Argument >> Event.Id >> Event.EventId >> Event.Data >> Event.Timestamp;
-    Argument.endStructure();
-    return Argument;
-}
-
-QString DBusMenuLabel(const QString& Caption) {
-    QString Label;
-    Label.reserve(Caption.size() + 4);
-    bool HotkeyTaken = false;
-    for (qsizetype I = 0; I < Caption.size(); ++I) {
-        const QChar C = Caption.at(I);
-        if (C == QLatin1Char('_')) {
-            Label += QLatin1String("__");
-        } else if (C != QLatin1Char('&')) {
-            Label += C;
-        } else if (I + 1 < Caption.size() && Caption.at(I + 1) == QLatin1Char('&')) {
-            Label += C;
-            ++I;
-        } else if (!HotkeyTaken && I + 1 < Caption.size()) {
-            Label += QLatin1Char('_'); // Qt, too, underlines only the first hotkey
-            HotkeyTaken = true;
-        }
-    }
-    return Label;
-}
-
-// ---- exporter ----------------------------------------------------------------------------
 
 TDBusMenuExporter::TDBusMenuExporter(const QDBusConnection& Bus, QObject* Parent) : QObject(Parent), FBus(Bus) {
     qDBusRegisterMetaType<TDBusMenuLayoutItem>();
@@ -211,42 +119,39 @@ namespace {
 // An unopened listed submenu in a whole-tree answer: one entry is enough for a
 // panel to open it, and keeps the tree of a large catalogue small.
 constexpr qsizetype FirstEntries = 1;
-// Once its parent opened: more than a screen holds, so a panel that places the
-// submenu before it has all of them places it with its final height.
+// Once its parent opened, a submenu gets all its entries when they are few, so
+// a panel that places it before it opens places it as it will be; a larger one
+// gets more than a screen holds, so it is placed with its final height.
+constexpr qsizetype CompleteEntries = 400;
 constexpr qsizetype ScreenfulEntries = 40;
+// What the submenus of an opened level get together: GNOME's extension reads the
+// whole tree after every opening, and a level of 1,000 categories with a
+// screenful each would be 40,000 entries. The first ones in the level get theirs
+// (what shows first); the others keep their first entry until they open.
+constexpr qsizetype PrefetchBudget = 4000;
+constexpr qsizetype AllEntries = std::numeric_limits<qsizetype>::max();
 // More submenus changed at once than this are announced as one change of the whole menu.
 constexpr qsizetype MaxSeparateAnnouncements = 128;
 
 } // namespace
 
-bool TDBusMenuExporter::OpenListing(QMenu* Menu, TShown Shown) {
+bool TDBusMenuExporter::OpenListing(QMenu* Menu, qsizetype Shown) {
     TMenuListing* Listing = ListingOf(Menu);
     if (Listing == nullptr)
         return false;
-    const auto Limit = [](const TListed& Listed) {
-        switch (Listed.Shown) {
-        case TShown::First:
-            return std::min(Listed.Count, FirstEntries);
-        case TShown::Screenful:
-            return std::min(Listed.Count, ScreenfulEntries);
-        case TShown::All:
-            break;
-        }
-        return Listed.Count;
-    };
     if (const int First = FirstListedId(Menu); First != 0) {
         TListed& Listed = FListed.at(First);
-        const qsizetype Before = Limit(Listed);
+        const qsizetype Before = std::min(Listed.Count, Listed.Shown);
         Listed.Shown = std::max(Listed.Shown, Shown);
-        return Limit(Listed) > Before;
+        return std::min(Listed.Count, Listed.Shown) > Before;
     }
     const qsizetype Count = Listing->ListingCount();
     const int First = FNextId;
     // Ids are never reused: the block of a submenu stays its own.
     FNextId += static_cast<int>(std::max<qsizetype>(Count, 1));
     FListedFirstIds.insert(Menu, First);
-    const TListed& Listed = FListed.emplace(First, TListed{Menu, Count, Shown}).first->second;
-    return Limit(Listed) > 0;
+    FListed.emplace(First, TListed{Menu, Count, Shown});
+    return std::min(Count, Shown) > 0;
 }
 
 qsizetype TDBusMenuExporter::ShownCount(QMenu* Menu) const {
@@ -257,16 +162,7 @@ qsizetype TDBusMenuExporter::ShownCount(QMenu* Menu) const {
     if (First == 0)
         return 0;
     const TListed& Listed = FListed.at(First);
-    const qsizetype Count = std::min(Listing->ListingCount(), Listed.Count);
-    switch (Listed.Shown) {
-    case TShown::First:
-        return std::min(Count, FirstEntries);
-    case TShown::Screenful:
-        return std::min(Count, ScreenfulEntries);
-    case TShown::All:
-        break;
-    }
-    return Count;
+    return std::min({Listing->ListingCount(), Listed.Count, Listed.Shown});
 }
 
 void TDBusMenuExporter::Prepare(QMenu* Menu) {
@@ -287,11 +183,21 @@ void TDBusMenuExporter::Prepare(QMenu* Menu) {
 
 bool TDBusMenuExporter::PrepareChildren(QMenu* Menu) {
     bool Changed = false;
-    const auto Visit = [this, &Changed](QMenu* Sub) {
+    // Spent on the same submenus at every opening, so opening a level again and
+    // again does not bring more of its submenus each time.
+    qsizetype Budget = PrefetchBudget;
+    const auto Visit = [this, &Changed, &Budget](QMenu* Sub) {
         const int Id = IdOf(Sub->menuAction());
         Watch(Sub);
-        if (ListingOf(Sub) != nullptr) {
-            if (OpenListing(Sub, TShown::Screenful)) {
+        if (const TMenuListing* Listing = ListingOf(Sub)) {
+            const qsizetype Count = Listing->ListingCount();
+            qsizetype Wanted = Count <= CompleteEntries ? Count : ScreenfulEntries;
+            if (Wanted > Budget)
+                Wanted = std::min(Count, ScreenfulEntries);
+            if (Wanted > Budget || Wanted <= FirstEntries)
+                return;
+            Budget -= Wanted;
+            if (OpenListing(Sub, Wanted)) {
                 FChangedLayouts.insert(Id);
                 Changed = true;
             }
@@ -342,190 +248,6 @@ QMenu* TDBusMenuExporter::MenuOf(int Id) const {
     return Action != nullptr ? Action->menu() : nullptr;
 }
 
-namespace {
-
-constexpr std::array<quint32, 256> CrcTable = [] {
-    std::array<quint32, 256> Table{};
-    for (quint32 N = 0; N < 256; ++N) {
-        quint32 C = N;
-        for (int K = 0; K < 8; ++K)
-            C = (C & 1) != 0 ? 0xEDB88320u ^ (C >> 1) : C >> 1;
-        Table[N] = C;
-    }
-    return Table;
-}();
-
-void AppendChunk(QByteArray& Png, const char* Type, const QByteArray& Data) {
-    char Word[4];
-    qToBigEndian<quint32>(static_cast<quint32>(Data.size()), Word);
-    Png.append(Word, 4);
-    const qsizetype Start = Png.size();
-    Png.append(Type, 4);
-    Png.append(Data);
-    quint32 Crc = 0xFFFFFFFFu;
-    for (qsizetype I = Start; I < Png.size(); ++I)
-        Crc = CrcTable[(Crc ^ static_cast<quint8>(Png.at(I))) & 0xFFu] ^ (Crc >> 8);
-    qToBigEndian<quint32>(Crc ^ 0xFFFFFFFFu, Word);
-    Png.append(Word, 4);
-}
-
-} // namespace
-
-namespace {
-
-// Bits in the order deflate wants them: values from the lowest bit up.
-class TBitWriter {
-public:
-    explicit TBitWriter(QByteArray& Out) : FOut(Out) {}
-    void Put(quint32 Value, int Count) {
-        FBuffer |= static_cast<quint64>(Value) << FCount;
-        FCount += Count;
-        while (FCount >= 8) {
-            FOut.append(static_cast<char>(FBuffer & 0xFFu));
-            FBuffer >>= 8;
-            FCount -= 8;
-        }
-    }
-    // A Huffman code goes highest bit first.
-    void PutCode(quint32 Code, int Length) {
-        quint32 Reversed = 0;
-        for (int I = 0; I < Length; ++I)
-            Reversed |= ((Code >> I) & 1u) << (Length - 1 - I);
-        Put(Reversed, Length);
-    }
-    void Flush() {
-        if (FCount > 0)
-            FOut.append(static_cast<char>(FBuffer & 0xFFu));
-        FBuffer = 0;
-        FCount = 0;
-    }
-
-private:
-    QByteArray& FOut;
-    quint64 FBuffer = 0;
-    int FCount = 0;
-};
-
-// The fixed Huffman code of a literal or length symbol.
-void PutSymbol(TBitWriter& Bits, int Symbol) {
-    if (Symbol < 144)
-        Bits.PutCode(0x30 + Symbol, 8);
-    else if (Symbol < 256)
-        Bits.PutCode(0x190 + Symbol - 144, 9);
-    else if (Symbol < 280)
-        Bits.PutCode(Symbol - 256, 7);
-    else
-        Bits.PutCode(0xC0 + Symbol - 280, 8);
-}
-
-constexpr std::array<int, 29> LengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                            31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<int, 29> LengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                             2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<int, 30> DistanceBase = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                              33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<int, 30> DistanceExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                               6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
-template <size_t N> int CodeIndex(const std::array<int, N>& Base, int Value) {
-    int Index = 0;
-    while (Index + 1 < static_cast<int>(N) && Base[static_cast<size_t>(Index) + 1] <= Value)
-        ++Index;
-    return Index;
-}
-
-// A zlib stream of Raw in one block of deflate's fixed code, whose only matches are
-// repeats of the pixel to the left and of the row above: what menu icons are made of.
-QByteArray DeflatePixels(const QByteArray& Raw, int PixelBytes, int RowBytes) {
-    QByteArray Stream("\x78\x01", 2);
-    Stream.reserve(Raw.size() / 2 + 64);
-    TBitWriter Bits(Stream);
-    Bits.Put(1, 1); // the last block
-    Bits.Put(1, 2); // fixed code
-    const auto* Data = reinterpret_cast<const quint8*>(Raw.constData());
-    const qsizetype Size = Raw.size();
-    qsizetype At = 0;
-    while (At < Size) {
-        int BestLength = 0;
-        int BestDistance = 0;
-        for (const int Distance : {PixelBytes, RowBytes}) {
-            if (Distance > At || Distance > 32768)
-                continue;
-            const qsizetype Limit = std::min<qsizetype>(258, Size - At);
-            int Length = 0;
-            while (Length < Limit && Data[At + Length] == Data[At + Length - Distance])
-                ++Length;
-            if (Length > BestLength) {
-                BestLength = Length;
-                BestDistance = Distance;
-            }
-        }
-        if (BestLength < 3) {
-            PutSymbol(Bits, Data[At]);
-            ++At;
-            continue;
-        }
-        const int L = CodeIndex(LengthBase, BestLength);
-        PutSymbol(Bits, 257 + L);
-        Bits.Put(static_cast<quint32>(BestLength - LengthBase[static_cast<size_t>(L)]),
-                 LengthExtra[static_cast<size_t>(L)]);
-        const int D = CodeIndex(DistanceBase, BestDistance);
-        Bits.PutCode(static_cast<quint32>(D), 5);
-        Bits.Put(static_cast<quint32>(BestDistance - DistanceBase[static_cast<size_t>(D)]),
-                 DistanceExtra[static_cast<size_t>(D)]);
-        At += BestLength;
-    }
-    PutSymbol(Bits, 256); // end of block
-    Bits.Flush();
-
-    quint32 A = 1;
-    quint32 B = 0;
-    for (qsizetype Done = 0; Done < Size;) {
-        // 5552 bytes are the most that cannot overflow B before the reduction.
-        const qsizetype End = std::min<qsizetype>(Size, Done + 5552);
-        for (; Done < End; ++Done) {
-            A += Data[Done];
-            B += A;
-        }
-        A %= 65521;
-        B %= 65521;
-    }
-    char Adler[4];
-    qToBigEndian<quint32>((B << 16) | A, Adler);
-    Stream.append(Adler, 4);
-    return Stream;
-}
-
-} // namespace
-
-// Qt's PNG writer needs some 60 µs per menu icon, nearly all of it setting up the
-// PNG and deflate machinery, which a submenu of thousands of shops with icons of
-// their own pays thousands of times. This one takes a few microseconds, and its
-// simple compression keeps typical icons at a few hundred bytes on the bus.
-QByteArray MenuIconPng(const QImage& Source) {
-    const QImage Image = Source.convertToFormat(QImage::Format_RGBA8888);
-    const int Width = Image.width();
-    const int Height = Image.height();
-    const int RowBytes = 1 + Width * 4;
-    QByteArray Raw;
-    Raw.reserve(static_cast<qsizetype>(Height) * RowBytes);
-    for (int Y = 0; Y < Height; ++Y) {
-        Raw.append('\0'); // no filter
-        Raw.append(reinterpret_cast<const char*>(Image.constScanLine(Y)), static_cast<qsizetype>(Width) * 4);
-    }
-    QByteArray Header(13, '\0');
-    qToBigEndian<quint32>(static_cast<quint32>(Width), Header.data());
-    qToBigEndian<quint32>(static_cast<quint32>(Height), Header.data() + 4);
-    Header[8] = 8; // bits per channel
-    Header[9] = 6; // red, green, blue, alpha
-    QByteArray Png("\x89PNG\r\n\x1a\n", 8);
-    AppendChunk(Png, "IHDR", Header);
-    AppendChunk(Png, "IDAT", DeflatePixels(Raw, 4, RowBytes));
-    AppendChunk(Png, "IEND", {});
-    return Png;
-}
-
 // Once per picture: the entries of a large submenu share few pictures or, with
 // favicons, each has its own, and a panel asks for the layout at every opening.
 QByteArray TDBusMenuExporter::IconData(const QIcon& Icon) {
@@ -539,14 +261,42 @@ QByteArray TDBusMenuExporter::IconData(const QIcon& Icon) {
     return Png;
 }
 
+void TDBusMenuExporter::NameIcon(const QIcon& Icon, const QString& Name, const QString& ThemePath) {
+    FIconNames.insert(Icon.cacheKey(), Name);
+    if (!FIconThemePath.contains(ThemePath))
+        FIconThemePath.append(ThemePath);
+    if (FSendIconNames) {
+        FChangedLayouts.insert(0);
+        ScheduleAnnouncement();
+    }
+}
+
+void TDBusMenuExporter::SetSendIconNames(bool Send) {
+    if (Send == FSendIconNames)
+        return;
+    FSendIconNames = Send;
+    if (!FIconNames.isEmpty()) {
+        FChangedLayouts.insert(0);
+        ScheduleAnnouncement();
+    }
+}
+
+void TDBusMenuExporter::InsertIcon(QVariantMap& Properties, const QIcon& Icon, const QStringList& Names) {
+    const QString Name = FSendIconNames ? FIconNames.value(Icon.cacheKey()) : QString();
+    const char* Property = Name.isEmpty() ? "icon-data" : "icon-name";
+    if (!Names.isEmpty() && !Names.contains(QLatin1String(Property)))
+        return;
+    Properties.insert(QLatin1String(Property), Name.isEmpty() ? QVariant(IconData(Icon)) : QVariant(Name));
+}
+
 QVariantMap TDBusMenuExporter::EntryProperties(const TMenuListing::TEntry& Entry, const QStringList& Names,
                                                bool WithDefaults) {
     QVariantMap Properties;
     auto Wanted = [&Names](const char* Name) { return Names.isEmpty() || Names.contains(QLatin1String(Name)); };
     if (Wanted("label"))
         Properties.insert(QStringLiteral("label"), DBusMenuLabel(Entry.Caption));
-    if (!Entry.Icon.isNull() && Wanted("icon-data"))
-        Properties.insert(QStringLiteral("icon-data"), IconData(Entry.Icon));
+    if (!Entry.Icon.isNull())
+        InsertIcon(Properties, Entry.Icon, Names);
     if (Entry.Submenu != nullptr && Wanted("children-display"))
         Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
     if (WithDefaults) {
@@ -571,7 +321,7 @@ QVariantMap TDBusMenuExporter::PropertiesOf(int Id, const QStringList& Names, bo
         } else {
             Properties.insert(QStringLiteral("label"), DBusMenuLabel(Action->text()));
             if (!Action->icon().isNull())
-                Properties.insert(QStringLiteral("icon-data"), IconData(Action->icon()));
+                InsertIcon(Properties, Action->icon(), {});
             if (Action->menu() != nullptr)
                 Properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
             if (Action->isCheckable()) {
@@ -608,7 +358,7 @@ TDBusMenuLayoutItem TDBusMenuExporter::LayoutOf(int Id, int Depth, const QString
         // Never empty, as a panel may open only a submenu that has entries; and
         // until it is opened only its first ones, so a panel that asks for the
         // whole tree does not get every shop of the catalogue.
-        OpenListing(Menu, TShown::First);
+        OpenListing(Menu, FirstEntries);
         const int First = FirstListedId(Menu);
         const qsizetype Count = ShownCount(Menu);
         Item.Children.reserve(Count);
@@ -638,8 +388,8 @@ uint TDBusMenuExporter::GetLayout(int ParentId, int RecursionDepth, const QStrin
         Watch(Menu);
         if (ListingOf(Menu) == nullptr)
             Q_EMIT Menu->aboutToShow();
-        else if (const int First = FirstListedId(Menu); First == 0 || FListed.at(First).Shown == TShown::First)
-            OpenListing(Menu, TShown::All);
+        else if (const int First = FirstListedId(Menu); First == 0 || FListed.at(First).Shown <= FirstEntries)
+            OpenListing(Menu, AllEntries);
         if (!Pending)
             FChangedLayouts.remove(ParentId);
     }
@@ -717,7 +467,7 @@ bool TDBusMenuExporter::AboutToShow(int Id) {
     Watch(Menu);
     bool Changed = false;
     if (ListingOf(Menu) != nullptr) {
-        Changed = OpenListing(Menu, TShown::All);
+        Changed = OpenListing(Menu, AllEntries);
         if (Changed)
             FChangedLayouts.insert(Id);
     } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "uDBusMenuTypes.h"
 #include "uTMenuListing.h"
 
 #include <QDBusConnection>
@@ -17,54 +18,7 @@
 
 class QAction;
 class QDBusArgument;
-class QImage;
 class QMenu;
-
-// The wire types of com.canonical.dbusmenu.
-struct TDBusMenuLayoutItem {
-    int Id = 0;
-    QVariantMap Properties;
-    QList<TDBusMenuLayoutItem> Children;
-};
-struct TDBusMenuItem {
-    int Id = 0;
-    QVariantMap Properties;
-};
-struct TDBusMenuItemKeys {
-    int Id = 0;
-    QStringList Names;
-};
-struct TDBusMenuEvent {
-    int Id = 0;
-    QString EventId;
-    QDBusVariant Data;
-    uint Timestamp = 0;
-};
-using TDBusMenuItemList = QList<TDBusMenuItem>;
-using TDBusMenuItemKeysList = QList<TDBusMenuItemKeys>;
-using TDBusMenuEventList = QList<TDBusMenuEvent>;
-
-// Their D-Bus forms, for the exporter and for whoever plays the panel.
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuLayoutItem& Item);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuLayoutItem& Item);
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItem& Item);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItem& Item);
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuItemKeys& Keys);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuItemKeys& Keys);
-QDBusArgument& operator<<(QDBusArgument& Argument, const TDBusMenuEvent& Event);
-const QDBusArgument& operator>>(const QDBusArgument& Argument, TDBusMenuEvent& Event);
-
-Q_DECLARE_METATYPE(TDBusMenuLayoutItem)
-Q_DECLARE_METATYPE(TDBusMenuItem)
-Q_DECLARE_METATYPE(TDBusMenuItemKeys)
-Q_DECLARE_METATYPE(TDBusMenuEvent)
-
-// A Qt caption ("&" marks the hotkey, "&&" is a plain "&") as a dbusmenu label
-// ("_" marks the hotkey, "__" is a plain "_"), so names reach the panel exactly.
-QString DBusMenuLabel(const QString& Caption);
-
-// Image as a PNG, made quickly: what the exported menu sends as an entry's icon.
-QByteArray MenuIconPng(const QImage& Image);
 
 // Exports a QMenu tree as com.canonical.dbusmenu, the menu a StatusNotifier panel
 // draws at the icon. Written here rather than taken from Qt's tray icon: Qt
@@ -80,9 +34,11 @@ QByteArray MenuIconPng(const QImage& Image);
 // and opens only submenus that already have entries; Plasma and LXQt read one
 // level at a time and show a submenu with what they hold when it opens. So a
 // listed submenu is never sent empty: until it is opened it shows its first
-// entries only (one in a whole-tree answer; a screenful once its parent opened,
-// announced per submenu so such panels fetch it before it shows), and all of
-// them once it opens. A catalogue of 100,000 shops thus never crosses the bus
+// entry only, and all of them once it opens. When its parent opens, it gets its
+// entries in advance (all when they are few, else a screenful), announced per
+// submenu so such panels fetch it before it shows, within a budget for the
+// level: the first submenus of a level of 1,000 get theirs, the others keep
+// their first entry. A catalogue of 100,000 shops thus never crosses the bus
 // as a whole, whichever order the panel uses.
 class TDBusMenuExporter final : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -106,7 +62,13 @@ public:
     uint Version() const { return 3; }
     QString TextDirection() const;
     QString Status() const { return QStringLiteral("normal"); }
-    QStringList IconThemePath() const { return {}; }
+    QStringList IconThemePath() const { return FIconThemePath; }
+
+    // A picture the panel may find by Name in the folders of ThemePath, instead of
+    // getting it with every entry that shows it (10,000 shops share the globe).
+    void NameIcon(const QIcon& Icon, const QString& Name, const QString& ThemePath);
+    // Whether the panel takes names: not every panel looks in IconThemePath.
+    void SetSendIconNames(bool Send);
 
 public Q_SLOTS:
     Q_SCRIPTABLE uint GetLayout(int ParentId, int RecursionDepth, const QStringList& PropertyNames,
@@ -134,19 +96,18 @@ private:
     QVariantMap PropertiesOf(int Id, const QStringList& Names, bool WithDefaults = true);
     QVariantMap EntryProperties(const TMenuListing::TEntry& Entry, const QStringList& Names, bool WithDefaults);
     static TMenuListing* ListingOf(QMenu* Menu);
-    // How much of a listed submenu the panel gets: its first entries, or all.
-    enum class TShown { First, Screenful, All };
     // The id of the first entry of a listed submenu, 0 while its entries have none.
     int FirstListedId(QMenu* Menu) const;
     // Gives the entries of a listed submenu their ids and shows at least Shown of
     // them; true when the panel now gets more than before.
-    bool OpenListing(QMenu* Menu, TShown Shown);
+    bool OpenListing(QMenu* Menu, qsizetype Shown);
     // The entries of Menu the panel gets now (a listed submenu: of its listing).
     qsizetype ShownCount(QMenu* Menu) const;
     // A submenu that is not listed fills when it is first about to show; one read
     // as part of a layout is filled for it, without announcing what it then holds.
     void Prepare(QMenu* Menu);
-    // The parent opens: its submenus get a screenful each, announced one by one.
+    // The parent opens: its first submenus get their entries (all, or a screenful),
+    // within a budget for the whole level, announced one by one.
     bool PrepareChildren(QMenu* Menu);
     // The listed submenu that holds the entry with Id, and the entry's place in it.
     QMenu* ListedMenuOf(int Id, qsizetype* Index = nullptr) const;
@@ -155,6 +116,8 @@ private:
     void ScheduleAnnouncement();
     void Announce();
     QByteArray IconData(const QIcon& Icon);
+    // The icon as a name where the panel takes one, else as a picture.
+    void InsertIcon(QVariantMap& Properties, const QIcon& Icon, const QStringList& Names);
 
     QDBusConnection FBus;
     bool FRegistered = false;
@@ -171,7 +134,7 @@ private:
     struct TListed {
         QPointer<QMenu> Menu;
         qsizetype Count = 0;
-        TShown Shown = TShown::First;
+        qsizetype Shown = 0; // entries the panel gets, at most Count
     };
     QHash<QMenu*, QPointer<QMenu>> FPrepared;
     QHash<QMenu*, int> FListedFirstIds;
@@ -179,4 +142,7 @@ private:
     // Pictures of the current menu, and of the one before until they are used again.
     QHash<qint64, QByteArray> FIconCache;
     QHash<qint64, QByteArray> FEarlierIconCache;
+    QHash<qint64, QString> FIconNames;
+    QStringList FIconThemePath;
+    bool FSendIconNames = false;
 };

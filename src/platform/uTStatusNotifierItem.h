@@ -40,7 +40,7 @@ class TStatusNotifierItem final : public QObject {
     Q_PROPERTY(QString Title READ Title)
     Q_PROPERTY(QString Status READ Status)
     Q_PROPERTY(int WindowId READ WindowId)
-    Q_PROPERTY(QString IconThemePath READ EmptyText)
+    Q_PROPERTY(QString IconThemePath READ IconThemePath)
     Q_PROPERTY(QString IconName READ EmptyText)
     Q_PROPERTY(TDBusIconPixmapList IconPixmap READ IconPixmap)
     Q_PROPERTY(QString OverlayIconName READ EmptyText)
@@ -63,6 +63,10 @@ public:
     void SetToolTip(const QString& Text);
     // The path of the exported menu, empty when the panel gets none (our clicks then).
     void SetMenuPath(const QString& Path);
+    // Where the panel looks for icons the exported menu names (set before the
+    // item is registered: panels read it once).
+    void SetIconThemePath(const QString& Path) { FIconThemePath = Path; }
+    QString IconThemePath() const { return FIconThemePath; }
 
     QString Category() const { return QStringLiteral("ApplicationStatus"); }
     QString Id() const;
@@ -102,5 +106,6 @@ private:
     TDBusIconPixmapList FPixmaps;
     QString FToolTip;
     QString FMenuPath;
+    QString FIconThemePath;
     bool FExported = false;
 };

@@ -2,6 +2,7 @@
 #include "uXInputGrab.h"
 
 #include "uConst.h"
+#include "uPngEncoder.h"
 #include "uTDBusMenu.h"
 #include "uTLogger.h"
 #include "uTNotifications.h"
@@ -14,8 +15,13 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -30,6 +36,29 @@ const TLangText txtNoTrayNotice{
 
 const QString WatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString WatcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+// Puts Icon into the icon theme folder Base as Name, where a panel that takes
+// the item's IconThemePath finds it: the 16-pixel size of the fallback theme.
+bool InstallMenuIcon(const QString& Base, const QIcon& Icon, const QString& Name) {
+    const QString Folder = Base + QStringLiteral("/hicolor/16x16/apps");
+    if (!QDir().mkpath(Folder))
+        return false;
+    // Some loaders use a theme folder only with its description.
+    QFile Index(Base + QStringLiteral("/hicolor/index.theme"));
+    if (!Index.exists() && Index.open(QIODevice::WriteOnly))
+        Index.write("[Icon Theme]\nName=Hicolor\nDirectories=16x16/apps\n\n"
+                    "[16x16/apps]\nSize=16\nContext=Applications\nType=Threshold\n");
+    QSaveFile File(Folder + QLatin1Char('/') + Name + QStringLiteral(".png"));
+    const QByteArray Png = MenuIconPng(Icon.pixmap(16, 16).toImage());
+    return !Png.isEmpty() && File.open(QIODevice::WriteOnly) && File.write(Png) == Png.size() && File.commit();
+}
+
+// Whether the program that owns the watcher's name also owns Name.
+bool WatcherOwns(const QDBusConnection& Bus, const QString& Name) {
+    const QDBusReply<QString> Watcher = Bus.interface()->serviceOwner(WatcherService);
+    const QDBusReply<QString> Owner = Bus.interface()->serviceOwner(Name);
+    return Watcher.isValid() && Owner.isValid() && Watcher.value() == Owner.value();
+}
 } // namespace
 
 TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
@@ -194,10 +223,27 @@ void TTrayIcon::Update() {
         SetShown(false, {});
 }
 
+bool TTrayIcon::PanelTakesIconNames() const {
+    // Plasma (its watcher runs in kded) draws a named menu icon from the item's
+    // IconThemePath and replaces it when a favicon arrives as a picture later.
+    // Xfce's panel and waybar (libdbusmenu-gtk) draw the name too, but keep a named
+    // picture for good once drawn, so a favicon arriving during the session would
+    // never show there; GNOME's extension looks names up in the shell's theme only,
+    // LXQt's panel in the desktop's theme only. They, and panels not known, get
+    // the pictures.
+    return WatcherOwns(FBus, QStringLiteral("org.kde.kded5"));
+}
+
 void TTrayIcon::RegisterItem() {
     if (FRegistering || FRegisterFailures >= MaxRegisterFailures)
         return;
     FRegistering = true;
+    // Decided before the panel reads anything of ours.
+    FIconNamesTaken = PanelTakesIconNames();
+    if (FMenu != nullptr)
+        FMenu->SetSendIconNames(FIconNamesTaken);
+    FLogger.Debug(FIconNamesTaken ? QStringLiteral("Menu icons shared by many entries go to the panel by name")
+                                  : QStringLiteral("Menu icons go to the panel as pictures"));
     QDBusMessage Register = QDBusMessage::createMethodCall(WatcherService, WatcherPath, WatcherService,
                                                            QStringLiteral("RegisterStatusNotifierItem"));
     // By object path: the watcher takes the caller's connection for the item.
@@ -277,10 +323,33 @@ bool TTrayIcon::ShowBalloon(const QString& Title, const QString& Text, int Timeo
 void TTrayIcon::SetDesktopMenu(QMenu* Menu) {
     if (FItem == nullptr)
         return;
-    if (FMenu == nullptr)
+    if (FMenu == nullptr) {
         FMenu = new TDBusMenuExporter(FBus, this);
+        for (const auto& [Name, Icon] : std::as_const(FMenuIcons))
+            FMenu->NameIcon(Icon, Name, FIconThemePath);
+        FMenu->SetSendIconNames(FIconNamesTaken);
+    }
     FMenu->SetMenu(Menu);
     FItem->SetMenuPath(Menu != nullptr && FMenu->IsRegistered() ? TDBusMenuExporter::ObjectPath : QString());
+}
+
+void TTrayIcon::NameMenuIcon(const QIcon& Icon, const QString& Name) {
+    if (FItem == nullptr)
+        return;
+    // Ours alone, and gone with the session.
+    const QString Base =
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/quorvantis-icons");
+    if (!InstallMenuIcon(Base, Icon, Name)) {
+        FLogger.Debug(QStringLiteral("Menu icon ") + Name + QStringLiteral(" not installed in ") + Base +
+                      QStringLiteral(": the panel gets its picture"));
+        return;
+    }
+    FIconThemePath = Base;
+    FItem->SetIconThemePath(Base);
+    FMenuIcons.removeIf([&Name](const auto& Named) { return Named.first == Name; });
+    FMenuIcons.append({Name, Icon});
+    if (FMenu != nullptr)
+        FMenu->NameIcon(Icon, Name, Base);
 }
 
 bool TTrayIcon::HasDesktopMenu() const {

@@ -2,9 +2,12 @@
 
 #include <QDBusConnection>
 #include <QIcon>
+#include <QList>
 #include <QObject>
 #include <QPoint>
 #include <QString>
+
+#include <utility>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -51,6 +54,9 @@ public:
     // Hands Menu to the panel, which draws it at the icon (StatusNotifier panels
     // only). Menu must outlive this icon or be replaced first.
     void SetDesktopMenu(QMenu* Menu);
+    // A picture that many entries of the handed menu share: put into an icon
+    // folder of ours, and named to the panels that look there.
+    void NameMenuIcon(const QIcon& Icon, const QString& Name);
     bool HasDesktopMenu() const;
 
 Q_SIGNALS:
@@ -72,6 +78,8 @@ private:
     void ShowPendingBalloon();
     void NotifyNoTray();
     void ReportNoTray();
+    // Whether the watcher's panel draws the menu icons we name (from IconThemePath).
+    bool PanelTakesIconNames() const;
 
     QDBusConnection FBus;
     QIcon FIconImage;
@@ -79,6 +87,11 @@ private:
     TLogger& FLogger;
     TStatusNotifierItem* FItem = nullptr;
     TDBusMenuExporter* FMenu = nullptr;
+    // The icon folder of ours, and what it holds (name, picture).
+    QString FIconThemePath;
+    QList<std::pair<QString, QIcon>> FMenuIcons;
+    // Whether the panel of the watcher we registered with takes them by name.
+    bool FIconNamesTaken = false;
     TNotifications* FNotifications = nullptr;
     TXEmbedWatch* FXEmbed = nullptr;
     QSystemTrayIcon* FQtIcon = nullptr;

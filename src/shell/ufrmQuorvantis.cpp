@@ -150,6 +150,8 @@ void TfrmQuorvantis::SetupTray() {
     // Also on X11: panels there (GNOME, Xfce, LXQt) draw the handed menu on a
     // right click instead of asking us; a left click still opens the drawn one.
     FDesktopMenu = new TDesktopMenu(this);
+    // The globe of every shop without a favicon: one name instead of 10,000 pictures.
+    SxTrayIcon->NameMenuIcon(imgImages.Icon(TImageList::GlobeIndex), QStringLiteral("quorvantis-globe"));
     SxTrayIcon->SetDesktopMenu(FDesktopMenu->Mirror(*mnuTrayMenu));
 }
 

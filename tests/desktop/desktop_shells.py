@@ -106,6 +106,7 @@ class Desktop:
     shot_box = None  # the part of the screen the pictures keep
     name = ""
     left_click_draws = True  # Activate: our own drawn menu
+    menu_icon_names = False  # the panel finds the shops' globe by name in our icon folder
     panel_is_watcher = True  # the StatusNotifier watcher goes and comes with the panel
 
     def __init__(self, session):
@@ -374,8 +375,23 @@ class Desktop:
         self.keys(*(["Down"] * self.category_downs()))
         self.keys("Right")
         wait_for("%s: the category to open" % what, lambda: self.opened(since, entry))
+        self.check_menu_icons(entry)
         self.result("category opens from the icon" if what == "icon" else "right-click menu")
         self.choose_shop(what)
+
+    def check_menu_icons(self, category):
+        """The category's shops carry the globe by name where the panel looks in our icon
+        folder (the item's IconThemePath), as a picture elsewhere; the picture taken of
+        the open category shows that the panel drew it."""
+        out = run(["gdbus", "call", "--session", "--dest", self.item(), "--object-path", "/MenuBar", "--method",
+                   "com.canonical.dbusmenu.GetLayout", str(category), "1", "[]"], self.env)
+        named = out.count("'icon-name': <'quorvantis-globe'>")
+        pictures = out.count("'icon-data': <")
+        print("%s: the category's shops have the globe by name %d times, a picture %d times" % (
+            self.name, named, pictures))
+        if (named > 0) != self.menu_icon_names or (pictures > 0 and self.menu_icon_names and named == 0):
+            raise Failure("the globe went %s, not %s" % ("by name" if named else "as a picture",
+                                                         "by name" if self.menu_icon_names else "as a picture"))
 
     def drawn_menu_to_shop(self, what):
         self.keys(*(["Down"] * self.category_downs()))
@@ -646,6 +662,7 @@ class Kde(Desktop):
     name = "kde-x11"
     strip = (600, 720, 424, 48)
     panel_is_watcher = False  # kded keeps the watcher; plasmashell is its host
+    menu_icon_names = True
     shot_box = (400, 300, 624, 468)  # the tray's corner, without most of the wallpaper
 
     def start_base(self):

@@ -6,6 +6,7 @@
 #include "VendorServer.h"
 #include "uRegistry.h"
 #include "uTDBusMenu.h"
+#include "uTMenuListing.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,7 @@
 #include <csignal>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -332,28 +334,82 @@ TEST(ExportedMenu, ChangedEntriesAndGroupedEventsReachTheProgram) {
     QDBusConnection::disconnectFromBus(QStringLiteral("exported-menu"));
 }
 
-// Menu icons go to the panel as PNG of our own making: any reader gets the very
-// pixels back, transparency included, plain areas and noise, small and large.
-TEST(DesktopMenuIcons, MenuIconPngsDecodeToTheSamePixels) {
-    // Noise: no repeats. Bands: runs along a row and rows repeated, also longer
-    // than one match can say, and across a 300-pixel row.
-    const auto Noise = [](int X, int Y) { return qRgba(X * 7 % 256, Y * 13 % 256, (X + Y) % 256, (X * Y) % 256); };
-    const auto Bands = [](int X, int Y) { return X < 5 || Y % 9 == 0 ? qRgba(200, 10, 10, 128) : qRgba(0, 0, 0, 0); };
-    for (const QSize Size : {QSize(16, 16), QSize(300, 120), QSize(1, 1)}) {
-        for (const bool Plain : {false, true}) {
-            QImage Picture(Size, QImage::Format_ARGB32);
-            for (int Y = 0; Y < Size.height(); ++Y)
-                for (int X = 0; X < Size.width(); ++X)
-                    Picture.setPixel(X, Y, Plain ? Bands(X, Y) : Noise(X, Y));
-            const QByteArray Png = MenuIconPng(Picture);
-            const QImage Back = QImage::fromData(Png, "PNG");
-            ASSERT_FALSE(Back.isNull()) << Size.width() << Plain;
-            EXPECT_EQ(Back.convertToFormat(QImage::Format_ARGB32), Picture) << Size.width() << Plain;
-            if (Plain && Size.width() == 16) {
-                EXPECT_LT(Png.size(), 200); // a kilobyte of pixels
+// A submenu that lists Count shops, as a category of the tray menu does.
+class TListedCategory final : public QMenu, public TMenuListing {
+public:
+    TListedCategory(const QString& Title, qsizetype Count) : FCount(Count) { setTitle(Title); }
+    bool HasListing() const override { return true; }
+    qsizetype ListingCount() const override { return FCount; }
+    TEntry ListingEntry(qsizetype Index) override { return {QStringLiteral("Shop %1").arg(Index), {}, nullptr}; }
+    void ChooseListed(qsizetype) override {}
+
+private:
+    qsizetype FCount;
+};
+
+// Shops in the whole tree of an exported menu, by category title.
+QHash<QString, int> ShopsPerCategory(const TDBusMenuNode& Top) {
+    QHash<QString, int> Shops;
+    for (const TDBusMenuNode& Category : Top.Children)
+        Shops.insert(Category.Label(), static_cast<int>(Category.Children.size()));
+    return Shops;
+}
+
+// Opening a level of 1,000 categories hands over what shows first, not every
+// category's first screenful: small categories in full (they never grow when
+// they open), a large one a screenful, within one budget for the level, the
+// rest their first shop, so none is empty for a panel that reads the whole tree.
+TEST(ExportedMenu, OpeningALevelOfManyCategoriesHandsOverABoundedShareAndNoneEmpty) {
+    TPrivateSessionBus Bus;
+    if (!Bus.IsRunning())
+        GTEST_SKIP() << "no dbus-daemon";
+    TStatusNotifierHost Host{Bus.Address()};
+    ASSERT_TRUE(Host.IsReady());
+    QDBusConnection Connection = QDBusConnection::connectToBus(Bus.Address(), QStringLiteral("exported-levels"));
+    {
+        TDBusMenuExporter Exporter(Connection);
+        ASSERT_TRUE(Exporter.IsRegistered());
+        QMenu Menu;
+        std::vector<std::unique_ptr<TListedCategory>> Categories;
+        Categories.push_back(std::make_unique<TListedCategory>(QStringLiteral("Big"), 10000));
+        for (int I = 1; I < 1000; ++I)
+            Categories.push_back(std::make_unique<TListedCategory>(QStringLiteral("C%1").arg(I), 100));
+        for (const auto& Category : Categories)
+            Menu.addMenu(Category.get());
+        Exporter.SetMenu(&Menu);
+        const QString Item = Connection.baseService() + TDBusMenuExporter::ObjectPath;
+        const QStringList Kinds{QStringLiteral("label"), QStringLiteral("children-display")};
+
+        QHash<QString, int> Shops = ShopsPerCategory(Host.Layout(Item, 0, -1, nullptr, Kinds));
+        ASSERT_EQ(Shops.size(), 1000) << Host.LastError().toStdString();
+        EXPECT_EQ(Shops.value("Big"), 1);
+        EXPECT_EQ(Shops.value("C999"), 1);
+
+        for (int Opening = 0; Opening < 2; ++Opening) {
+            Host.AboutToShow(Item, 0);
+            Shops = ShopsPerCategory(Host.Layout(Item, 0, -1, nullptr, Kinds));
+            int Total = 0;
+            int Complete = 0;
+            for (auto It = Shops.cbegin(); It != Shops.cend(); ++It) {
+                EXPECT_GE(It.value(), 1) << It.key().toStdString();
+                Total += It.value();
+                Complete += It.value() == 100 ? 1 : 0;
             }
+            EXPECT_EQ(Shops.value("Big"), 40) << "a screenful";
+            EXPECT_EQ(Shops.value("C1"), 100) << "a small category in full";
+            EXPECT_EQ(Shops.value("C999"), 1);
+            // The budget is the same at every opening: opening again brings no more.
+            EXPECT_LE(Total, 4000 + 1000);
+            EXPECT_GE(Complete, 30);
         }
+        // A category beyond the budget gets all its shops when it opens itself.
+        const TDBusMenuNode Top = Host.Layout(Item, 0, 1, nullptr, Kinds);
+        const TDBusMenuNode* Last = Top.Find("C999");
+        ASSERT_NE(Last, nullptr);
+        EXPECT_TRUE(Host.AboutToShow(Item, Last->Id));
+        EXPECT_EQ(Host.Layout(Item, Last->Id, 1, nullptr, Kinds).Children.size(), 100);
     }
+    QDBusConnection::disconnectFromBus(QStringLiteral("exported-levels"));
 }
 
 TEST_F(DesktopTrayTest, OnX11TheIconStillPopsTheDrawnMenuUp) {
