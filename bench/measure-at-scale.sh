@@ -11,12 +11,14 @@
 #   bench/make-large-vendor.py /tmp/v100k 100000
 #   bench/measure-at-scale.sh build /tmp/v100k [RUNS]      (one line per run, then medians)
 #
-# Needs Xvfb, trayer, xdotool, curl, sqlite3. PERF=1 records the first start's icon
+# Needs Xvfb, trayer, xdotool, curl, sqlite3. PROGRAM=name runs BUILD/name instead of
+# BUILD/quorvantis (a copy of an older build beside it, say). PERF=1 records the first start's icon
 # download with perf (perf-RUN.data in the work folder, kept).
 set -euo pipefail
 BUILD=$(realpath "${1:?build folder}")
 CONTENT=$(realpath "${2:?content folder}")
 RUNS=${3:-3}
+PROGRAM=$BUILD/${PROGRAM:-quorvantis}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qv-scale.XXXXXX")
 PORT=$((20000 + RANDOM % 20000))
 DISP=:$((300 + RANDOM % 400))
@@ -73,7 +75,7 @@ for Run in $(seq "$RUNS"); do
   Log=$XDG_DATA_HOME/Quorvantis/Quorvantis.log
   Icons=$XDG_DATA_HOME/Quorvantis/icons
   # The program creates its store; then the log threshold and the server are set.
-  "$BUILD/quorvantis" >/dev/null 2>&1 &
+  "$PROGRAM" >/dev/null 2>&1 &
   P=$!
   for _ in $(seq 200); do [ "$(sqlite3 "$Db" 'SELECT 1 FROM reg_key WHERE id = 1' 2>/dev/null)" = 1 ] && break; sleep 0.05; done
   kill -9 "$P"
@@ -84,7 +86,7 @@ for Run in $(seq "$RUNS"); do
   rm -f "$Log"
 
   # 1. First start: catalogue and every icon from the server.
-  "$BUILD/quorvantis" >/dev/null 2>&1 &
+  "$PROGRAM" >/dev/null 2>&1 &
   P=$!
   PIDS+=($P)
   wait_log "$Log" '|DEBUG|Started' 300
@@ -113,13 +115,13 @@ for Run in $(seq "$RUNS"); do
 
   # 3. Second start with every icon on disk, then the largest category.
   rm -f "$Log"
-  "$BUILD/quorvantis" >/dev/null 2>&1 &
+  "$PROGRAM" >/dev/null 2>&1 &
   P=$!
   PIDS+=($P)
   wait_log "$Log" '|DEBUG|Started' 300
   Started=$(rss_mb "$P")
   sleep 2 # the icon thread's listing runs right after "Started"
-  "$BUILD/quorvantis" show
+  "$PROGRAM" show
   sleep 1
   xdotool key Right
   sleep 1
