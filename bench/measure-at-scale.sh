@@ -26,6 +26,7 @@ PIDS=()
 cleanup() {
   for P in "${PIDS[@]}"; do kill "$P" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  # Removing a hundred thousand files takes minutes on a busy machine: after the results.
   [ -n "${KEEP:-}" ] || find "$WORK" -mindepth 1 -maxdepth 1 ! -name 'perf-*' -exec rm -rf {} +
 }
 trap cleanup EXIT
@@ -131,7 +132,6 @@ for Run in $(seq "$RUNS"); do
   xdotool key Escape Escape Escape
   kill "$P"
   wait "$P" 2>/dev/null || true
-  rm -rf "$H"
 
   Line=$(awk -v a="$T0" -v b="$T1" -v c="$C2" -v d="$C3" -v n="$COUNT" -v c0="$C0" -v c1="$C1" \
     'BEGIN { p = (b - a) * 1000 / (n - 1); q = (d - c) * 1000 / n; printf "%.3f %.3f %.2f %.1f", p, q, p / q, c1 - c0 }')
