@@ -138,9 +138,9 @@ for Run in $(seq "$RUNS"); do
   echo "$Run $StartedFirst $Started $Category $Line $Got"
   RESULTS+=("$StartedFirst $Started $Category $Line")
 done
-Median="median"
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+Median=median
 for Col in $(seq 7); do
-  Median+=" $(printf '%s\n' "${RESULTS[@]}" | awk -v c="$Col" '{ print $c }' | sort -g |
-    awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')"
+  Median+=" $(printf '%s\n' "${RESULTS[@]}" | cut -d' ' -f"$Col" | median)"
 done
 echo "$Median"
