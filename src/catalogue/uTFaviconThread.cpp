@@ -52,7 +52,7 @@ std::vector<TFaviconShop> FaviconShops(const TShopList& Shops) {
     Result.reserve(Shops.size());
     for (const TShopPtr& Shop : Shops)
         if (Shop)
-            Result.push_back({Shop->Id, Shop->GetSite()});
+            Result.emplace_back(Shop->Id, Shop->SiteUtf8());
     return Result;
 }
 
@@ -77,6 +77,14 @@ QString TFaviconThread::LinkFile(const QString& Name) const {
 }
 
 void TFaviconThread::run() {
+    // A finished run stays around until the next one: it keeps nothing of a large catalogue.
+    struct TRelease {
+        TFaviconThread& Thread;
+        ~TRelease() {
+            std::vector<TFaviconShop>().swap(Thread.FShops);
+            std::vector<TFaviconLink>().swap(Thread.FLinks);
+        }
+    } ReleaseLists{*this};
     try {
         Execute();
     } catch (const std::exception& E) {
@@ -115,7 +123,7 @@ void TFaviconThread::Execute() {
         if (Listed.ContainsShop(Shop.Id) ||
             (std::binary_search(Repeated.begin(), Repeated.end(), Shop.Id) && QFileInfo::exists(FileName)))
             continue;
-        if (DownloadFile(HTTP, Shop.Site + QStringLiteral("/favicon.ico"), FileName))
+        if (DownloadFile(HTTP, QString::fromUtf8(Shop.SiteUtf8) + QStringLiteral("/favicon.ico"), FileName))
             Q_EMIT ShopIconStored(Shop.Id);
     }
     for (const TFaviconLink& Link : FLinks) {
