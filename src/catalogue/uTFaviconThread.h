@@ -31,10 +31,12 @@ struct TFaviconLink {
 std::vector<TFaviconShop> FaviconShops(const TShopList& Shops);
 
 // Downloads the icon files that are still missing, once: shops in the given order,
-// then links, and lets both lists go once it is done. Writes only below InstallFolder + "icons/" and logs through the
-// shared logger; nothing else is touched. Each icon stored is announced, so the menu shows it at once instead of at the
-// next start. Stop it with requestInterruption() + wait(): the flag also aborts a download in progress, and each icon
-// has ReadTimeoutMs for the whole answer.
+// then links; both lists are let go when the run ends. Writes only below
+// InstallFolder + "icons/" and logs through the shared logger; nothing else is
+// touched. Each icon stored is announced, so the menu shows it at once instead of
+// at the next start.
+// Stop it with requestInterruption() + wait(): the flag also aborts a download in
+// progress, and each icon has ReadTimeoutMs for the whole answer.
 class TFaviconThread final : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TFaviconThread)
