@@ -28,6 +28,7 @@ cleanup() {
   wait 2>/dev/null || true
   # Removing a hundred thousand files takes minutes on a busy machine: after the results.
   [ -n "${KEEP:-}" ] || find "$WORK" -mindepth 1 -maxdepth 1 ! -name 'perf-*' -exec rm -rf {} +
+  rmdir "$WORK" 2>/dev/null || true
 }
 trap cleanup EXIT
 
