@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
+#include <cstdint>
+#include <vector>
 
 // Icon files live in GetInstallFolder() + "icons/": "<shop id>.ico" for shops,
 // "<link name>.ico" for personal links (a link named like a shop id shares its file).
@@ -23,3 +26,22 @@ QString ShopIconFile(int ShopId); // absolute
 // The same for many shops, with the folder read once.
 QString ShopIconFile(const QString& IconsFolder, int ShopId);
 QString LinkIconFile(const QString& LinkName); // absolute, always inside IconsFolder()
+
+// The icon files of a folder from one pass over it, kept small even for a hundred
+// thousand files: shop icons ("<id>.ico", the id as ShopIconFile writes it) as a
+// sorted list of ids, other names as they are. Only files count: a folder, or a
+// ".part" file still being written, is no icon.
+class TIconFolderListing {
+public:
+    bool ContainsShop(int32_t ShopId) const;
+    // Name is a file name inside the folder ("12.ico", "My link.ico").
+    bool Contains(const QString& Name) const;
+    qsizetype Count() const { return static_cast<qsizetype>(FShopIds.size()) + FOtherNames.size(); }
+
+private:
+    friend TIconFolderListing ListIconFolder(const QString& Folder);
+    std::vector<int32_t> FShopIds;
+    QSet<QString> FOtherNames;
+};
+// Empty when the folder cannot be read.
+TIconFolderListing ListIconFolder(const QString& Folder);

@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +31,20 @@ bool IsSilentFailure(const std::exception& E) {
     return false;
 }
 
+// Ids that occur more than once, sorted.
+std::vector<int32_t> RepeatedShopIds(const std::vector<TFaviconShop>& Shops) {
+    std::vector<int32_t> Ids;
+    Ids.reserve(Shops.size());
+    for (const TFaviconShop& Shop : Shops)
+        Ids.push_back(Shop.Id);
+    std::sort(Ids.begin(), Ids.end());
+    std::vector<int32_t> Repeated;
+    for (size_t I = 1; I < Ids.size(); ++I)
+        if (Ids[I] == Ids[I - 1] && (Repeated.empty() || Repeated.back() != Ids[I]))
+            Repeated.push_back(Ids[I]);
+    return Repeated;
+}
+
 } // namespace
 
 std::vector<TFaviconShop> FaviconShops(const TShopList& Shops) {
@@ -38,7 +52,7 @@ std::vector<TFaviconShop> FaviconShops(const TShopList& Shops) {
     Result.reserve(Shops.size());
     for (const TShopPtr& Shop : Shops)
         if (Shop)
-            Result.push_back({Shop->Id, Shop->GetSite()});
+            Result.emplace_back(Shop->Id, Shop->SiteUtf8());
     return Result;
 }
 
@@ -63,6 +77,14 @@ QString TFaviconThread::LinkFile(const QString& Name) const {
 }
 
 void TFaviconThread::run() {
+    // A finished run stays around until the next one: it keeps nothing of a large catalogue.
+    struct TRelease {
+        TFaviconThread& Thread;
+        ~TRelease() {
+            std::vector<TFaviconShop>().swap(Thread.FShops);
+            std::vector<TFaviconLink>().swap(Thread.FLinks);
+        }
+    } ReleaseLists{*this};
     try {
         Execute();
     } catch (const std::exception& E) {
@@ -89,26 +111,19 @@ void TFaviconThread::Execute() {
     Options.MaxBodyBytes = MaxIconBytes;
     THTTPClient HTTP(Options);
 
-    // One listing of the folder instead of a look-up per shop; a file fetched now
-    // counts as present for the shops and links after it.
-    const QStringList Listed = QDir(FIconsFolder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    QSet<QString> Present(Listed.begin(), Listed.end());
-    // True when the file was fetched now.
-    auto FetchUnlessPresent = [&](const QString& URL, const QString& FileName) {
-        const QString Name = FileName.startsWith(FIconsFolder) ? FileName.mid(FIconsFolder.size()) : QString();
-        const bool Exists =
-            Name.isEmpty() || Name.contains(QLatin1Char('/')) ? QFileInfo::exists(FileName) : Present.contains(Name);
-        if (Exists)
-            return false;
-        const bool Stored = DownloadFile(HTTP, URL, FileName);
-        if (!Name.isEmpty())
-            Present.insert(Name);
-        return Stored;
-    };
+    // One listing of the folder instead of a look-up per shop. What this run stores
+    // itself is not in it: a shop listed twice and the links (a link may be named like
+    // a shop) are looked up on disk, so the run keeps no set of every name it fetched.
+    const TIconFolderListing Listed = ListIconFolder(FIconsFolder);
+    const std::vector<int32_t> Repeated = RepeatedShopIds(FShops);
     for (const TFaviconShop& Shop : FShops) {
         if (isInterruptionRequested())
             return;
-        if (FetchUnlessPresent(Shop.Site + QStringLiteral("/favicon.ico"), ShopFile(Shop.Id)))
+        const QString FileName = ShopFile(Shop.Id);
+        if (Listed.ContainsShop(Shop.Id) ||
+            (std::binary_search(Repeated.begin(), Repeated.end(), Shop.Id) && QFileInfo::exists(FileName)))
+            continue;
+        if (DownloadFile(HTTP, QString::fromUtf8(Shop.SiteUtf8) + QStringLiteral("/favicon.ico"), FileName))
             Q_EMIT ShopIconStored(Shop.Id);
     }
     for (const TFaviconLink& Link : FLinks) {
@@ -117,7 +132,10 @@ void TFaviconThread::Execute() {
         if (Link.Name.isEmpty())
             continue;
         const QString IconURL = SiteFaviconURL(Link.URL);
-        if (!IconURL.isEmpty() && FetchUnlessPresent(IconURL, LinkFile(Link.Name)))
+        const QString FileName = LinkFile(Link.Name);
+        if (IconURL.isEmpty() || Listed.Contains(FileName.mid(FIconsFolder.size())) || QFileInfo::exists(FileName))
+            continue;
+        if (DownloadFile(HTTP, IconURL, FileName))
             Q_EMIT LinkIconStored(Link.Name);
     }
 }

@@ -2,18 +2,24 @@
 
 #include "uTShop.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QThread>
+#include <utility>
 #include <vector>
 
 class TLogger;
 class THTTPClient;
 
 // What the favicon thread needs of a shop, copied when the thread is created so
-// that a catalogue reload on the main thread cannot change the list under it.
+// that a catalogue reload on the main thread cannot change the list under it. The
+// address stays UTF-8 as the shop keeps it, so the copy shares its bytes: a text
+// copy of every address was megabytes for a large catalogue.
 struct TFaviconShop {
+    TFaviconShop(int Id, const QString& Site) : Id(Id), SiteUtf8(Site.toUtf8()) {}
+    TFaviconShop(int Id, QByteArray SiteUtf8) : Id(Id), SiteUtf8(std::move(SiteUtf8)) {}
     int Id = 0;
-    QString Site;
+    QByteArray SiteUtf8;
 };
 
 // A personal link as read from the link store before the thread starts.
@@ -25,9 +31,10 @@ struct TFaviconLink {
 std::vector<TFaviconShop> FaviconShops(const TShopList& Shops);
 
 // Downloads the icon files that are still missing, once: shops in the given order,
-// then links. Writes only below InstallFolder + "icons/" and logs through the shared
-// logger; nothing else is touched. Each icon stored is announced, so the menu shows
-// it at once instead of at the next start.
+// then links; both lists are let go when the run ends. Writes only below
+// InstallFolder + "icons/" and logs through the shared logger; nothing else is
+// touched. Each icon stored is announced, so the menu shows it at once instead of
+// at the next start.
 // Stop it with requestInterruption() + wait(): the flag also aborts a download in
 // progress, and each icon has ReadTimeoutMs for the whole answer.
 class TFaviconThread final : public QThread {
@@ -61,8 +68,8 @@ private:
     bool DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName);
     static void StoreFile(const QString& FileName, const QByteArray& Data);
 
-    const std::vector<TFaviconShop> FShops;
-    const std::vector<TFaviconLink> FLinks;
+    std::vector<TFaviconShop> FShops;
+    std::vector<TFaviconLink> FLinks;
     TLogger* const FLogger;
     const QString FIconsFolder;
     const int FReadTimeoutMs;

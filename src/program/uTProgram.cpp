@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <malloc.h>
+
 namespace {
 constexpr int MaxRandomRef = 2147483646;
 // The favicon thread sees a stop request within 25 ms and aborts its request at once; one
@@ -28,6 +30,12 @@ constexpr int FaviconStopMs = 250;
 // The running request of a kind is let go as soon as its end is handled, so that the
 // handler may start the next one. It is deleted later: its Finished signal is still being
 // delivered (and may hold the very handler that runs).
+// A catalogue of many shops replaced by another leaves the old one's memory in holes
+// between the new one's: handed back here, not kept for the life of the program.
+void ReturnFreedMemory() {
+    ::malloc_trim(0);
+}
+
 template <class T> T* TakeFinished(std::unique_ptr<T>& Running) {
     T* Done = Running.release();
     if (Done)
@@ -215,12 +223,16 @@ void TProgram::FinishRefresh() {
     // its way keeps its own.
     if (!FSubmission)
         IdHTTP.Disconnect();
-    const TRefreshResult Result =
-        HandleCatalogueAnswer(FRefreshURL, Request->Body(), Request->Error(), *FUpdateVersion, *FLogger);
+    // The body (megabytes for a large catalogue) is freed before the memory is handed back.
+    const TRefreshResult Result = [&] {
+        const QByteArray Body = Request->TakeBody();
+        return HandleCatalogueAnswer(FRefreshURL, Body, Request->Error(), *FUpdateVersion, *FLogger);
+    }();
     FLastRefreshError = Result.Error;
     if (Result.Replaced && !FShuttingDown) {
         try {
             Q_EMIT CatalogueReplaced(); // favicons and the menu
+            ReturnFreedMemory();
             ShowNews();
         } catch (const std::exception& E) {
             FLogger->Error(QStringLiteral("GetUpdates: URL=") + Result.URL + QStringLiteral(": ") +
@@ -244,6 +256,7 @@ UpdateState TProgram::LoadVersionFile() {
     } catch (const std::exception& E) {
         FLogger->Error(QStringLiteral("LoadVersionFile: ") + ExceptionMessage(E));
     }
+    ReturnFreedMemory();
     return State;
 }
 

@@ -13,16 +13,11 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
-#include <QSet>
 #include <QStyle>
 #include <QStyleOption>
 #include <QtEndian>
-#include <charconv>
 #include <cmath>
-#include <dirent.h>
 #include <map>
-#include <string_view>
-#include <unordered_set>
 
 namespace {
 
@@ -188,48 +183,16 @@ int AddIconFile(TImageList& Images, const QString& FileName, TLogger& Logger) {
     }
 }
 
-// The shop ids ("<id>.ico" in canonical decimal) and the other ".ico" names of the
-// icons folder, from one listing of it.
-struct TIconFolder {
-    std::unordered_set<int32_t> ShopIds;
-    QSet<QString> OtherNames;
-};
-
-TIconFolder ListIconFolder(const QString& Folder) {
-    TIconFolder Result;
-    DIR* Dir = ::opendir(QFile::encodeName(Folder).constData());
-    if (Dir == nullptr)
-        return Result;
-    while (const dirent* Entry = ::readdir(Dir)) {
-        const std::string_view Name(Entry->d_name);
-        if (Name.size() <= 4 || Name.substr(Name.size() - 4) != ".ico")
-            continue;
-        const std::string_view Stem = Name.substr(0, Name.size() - 4);
-        int32_t Id = 0;
-        const auto [End, Error] = std::from_chars(Stem.data(), Stem.data() + Stem.size(), Id);
-        // "007.ico" or "+7.ico" belong to no shop: ShopIconFile writes "7.ico".
-        const std::string_view Digits = Stem.substr(Stem.front() == '-' ? 1 : 0);
-        const bool Canonical = Error == std::errc() && End == Stem.data() + Stem.size() && !Digits.empty() &&
-                               (Digits.front() != '0' || Stem == "0");
-        if (Canonical)
-            Result.ShopIds.insert(Id);
-        else
-            Result.OtherNames.insert(QFile::decodeName(Entry->d_name));
-    }
-    ::closedir(Dir);
-    return Result;
-}
-
 } // namespace
 
 QList<TURLItem> LoadFavicons(TImageList& Images, const TShopList& Shops, const QList<TURLItem>& Links,
                              TLogger& Logger) {
     Images.Truncate(TImageList::FixedCount);
     const QString Folder = IconsFolder();
-    const TIconFolder Listed = ListIconFolder(Folder);
+    const TIconFolderListing Listed = ListIconFolder(Folder);
     std::vector<int32_t> WithFile;
     for (const TShopPtr& Shop : Shops)
-        if (Shop && Listed.ShopIds.count(Shop->Id) != 0)
+        if (Shop && Listed.ContainsShop(Shop->Id))
             WithFile.push_back(Shop->Id);
     Images.SetShopIconFiles(WithFile, [Folder, Side = MenuIconSide(), Log = &Logger](int32_t Id) {
         const QString FileName = ShopIconFile(Folder, Id);
@@ -244,14 +207,7 @@ QList<TURLItem> LoadFavicons(TImageList& Images, const TShopList& Shops, const Q
     QList<TURLItem> Renumbered;
     for (TURLItem Item : Links) {
         const QString FileName = LinkIconFile(Item.Name);
-        const QString Stem = FileName.mid(Folder.size());
-        bool Present = Listed.OtherNames.contains(Stem);
-        if (!Present && Stem.endsWith(QLatin1String(".ico"))) {
-            bool IsNumber = false;
-            const int Id = Stem.chopped(4).toInt(&IsNumber);
-            Present = IsNumber && Listed.ShopIds.count(Id) != 0 && QString::number(Id) == Stem.chopped(4);
-        }
-        const int Index = Present ? AddIconFile(Images, FileName, Logger) : 0;
+        const int Index = Listed.Contains(FileName.mid(Folder.size())) ? AddIconFile(Images, FileName, Logger) : 0;
         // An index from an earlier load would now point at somebody else's picture.
         if (Index != Item.Icon) {
             Item.Icon = Index;

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -205,8 +206,22 @@ public:
         });
     }
 
+protected:
+    // A closed pop-up keeps its window and, behind it, a picture of the whole window:
+    // for a long category spread over the screen in columns that is megabytes, held
+    // for the rest of the session. Both go; the next opening makes them again.
+    void hideEvent(QHideEvent* Event) override {
+        QMenu::hideEvent(Event);
+        if (isWindow() && qint64(width()) * height() >= LargeWindowPixels)
+            QTimer::singleShot(0, this, [this] {
+                if (!isVisible() && isWindow() && windowHandle() != nullptr)
+                    destroy();
+            });
+    }
+
 private:
     static constexpr const char* FillsOnHoverProperty = "qvFillsOnHover";
+    static constexpr qint64 LargeWindowPixels = 512 * 512;
 
     // Per entry, its place among the nested levels or among the shops; worked out
     // when the level is first read, not for every category at each build.

@@ -76,6 +76,34 @@ TEST_F(FaviconThreadTest, FetchesOnlyMissingFilesShopsFirstThenLinks) {
     EXPECT_EQ(Server.TotalRequests(), Before);
 }
 
+TEST_F(FaviconThreadTest, OnlyFilesUnderTheExactNameCountAsPresentAndARepeatedShopIsFetchedOnce) {
+    for (const char* Site : {"s5", "s6", "s7", "s8", "odd"})
+        Server.Serve(Site, IconBytes);
+    QDir().mkpath(Icons() + "5.ico");              // a folder is no icon
+    WriteFileBytes(Icons() + "6.ico.part", "hal"); // nor is a write cut short
+    WriteFileBytes(Icons() + "007.ico", "other");  // nor a name ShopIconFile never writes
+    const QString Odd = QStringLiteral("Grüße 50% / \"Ä\" .ico");
+    TFaviconThread Names({}, {}, &Logger, Env.InstallFolder());
+    WriteFileBytes(Names.LinkFile(Odd), "kept");
+
+    Run({{5, Server.Site("s5")},
+         {6, Server.Site("s6")},
+         {7, Server.Site("s7")},
+         {8, Server.Site("s8")},
+         {8, Server.Site("s8")}},
+        {{Odd, Server.Site("odd")}, {"8", Server.Site("odd")}});
+
+    EXPECT_TRUE(QFileInfo(Icons() + "5.ico").isDir());
+    EXPECT_EQ(Server.Requests("s5"), 1) << "asked, though it cannot be stored under a folder's name";
+    EXPECT_EQ(ReadFileBytes(Icons() + "6.ico"), IconBytes);
+    EXPECT_EQ(ReadFileBytes(Icons() + "7.ico"), IconBytes);
+    EXPECT_EQ(ReadFileBytes(Icons() + "007.ico"), "other");
+    EXPECT_EQ(Server.Requests("s8"), 1) << "a shop listed twice is fetched once";
+    EXPECT_EQ(ReadFileBytes(Names.LinkFile(Odd)), "kept");
+    EXPECT_EQ(Server.Requests(""), 0) << "neither the odd name on disk nor a link named like a fetched shop";
+    EXPECT_EQ(Errors().size(), 1) << Errors().join('\n').toStdString(); // the folder in the way
+}
+
 TEST_F(FaviconThreadTest, StatusFailuresAreSilentOtherFailuresLoggedOncePerIcon) {
     Server.Serve("e404", "gone", 404);
     Server.Serve("e500", "oops", 500);

@@ -450,6 +450,37 @@ TEST_F(TrayMenuTest, SubmenusGetTheirEntriesWhenFirstOpenedAndARebuildDropsOnlyW
     EXPECT_EQ(Dump(Menu), QStringList({"Mode", "  Neu [5]"}) + FixedDump);
 }
 
+TEST_F(TrayMenuTest, AClosedLongCategoryLetsItsWindowGoAndOpensAgainFullyWorking) {
+    TBrowserRecorder Browser;
+    WriteSettingString("", "server", "http://vendor.test:8080/");
+    for (int Id = 1; Id <= 400; ++Id)
+        AddShop("Lang", QStringLiteral("Shop %1").arg(Id, 3, 10, QLatin1Char('0')), Id);
+    Build();
+    QAction* Long = Menu.actions().at(0);
+    QMenu* Sub = Long->menu();
+    ASSERT_NE(Sub, nullptr);
+    const QRect Screen = QApplication::primaryScreen()->availableGeometry();
+    for (int Round = 1; Round <= 2; ++Round) {
+        Menu.popup(Screen.center());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Menu));
+        Menu.setActiveAction(Long); // pops the submenu up at once
+        ASSERT_TRUE(WaitUntil([&] { return Sub->isVisible(); }, 5000)) << "round " << Round;
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Sub));
+        ASSERT_EQ(Sub->actions().size(), 400);
+        ASSERT_GE(qint64(Sub->width()) * Sub->height(), 512 * 512) << "spread over columns";
+        if (Round == 1) {
+            Menu.hide();
+            EXPECT_TRUE(WaitUntil([&] { return Sub->windowHandle() == nullptr; }, 5000)) << "window kept when closed";
+        }
+    }
+    // Its entries are the ones it had.
+    Sub->actions().at(1)->trigger();
+    EXPECT_EQ(
+        Browser.Opened(1),
+        QStringList({"http://vendor.test:8080/shop.php?id=2&ref=42&check=2024-05-01&version=2.2&subid=software"}));
+    Menu.hide();
+}
+
 TEST_F(TrayMenuTest, PointingAtACategoryOpensItFilledBesideItsEntry) {
     AddShop("Mode", "Gamma", 3);
     AddShop("Mode", "Zeta", 4);
