@@ -94,7 +94,7 @@ TEST_F(MenuItemManagerTest, HostileNamesStaySingleKeysInsideTheLinkStore) {
     EXPECT_FALSE(Links.GetNames().contains(".hidden"));
     // Their icon files: one per name, each directly in the icons folder, none hidden.
     QSet<QString> Files;
-    for (const QString& Name : {"..\\x", "../x", ".._x", "a/b", "a%2Fb", ".", "..", "%"}) {
+    for (const QString Name : {"..\\x", "../x", ".._x", "a/b", "a%2Fb", ".", "..", "%"}) {
         const QString File = LinkIconFile(Name);
         EXPECT_EQ(QFileInfo(File).absolutePath() + "/", IconsFolder()) << File.toStdString();
         EXPECT_FALSE(QFileInfo(File).fileName().startsWith('.')) << File.toStdString();

@@ -234,7 +234,7 @@ TEST_F(StateTest, FaviconsFetchedDuringTheSessionAppearInTheirEntriesWithoutAReb
                                                  R"(<shop id="2" name="Beta" category="Mode" site="%1/b"/>)"
                                                  R"(<shop id="3" name="Solo" site="%1/s"/></shops>)")
                                       .arg(Server.Base())));
-    for (const QString& Site : {"a", "b", "s", ""})
+    for (const char* Site : {"a", "b", "s", ""})
         Server.SetIcon(Site, Icon);
     WriteSettingString("favorites\\Wetter", "url", Server.Base() + "/w/heute");
     Server.Hold(false, true); // the icons wait until the menu has been opened
