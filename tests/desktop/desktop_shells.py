@@ -336,14 +336,21 @@ class Desktop:
         self.result("notice click")
         self.close_drawn_menu()
 
+    def window_box(self, window):
+        """(x, y, w, h) of an X window on the display, or None once it has gone."""
+        out = run(["xdotool", "getwindowgeometry", "--shell", window], self.env, check=False)
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        if not all(k in values for k in ("X", "Y", "WIDTH", "HEIGHT")):
+            return None
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
     def drawn_windows(self):
         """Our drawn menu's windows (the menu and each open submenu): tall windows of ours."""
         found = []
         for window in run(["xdotool", "search", "--onlyvisible", "--classname", "quorvantis"], self.env,
                           check=False).split():
-            size = re.search(r"Geometry: (\d+)x(\d+)", run(["xdotool", "getwindowgeometry", window], self.env,
-                                                             check=False))
-            if size and int(size.group(2)) > 100:
+            box = self.window_box(window)
+            if box and box[3] > 100:
                 found.append(window)
         return found
 
@@ -359,6 +366,23 @@ class Desktop:
             print("our drawn menu did not close on Escape; a click beside it")
             self.click((5, self.size[1] // 2))
             wait_for("our drawn menu to close", lambda: not self.drawn_windows())
+
+    def check_menu_place(self, what):
+        """Our drawn menu and its submenu lie on the screen and off the panel."""
+        panel = self.panel_box()
+        for window in self.drawn_windows():
+            x, y, w, h = box = self.window_box(window) or (0, 0, 0, 0)
+            if x < 0 or y < 0 or x + w > self.size[0] or y + h > self.size[1]:
+                raise Failure("%s: our menu %s leaves the screen" % (what, box))
+            if panel and x < panel[0] + panel[2] and panel[0] < x + w and y < panel[1] + panel[3] \
+                    and panel[1] < y + h:
+                raise Failure("%s: our menu %s covers the panel %s" % (what, box, panel))
+        if panel:
+            print("%s: our menu clear of the panel %s" % (what, panel))
+
+    def panel_box(self):
+        """Where the panel lies, for the desktops that tell (None: not checked)."""
+        return None
 
     def choose_shop(self, what):
         self.shot("%s-%s-category.png" % (self.name, what))
@@ -381,6 +405,7 @@ class Desktop:
         self.keys(*(["Down"] * self.category_downs()))
         self.keys("Right")
         wait_for("%s: the category's submenu" % what, lambda: len(self.drawn_windows()) >= 2)
+        self.check_menu_place(what)
         self.result("category opens from the icon" if what == "icon" else "right-click menu")
         self.choose_shop(what)
 
@@ -675,6 +700,15 @@ class Kde(Desktop):
 
     def start_panel(self):
         self.panel = self.session.start("plasmashell", ["plasmashell", "--no-respawn"])
+
+    def panel_box(self):
+        # The bottom panel: plasmashell's window across the screen's foot.
+        for window in run(["xdotool", "search", "--onlyvisible", "--classname", "plasmashell"], self.env,
+                          check=False).split():
+            box = self.window_box(window)
+            if box and box[2] >= self.size[0] * 3 // 4 and box[3] < 100 and box[1] > self.size[1] // 2:
+                return box
+        raise Failure("no panel window of plasmashell at the screen's foot")
 
     def stop_panel(self):
         self.session.stop(self.panel)
