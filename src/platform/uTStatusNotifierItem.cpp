@@ -4,6 +4,7 @@
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
+#include <QGuiApplication>
 #include <QImage>
 #include <QtEndian>
 
@@ -128,3 +129,10 @@ void TStatusNotifierItem::ContextMenu(int X, int Y) {
 void TStatusNotifierItem::SecondaryActivate(int, int) {}
 
 void TStatusNotifierItem::Scroll(int, const QString&) {}
+
+void TStatusNotifierItem::ProvideXdgActivationToken(const QString& Token) {
+    // Qt's Wayland plugin takes the token from here at the next window activation
+    // and clears it; elsewhere it would only reach the programs we start.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && !Token.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", Token.toUtf8());
+}
