@@ -15,6 +15,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -30,6 +31,35 @@ const TLangText txtNoTrayNotice{
 
 const QString WatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString WatcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+// GNOME Shell draws its overview above every X11 window, pop-ups included: a menu
+// opened then (from a click on our notice there) stays out of sight behind it.
+// Whether the overview is open, asking it to close on the first look.
+bool GnomeOverviewInTheWay(QDBusConnection& Bus, bool AskToClose) {
+    const QString Shell = QStringLiteral("org.gnome.Shell");
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !Bus.interface()->isServiceRegistered(Shell))
+        return false;
+    auto Call =
+        QDBusMessage::createMethodCall(Shell, QStringLiteral("/org/gnome/Shell"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    Call << Shell << QStringLiteral("OverviewActive");
+    const QDBusMessage Reply = Bus.call(Call, QDBus::Block, 500);
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return false;
+    QVariant Active = Reply.arguments().constFirst();
+    if (Active.userType() == qMetaTypeId<QDBusVariant>())
+        Active = qvariant_cast<QDBusVariant>(Active).variant();
+    if (!Active.toBool())
+        return false;
+    if (AskToClose) {
+        auto Set =
+            QDBusMessage::createMethodCall(Shell, QStringLiteral("/org/gnome/Shell"),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+        Set << Shell << QStringLiteral("OverviewActive") << QVariant::fromValue(QDBusVariant(false));
+        Bus.call(Set, QDBus::NoBlock);
+    }
+    return true;
+}
 } // namespace
 
 TTrayIcon::TTrayIcon(const QIcon& Icon, TLogger& Logger, QObject* Parent)
@@ -98,6 +128,15 @@ void TTrayIcon::EmitMenuRequestOnceInputIsFree(const QPoint& Pos, int Attempt) {
     // to end (briefly: after 1.5 s the menu opens regardless).
     constexpr int RetryMs = 30;
     constexpr int MaxAttempts = 50;
+    // GNOME's overview (which holds a grab of its own) slides away before the menu opens.
+    if (Attempt < MaxAttempts && QApplication::activePopupWidget() == nullptr &&
+        GnomeOverviewInTheWay(FBus, !FOverviewAsked)) {
+        if (!FOverviewAsked)
+            FLogger.Debug(QStringLiteral("The menu waits for GNOME's overview to close"));
+        FOverviewAsked = true;
+        QTimer::singleShot(RetryMs, this, [this, Pos, Attempt] { EmitMenuRequestOnceInputIsFree(Pos, Attempt + 1); });
+        return;
+    }
     // Our own open menu holds the grab itself: no probe then, it would end that grab.
     if (Attempt < MaxAttempts && QApplication::activePopupWidget() == nullptr && !CanGrabInputNow()) {
         if (Attempt == 0)
@@ -105,6 +144,7 @@ void TTrayIcon::EmitMenuRequestOnceInputIsFree(const QPoint& Pos, int Attempt) {
         QTimer::singleShot(RetryMs, this, [this, Pos, Attempt] { EmitMenuRequestOnceInputIsFree(Pos, Attempt + 1); });
         return;
     }
+    FOverviewAsked = false;
     FMenuQueued = false;
     Q_EMIT MenuRequested(Pos);
 }

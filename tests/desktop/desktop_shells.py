@@ -335,14 +335,22 @@ class Desktop:
         where = wait_for("our notice to come to rest", at_rest)
         self.result("notice shown")
         self.shot("%s-notice.png" % self.name, settle=False)  # a notice counts its time down, moving
+        self.before_notice_click()
         self.click(where)
         # The service reports the click, or (xfce4-notifyd, on its body) only that a click closed it.
         wait_for("the program to hear of the click", lambda: self.session.log_match(
             r"\|DEBUG\|Notification %d clicked( \(closed by a click on it\))?$" % ours) and self.session.log_has(
             "|DEBUG|Menu asked for by a click on our notification"))
         self.menu_shown()
+        self.after_notice_click()
         self.result("notice click")
         self.close_drawn_menu()
+
+    def before_notice_click(self):
+        pass
+
+    def after_notice_click(self):
+        pass
 
     def window_box(self, window):
         """(x, y, w, h) of an X window on the display, or None once it has gone."""
@@ -522,6 +530,25 @@ class GnomeX11(Gnome):
 
     def stop_panel(self):
         self.session.stop(self.shell)
+
+    # The notice is clicked with the overview open, which hides X11 windows under it:
+    # the menu must wait for it to close and show on the desktop.
+    def before_notice_click(self):
+        run(["gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path", "/org/gnome/Shell",
+             "--method", "org.freedesktop.DBus.Properties.Set", "org.gnome.Shell", "OverviewActive", "<true>"],
+            self.env)
+        wait_for("the overview to open", lambda: self.shell_state("OverviewActive") == "(<true>,)")
+        self.shot("%s-notice-in-overview.png" % self.name, settle=False)
+
+    def after_notice_click(self):
+        wait_for("the program to close the overview first", lambda: self.session.log_has(
+            "|DEBUG|The menu waits for GNOME's overview to close"))
+        if self.shell_state("OverviewActive") != "(<false>,)":
+            raise Failure("our menu opened with the overview still open")
+        windows = self.drawn_windows()
+        x, y, w, h = self.window_box(windows[0]) if windows else (0, 0, 0, 0)
+        wait_for("our menu's side bar in the picture, above all", lambda: self.screen.grab().red_box((x, y, 40, h)))
+        self.shot("%s-notice-menu.png" % self.name)
 
 
 class GnomeWayland(Gnome):
