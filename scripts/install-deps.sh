@@ -18,7 +18,7 @@ PKGS=(
   gnome-shell gnome-shell-extension-appindicator gjs libglib2.0-bin
   xfce4-panel xfwm4 xfce4-notifyd
   lxqt-panel lxqt-notificationd
-  plasma-workspace plasma-desktop kwin-x11 kded5
+  plasma-workspace plasma-desktop kwin-x11 kded5 kwin-wayland qtwayland5
   ccache dpkg-dev lintian desktop-file-utils appstream
 )
 missing=()
