@@ -396,9 +396,18 @@ class Desktop:
         if panel:
             print("%s: our menu clear of the panel %s" % (what, panel))
 
+    panel_class = None  # the X window class of the panel, where it is one window
+
     def panel_box(self):
-        """Where the panel lies, for the desktops that tell (None: not checked)."""
-        return None
+        """Where the panel lies: its window across the screen (None: not checked)."""
+        if not self.panel_class:
+            return None
+        for window in run(["xdotool", "search", "--onlyvisible", "--classname", self.panel_class], self.env,
+                          check=False).split():
+            box = self.window_box(window)
+            if box and box[2] >= self.size[0] * 3 // 4 and box[3] < 100:
+                return box
+        raise Failure("no window of %s across the screen" % self.panel_class)
 
     def choose_shop(self, what):
         self.shot("%s-%s-category.png" % (self.name, what))
@@ -635,6 +644,7 @@ XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 
 class Xfce(Desktop):
     name = "xfce"
+    panel_class = "xfce4-panel"
     strip = (0, 0, 1024, 32)
 
     def start_base(self):
@@ -686,6 +696,7 @@ type=statusnotifier
 
 class Lxqt(Desktop):
     name = "lxqt"
+    panel_class = "lxqt-panel"
     strip = (0, 0, 1024, 34)
 
     def start_base(self):
@@ -718,6 +729,7 @@ class Lxqt(Desktop):
 
 class Kde(Desktop):
     name = "kde-x11"
+    panel_class = "plasmashell"  # its bottom panel; the desktop's window is screen-high
     strip = (600, 720, 424, 48)
     panel_is_watcher = False  # kded keeps the watcher; plasmashell is its host
     shot_box = (400, 300, 624, 468)  # the tray's corner, without most of the wallpaper
@@ -750,14 +762,6 @@ class Kde(Desktop):
     def start_panel(self):
         self.panel = self.session.start("plasmashell", ["plasmashell", "--no-respawn"])
 
-    def panel_box(self):
-        # The bottom panel: plasmashell's window across the screen's foot.
-        for window in run(["xdotool", "search", "--onlyvisible", "--classname", "plasmashell"], self.env,
-                          check=False).split():
-            box = self.window_box(window)
-            if box and box[2] >= self.size[0] * 3 // 4 and box[3] < 100 and box[1] > self.size[1] // 2:
-                return box
-        raise Failure("no panel window of plasmashell at the screen's foot")
 
     def stop_panel(self):
         self.session.stop(self.panel)
