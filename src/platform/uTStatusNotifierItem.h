@@ -84,7 +84,7 @@ public Q_SLOTS:
     Q_SCRIPTABLE void SecondaryActivate(int X, int Y);
     Q_SCRIPTABLE void Scroll(int Delta, const QString& Orientation);
     // Plasma hands over an activation token before a click: with it, the window the
-    // click opens may take the focus on Wayland (KWin keeps others behind, unfocused).
+    // click opens may take the focus on Wayland (KWin may keep others unfocused).
     Q_SCRIPTABLE void ProvideXdgActivationToken(const QString& Token);
 
 Q_SIGNALS:
@@ -100,10 +100,13 @@ Q_SIGNALS:
     void ContextMenuRequested(const QPoint& Pos);
 
 private:
+    void UseActivationToken();
+
     QDBusConnection FBus;
     QString FServiceName;
     TDBusIconPixmapList FPixmaps;
     QString FToolTip;
     QString FMenuPath;
+    QString FActivationToken;
     bool FExported = false;
 };
