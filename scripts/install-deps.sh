@@ -43,7 +43,7 @@ TEST_PKGS=(
   gnome-shell gnome-shell-extension-appindicator gjs libglib2.0-bin
   xfce4-panel xfwm4 xfce4-notifyd
   lxqt-panel lxqt-notificationd
-  plasma-workspace plasma-desktop kwin-x11 kded5
+  plasma-workspace plasma-desktop kwin-x11 kded5 kwin-wayland qtwayland5
   lintian desktop-file-utils appstream
 )
 

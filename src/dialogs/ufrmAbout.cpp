@@ -20,11 +20,16 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
+#include <initializer_list>
+
 namespace {
 
 constexpr int DesignWidth = 361;
 constexpr int DesignHeight = 236;
 constexpr int BannerHeight = 33;
+constexpr int DesignButton = 85;
+constexpr int DesignButtonHeight = 25;
 
 // The vendor's notice after the version.
 constexpr const char* VendorNotice = "\u00A9 2026";
@@ -117,23 +122,45 @@ void TfrmAbout::ApplyLanguage() {
 }
 
 void TfrmAbout::FitToTexts() {
-    // The designed sizes fit a small Windows system font; the wider Linux fonts would clip
-    // the title and let the vendor link cover the version. The window grows to the right.
+    // The designed places fit a small Windows system font; the fonts of the Linux desktops
+    // differ (GNOME's clipped the update button). So every row and button takes the room
+    // its text needs, never less than designed, and the window grows to hold them.
     constexpr int Margin = 24;
     constexpr int Gap = 12;
-    labTitle->adjustSize();
-    labVersion->adjustSize();
-    labCopyright->adjustSize();
-    const int Needed = qMax(labTitle->width(), labVersion->width() + Gap + labCopyright->width()) + 2 * Margin;
+    const auto Fit = [](QPushButton* Button) {
+        const QSize Hint = Button->sizeHint();
+        Button->resize(qMax(DesignButton, Hint.width()), qMax(DesignButtonHeight, Hint.height()));
+    };
+    Fit(btnSoftwareUpdate);
+    Fit(btnClose);
+    for (QLabel* Label : std::initializer_list<QLabel*>{labTitle, labVersion, labCopyright, lblLastCheck})
+        Label->adjustSize();
+    const int Needed = std::max({labTitle->width(), labVersion->width() + Gap + labCopyright->width(),
+                                 lblLastCheck->width(), btnSoftwareUpdate->width() + Gap + btnClose->width()}) +
+                       2 * Margin;
     const int Width = qMax(DesignWidth, Needed);
-    if (Width != width()) {
-        setFixedSize(Width, DesignHeight);
+    const int Inner = Width - 2 * Margin;
+
+    int Y = 56;
+    labTitle->setGeometry(Margin, Y, Inner, qMax(16, labTitle->height()));
+    Y = labTitle->geometry().bottom() + 3;
+    labDescription->setGeometry(Margin, Y, Inner, qMax(65, labDescription->heightForWidth(Inner)));
+    Y = labDescription->geometry().bottom() + 14;
+    const int Row = std::max({16, labVersion->height(), labCopyright->height()});
+    labVersion->setGeometry(Margin, Y, labVersion->width(), Row);
+    labCopyright->setGeometry(qMax(160, Margin + labVersion->width() + Gap), Y, labCopyright->width(), Row);
+    Y += Row;
+    lblLastCheck->setGeometry(Margin, Y, Inner, qMax(16, lblLastCheck->height()));
+    Y = lblLastCheck->geometry().bottom() + 17;
+    btnSoftwareUpdate->move(Margin, Y);
+    btnClose->move(Width - 20 - btnClose->width(), Y);
+    const int Height = qMax(DesignHeight, Y + qMax(btnSoftwareUpdate->height(), btnClose->height()) + 11);
+
+    if (Width != width() || Height != height()) {
+        setFixedSize(Width, Height);
         imgTop->setGeometry(0, 0, Width, BannerHeight);
         imgTop->setPixmap(BannerPixmap(Width, BannerHeight, devicePixelRatioF()));
     }
-    labDescription->setGeometry(Margin, 74, Width - 2 * Margin, 65);
-    labCopyright->move(qMax(160, labVersion->x() + labVersion->width() + Gap), 152);
-    btnClose->move(Width - 20 - btnClose->width(), 200);
 }
 
 void TfrmAbout::UpdateLastCheck() {

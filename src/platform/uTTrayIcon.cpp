@@ -17,6 +17,7 @@
 #include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -58,6 +59,35 @@ bool WatcherOwns(const QDBusConnection& Bus, const QString& Name) {
     const QDBusReply<QString> Watcher = Bus.interface()->serviceOwner(WatcherService);
     const QDBusReply<QString> Owner = Bus.interface()->serviceOwner(Name);
     return Watcher.isValid() && Owner.isValid() && Watcher.value() == Owner.value();
+}
+
+// GNOME Shell draws its overview above every X11 window, pop-ups included: a menu
+// opened then (from a click on our notice there) stays out of sight behind it.
+// Whether the overview is open, asking it to close on the first look.
+bool GnomeOverviewInTheWay(QDBusConnection& Bus, bool AskToClose) {
+    const QString Shell = QStringLiteral("org.gnome.Shell");
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !Bus.interface()->isServiceRegistered(Shell))
+        return false;
+    auto Call =
+        QDBusMessage::createMethodCall(Shell, QStringLiteral("/org/gnome/Shell"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    Call << Shell << QStringLiteral("OverviewActive");
+    const QDBusMessage Reply = Bus.call(Call, QDBus::Block, 500);
+    if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().isEmpty())
+        return false;
+    QVariant Active = Reply.arguments().constFirst();
+    if (Active.userType() == qMetaTypeId<QDBusVariant>())
+        Active = qvariant_cast<QDBusVariant>(Active).variant();
+    if (!Active.toBool())
+        return false;
+    if (AskToClose) {
+        auto Set =
+            QDBusMessage::createMethodCall(Shell, QStringLiteral("/org/gnome/Shell"),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+        Set << Shell << QStringLiteral("OverviewActive") << QVariant::fromValue(QDBusVariant(false));
+        Bus.call(Set, QDBus::NoBlock);
+    }
+    return true;
 }
 } // namespace
 
@@ -127,6 +157,15 @@ void TTrayIcon::EmitMenuRequestOnceInputIsFree(const QPoint& Pos, int Attempt) {
     // to end (briefly: after 1.5 s the menu opens regardless).
     constexpr int RetryMs = 30;
     constexpr int MaxAttempts = 50;
+    // GNOME's overview (which holds a grab of its own) slides away before the menu opens.
+    if (Attempt < MaxAttempts && QApplication::activePopupWidget() == nullptr &&
+        GnomeOverviewInTheWay(FBus, !FOverviewAsked)) {
+        if (!FOverviewAsked)
+            FLogger.Debug(QStringLiteral("The menu waits for GNOME's overview to close"));
+        FOverviewAsked = true;
+        QTimer::singleShot(RetryMs, this, [this, Pos, Attempt] { EmitMenuRequestOnceInputIsFree(Pos, Attempt + 1); });
+        return;
+    }
     // Our own open menu holds the grab itself: no probe then, it would end that grab.
     if (Attempt < MaxAttempts && QApplication::activePopupWidget() == nullptr && !CanGrabInputNow()) {
         if (Attempt == 0)
@@ -134,6 +173,7 @@ void TTrayIcon::EmitMenuRequestOnceInputIsFree(const QPoint& Pos, int Attempt) {
         QTimer::singleShot(RetryMs, this, [this, Pos, Attempt] { EmitMenuRequestOnceInputIsFree(Pos, Attempt + 1); });
         return;
     }
+    FOverviewAsked = false;
     FMenuQueued = false;
     Q_EMIT MenuRequested(Pos);
 }

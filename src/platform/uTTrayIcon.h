@@ -104,6 +104,7 @@ private:
     bool FRegistering = false;
     bool FShown = false;
     bool FMenuQueued = false;
+    bool FOverviewAsked = false; // asked GNOME's overview to close for the menu waiting now
     // "No notification area" waits for the answer of a watcher asked just now.
     bool FReportNoTray = false;
     QString FPendingTitle;

@@ -4,6 +4,7 @@
 
 #include <QActionEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
@@ -37,6 +38,33 @@ QRectF PlaceElement(const QSvgRenderer& Picture, const QString& Id, const QRect&
     const QRectF Box = Picture.transformForElement(Id).mapRect(Picture.boundsOnElement(Id));
     const double Top = Bar.bottom() + 1 - PictureHeight * Scale;
     return {Bar.left() + Box.x() * Scale, Top + Box.y() * Scale, Box.width() * Scale, Box.height() * Scale};
+}
+
+// The part of the screen under the widget that windows may use: without the panels
+// (_NET_WORKAREA on X11).
+QRect UsableArea(const QWidget& Widget) {
+    const QScreen* Screen = QGuiApplication::screenAt(Widget.geometry().center());
+    if (Screen == nullptr)
+        Screen = Widget.screen();
+    return Screen != nullptr ? Screen->availableGeometry() : QRect();
+}
+
+// Moves Menu into Area as far as it fits: Qt places pop-ups within the whole
+// screen when the platform theme asks for it (Plasma's does), over the panel.
+void KeepInside(QMenu& Menu, const QRect& Area) {
+    if (!Area.isValid())
+        return;
+    QRect Box = Menu.geometry();
+    if (Box.right() > Area.right())
+        Box.moveRight(Area.right());
+    if (Box.left() < Area.left())
+        Box.moveLeft(Area.left());
+    if (Box.bottom() > Area.bottom())
+        Box.moveBottom(Area.bottom());
+    if (Box.top() < Area.top())
+        Box.moveTop(Area.top());
+    if (Box.topLeft() != Menu.pos())
+        Menu.move(Box.topLeft());
 }
 
 } // namespace
@@ -73,6 +101,9 @@ void TTrayMenu::actionEvent(QActionEvent* Event) {
 
 void TTrayMenu::showEvent(QShowEvent* Event) {
     setProperty(CascadeLeftProperty, false);
+    // Not while it lives inside the menu window.
+    if (isWindow())
+        KeepInside(*this, UsableArea(*this));
     // Submenus are built as children of their parent menus; installing twice is harmless.
     for (QMenu* Submenu : findChildren<QMenu*>())
         Submenu->installEventFilter(this);
@@ -104,10 +135,9 @@ void TTrayMenu::PlaceSubmenu(QMenu& Submenu) {
     const auto* Parent = qobject_cast<QMenu*>(Submenu.parentWidget());
     if (Parent == nullptr || !Parent->isVisible())
         return;
-    const QScreen* Screen = Parent->screen();
-    if (Screen == nullptr)
+    const QRect Area = UsableArea(*Parent);
+    if (!Area.isValid())
         return;
-    const QRect Area = Screen->availableGeometry();
     const QRect Beside = Parent->geometry();
     const int Width = Submenu.width();
     const int RightX = Beside.right() + 1;
@@ -125,6 +155,7 @@ void TTrayMenu::PlaceSubmenu(QMenu& Submenu) {
     Submenu.setProperty(CascadeLeftProperty, Left);
     if (Submenu.x() != X)
         Submenu.move(X, Submenu.y());
+    KeepInside(Submenu, Area);
 }
 
 void TTrayMenu::paintEvent(QPaintEvent* Event) {

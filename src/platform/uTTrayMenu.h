@@ -20,7 +20,8 @@ class QSvgRenderer;
 //
 // Submenus never cover their parent menu (side bar included): a cascade opens to
 // the right while there is room and, once it turned left (at the notification area
-// in a screen corner), keeps opening to the left.
+// in a screen corner), keeps opening to the left. The menu and its submenus stay
+// within the screen's free area, off the panels.
 class TTrayMenu final : public QMenu {
     Q_OBJECT
 public:

@@ -19,6 +19,8 @@ results and leaves screenshots. Run as root, like desktop_tray.py
 """
 import os
 import re
+import shutil
+import socket
 import struct
 import subprocess
 import time
@@ -38,9 +40,14 @@ TOOLS = {
     "lxqt": ["Xvfb", "lxqt-panel", "lxqt-notificationd", "xfwm4", "dbus-monitor", "xdotool", "gdbus"],
     "kde_x11": ["Xvfb", "plasmashell", "kwin_x11", "kded5", "/usr/share/plasma/shells/org.kde.plasma.desktop",
                 "dbus-monitor", "xdotool", "gdbus"],
+    "kde_wayland": ["Xvfb", "plasmashell", "/usr/bin/kwin_wayland", "kded5",
+                    "/usr/share/plasma/shells/org.kde.plasma.desktop",
+                    "/usr/lib/x86_64-linux-gnu/qt5/plugins/platforms/libqwayland-generic.so", "dbus-monitor",
+                    "xdotool", "gdbus"],
 }
 # Started on demand by D-Bus: xfce4-notifyd itself; Plasma's waits for plasmashell to take the name.
-NOTIFIERS = {"xfce": "org.xfce.xfce4-notifyd.Notifications.service", "kde_x11": "org.kde.plasma.Notifications.service"}
+NOTIFIERS = {"xfce": "org.xfce.xfce4-notifyd.Notifications.service", "kde_x11": "org.kde.plasma.Notifications.service",
+             "kde_wayland": "org.kde.plasma.Notifications.service"}
 EXTENSION = "ubuntu-appindicators@ubuntu.com"
 NOTICE = "Klicken Sie hier, um Quorvantis zu öffnen!"
 CATEGORY = "Mode"
@@ -171,7 +178,8 @@ class Desktop:
     def start_monitor(self):
         self.session.start("bus-calls", ["dbus-monitor", "--session",
                                           "type='method_call',interface='com.canonical.dbusmenu'",
-                                          "type='method_call',interface='org.freedesktop.Notifications'"])
+                                          "type='method_call',interface='org.freedesktop.Notifications'",
+                                          "type='method_call',interface='org.kde.StatusNotifierItem'"])
         wait_for("dbus-monitor", lambda: os.path.exists(self.monitor_log) and os.path.getsize(self.monitor_log) > 0)
 
     def mark(self):
@@ -328,23 +336,38 @@ class Desktop:
         where = wait_for("our notice to come to rest", at_rest)
         self.result("notice shown")
         self.shot("%s-notice.png" % self.name, settle=False)  # a notice counts its time down, moving
+        self.before_notice_click()
         self.click(where)
         # The service reports the click, or (xfce4-notifyd, on its body) only that a click closed it.
         wait_for("the program to hear of the click", lambda: self.session.log_match(
             r"\|DEBUG\|Notification %d clicked( \(closed by a click on it\))?$" % ours) and self.session.log_has(
             "|DEBUG|Menu asked for by a click on our notification"))
         self.menu_shown()
+        self.after_notice_click()
         self.result("notice click")
         self.close_drawn_menu()
+
+    def before_notice_click(self):
+        pass
+
+    def after_notice_click(self):
+        pass
+
+    def window_box(self, window):
+        """(x, y, w, h) of an X window on the display, or None once it has gone."""
+        out = run(["xdotool", "getwindowgeometry", "--shell", window], self.env, check=False)
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        if not all(k in values for k in ("X", "Y", "WIDTH", "HEIGHT")):
+            return None
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
     def drawn_windows(self):
         """Our drawn menu's windows (the menu and each open submenu): tall windows of ours."""
         found = []
         for window in run(["xdotool", "search", "--onlyvisible", "--classname", "quorvantis"], self.env,
                           check=False).split():
-            size = re.search(r"Geometry: (\d+)x(\d+)", run(["xdotool", "getwindowgeometry", window], self.env,
-                                                             check=False))
-            if size and int(size.group(2)) > 100:
+            box = self.window_box(window)
+            if box and box[3] > 100:
                 found.append(window)
         return found
 
@@ -360,6 +383,32 @@ class Desktop:
             print("our drawn menu did not close on Escape; a click beside it")
             self.click((5, self.size[1] // 2))
             wait_for("our drawn menu to close", lambda: not self.drawn_windows())
+
+    def check_menu_place(self, what):
+        """Our drawn menu and its submenu lie on the screen and off the panel."""
+        panel = self.panel_box()
+        for window in self.drawn_windows():
+            x, y, w, h = box = self.window_box(window) or (0, 0, 0, 0)
+            if x < 0 or y < 0 or x + w > self.size[0] or y + h > self.size[1]:
+                raise Failure("%s: our menu %s leaves the screen" % (what, box))
+            if panel and x < panel[0] + panel[2] and panel[0] < x + w and y < panel[1] + panel[3] \
+                    and panel[1] < y + h:
+                raise Failure("%s: our menu %s covers the panel %s" % (what, box, panel))
+        if panel:
+            print("%s: our menu clear of the panel %s" % (what, panel))
+
+    panel_class = None  # the X window class of the panel, where it is one window
+
+    def panel_box(self):
+        """Where the panel lies: its window across the screen (None: not checked)."""
+        if not self.panel_class:
+            return None
+        for window in run(["xdotool", "search", "--onlyvisible", "--classname", self.panel_class], self.env,
+                          check=False).split():
+            box = self.window_box(window)
+            if box and box[2] >= self.size[0] * 3 // 4 and box[3] < 100:
+                return box
+        raise Failure("no window of %s across the screen" % self.panel_class)
 
     def choose_shop(self, what):
         self.shot("%s-%s-category.png" % (self.name, what))
@@ -397,6 +446,7 @@ class Desktop:
         self.keys(*(["Down"] * self.category_downs()))
         self.keys("Right")
         wait_for("%s: the category's submenu" % what, lambda: len(self.drawn_windows()) >= 2)
+        self.check_menu_place(what)
         self.result("category opens from the icon" if what == "icon" else "right-click menu")
         self.choose_shop(what)
 
@@ -506,6 +556,25 @@ class GnomeX11(Gnome):
     def stop_panel(self):
         self.session.stop(self.shell)
 
+    # The notice is clicked with the overview open, which hides X11 windows under it:
+    # the menu must wait for it to close and show on the desktop.
+    def before_notice_click(self):
+        run(["gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path", "/org/gnome/Shell",
+             "--method", "org.freedesktop.DBus.Properties.Set", "org.gnome.Shell", "OverviewActive", "<true>"],
+            self.env)
+        wait_for("the overview to open", lambda: self.shell_state("OverviewActive") == "(<true>,)")
+        self.shot("%s-notice-in-overview.png" % self.name, settle=False)
+
+    def after_notice_click(self):
+        wait_for("the program to close the overview first", lambda: self.session.log_has(
+            "|DEBUG|The menu waits for GNOME's overview to close"))
+        if self.shell_state("OverviewActive") != "(<false>,)":
+            raise Failure("our menu opened with the overview still open")
+        windows = self.drawn_windows()
+        x, y, w, h = self.window_box(windows[0]) if windows else (0, 0, 0, 0)
+        wait_for("our menu's side bar in the picture, above all", lambda: self.screen.grab().red_box((x, y, 40, h)))
+        self.shot("%s-notice-menu.png" % self.name)
+
 
 class GnomeWayland(Gnome):
     name = "gnome-wayland"
@@ -540,6 +609,20 @@ class GnomeWayland(Gnome):
     def close_drawn_menu(self):
         self.keys("Escape")
         wait_for("our drawn menu to close", lambda: not self.drawn_menu())
+
+    def info_logo(self):
+        """The Info window's cart logo in its banner (small, unlike the menu's side bar)."""
+        self.before_shot()
+        box = self.screen.grab().red_box((0, 40, self.size[0], self.size[1] - 40))
+        return box if box and box[3] < 60 else None
+
+    def after_notice_click(self):
+        # The Info window by its access key in the menu: a picture of its texts in GNOME's font.
+        self.keys("i")
+        x, y, w, h = wait_for("the Info window", self.info_logo)
+        self.shot("%s-info.png" % self.name, (max(x - 20, 0), max(y - 50, 0), 640, 400))
+        self.keys("Escape")
+        wait_for("the Info window to close", lambda: not self.info_logo())
 
     def start_panel(self):
         run(["gnome-extensions", "enable", EXTENSION], self.env)
@@ -577,6 +660,7 @@ XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 
 class Xfce(Desktop):
     name = "xfce"
+    panel_class = "xfce4-panel"
     strip = (0, 0, 1024, 32)
 
     def start_base(self):
@@ -628,6 +712,7 @@ type=statusnotifier
 
 class Lxqt(Desktop):
     name = "lxqt"
+    panel_class = "lxqt-panel"
     strip = (0, 0, 1024, 34)
 
     def start_base(self):
@@ -660,6 +745,7 @@ class Lxqt(Desktop):
 
 class Kde(Desktop):
     name = "kde-x11"
+    panel_class = "plasmashell"  # its bottom panel; the desktop's window is screen-high
     strip = (600, 720, 424, 48)
     panel_is_watcher = False  # kded keeps the watcher; plasmashell is its host
     menu_icon_names = True
@@ -693,6 +779,7 @@ class Kde(Desktop):
     def start_panel(self):
         self.panel = self.session.start("plasmashell", ["plasmashell", "--no-respawn"])
 
+
     def stop_panel(self):
         self.session.stop(self.panel)
 
@@ -704,7 +791,184 @@ class Kde(Desktop):
         return x - 150, y + h // 2
 
 
-DESKTOPS = {"gnome_x11": GnomeX11, "gnome_wayland": GnomeWayland, "xfce": Xfce, "lxqt": Lxqt, "kde_x11": Kde}
+# ---- KDE Plasma on Wayland ----------------------------------------------------------------------
+
+# Lists KWin's windows (popups included) and the area free of panels into KWin's
+# log, each line marked, since a script's print() goes nowhere else.
+KWIN_PROBE = """
+function line(w) {
+    var g = w.frameGeometry;
+    print("%(mark)s window|" + w.resourceClass + "|" + w.caption + "|" + g.x + "|" + g.y + "|" + g.width + "|"
+          + g.height + "|" + w.popupWindow + "|" + w.dock);
+}
+var seen = workspace.clientList();
+for (var i = 0; i < seen.length; ++i)
+    line(seen[i]);
+try {
+    var order = workspace.stackingOrder;
+    for (var i = 0; i < order.length; ++i)
+        if (seen.indexOf(order[i]) < 0)
+            line(order[i]);
+} catch (e) {
+    print("%(mark)s error|" + e);
+}
+try {
+    var a = workspace.clientArea(KWin.PlacementArea, workspace.activeScreen, workspace.currentDesktop);
+    print("%(mark)s area|" + a.x + "|" + a.y + "|" + a.width + "|" + a.height);
+} catch (e) {
+    print("%(mark)s error|" + e);
+}
+print("%(mark)s end");
+"""
+
+
+class KdeWayland(Kde):
+    name = "kde-wayland"
+    platform = "wayland"
+    left_click_draws = True  # our menu window (no pop-up at a cursor on Wayland)
+    shot_box = None  # KWin places our window in the middle
+
+    def start_base(self):
+        root = self.session.root
+        # Debian's kwin_wayland carries file capabilities (cap_sys_resource), which an
+        # unprivileged user in a container may not gain: exec fails with EPERM. A copy
+        # has none and runs; only its realtime scheduling is lost.
+        self.kwin_binary = os.path.join(root, "kwin_wayland")
+        shutil.copyfile("/usr/bin/kwin_wayland", self.kwin_binary)
+        os.chmod(self.kwin_binary, 0o755)
+        self.kwin_log = os.path.join(root, "logs", "kwin_wayland.log")
+        self.probes = 0
+        self.env.update(XDG_CURRENT_DESKTOP="KDE", KDE_FULL_SESSION="true", KDE_SESSION_VERSION="5",
+                        XDG_SESSION_TYPE="wayland")
+        # Its output is a window on the X display, filling it.
+        kwin = self.session.start("kwin_wayland", [
+            self.kwin_binary, "--x11-display", self.env["DISPLAY"], "--socket", "qv-kwin", "--width",
+            str(self.size[0]), "--height", str(self.size[1]), "--no-lockscreen"],
+            QT_LOGGING_RULES="kwin_scripting.debug=true")
+        socket_path = os.path.join(self.session.runtime, "qv-kwin")
+
+        def answers():
+            if kwin.poll() is not None:
+                raise Failure("kwin_wayland ended at its start with %d" % kwin.returncode)
+            probe = socket.socket(socket.AF_UNIX)
+            try:
+                probe.connect(socket_path)
+                return True
+            except OSError:
+                return False
+            finally:
+                probe.close()
+        wait_for("kwin_wayland's socket", answers, 90)
+        wait_for("KWin on the bus", lambda: self.session.has_name("org.kde.KWin"), 90)
+        self.env.update(WAYLAND_DISPLAY="qv-kwin", QT_QPA_PLATFORM="wayland")
+        run(["dbus-update-activation-environment", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+             "XDG_RUNTIME_DIR", "DISPLAY", "HOME", "XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION",
+             "KDE_SESSION_VERSION", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"], self.env)
+        self.session.start("kded5", ["kded5"])
+        wait_for("kded's StatusNotifier watcher", lambda: self.session.has_name("org.kde.StatusNotifierWatcher"), 90)
+
+    def windows(self):
+        """KWin's windows: (class, caption, (x, y, w, h), popup, dock), and the free area."""
+        self.probes += 1
+        mark = "QVPROBE%d" % self.probes
+        script = os.path.join(self.session.root, "probe%d.js" % self.probes)
+        with open(script, "w") as f:
+            f.write(KWIN_PROBE % {"mark": mark})
+        run(["gdbus", "call", "--session", "--dest", "org.kde.KWin", "--object-path", "/Scripting", "--method",
+             "org.kde.kwin.Scripting.loadScript", script, mark], self.env)
+        run(["gdbus", "call", "--session", "--dest", "org.kde.KWin", "--object-path", "/Scripting", "--method",
+             "org.kde.kwin.Scripting.start"], self.env)
+
+        def lines():
+            with open(self.kwin_log, encoding="utf-8", errors="replace") as f:
+                found = [l.split(mark + " ", 1)[1] for l in f.read().splitlines() if mark + " " in l]
+            return found if "end" in found else None
+        found = wait_for("KWin's list of windows", lines, 20)
+        os.remove(script)
+        run(["gdbus", "call", "--session", "--dest", "org.kde.KWin", "--object-path", "/Scripting", "--method",
+             "org.kde.kwin.Scripting.unloadScript", mark], self.env, check=False)
+        windows, area = [], None
+        for entry in found:
+            parts = entry.split("|")
+            if parts[0] == "window":
+                windows.append((parts[1], parts[2], tuple(int(float(v)) for v in parts[3:7]), parts[7] == "true",
+                                parts[8] == "true"))
+            elif parts[0] == "area":
+                area = tuple(int(float(v)) for v in parts[1:5])
+            elif parts[0] == "error":
+                print("KWin script: " + parts[1])
+        return windows, area
+
+    def ours(self):
+        return [w for w in self.windows()[0] if w[0] == "quorvantis"]
+
+    def panel_box(self):
+        docks = [w[2] for w in self.windows()[0] if w[4]]
+        if not docks:
+            raise Failure("KWin lists no panel")
+        return docks[0]
+
+    # Our menu is a window here, not pop-ups: KWin tells where it is.
+    def drawn_windows(self):
+        return [w for w in self.ours() if w[2][3] > 100]
+
+    def window_box(self, window):
+        return window[2]
+
+    def side_bar_shown(self):
+        """Whether our window shows the top level (its red side bar) rather than a submenu."""
+        found = self.drawn_windows()
+        if not found:
+            return None
+        x, y, w, h = found[0][2]
+        band = self.screen.grab().red_box((max(x, 0), max(y, 0), min(w, 60), h))
+        return bool(band and band[3] > 150)
+
+    def drawn_menu_to_shop(self, what):
+        wait_for("our menu window's top level", self.side_bar_shown)
+        # The window opens with its first entry highlighted.
+        self.keys(*(["Down"] * (self.category_downs() - 1)))
+        self.keys("Right")
+        # The submenu takes the window's place: the side bar goes.
+        wait_for("%s: the category in our menu window" % what, lambda: self.side_bar_shown() is False)
+        self.check_menu_place(what)
+        self.result("category opens from the icon" if what == "icon" else "right-click menu")
+        self.choose_shop(what)
+
+    def close_drawn_menu(self):
+        self.keys("Escape")
+        wait_for("our menu window to close", lambda: not self.drawn_windows())
+
+    def exported_menu_to_shop(self, since, what):
+        """Plasma's drawing of our exported menu: the category's first opening must lie
+        on the screen, off the panel, once it has its entries."""
+        wait_for("the panel to open our exported menu", lambda: self.opened(since, 0), 30)
+        entry = self.category_id()
+        self.keys(*(["Down"] * self.category_downs()))
+        self.keys("Right")
+        wait_for("%s: the category to open" % what, lambda: self.opened(since, entry))
+        seen = [None, None]
+
+        def settled():
+            popups = sorted(w[2] for w in self.windows()[0] if w[3] and w[0] != "quorvantis")
+            seen.append(popups)
+            del seen[0]
+            return len(popups) >= 2 and seen[0] == seen[1] and popups
+        popups = wait_for("%s: Plasma's menu and submenu to settle" % what, settled, 30)
+        windows, area = self.windows()
+        print("%s: Plasma's menus %s in the free area %s" % (what, popups, area))
+        for x, y, w, h in popups:
+            if x < 0 or y < 0 or x + w > self.size[0] or y + h > self.size[1]:
+                raise Failure("%s: a menu of Plasma's at %s leaves the screen" % (what, (x, y, w, h)))
+            if area and (x < area[0] or y < area[1] or x + w > area[0] + area[2] or y + h > area[1] + area[3]):
+                raise Failure("%s: a menu of Plasma's at %s covers the panel (free area %s)" % (what, (x, y, w, h),
+                                                                                               area))
+        self.result("category opens from the icon" if what == "icon" else "right-click menu")
+        self.choose_shop(what)
+
+
+DESKTOPS = {"gnome_x11": GnomeX11, "gnome_wayland": GnomeWayland, "xfce": Xfce, "lxqt": Lxqt, "kde_x11": Kde,
+            "kde_wayland": KdeWayland}
 
 
 def scenario(kind):

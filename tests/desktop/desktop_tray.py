@@ -127,7 +127,7 @@ def outer(args, script="desktop_tray.py", tools=None, notifiers=None):
         # Its own /tmp too: X servers' lock files hold process ids, which mean nothing
         # across namespaces, and would let servers inside and outside take each other's
         # display numbers.
-        rc = subprocess.run(["unshare", "--net", "--pid", "--mount", "--fork", "--kill-child", "--",
+        rc = subprocess.run(["unshare", "--net", "--pid", "--mount", "--mount-proc", "--fork", "--kill-child", "--",
                              "sh", "-c", inner],
                             timeout=900).returncode
         if args.screenshots:

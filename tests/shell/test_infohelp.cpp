@@ -13,6 +13,7 @@
 #include "ufrmSettings.h"
 #include "ufrmSoftwareUpdate.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
@@ -103,6 +104,46 @@ TEST_F(InfoHelpTest, InfoFromTheTrayShowsCheckOpensTheVendorAndOffersTheInstalle
     QTest::keyClick(About, Qt::Key_Escape);
     EXPECT_FALSE(About->isVisible());
     EXPECT_TRUE(Update->isVisible());
+}
+
+TEST_F(InfoHelpTest, InfoWindowGrowsToHoldItsTextsInALargerDesktopFont) {
+    WriteSettingString("", "server", "http://127.0.0.1:9");
+    // A desktop font half as large again as the design's (GNOME's clipped "Aktualisieren").
+    struct TFontGuard {
+        QFont Saved = QApplication::font();
+        ~TFontGuard() { QApplication::setFont(Saved); }
+    } Guard;
+    QFont Large = Guard.Saved;
+    Large.setPointSizeF(Guard.Saved.pointSizeF() * 1.5);
+    QApplication::setFont(Large);
+    TfrmQuorvantis Main({"quorvantis"});
+    ASSERT_TRUE(WaitStarted(Main));
+    ShowInfo(Main.Program());
+    TfrmAbout* About = ExistingAbout();
+    ASSERT_TRUE(About && About->isVisible());
+    for (const char* Name : {"btnSoftwareUpdate", "btnClose"}) {
+        auto* Button = Child<QPushButton>(About, Name);
+        EXPECT_GE(Button->width(), Button->sizeHint().width()) << Name;
+        EXPECT_GE(Button->height(), Button->sizeHint().height()) << Name;
+        EXPECT_TRUE(About->rect().contains(Button->geometry())) << Name;
+    }
+    int Below = 0; // each row starts below the one before
+    for (const char* Name : {"labTitle", "labDescription", "labVersion", "lblLastCheck"}) {
+        auto* Label = Child<QLabel>(About, Name);
+        EXPECT_GE(Label->y(), Below) << Name;
+        EXPECT_GE(Label->height(),
+                  Label->wordWrap() ? Label->heightForWidth(Label->width()) : Label->sizeHint().height())
+            << Name;
+        if (!Label->wordWrap())
+            EXPECT_GE(Label->width(), Label->sizeHint().width()) << Name;
+        EXPECT_TRUE(About->rect().contains(Label->geometry())) << Name;
+        Below = Label->geometry().bottom() + 1;
+    }
+    auto* Vendor = Child<QLabel>(About, "labCopyright");
+    EXPECT_GT(Vendor->x(), Child<QLabel>(About, "labVersion")->geometry().right());
+    EXPECT_TRUE(About->rect().contains(Vendor->geometry()));
+    EXPECT_GE(Child<QPushButton>(About, "btnClose")->y(), Below);
+    EXPECT_GT(About->height(), 236) << "the window grows down for the larger rows";
 }
 
 TEST_F(InfoHelpTest, WithoutAnyCatalogueTheCheckLineIsEmpty) {
