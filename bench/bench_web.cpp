@@ -4,6 +4,7 @@
 // Needs an X display (run under xvfb-run) and the local vendor server.
 #include "uRegistry.h"
 #include "uTProgram.h"
+#include "uWebModule.h"
 #include "ufrmEbay.h"
 
 #include <QApplication>
@@ -22,14 +23,59 @@ namespace {
 
 QString BaseURL;
 
-long StatusKiB(const char* Key, const char* File = "/proc/self/status") {
-    QFile Status(QString::fromLatin1(File));
-    if (!Status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& Line : Status.readAll().split('\n'))
+// A "Key:   123 kB" line of a /proc file, in KiB.
+long ProcKiB(const QByteArray& Text, const char* Key) {
+    for (const QByteArray& Line : Text.split('\n'))
         if (Line.startsWith(Key))
             return Line.mid(qstrlen(Key)).trimmed().split(' ').value(0).toLong();
     return -1;
+}
+
+QByteArray ReadProc(const char* File) {
+    QFile Proc(QString::fromLatin1(File));
+    return Proc.open(QIODevice::ReadOnly) ? Proc.readAll() : QByteArray();
+}
+
+// Private written KiB of the mappings whose path contains Part ("[heap]" for the heap).
+long PrivateKiBOf(const QByteArray& Smaps, const QByteArray& Part) {
+    long Sum = 0;
+    bool Matching = false;
+    for (const QByteArray& Line : Smaps.split('\n')) {
+        const qsizetype Space = Line.indexOf(' ');
+        if (Space <= 0)
+            continue;
+        if (Line.at(Space - 1) != ':') { // "start-end perms offset dev inode path"
+            Matching = Line.contains(Part);
+            continue;
+        }
+        if (Matching && Line.startsWith("Private_Dirty:"))
+            Sum += Line.mid(14).trimmed().split(' ').value(0).toLong();
+    }
+    return Sum;
+}
+
+// One moment of the child's memory, in KiB: private (the written pages only this
+// process holds, which only its end gives back; private clean pages are file pages
+// the kernel may drop at any time, and whether a library's page is private depends
+// on what else runs), proportional (shared pages divided among their users), file
+// pages resident, and the private written pages of the engine's core library and
+// of the heap.
+struct TMemory {
+    long Private, Pss, File, EngineLibrary, Heap;
+};
+
+TMemory Measure(const char* Phase) {
+    const QByteArray Rollup = ReadProc("/proc/self/smaps_rollup");
+    const QByteArray Smaps = ReadProc("/proc/self/smaps");
+    // QV_BENCH_SMAPS_DIR=<folder>: each moment's /proc/self/smaps, to see where it went.
+    if (const QString Folder = qEnvironmentVariable("QV_BENCH_SMAPS_DIR"); !Folder.isEmpty()) {
+        QFile Copy(Folder + u'/' + QString::fromLatin1(Phase) + QStringLiteral(".smaps"));
+        if (Copy.open(QIODevice::WriteOnly))
+            Copy.write(Smaps);
+    }
+    return {ProcKiB(Rollup, "Private_Dirty:"), ProcKiB(Rollup, "Pss:"),
+            ProcKiB(ReadProc("/proc/self/status"), "RssFile:"), PrivateKiBOf(Smaps, "libQt6WebEngineCore"),
+            PrivateKiBOf(Smaps, "[heap]")};
 }
 
 int PageProcesses() {
@@ -51,17 +97,26 @@ int PageProcesses() {
     return Count;
 }
 
-// Child: show the eBay window; reports the time to the loaded page and the
-// anonymous and file-backed resident memory before, with the page and after hiding.
+void Settle(int Ms) {
+    QElapsedTimer Wait;
+    Wait.start();
+    while (Wait.elapsed() < Ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(50);
+    }
+}
+
+// Child: show the eBay window; prints the time to the loaded page, then the memory
+// (see TMemory) before the window was first shown, with its page, and after hiding.
 int RunEbayChild(int argc, char** argv) {
+    PrepareWebEngineEnvironment();
     QApplication App(argc, argv);
     WriteSettingString(QString(), QStringLiteral("server"), QString::fromLocal8Bit(argv[2]));
-    const long Before = StatusKiB("RssAnon:");
-    const long BeforeFile = StatusKiB("RssFile:");
-    const long BeforePss = StatusKiB("Pss:", "/proc/self/smaps_rollup");
+    TProgram Program;
+    Settle(500);
+    const TMemory Before = Measure("start");
     QElapsedTimer Timer;
     Timer.start();
-    TProgram Program;
     ShowEbay(Program);
     QWidget* View = nullptr;
     for (QWidget* Widget : ExistingEbay()->findChildren<QWidget*>())
@@ -69,24 +124,28 @@ int RunEbayChild(int argc, char** argv) {
             View = Widget;
     if (!View)
         return 1;
-    qint64 Shown = -1;
     QObject::connect(View, SIGNAL(loadFinished(bool)), &App, SLOT(quit()));
     QTimer::singleShot(60000, &App, &QCoreApplication::quit);
     App.exec();
-    Shown = Timer.elapsed();
-    const long WithPage = StatusKiB("RssAnon:");
-    const long WithPageFile = StatusKiB("RssFile:");
-    const long WithPagePss = StatusKiB("Pss:", "/proc/self/smaps_rollup");
+    const qint64 Shown = Timer.elapsed();
+    const TMemory WithPage = Measure("page");
     ExistingEbay()->close();
+    // The page processes end, then the window hands back the engine's memory.
     QElapsedTimer Wait;
     Wait.start();
-    while ((PageProcesses() > 0 || Wait.elapsed() < 3000) && Wait.elapsed() < 30000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(50);
+    while (PageProcesses() > 0 && Wait.elapsed() < 30000)
+        Settle(50);
+    Settle(3000);
+    const TMemory Hidden = Measure("hidden");
+    if (const QString Folder = qEnvironmentVariable("QV_BENCH_SMAPS_DIR"); !Folder.isEmpty()) {
+        QFile List(Folder + QStringLiteral("/engine-files"));
+        if (List.open(QIODevice::WriteOnly))
+            List.write(WebEngineFiles().join('\n') + '\n');
     }
-    std::printf("%lld %ld %ld %ld %ld %ld %ld %ld %ld %ld\n", static_cast<long long>(Shown), Before, WithPage,
-                StatusKiB("RssAnon:"), BeforeFile, WithPageFile, StatusKiB("RssFile:"), BeforePss, WithPagePss,
-                StatusKiB("Pss:", "/proc/self/smaps_rollup"));
+    std::printf("%lld", static_cast<long long>(Shown));
+    for (const TMemory& Memory : {Before, WithPage, Hidden})
+        std::printf(" %ld %ld %ld %ld %ld", Memory.Private, Memory.Pss, Memory.File, Memory.EngineLibrary, Memory.Heap);
+    std::printf("\n");
     std::fflush(stdout);
     if (argc > 3 && qstrcmp(argv[3], "--hold") == 0)
         QThread::sleep(20); // time to look at /proc/<pid>/smaps
@@ -106,39 +165,25 @@ QList<QByteArray> RunChild(const QString& Program, const QStringList& Arguments,
 }
 
 void BM_FirstEbayPageShown(benchmark::State& State) {
-    long Before = 0, Shown = 0, After = 0, BeforeFile = 0, ShownFile = 0, AfterFile = 0;
-    long BeforePss = 0, ShownPss = 0, AfterPss = 0;
+    QList<QByteArray> Out;
     for (auto _ : State) {
         QTemporaryDir Home;
-        const QList<QByteArray> Out =
-            RunChild(QCoreApplication::applicationFilePath(), {QStringLiteral("--ebay-child"), BaseURL}, Home);
-        if (Out.size() < 10) {
+        Out = RunChild(QCoreApplication::applicationFilePath(), {QStringLiteral("--ebay-child"), BaseURL}, Home);
+        if (Out.size() < 16) {
             State.SkipWithError("child failed");
             return;
         }
         State.SetIterationTime(Out[0].toDouble() / 1000.0);
-        Before = Out[1].toLong();
-        Shown = Out[2].toLong();
-        After = Out[3].toLong();
-        BeforeFile = Out[4].toLong();
-        ShownFile = Out[5].toLong();
-        AfterFile = Out[6].toLong();
-        BeforePss = Out[7].toLong();
-        ShownPss = Out[8].toLong();
-        AfterPss = Out[9].toLong();
     }
-    // Private memory (anonymous pages), pages of mapped files (the engine's
-    // libraries, which the kernel can drop and read back at any time), and the
-    // proportional set size (shared pages divided among the processes sharing them).
-    State.counters["anon_start_MiB"] = Before / 1024.0;
-    State.counters["anon_page_MiB"] = Shown / 1024.0;
-    State.counters["anon_hidden_MiB"] = After / 1024.0;
-    State.counters["file_start_MiB"] = BeforeFile / 1024.0;
-    State.counters["file_page_MiB"] = ShownFile / 1024.0;
-    State.counters["file_hidden_MiB"] = AfterFile / 1024.0;
-    State.counters["pss_start_MiB"] = BeforePss / 1024.0;
-    State.counters["pss_page_MiB"] = ShownPss / 1024.0;
-    State.counters["pss_hidden_MiB"] = AfterPss / 1024.0;
+    const auto MiB = [&Out](int Index) { return Out.value(Index).toLong() / 1024.0; };
+    // Before the window was first shown, with its page, after hiding it; and what
+    // hiding left behind (hidden minus before).
+    int Index = 1;
+    for (const char* Phase : {"start", "page", "hidden"})
+        for (const char* Kind : {"private", "pss", "file", "engine_lib", "heap"})
+            State.counters[std::string(Kind) + '_' + Phase + "_MiB"] = MiB(Index++);
+    State.counters["private_kept_MiB"] = MiB(11) - MiB(1);
+    State.counters["pss_kept_MiB"] = MiB(12) - MiB(2);
 }
 BENCHMARK(BM_FirstEbayPageShown)->UseManualTime()->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
 

@@ -6,6 +6,7 @@
 #include "uSignalBridge.h"
 #include "uSingleInstance.h"
 #include "uStartupChecks.h"
+#include "uWebModule.h"
 #include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
@@ -44,6 +45,7 @@ QString InitSettings() {
 } // namespace
 
 int main(int argc, char** argv) {
+    PrepareWebEngineEnvironment(); // before any thread exists
     if (const std::optional<int> Answered = AnswerInformationOption(argc, argv))
         return *Answered;
     TInstanceGuard Guard;
