@@ -18,69 +18,94 @@
 #include <QWidget>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 
 namespace {
 
 QString BaseURL;
+QString RequestLog; // the vendor server's, one line per request
 
-// A "Key:   123 kB" line of a /proc file, in KiB.
-long ProcKiB(const QByteArray& Text, const char* Key) {
-    for (const QByteArray& Line : Text.split('\n'))
-        if (Line.startsWith(Key))
-            return Line.mid(qstrlen(Key)).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-QByteArray ReadProc(const char* File) {
-    QFile Proc(QString::fromLatin1(File));
-    return Proc.open(QIODevice::ReadOnly) ? Proc.readAll() : QByteArray();
-}
-
-// Private written KiB of the mappings whose path contains Part ("[heap]" for the heap).
-long PrivateKiBOf(const QByteArray& Smaps, const QByteArray& Part) {
-    long Sum = 0;
-    bool Matching = false;
-    for (const QByteArray& Line : Smaps.split('\n')) {
-        const qsizetype Space = Line.indexOf(' ');
-        if (Space <= 0)
-            continue;
-        if (Line.at(Space - 1) != ':') { // "start-end perms offset dev inode path"
-            Matching = Line.contains(Part);
-            continue;
-        }
-        if (Matching && Line.startsWith("Private_Dirty:"))
-            Sum += Line.mid(14).trimmed().split(' ').value(0).toLong();
-    }
-    return Sum;
-}
-
-// One moment of the child's memory, in KiB: private (the written pages only this
+// One moment of a process's memory, in KiB: private (the written pages only this
 // process holds, which only its end gives back; private clean pages are file pages
 // the kernel may drop at any time, and whether a library's page is private depends
 // on what else runs), proportional (shared pages divided among their users), file
 // pages resident, and the private written pages of the engine's core library and
 // of the heap.
 struct TMemory {
-    long Private, Pss, File, EngineLibrary, Heap;
+    long Private = 0, Pss = 0, File = 0, EngineLibrary = 0, Heap = 0;
 };
 
-TMemory Measure(const char* Phase) {
-    const QByteArray Rollup = ReadProc("/proc/self/smaps_rollup");
-    const QByteArray Smaps = ReadProc("/proc/self/smaps");
-    // QV_BENCH_SMAPS_DIR=<folder>: each moment's /proc/self/smaps, to see where it went.
-    if (const QString Folder = qEnvironmentVariable("QV_BENCH_SMAPS_DIR"); !Folder.isEmpty()) {
-        QFile Copy(Folder + u'/' + QString::fromLatin1(Phase) + QStringLiteral(".smaps"));
-        if (Copy.open(QIODevice::WriteOnly))
-            Copy.write(Smaps);
-    }
-    return {ProcKiB(Rollup, "Private_Dirty:"), ProcKiB(Rollup, "Pss:"),
-            ProcKiB(ReadProc("/proc/self/status"), "RssFile:"), PrivateKiBOf(Smaps, "libQt6WebEngineCore"),
-            PrivateKiBOf(Smaps, "[heap]")};
+// The value of a "Key:   123 kB" line, in KiB.
+long LineKiB(const char* Line, const char* Key) {
+    const size_t Length = std::strlen(Key);
+    return std::strncmp(Line, Key, Length) == 0 ? std::atol(Line + Length) : 0;
 }
 
-int PageProcesses() {
+// Reads /proc/<Pid>/ line by line into a fixed buffer: measuring the process
+// itself must not grow its heap. Optionally copies smaps to CopyTo.
+TMemory Measure(qint64 Pid, const QString& CopyTo = QString()) {
+    TMemory Memory;
+    const QByteArray Proc = "/proc/" + QByteArray::number(Pid) + '/';
+    char Line[1024];
+    if (std::FILE* Rollup = std::fopen(Proc + "smaps_rollup", "r")) {
+        while (std::fgets(Line, sizeof Line, Rollup)) {
+            Memory.Private += LineKiB(Line, "Private_Dirty:");
+            Memory.Pss += LineKiB(Line, "Pss:");
+        }
+        std::fclose(Rollup);
+    }
+    if (std::FILE* Status = std::fopen(Proc + "status", "r")) {
+        while (std::fgets(Line, sizeof Line, Status))
+            Memory.File += LineKiB(Line, "RssFile:");
+        std::fclose(Status);
+    }
+    std::FILE* Copy = CopyTo.isEmpty() ? nullptr : std::fopen(QFile::encodeName(CopyTo), "w");
+    if (std::FILE* Smaps = std::fopen(Proc + "smaps", "r")) {
+        long* Counted = nullptr;
+        while (std::fgets(Line, sizeof Line, Smaps)) {
+            if (Copy)
+                std::fputs(Line, Copy);
+            const char* Space = std::strchr(Line, ' ');
+            if (Space && Space > Line && Space[-1] != ':') // "start-end perms offset dev inode path"
+                Counted = std::strstr(Line, "libQt6WebEngineCore") ? &Memory.EngineLibrary
+                          : std::strstr(Line, "[heap]")            ? &Memory.Heap
+                                                                   : nullptr;
+            else if (Counted)
+                *Counted += LineKiB(Line, "Private_Dirty:");
+        }
+        std::fclose(Smaps);
+    }
+    if (Copy)
+        std::fclose(Copy);
+    return Memory;
+}
+
+// QV_BENCH_SMAPS_DIR=<folder>: each moment's smaps, to see where the memory went.
+QString SmapsCopy(const char* Moment) {
+    const QString Folder = qEnvironmentVariable("QV_BENCH_SMAPS_DIR");
+    return Folder.isEmpty() ? QString() : Folder + u'/' + QString::fromLatin1(Moment) + QStringLiteral(".smaps");
+}
+
+void PrintMemory(const TMemory& Memory) {
+    std::printf(" %ld %ld %ld %ld %ld", Memory.Private, Memory.Pss, Memory.File, Memory.EngineLibrary, Memory.Heap);
+}
+
+// Before the window was first shown, with its page, after hiding it (Out[First..]),
+// and what hiding left behind (hidden minus before).
+void MemoryCounters(benchmark::State& State, const QList<QByteArray>& Out, int First) {
+    const auto MiB = [&Out](int Index) { return Out.value(Index).toLong() / 1024.0; };
+    int Index = First;
+    for (const char* Moment : {"start", "page", "hidden"})
+        for (const char* Kind : {"private", "pss", "file", "engine_lib", "heap"})
+            State.counters[std::string(Kind) + '_' + Moment + "_MiB"] = MiB(Index++);
+    State.counters["private_kept_MiB"] = MiB(First + 10) - MiB(First);
+    State.counters["pss_kept_MiB"] = MiB(First + 11) - MiB(First + 1);
+}
+
+int PageProcesses(qint64 Self = QCoreApplication::applicationPid()) {
     // Grandchildren: the render processes the engine's zygote forks.
-    const qint64 Self = QCoreApplication::applicationPid();
     QHash<qint64, qint64> Parent;
     for (const QString& Entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool Number = false;
@@ -114,7 +139,7 @@ int RunEbayChild(int argc, char** argv) {
     WriteSettingString(QString(), QStringLiteral("server"), QString::fromLocal8Bit(argv[2]));
     TProgram Program;
     Settle(500);
-    const TMemory Before = Measure("start");
+    const TMemory Before = Measure(QCoreApplication::applicationPid(), SmapsCopy("start"));
     QElapsedTimer Timer;
     Timer.start();
     ShowEbay(Program);
@@ -128,7 +153,7 @@ int RunEbayChild(int argc, char** argv) {
     QTimer::singleShot(60000, &App, &QCoreApplication::quit);
     App.exec();
     const qint64 Shown = Timer.elapsed();
-    const TMemory WithPage = Measure("page");
+    const TMemory WithPage = Measure(QCoreApplication::applicationPid(), SmapsCopy("page"));
     ExistingEbay()->close();
     // The page processes end, then the window hands back the engine's memory.
     QElapsedTimer Wait;
@@ -136,7 +161,7 @@ int RunEbayChild(int argc, char** argv) {
     while (PageProcesses() > 0 && Wait.elapsed() < 30000)
         Settle(50);
     Settle(3000);
-    const TMemory Hidden = Measure("hidden");
+    const TMemory Hidden = Measure(QCoreApplication::applicationPid(), SmapsCopy("hidden"));
     if (const QString Folder = qEnvironmentVariable("QV_BENCH_SMAPS_DIR"); !Folder.isEmpty()) {
         QFile List(Folder + QStringLiteral("/engine-files"));
         if (List.open(QIODevice::WriteOnly))
@@ -144,11 +169,23 @@ int RunEbayChild(int argc, char** argv) {
     }
     std::printf("%lld", static_cast<long long>(Shown));
     for (const TMemory& Memory : {Before, WithPage, Hidden})
-        std::printf(" %ld %ld %ld %ld %ld", Memory.Private, Memory.Pss, Memory.File, Memory.EngineLibrary, Memory.Heap);
+        PrintMemory(Memory);
     std::printf("\n");
     std::fflush(stdout);
     if (argc > 3 && qstrcmp(argv[3], "--hold") == 0)
         QThread::sleep(20); // time to look at /proc/<pid>/smaps
+    return 0;
+}
+
+// Child: the settings of a program run against the vendor server, with its log in Install.
+int WriteProgramSettings(char** argv) {
+    int Count = 1;
+    QCoreApplication App(Count, argv);
+    WriteSettingString(QString(), QStringLiteral("server"), QString::fromLocal8Bit(argv[2]));
+    WriteSettingString(QString(), QStringLiteral("install"), QString::fromLocal8Bit(argv[3]));
+    WriteSettingString(QString(), QStringLiteral("lastnews"), QStringLiteral("9999"));
+    WriteSettingBool(QString(), QStringLiteral("first"), false);
+    WriteSettingInteger(QString(), QStringLiteral("debug"), 3);
     return 0;
 }
 
@@ -175,17 +212,113 @@ void BM_FirstEbayPageShown(benchmark::State& State) {
         }
         State.SetIterationTime(Out[0].toDouble() / 1000.0);
     }
-    const auto MiB = [&Out](int Index) { return Out.value(Index).toLong() / 1024.0; };
-    // Before the window was first shown, with its page, after hiding it; and what
-    // hiding left behind (hidden minus before).
-    int Index = 1;
-    for (const char* Phase : {"start", "page", "hidden"})
-        for (const char* Kind : {"private", "pss", "file", "engine_lib", "heap"})
-            State.counters[std::string(Kind) + '_' + Phase + "_MiB"] = MiB(Index++);
-    State.counters["private_kept_MiB"] = MiB(11) - MiB(1);
-    State.counters["pss_kept_MiB"] = MiB(12) - MiB(2);
+    MemoryCounters(State, Out, 1);
 }
 BENCHMARK(BM_FirstEbayPageShown)->UseManualTime()->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
+
+bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs) {
+    QElapsedTimer Timer;
+    Timer.start();
+    while (!Condition()) {
+        if (Timer.elapsed() > TimeoutMs)
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
+
+// Runs xdotool; true when it succeeded.
+bool XDoTool(const QStringList& Arguments, int TimeoutMs = 10000) {
+    QProcess Tool;
+    Tool.start(QStringLiteral("xdotool"), Arguments);
+    if (!Tool.waitForFinished(TimeoutMs)) {
+        Tool.kill();
+        Tool.waitForFinished();
+        return false;
+    }
+    return Tool.exitStatus() == QProcess::NormalExit && Tool.exitCode() == 0;
+}
+
+// The real program on the X display: its memory once started, with the eBay window
+// opened from its menu ("show", then "e") and its page loaded, and after Escape
+// closed the window. Measured from outside, so the measuring costs it nothing.
+void BM_ProgramEbayWindowMemory(benchmark::State& State) {
+    QList<QByteArray> Out;
+    for (auto _ : State) {
+        QTemporaryDir Home;
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        for (const char* Name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+            Env.insert(QString::fromLatin1(Name), Home.path() + u'/' + QString::fromLatin1(Name));
+        Env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+        Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        const QString Install = Home.path() + QStringLiteral("/install/");
+        QDir().mkpath(Install);
+        QProcess Settings;
+        Settings.setProcessEnvironment(Env);
+        Settings.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--settings-child"), BaseURL, Install});
+        Settings.waitForFinished(30000);
+
+        const QString ProgramFile = QCoreApplication::applicationDirPath() + QStringLiteral("/quorvantis");
+        QProcess Program;
+        Program.setProcessEnvironment(Env);
+        Program.setStandardOutputFile(QProcess::nullDevice());
+        Program.setStandardErrorFile(QProcess::nullDevice());
+        Program.start(ProgramFile, {});
+        const auto LogHas = [&](const char* Text) {
+            QFile Log(Install + QStringLiteral("Quorvantis.log"));
+            return Log.open(QIODevice::ReadOnly) && Log.readAll().contains(Text);
+        };
+        const auto Banners = [] {
+            QFile Records(RequestLog);
+            return Records.open(QIODevice::ReadOnly) ? Records.readAll().count("/banner.html") : 0;
+        };
+        const qsizetype BannersBefore = Banners();
+        const char* Failed = nullptr;
+        const auto Step = [&Failed](bool Done, const char* What) {
+            if (!Done && !Failed)
+                Failed = What;
+            return !Failed;
+        };
+        Step(WaitFor([&] { return LogHas("|DEBUG|Started"); }, 60000), "the program did not start");
+        QThread::sleep(3); // the program settles after its start (icons, first timers)
+        const TMemory Before = Measure(Program.processId(), SmapsCopy("program-start"));
+        // No notification area here: "show" pops the menu up, "e" picks "&eBay Galerie".
+        const auto OpenEbay = [&] {
+            QProcess Show;
+            Show.setProcessEnvironment(Env);
+            Show.start(ProgramFile, {QStringLiteral("show")});
+            if (XDoTool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                         QStringLiteral("--class"), QStringLiteral("quorvantis")}))
+                XDoTool({QStringLiteral("key"), QStringLiteral("e")});
+            Show.waitForFinished(5000);
+            return WaitFor([&] { return Banners() > BannersBefore; }, 5000);
+        };
+        Step(!Failed && WaitFor(OpenEbay, 60000), "the eBay page was not requested");
+        QThread::sleep(2); // the page drawn
+        const TMemory WithPage = Measure(Program.processId(), SmapsCopy("program-page"));
+        const QStringList Window{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                 QStringLiteral("^eBay Galerie$")};
+        Step(!Failed && XDoTool(Window + QStringList{QStringLiteral("key"), QStringLiteral("--window"),
+                                                     QStringLiteral("%1"), QStringLiteral("Escape")}),
+             "no eBay window to close");
+        const auto Closed = [&] { return !XDoTool(Window) && PageProcesses(Program.processId()) == 0; };
+        Step(!Failed && WaitFor(Closed, 30000), "the eBay window did not close");
+        QThread::sleep(5); // the window hands the engine's memory back 2 s after it closed
+        const TMemory Hidden = Measure(Program.processId(), SmapsCopy("program-hidden"));
+        Program.terminate();
+        Program.waitForFinished(30000);
+        if (Failed) {
+            State.SkipWithError(Failed);
+            return;
+        }
+        Out = {QByteArray()};
+        for (const TMemory& Memory : {Before, WithPage, Hidden})
+            for (long Value : {Memory.Private, Memory.Pss, Memory.File, Memory.EngineLibrary, Memory.Heap})
+                Out.append(QByteArray::number(static_cast<qlonglong>(Value)));
+    }
+    MemoryCounters(State, Out, 1);
+}
+BENCHMARK(BM_ProgramEbayWindowMemory)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
 
 void BM_MinimalWebEngineView(benchmark::State& State) {
     for (auto _ : State) {
@@ -207,13 +340,16 @@ BENCHMARK(BM_MinimalWebEngineView)->UseManualTime()->Iterations(1)->Repetitions(
 int main(int argc, char** argv) {
     if (argc >= 3 && qstrcmp(argv[1], "--ebay-child") == 0)
         return RunEbayChild(argc, argv);
+    if (argc >= 4 && qstrcmp(argv[1], "--settings-child") == 0)
+        return WriteProgramSettings(argv);
     QCoreApplication App(argc, argv);
     QTemporaryDir Content;
     QProcess Server;
+    RequestLog = Content.path() + QStringLiteral("/requests.log");
     Server.start(QCoreApplication::applicationDirPath() + QStringLiteral("/quorvantis-vendor-server"),
                  {QStringLiteral("--content"), QStringLiteral(QUORVANTIS_SOURCE_DIR "/resources/vendor"),
                   QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--records"),
-                  Content.path() + QStringLiteral("/records.jsonl")});
+                  Content.path() + QStringLiteral("/records.jsonl"), QStringLiteral("--request-log"), RequestLog});
     Server.waitForReadyRead(10000);
     BaseURL = QString::fromLatin1(Server.readLine().trimmed()).section(u' ', -1);
     if (!BaseURL.startsWith(QStringLiteral("http://"))) {
