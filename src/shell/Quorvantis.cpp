@@ -48,9 +48,9 @@ QString InitSettings() {
 
 int main(int argc, char** argv) {
     PrepareWebEngineEnvironment(); // before any thread exists
-    // Every thread that allocates gets its own heap up to eight per core, and each keeps
-    // pages of its own after the web engine's threads have gone quiet. Two are
-    // plenty for a tray program and keep less.
+    // Threads that allocate get heaps of their own, up to eight per core, and each
+    // keeps pages after the web engine's threads have gone quiet. Two are plenty for
+    // a tray program and keep less.
     mallopt(M_ARENA_MAX, 2);
     if (const std::optional<int> Answered = AnswerInformationOption(argc, argv))
         return *Answered;
