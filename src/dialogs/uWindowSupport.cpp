@@ -122,8 +122,11 @@ QLabel* CreateBanner(QWidget& Window, int Width) {
     auto* Banner = new QLabel(&Window);
     Banner->setObjectName(QStringLiteral("imgTop"));
     Banner->setGeometry(0, 0, Width, 33);
-    QPixmap Picture(Width * 2, 66); // drawn at twice the size: sharp on high-density screens
-    Picture.setDevicePixelRatio(2);
+    // Drawn for the window's screen: sharp on high-density screens, and on others
+    // neither four times the pixels nor the label's scaled copy of them.
+    const qreal Ratio = qMax<qreal>(1, Window.devicePixelRatioF());
+    QPixmap Picture(QSize(Width, 33) * Ratio);
+    Picture.setDevicePixelRatio(Ratio);
     Picture.fill(Qt::transparent);
     QPainter Painter(&Picture);
     QSvgRenderer(QStringLiteral(":/pictures/banner.svg"))

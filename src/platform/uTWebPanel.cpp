@@ -102,7 +102,7 @@ void TWebPanel::Navigate(const QString& Address) {
     try {
         if (!FBrowser) {
             QString Error;
-            TWebBrowser* Browser = WebBrowserFactory().CreateBrowser(this, Error);
+            TWebBrowser* Browser = CreateWebBrowser(this, Error);
             if (!Browser)
                 throw EQuorvantis(Error);
             Browser->OnLeavePage = [this](const QUrl& Url, bool ClickTaken) { LeavePage(Url, ClickTaken); };

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QPluginLoader>
 #include <QSet>
+#include <algorithm>
 #include <memory>
 
 #include <malloc.h>
@@ -19,6 +20,7 @@ namespace {
 std::unique_ptr<QPluginLoader> Loader; // kept for the process: the module is never unloaded
 IWebBrowserFactory* Factory = nullptr;
 QSet<QByteArray> FilesBeforeModule;
+QSet<QByteArray> EngineFiles; // filled once the first browser exists
 
 // Each mapping of a regular file: its address range and path.
 struct TFileMapping {
@@ -47,12 +49,33 @@ QList<TFileMapping> FileMappings() {
     return Mappings;
 }
 
+QSet<QByteArray> MappedFiles() {
+    QSet<QByteArray> Files;
+    for (const TFileMapping& Mapping : FileMappings())
+        Files.insert(Mapping.Path);
+    return Files;
+}
+
 QString ProgramFolder() {
     const QString Exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     return QFileInfo(Exe).absolutePath();
 }
 
 } // namespace
+
+void PrepareWebEngineEnvironment() {
+    // Without it the engine switches the page's accessibility off on Linux; with it
+    // the page follows QAccessible: built while assistive technology is active (also
+    // when it starts later), and costing nothing otherwise.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
+        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
+    // While it starts, the engine asks the platform whether OpenGL may run on other
+    // threads; on X11 answering creates a trial context, which loads the OpenGL
+    // driver although the engine draws in software. Without the trial the answer is
+    // simply yes, which nothing here uses. Nothing else in the program uses OpenGL.
+    if (!qEnvironmentVariableIsSet("QT_OPENGL_NO_SANITY_CHECK"))
+        qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
+}
 
 QStringList WebModuleFolders() {
     const QString Program = ProgramFolder();
@@ -66,8 +89,7 @@ IWebBrowserFactory& WebBrowserFactory() {
     if (Factory)
         return *Factory;
     if (FilesBeforeModule.isEmpty())
-        for (const TFileMapping& Mapping : FileMappings())
-            FilesBeforeModule.insert(Mapping.Path);
+        FilesBeforeModule = MappedFiles();
     QStringList Reasons;
     for (const QString& Folder : WebModuleFolders()) {
         const QString File = Folder + u'/' + QString::fromLatin1(WebModuleFileName);
@@ -90,6 +112,21 @@ IWebBrowserFactory& WebBrowserFactory() {
     throw EQuorvantis(QStringLiteral("Web module not loaded: ") + Reasons.join(QStringLiteral("; ")));
 }
 
+TWebBrowser* CreateWebBrowser(QWidget* Parent, QString& Error) {
+    TWebBrowser* Browser = WebBrowserFactory().CreateBrowser(Parent, Error);
+    // The engine has started and mapped its libraries and resources; whatever
+    // else comes in later (fonts, the program's own plugins) is not its own.
+    if (Browser && EngineFiles.isEmpty())
+        EngineFiles = MappedFiles() - FilesBeforeModule;
+    return Browser;
+}
+
+QByteArrayList WebEngineFiles() {
+    QByteArrayList Files(EngineFiles.cbegin(), EngineFiles.cend());
+    std::sort(Files.begin(), Files.end());
+    return Files;
+}
+
 bool WebModuleLoaded() {
     return Factory != nullptr;
 }
@@ -97,12 +134,11 @@ bool WebModuleLoaded() {
 void ReleaseEngineMemory() {
     ::malloc_trim(0);
 #ifdef MADV_PAGEOUT
-    if (!Factory)
-        return;
-    // The engine's code and data files, read in while its pages were shown; the
-    // kernel reads them back from its cache when a window needs them again.
+    // The engine's code and data files, read in while its pages were shown; they are
+    // read back when a window needs them again. Files the rest of the program uses
+    // (fonts, its libraries) stay.
     for (const TFileMapping& Mapping : FileMappings())
-        if (!FilesBeforeModule.contains(Mapping.Path))
+        if (EngineFiles.contains(Mapping.Path))
             ::madvise(reinterpret_cast<void*>(Mapping.Start), Mapping.End - Mapping.Start, MADV_PAGEOUT);
 #endif
 }

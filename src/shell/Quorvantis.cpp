@@ -6,6 +6,7 @@
 #include "uSignalBridge.h"
 #include "uSingleInstance.h"
 #include "uStartupChecks.h"
+#include "uWebModule.h"
 #include "ufrmQuorvantis.h"
 #include "ufrmSoftwareUpdate.h"
 
@@ -15,6 +16,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+#include <malloc.h>
 
 namespace {
 QString ProgramFile() {
@@ -44,6 +47,11 @@ QString InitSettings() {
 } // namespace
 
 int main(int argc, char** argv) {
+    PrepareWebEngineEnvironment(); // before any thread exists
+    // Threads that allocate get heaps of their own, up to eight per core, and each
+    // keeps pages after the web engine's threads have gone quiet. Two are plenty for
+    // a tray program and keep less.
+    mallopt(M_ARENA_MAX, 2);
     if (const std::optional<int> Answered = AnswerInformationOption(argc, argv))
         return *Answered;
     TInstanceGuard Guard;

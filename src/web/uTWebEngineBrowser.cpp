@@ -1,6 +1,7 @@
 #include "uTWebEngineBrowser.h"
 
-#include <QAccessible>
+#include "uShareContext.h"
+
 #include <QCoreApplication>
 #include <QOpenGLContext>
 #include <QQuickWindow>
@@ -11,9 +12,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
-
-// Qt's own setter of the context that all OpenGL users of the process share.
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* Context);
 
 namespace {
 
@@ -119,38 +117,43 @@ QString TWebEngineBrowser::Address() const {
 
 TWebEngineFactory::TWebEngineFactory() = default;
 
-void TWebEngineFactory::StartEngine() {
-    // Chromium builds the page's accessibility tree only on request, and the engine
-    // switches it off on Linux altogether: with assistive technology running, the
-    // page's text, links and forms must reach it. Without it they cost nothing.
-    if (QAccessible::isActive()) {
-        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
-        QByteArray Flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        if (!Flags.contains("--force-renderer-accessibility"))
-            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (Flags + " --force-renderer-accessibility").trimmed());
-    }
+bool TWebEngineFactory::StartEngine(QString& Error) {
+    // The environment the engine reads at its start was set by main before any
+    // thread ran (PrepareWebEngineEnvironment).
+    //
     // The two pages shown here are a banner and a voting form. Drawn in software
     // they look the same, and the OpenGL driver, with the 30 MB the engine and it
     // keep after the window has gone, never enters a program that runs all day.
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    // While it starts, the engine asks the platform whether OpenGL may run on other
-    // threads; on X11 answering creates a trial context, which loads the driver
-    // after all. Without the trial the answer is simply yes, which nothing here uses.
-    // (On Wayland Qt loads the driver with the first decorated window anyway.)
-    if (!qEnvironmentVariableIsSet("QT_OPENGL_NO_SANITY_CHECK"))
-        qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
-    // It also reads the format of the shared OpenGL context, even with the GPU
-    // off. A context that is never created answers that and loads nothing.
-    if (!QOpenGLContext::globalShareContext()) {
-        auto* Unused = new QOpenGLContext(qApp);
-        QObject::connect(Unused, &QObject::destroyed, [] { qt_gl_set_global_share_context(nullptr); });
-        qt_gl_set_global_share_context(Unused);
+    // The engine reads the format of the shared OpenGL context even with the GPU
+    // off, and crashes without one. A context that is never created answers that
+    // and loads nothing.
+    if (QOpenGLContext::globalShareContext())
+        return true;
+    const TSetShareContext SetShareContext = FindShareContextSetter();
+    if (!SetShareContext) {
+        Error = QStringLiteral("Qt %1 offers no way to set the shared OpenGL context (%2 not found)")
+                    .arg(QString::fromLatin1(qVersion()), QString::fromLatin1(SetShareContextSymbol));
+        return false;
     }
+    auto* Unused = new QOpenGLContext(qApp);
+    SetShareContext(Unused);
+    if (QOpenGLContext::globalShareContext() != Unused) {
+        delete Unused;
+        Error = QStringLiteral("Qt %1 did not take the shared OpenGL context").arg(QString::fromLatin1(qVersion()));
+        return false;
+    }
+    QObject::connect(Unused, &QObject::destroyed, [SetShareContext] { SetShareContext(nullptr); });
+    return true;
 }
 
-TWebBrowser* TWebEngineFactory::CreateBrowser(QWidget* Parent, QString&) {
+TWebBrowser* TWebEngineFactory::CreateBrowser(QWidget* Parent, QString& Error) {
     if (!FStarted) {
-        StartEngine();
+        QString Reason;
+        if (!StartEngine(Reason)) {
+            Error = Reason;
+            return nullptr;
+        }
         FStarted = true;
     }
     return new TWebEngineBrowser(Parent);

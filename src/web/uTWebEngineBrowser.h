@@ -50,7 +50,7 @@ public:
     TWebBrowser* CreateBrowser(QWidget* Parent, QString& Error) override;
 
 private:
-    void StartEngine();
+    bool StartEngine(QString& Error);
 
     bool FStarted = false;
 };

@@ -134,8 +134,9 @@ TEST_F(InfoHelpTest, InfoWindowGrowsToHoldItsTextsInALargerDesktopFont) {
         EXPECT_GE(Label->height(),
                   Label->wordWrap() ? Label->heightForWidth(Label->width()) : Label->sizeHint().height())
             << Name;
-        if (!Label->wordWrap())
+        if (!Label->wordWrap()) {
             EXPECT_GE(Label->width(), Label->sizeHint().width()) << Name;
+        }
         EXPECT_TRUE(About->rect().contains(Label->geometry())) << Name;
         Below = Label->geometry().bottom() + 1;
     }
@@ -275,8 +276,9 @@ TEST_F(InfoHelpTest, EveryWindowFitsTheAvailableAreaOfTheScreenWithItsButtonsVis
         EXPECT_LE(Window->x() + Window->width(), Area.right() + 1);
         // Every control of the window lies inside it.
         for (QWidget* Control : Window->findChildren<QWidget*>())
-            if (Control->isVisible() && Control->parentWidget() == Window)
+            if (Control->isVisible() && Control->parentWidget() == Window) {
                 EXPECT_LE(Control->geometry().bottom(), Window->height() - 1) << Control->objectName().toStdString();
+            }
     }
     TfrmHelp* Help = ExistingHelp();
     QPushButton* Close = Child<QPushButton>(Help, "btnClose");

@@ -4,8 +4,10 @@
 #include "TestSupport.h"
 #include "VendorServer.h"
 #include "uRegistry.h"
+#include "uShareContext.h"
 #include "uTProgram.h"
 #include "uTWebPanel.h"
+#include "uWebModule.h"
 #include "ufrmEbay.h"
 #include "ufrmStyleVoting.h"
 
@@ -113,6 +115,11 @@ TEST_F(WebTest, EbayLoadsEachSearchFreshLinksLeaveAndHidingEndsThePageProcesses)
         << Server.Requests().join('\n').toStdString();
     EXPECT_TRUE(Ebay->Browser().HasBrowser());
     EXPECT_EQ(Ebay->Browser().Message(), "");
+    // Handed back once no page shows: the engine's own files, not those the rest of
+    // the program reads.
+    const QByteArray EngineFiles = WebEngineFiles().join('\n');
+    EXPECT_TRUE(EngineFiles.contains("/libQt6WebEngineCore.so") && EngineFiles.contains("/quorvantis_web.so"));
+    EXPECT_FALSE(EngineFiles.contains("/libQt6Widgets.so") || EngineFiles.contains("/fonts/")) << EngineFiles.data();
 
     Ebay->SearchFor("Grüne Jacke"); // windows-1252 bytes on the wire
     EXPECT_TRUE(WaitForRequest("/banner.html?search=Gr%FCne%20Jacke&category=11450"));
@@ -195,6 +202,22 @@ TEST_F(WebTest, TheProgramMapsTheEngineOnlyOnceTheEbayWindowOpens) {
     ASSERT_TRUE(Program.waitForFinished(30000));
     EXPECT_EQ(Program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(Program.exitCode(), 0);
+}
+
+// The web view needs a Qt function outside Qt's public API (uShareContext.h): a Qt
+// that drops or changes it fails here, not in a user's session.
+TEST(WebEngineQt, TheSharedOpenGLContextIsSetWithoutCreatingIt) {
+    const TSetShareContext SetShareContext = FindShareContextSetter();
+    ASSERT_NE(SetShareContext, nullptr) << "Qt " << qVersion() << " no longer exports " << SetShareContextSymbol;
+    QOpenGLContext* const Before = QOpenGLContext::globalShareContext();
+    {
+        QOpenGLContext Unused;
+        SetShareContext(&Unused);
+        EXPECT_EQ(QOpenGLContext::globalShareContext(), &Unused);
+        EXPECT_FALSE(Unused.isValid());
+        SetShareContext(Before);
+    }
+    EXPECT_EQ(QOpenGLContext::globalShareContext(), Before);
 }
 
 // A page that tries to leave by itself, and links a click may or may not take out.
