@@ -274,7 +274,7 @@ TInstallerStart StartInstaller(const QString& File, const QList<QUrl>& Hops) {
     if (!IsTrustedInstallerPath(Hops))
         return TInstallerStart::Untrusted;
     QFile::setPermissions(File, QFile::permissions(File) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
-    if (!QProcess::startDetached(File, {QStringLiteral("/S")}, QFileInfo(File).absolutePath()))
+    if (!StartDetachedProgram(File, {QStringLiteral("/S")}, QFileInfo(File).absolutePath()))
         return TInstallerStart::StartFailed;
     return TInstallerStart::Started;
 }

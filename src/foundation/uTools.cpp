@@ -130,7 +130,7 @@ QString DefaultBrowserDesktopId() {
 
 void OpenWithSystem(const QString& URL) {
     try {
-        if (!QProcess::startDetached(QStringLiteral("xdg-open"), {URL}))
+        if (!StartDetachedProgram(QStringLiteral("xdg-open"), {URL}))
             qWarning("OpenURL: xdg-open could not be started");
     } catch (...) {
         // Opening an address never reports a failure to the caller.
@@ -309,6 +309,31 @@ bool MayLeaveForBrowser(const QString& URL) {
     return Scheme == QLatin1String("http") || Scheme == QLatin1String("https") || Scheme == QLatin1String("mailto");
 }
 
+namespace {
+QStringList OwnVariables;
+}
+
+void SetOwnEnvironmentVariable(const char* Name, const QByteArray& Value) {
+    if (qEnvironmentVariableIsSet(Name))
+        return; // the user's value stays, and is the user's to pass on
+    qputenv(Name, Value);
+    OwnVariables << QString::fromLatin1(Name);
+}
+
+bool StartDetachedProgram(const QString& Program, const QStringList& Arguments, const QString& Folder) {
+    QProcess Process;
+    Process.setProgram(Program);
+    Process.setArguments(Arguments);
+    Process.setWorkingDirectory(Folder);
+    if (!OwnVariables.isEmpty()) {
+        QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& Name : OwnVariables)
+            Environment.remove(Name);
+        Process.setProcessEnvironment(Environment);
+    }
+    return Process.startDetached();
+}
+
 void OpenURL(const QString& URL) {
     if (!AddressProblem(URL).isEmpty()) {
         qWarning("OpenURL: refused an address that starts with \"-\"");
@@ -320,7 +345,7 @@ void OpenURL(const QString& URL) {
             Text = OnApplicationThread() ? TBrowserDetector::Instance().Current() : DetectBrowserText();
         const QString Program = ReduceBrowserText(Text);
         // One argument and no shell: nothing in the address is interpreted.
-        if (!Program.isEmpty() && !IsLauncher(Program) && QProcess::startDetached(Program, {URL}))
+        if (!Program.isEmpty() && !IsLauncher(Program) && StartDetachedProgram(Program, {URL}))
             return;
     } catch (...) {
         // Fall through to the system's own handling of the address.

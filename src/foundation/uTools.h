@@ -25,6 +25,13 @@ QString DetectBrowserText();
 // first blank, or the whole text. Empty for an unclosed quote.
 QString ReduceBrowserText(const QString& Text);
 
+// Sets an environment variable for this program's own libraries only: programs it
+// starts (the browser, the installer) get the environment the user gave it. Call
+// before any thread starts.
+void SetOwnEnvironmentVariable(const char* Name, const QByteArray& Value);
+// Starts Program with Arguments, detached, with the user's environment.
+bool StartDetachedProgram(const QString& Program, const QStringList& Arguments, const QString& Folder = {});
+
 void ShowWarning(const QString& Caption, const QString& Text);
 // A success told to the user (information icon).
 void ShowInformation(const QString& Caption, const QString& Text);

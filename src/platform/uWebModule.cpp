@@ -3,6 +3,7 @@
 #include "uBuildPaths.h"
 #include "uErrors.h"
 #include "uTWebBrowser.h"
+#include "uTools.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,14 +68,12 @@ void PrepareWebEngineEnvironment() {
     // Without it the engine switches the page's accessibility off on Linux; with it
     // the page follows QAccessible: built while assistive technology is active (also
     // when it starts later), and costing nothing otherwise.
-    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
-        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
+    SetOwnEnvironmentVariable("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
     // While it starts, the engine asks the platform whether OpenGL may run on other
     // threads; on X11 answering creates a trial context, which loads the OpenGL
     // driver although the engine draws in software. Without the trial the answer is
     // simply yes, which nothing here uses. Nothing else in the program uses OpenGL.
-    if (!qEnvironmentVariableIsSet("QT_OPENGL_NO_SANITY_CHECK"))
-        qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
+    SetOwnEnvironmentVariable("QT_OPENGL_NO_SANITY_CHECK", "1");
 }
 
 QStringList WebModuleFolders() {

@@ -111,6 +111,27 @@ TEST_F(ToolsTest, OpenURLHandsTheExactAddressToTheBrowserUninterpreted) {
     EXPECT_TRUE(FXdgOpen.Opened().isEmpty());
 }
 
+// Variables the program sets for its own libraries are not handed to the browser;
+// the user's own are, unchanged.
+TEST_F(ToolsTest, TheBrowserGetsTheUsersEnvironmentNotTheProgramsOwnVariables) {
+    TEnvGuard Users("QV_TEST_USERS_VARIABLE", "mine");
+    SetOwnEnvironmentVariable("QV_TEST_USERS_VARIABLE", "program's");
+    SetOwnEnvironmentVariable("QV_TEST_OWN_VARIABLE", "1");
+    EXPECT_EQ(qgetenv("QV_TEST_OWN_VARIABLE"), "1"); // the program itself sees it
+    const QString Script = Tools() + "/env-browser";
+    const QString Record = Script + ".record";
+    // Written whole, then renamed: the test never reads half a record.
+    WriteFileBytes(Script, R"(#!/bin/sh
+echo "${QV_TEST_OWN_VARIABLE-unset} ${QV_TEST_USERS_VARIABLE-unset} $1" > "$0.tmp" && mv "$0.tmp" "$0.record"
+)");
+    QFile::setPermissions(Script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    TEnvGuard Browser("BROWSER", Script.toUtf8());
+    OpenURL("http://example.invalid/env");
+    ASSERT_TRUE(WaitUntil([&] { return QFileInfo::exists(Record); }, 5000));
+    EXPECT_EQ(ReadFileBytes(Record), "unset mine http://example.invalid/env\n");
+    qunsetenv("QV_TEST_OWN_VARIABLE");
+}
+
 TEST_F(ToolsTest, OpenURLFallsBackToXdgOpen) {
     const std::pair<QByteArray, QString> Cases[] = {
         {"/nonexistent/browser --new-tab", "http://example.invalid/missing"},
