@@ -4,12 +4,8 @@
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
-#include <QGuiApplication>
 #include <QImage>
-#include <QTimer>
 #include <QtEndian>
-
-#include <utility>
 
 // Not the protocol's usual "/StatusNotifierItem": the item registers by this path, and
 // a watcher that finds it on the bus by itself then names it the same way.
@@ -122,34 +118,13 @@ QDBusObjectPath TStatusNotifierItem::Menu() const {
 }
 
 void TStatusNotifierItem::Activate(int X, int Y) {
-    UseActivationToken();
     Q_EMIT Activated(QPoint(X, Y));
 }
 
 void TStatusNotifierItem::ContextMenu(int X, int Y) {
-    UseActivationToken();
     Q_EMIT ContextMenuRequested(QPoint(X, Y));
 }
 
 void TStatusNotifierItem::SecondaryActivate(int, int) {}
 
 void TStatusNotifierItem::Scroll(int, const QString&) {}
-
-void TStatusNotifierItem::ProvideXdgActivationToken(const QString& Token) {
-    // For the click that follows (Plasma sends one before each click, whatever it does then).
-    FActivationToken = Token;
-}
-
-void TStatusNotifierItem::UseActivationToken() {
-    const QByteArray Token = std::exchange(FActivationToken, QString()).toUtf8();
-    if (Token.isEmpty() || !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        return;
-    // Qt's Wayland plugin takes it from here at the next window activation and clears it.
-    qputenv("XDG_ACTIVATION_TOKEN", Token);
-    // A click that opens no window (the menu is open already) leaves it to no later one,
-    // nor to the programs we start.
-    QTimer::singleShot(5000, this, [Token] {
-        if (qgetenv("XDG_ACTIVATION_TOKEN") == Token)
-            qunsetenv("XDG_ACTIVATION_TOKEN");
-    });
-}

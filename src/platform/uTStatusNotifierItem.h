@@ -87,9 +87,6 @@ public Q_SLOTS:
     Q_SCRIPTABLE void ContextMenu(int X, int Y);
     Q_SCRIPTABLE void SecondaryActivate(int X, int Y);
     Q_SCRIPTABLE void Scroll(int Delta, const QString& Orientation);
-    // Plasma hands over an activation token before a click: with it, the window the
-    // click opens may take the focus on Wayland (KWin may keep others unfocused).
-    Q_SCRIPTABLE void ProvideXdgActivationToken(const QString& Token);
 
 Q_SIGNALS:
     Q_SCRIPTABLE void NewTitle();
@@ -104,14 +101,11 @@ Q_SIGNALS:
     void ContextMenuRequested(const QPoint& Pos);
 
 private:
-    void UseActivationToken();
-
     QDBusConnection FBus;
     QString FServiceName;
     TDBusIconPixmapList FPixmaps;
     QString FToolTip;
     QString FMenuPath;
     QString FIconThemePath;
-    QString FActivationToken;
     bool FExported = false;
 };
