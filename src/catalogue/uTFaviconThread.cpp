@@ -6,8 +6,10 @@
 #include "uTLogger.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -118,16 +120,25 @@ void TFaviconThread::Execute() {
     // a shop) are looked up on disk, so the run keeps no set of every name it fetched.
     const TIconFolderListing Listed = ListIconFolder(FIconsFolder);
     const std::vector<int32_t> Repeated = RepeatedShopIds(FShops);
+    // Ends before the client: an unfinished request is aborted with it.
+    TFetch Running;
     for (const TFaviconShop& Shop : FShops) {
         if (isInterruptionRequested())
             return;
         const QString FileName = ShopFile(Shop.Id);
-        if (Listed.ContainsShop(Shop.Id) ||
-            (std::binary_search(Repeated.begin(), Repeated.end(), Shop.Id) && QFileInfo::exists(FileName)))
+        if (Listed.ContainsShop(Shop.Id))
             continue;
-        if (DownloadFile(HTTP, QString::fromUtf8(Shop.SiteUtf8) + QStringLiteral("/favicon.ico"), FileName))
-            Q_EMIT ShopIconStored(Shop.Id);
+        // The icon in flight may be this shop's, listed before.
+        if (std::binary_search(Repeated.begin(), Repeated.end(), Shop.Id) &&
+            (!Settle(Running) || QFileInfo::exists(FileName)))
+            continue;
+        const int Id = Shop.Id;
+        Fetch(HTTP, Running, QString::fromUtf8(Shop.SiteUtf8) + QStringLiteral("/favicon.ico"), FileName,
+              [this, Id] { Q_EMIT ShopIconStored(Id); });
     }
+    // A link may be named like the shop whose icon is in flight.
+    if (!Settle(Running))
+        return;
     for (const TFaviconLink& Link : FLinks) {
         if (isInterruptionRequested())
             return;
@@ -137,28 +148,77 @@ void TFaviconThread::Execute() {
         const QString FileName = LinkFile(Link.Name);
         if (IconURL.isEmpty() || Listed.Contains(FileName.mid(FIconsFolder.size())) || QFileInfo::exists(FileName))
             continue;
-        if (DownloadFile(HTTP, IconURL, FileName))
-            Q_EMIT LinkIconStored(Link.Name);
+        const QString Name = Link.Name;
+        Fetch(HTTP, Running, IconURL, FileName, [this, Name] { Q_EMIT LinkIconStored(Name); });
     }
+    Settle(Running);
 }
 
-bool TFaviconThread::DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName) {
+// Waits for the icon in flight and stores it. False when the thread is asked to stop.
+bool TFaviconThread::Settle(TFetch& Running) {
+    if (Running.Request)
+        Await(*Running.Request);
+    Complete(Running);
+    return !isInterruptionRequested();
+}
+
+void TFaviconThread::Fetch(THTTPClient& HTTP, TFetch& Running, const QString& URL, const QString& FileName,
+                           std::function<void()> Stored) {
+    if (Running.Request)
+        Await(*Running.Request);
+    if (isInterruptionRequested())
+        return Complete(Running);
+    TFetch Next{nullptr, URL, FileName, std::move(Stored)};
+    // Link names come from the user; never write anywhere but the icons folder.
+    const bool Inside = QFileInfo(FileName).absolutePath() == QDir(FIconsFolder).absolutePath();
+    if (Inside)
+        Next.Request = HTTP.Start(URL);
+    Complete(Running);
+    if (Inside)
+        Running = std::move(Next);
+    else
+        Report(EQuorvantis(QStringLiteral("File name outside the icons folder")), URL, FileName);
+}
+
+// A worker's wait for one answer; a stop request must not wait for a slow server.
+void TFaviconThread::Await(THTTPRequest& Request) const {
+    if (Request.IsFinished())
+        return;
+    QEventLoop Loop;
+    connect(&Request, &THTTPRequest::Finished, &Loop, &QEventLoop::quit);
+    QTimer StopPoll;
+    connect(&StopPoll, &QTimer::timeout, &Loop, [this, &Request] {
+        if (isInterruptionRequested())
+            Request.Abort(QStringLiteral("Request aborted: the thread is stopping"));
+    });
+    StopPoll.start(25); // the program waits for this thread when it quits
+    Loop.exec();
+}
+
+// Stores the answer of a finished fetch, or logs why there is none; the fetch is empty afterwards.
+void TFaviconThread::Complete(TFetch& Fetch) {
+    if (!Fetch.Request)
+        return;
+    const TFetch Done = std::move(Fetch);
+    Fetch = TFetch{};
     try {
-        // Link names come from the user; never write anywhere but the icons folder.
-        if (QFileInfo(FileName).absolutePath() != QDir(FIconsFolder).absolutePath())
-            throw EQuorvantis(QStringLiteral("File name outside the icons folder"));
-        StoreFile(FileName, HTTP.Get(URL));
-        return true;
+        THTTPRequest& Request = *Done.Request;
+        if (!Request.Ok())
+            throw EHTTPError(Request.Error(), Request.Status() >= 300 ? Request.Status() : 0);
+        StoreFile(Done.FileName, Request.TakeBody());
     } catch (const std::exception& E) {
-        if (IsSilentFailure(E) || isInterruptionRequested())
-            return false;
-        if (FLogger)
-            FLogger->Error(QStringLiteral("Download failed: URL=") + URL + QStringLiteral(", File=") + FileName +
-                           QStringLiteral(", Error=") + ExceptionMessage(E));
-        // The failed request is already aborted; the kept connections to other
-        // sites stay open for the next icons.
-        return false;
+        Report(E, Done.URL, Done.FileName);
+        return;
     }
+    Done.Stored();
+}
+
+void TFaviconThread::Report(const std::exception& E, const QString& URL, const QString& FileName) const {
+    if (IsSilentFailure(E) || isInterruptionRequested() || !FLogger)
+        return;
+    FLogger->Error(QStringLiteral("Download failed: URL=") + URL + QStringLiteral(", File=") + FileName +
+                   QStringLiteral(", Error=") + ExceptionMessage(E));
+    // A failed request is aborted; the kept connections to other sites stay open for the next icons.
 }
 
 namespace {

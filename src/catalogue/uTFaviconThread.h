@@ -5,11 +5,14 @@
 #include <QByteArray>
 #include <QString>
 #include <QThread>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
 class TLogger;
 class THTTPClient;
+class THTTPRequest;
 
 // What the favicon thread needs of a shop, copied when the thread is created so
 // that a catalogue reload on the main thread cannot change the list under it. The
@@ -63,9 +66,24 @@ protected:
     void run() override;
 
 private:
+    // An icon asked for: where it goes, and whom to tell once it is there.
+    struct TFetch {
+        std::unique_ptr<THTTPRequest> Request;
+        QString URL;
+        QString FileName;
+        std::function<void()> Stored;
+    };
+
     void Execute();
-    // True when the file was stored.
-    bool DownloadFile(THTTPClient& HTTP, const QString& URL, const QString& FileName);
+    // Waits for the icon in flight, asks for the next one (none once the thread is asked
+    // to stop), then stores the first: the file is written while the next answer is on
+    // its way. One request at a time, so one kept connection per site.
+    void Fetch(THTTPClient& HTTP, TFetch& Running, const QString& URL, const QString& FileName,
+               std::function<void()> Stored);
+    bool Settle(TFetch& Running);
+    void Await(THTTPRequest& Request) const;
+    void Complete(TFetch& Fetch);
+    void Report(const std::exception& E, const QString& URL, const QString& FileName) const;
     static void StoreFile(const QString& FileName, const QByteArray& Data);
 
     std::vector<TFaviconShop> FShops;
