@@ -15,8 +15,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -221,59 +219,10 @@ void TFaviconThread::Report(const std::exception& E, const QString& URL, const Q
     // A failed request is aborted; the kept connections to other sites stay open for the next icons.
 }
 
-namespace {
-
-bool WriteAll(int Fd, const QByteArray& Data) {
-    const char* At = Data.constData();
-    qsizetype Left = Data.size();
-    while (Left > 0) {
-        const ssize_t Written = ::write(Fd, At, static_cast<size_t>(Left));
-        if (Written < 0 && errno == EINTR)
-            continue;
-        if (Written <= 0)
-            return false;
-        At += Written;
-        Left -= Written;
-    }
-    return true;
-}
-
-// An unnamed file in the folder, linked under its name once complete: one directory entry
-// is made instead of a temporary one that is then renamed, which counts in a folder of a
-// hundred thousand icons. False when that is not possible here (no O_TMPFILE on this file
-// system, no /proc, the name is taken): nothing is left behind and the caller goes the
-// usual way.
-bool StoreUnnamed(const QString& FileName, const QByteArray& Data) {
-#ifdef O_TMPFILE
-    const QByteArray Folder = QFile::encodeName(QFileInfo(FileName).absolutePath());
-    const int Fd = ::open(Folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (Fd < 0)
-        return false;
-    const QByteArray Target = QFile::encodeName(FileName);
-    char Source[48];
-    std::snprintf(Source, sizeof Source, "/proc/self/fd/%d", Fd);
-    const bool Linked =
-        WriteAll(Fd, Data) && ::linkat(AT_FDCWD, Source, AT_FDCWD, Target.constData(), AT_SYMLINK_FOLLOW) == 0;
-    if (::close(Fd) != 0 && Linked) {
-        ::unlink(Target.constData()); // a late write error: not an icon to keep
-        return false;
-    }
-    return Linked;
-#else
-    Q_UNUSED(FileName);
-    Q_UNUSED(Data);
-    return false;
-#endif
-}
-
-} // namespace
-
-// Never half an icon under the final name: an unnamed file linked when complete, or else
-// a temporary file in the same folder and a rename. No flush to the disk per icon: these
-// are cache files, and one lost to a power cut is simply fetched again.
+// Through a temporary file in the same folder and a rename, so an interrupted
+// write never leaves half an icon under the final name. No flush to the disk per
+// icon: these are cache files, and one lost to a power cut is simply fetched again.
 void TFaviconThread::StoreFile(const QString& FileName, const QByteArray& Data) {
-    if (StoreUnnamed(FileName, Data))
-        return;
     const QString Partial = FileName + QStringLiteral(".part");
     QFile File(Partial);
     const bool Written = File.open(QIODevice::WriteOnly | QIODevice::Truncate) && File.write(Data) == Data.size();
