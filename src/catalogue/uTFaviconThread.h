@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QThread>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <utility>
