@@ -66,6 +66,15 @@ wait_log() { # log, text, seconds
   done
 } >"$WORK/curl.cfg"
 
+# Starts the program in the run's home and waits for its "Started" line; its pid in P.
+start_program() {
+  rm -f "$Log"
+  "$PROGRAM" >/dev/null 2>&1 &
+  P=$!
+  PIDS+=($P)
+  wait_log "$Log" '|DEBUG|Started' 300
+}
+
 printf 'run started_first_MB started_MB category_MB program_ms_per_icon curl_ms_per_icon ratio program_cpu_s icons\n'
 RESULTS=()
 for Run in $(seq "$RUNS"); do
@@ -85,13 +94,9 @@ for Run in $(seq "$RUNS"); do
   sqlite3 "$Db" "INSERT OR REPLACE INTO reg_value VALUES(1,'debug','DEBUG',3);
     INSERT OR REPLACE INTO reg_value VALUES(1,'server','SERVER','http://127.0.0.1:$PORT');
     INSERT OR REPLACE INTO reg_value VALUES(1,'first','FIRST',0);"
-  rm -f "$Log"
 
   # 1. First start: catalogue and every icon from the server.
-  "$PROGRAM" >/dev/null 2>&1 &
-  P=$!
-  PIDS+=($P)
-  wait_log "$Log" '|DEBUG|Started' 300
+  start_program
   StartedFirst=$(rss_mb "$P")
   wait_for "$Icons/$FIRST.ico" 120
   T0=$(now)
@@ -116,11 +121,7 @@ for Run in $(seq "$RUNS"); do
   C3=$(now)
 
   # 3. Second start with every icon on disk, then the largest category.
-  rm -f "$Log"
-  "$PROGRAM" >/dev/null 2>&1 &
-  P=$!
-  PIDS+=($P)
-  wait_log "$Log" '|DEBUG|Started' 300
+  start_program
   Started=$(rss_mb "$P")
   sleep 2 # the icon thread's listing runs right after "Started"
   "$PROGRAM" show

@@ -226,7 +226,7 @@ TEST_F(FaviconThreadTest, TricklingServerGetsOneDeadlineForTheWholeIconAndNeverH
     TFaviconThread Thread({{1, Server.Site("slow")}, {2, Server.Site("next")}}, {}, &Logger, Env.InstallFolder());
     Thread.start();
     ASSERT_TRUE(Server.WaitForRequest("slow"));
-    QThread::msleep(300);
+    QThread::msleep(300); // the scenario: the stop comes while the answer is under way
     Timer.restart();
     Thread.requestInterruption();
     EXPECT_TRUE(Thread.wait(10000));

@@ -97,7 +97,7 @@ TEST_F(VendorTest, SignalEndsAnOpenQuestionBoxOrARunningRequestFirst) {
         while (!ReadFileBytes(Env.LogFile()).contains("|INFO|GetUpdates: Version=2.2") && Timer.elapsed() < 15000)
             QThread::msleep(20);
         ASSERT_TRUE(ReadFileBytes(Env.LogFile()).contains("|INFO|GetUpdates: Version=2.2"));
-        QThread::msleep(300);
+        QThread::msleep(300); // an absence: a program that ended at the question would have by now
         EXPECT_EQ(Run.Process().state(), QProcess::Running);
         Run.Terminate(SIGTERM);
         ASSERT_TRUE(Run.WaitFinished(10000));
