@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include <signal.h>
+#include <sys/prctl.h>
 
 namespace {
 const char* const EnvNames[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
@@ -108,6 +109,10 @@ QString TestDataFile(const QString& Name) {
 }
 QString BuildDir() {
     return QStringLiteral(QUORVANTIS_BINARY_DIR);
+}
+
+void EndWithTheTest(QProcess& Process) {
+    Process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 bool SignalProcess(const QProcess& Process, int Signal) {

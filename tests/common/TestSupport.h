@@ -80,8 +80,15 @@ QString BuildDir();                        // the CMake build folder
 // 0, which would reach the whole process group, the test runner included.
 bool SignalProcess(const QProcess& Process, int Signal);
 
+// A child the test starts ends with it, also when the test itself is killed (at its
+// time-out), where no destructor runs: the kernel kills it once the starting thread ends.
+void EndWithTheTest(QProcess& Process);
+
 // A process of the test's own: stopped (SIGTERM, then killed) when the scope ends.
 struct TOwnedProcess {
+    TOwnedProcess() { EndWithTheTest(Process); }
+    TOwnedProcess(const TOwnedProcess&) = delete;
+    TOwnedProcess& operator=(const TOwnedProcess&) = delete;
     QProcess Process;
     ~TOwnedProcess() {
         if (Process.state() == QProcess::NotRunning)

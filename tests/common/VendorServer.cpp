@@ -20,6 +20,7 @@ TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStr
     FProcess->setReadChannel(QProcess::StandardOutput);
     // Its complaints belong in the test output.
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    EndWithTheTest(*FProcess);
     FProcess->start(Program, QStringList{"--content", ContentDir, "--port", "0", "--records", FRecordsFile,
                                          "--request-log", FRequestLog} +
                                  ExtraArguments);
@@ -42,6 +43,10 @@ TVendorServerProcess::TVendorServerProcess(const QString& ContentDir, const QStr
     }
     FBaseURL = QString::fromLatin1(Line.mid(Prefix.size()));
     FPort = FBaseURL.section(':', -1).toInt();
+}
+
+qint64 TVendorServerProcess::ProcessId() const {
+    return FProcess ? FProcess->processId() : 0;
 }
 
 TVendorServerProcess::~TVendorServerProcess() {

@@ -27,6 +27,7 @@ public:
 
     QString BaseURL() const { return FBaseURL; } // "http://127.0.0.1:PORT"
     int Port() const { return FPort; }
+    qint64 ProcessId() const;
     QString ContentDir() const { return FContentDir; }
     QString RecordsFile() const { return FRecordsFile; }
     // Every request so far as "METHOD raw-target status", oldest first.

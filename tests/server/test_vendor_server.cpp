@@ -2,9 +2,14 @@
 #include "VendorServer.h"
 #include "uTHTTPClient.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonObject>
+#include <QThread>
 #include <QUrl>
+#include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <pugixml.hpp>
@@ -206,4 +211,39 @@ TEST(VendorServerProcessTest, StopsCleanlyWhileARequestStalls) {
     EXPECT_TRUE(FailureOf(Http, Server.BaseURL() + "/stall").startsWith("Read timeout"));
     // The stalled handler is still waiting; the stop must release it instead of hanging.
     EXPECT_EQ(Server.Stop(), 0);
+}
+
+// Run only as the child of the test below: starts a server, names its pid, and waits to be killed.
+TEST(VendorServerChild, DISABLED_Run) {
+    TVendorServerProcess Server;
+    std::printf("server %lld\n", static_cast<long long>(Server.ProcessId()));
+    std::fflush(stdout);
+    QThread::sleep(60); // a test that hangs until its time-out kills it
+}
+
+// A test killed at its time-out runs no destructor: its servers must not outlive it.
+TEST(VendorServerProcessTest, EndsWithATestThatIsKilled) {
+    TOwnedProcess Child;
+    Child.Process.start(QCoreApplication::applicationFilePath(),
+                        {"--gtest_filter=VendorServerChild.DISABLED_Run", "--gtest_also_run_disabled_tests"});
+    QByteArray Output;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            Child.Process.waitForReadyRead(100);
+            Output += Child.Process.readAllStandardOutput();
+            return Output.contains("server ") && Output.endsWith('\n');
+        },
+        20000))
+        << Output.toStdString();
+    const QByteArray Pid = Output.mid(Output.indexOf("server ") + 7).trimmed();
+    const QString Stat = "/proc/" + QString::fromLatin1(Pid) + "/stat";
+    ASSERT_TRUE(QFileInfo::exists(Stat));
+    ASSERT_TRUE(SignalProcess(Child.Process, SIGKILL));
+    // Gone, or a zombie waiting for whoever adopted it.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const QByteArray State = ReadFileBytes(Stat);
+            return State.isEmpty() || State.contains(") Z ");
+        },
+        10000));
 }

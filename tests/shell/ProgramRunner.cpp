@@ -18,6 +18,7 @@ TProgramRun::TProgramRun(const QStringList& Arguments, const QProcessEnvironment
     Env.insert(Extra);
     FProcess->setProcessEnvironment(Env);
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    EndWithTheTest(*FProcess);
     FProcess->start(ProgramBinary(), Arguments);
     FProcess->waitForStarted(5000);
 }
@@ -63,6 +64,7 @@ TProgramResult RunProgramCapturing(const QStringList& Arguments, int TimeoutMs, 
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     Env.insert(Extra);
     Process.setProcessEnvironment(Env);
+    EndWithTheTest(Process);
     Process.start(ProgramBinary(), Arguments);
     TProgramResult Result;
     if (!Process.waitForFinished(TimeoutMs)) {
