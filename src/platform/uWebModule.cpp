@@ -35,9 +35,18 @@ QList<TFileMapping> FileMappings() {
     QFile Maps(QStringLiteral("/proc/self/maps"));
     if (!Maps.open(QIODevice::ReadOnly))
         return Mappings;
-    // "start-end perms offset dev inode path"
+    // "start-end perms offset dev inode path"; the path is the rest of the line, blanks included.
     for (const QByteArray& Line : Maps.readAll().split('\n')) {
-        const QList<QByteArray> Fields = Line.simplified().split(' ');
+        QList<QByteArray> Fields;
+        qsizetype At = 0;
+        while (Fields.size() < 5 && At < Line.size()) {
+            while (At < Line.size() && Line[At] == ' ')
+                ++At;
+            const qsizetype Blank = Line.indexOf(' ', At);
+            Fields.append(Line.mid(At, Blank < 0 ? -1 : Blank - At));
+            At = Blank < 0 ? Line.size() : Blank;
+        }
+        Fields.append(Line.mid(At).trimmed());
         if (Fields.size() != 6 || Fields[4] == "0" || !Fields[5].startsWith('/') || Fields[5].startsWith("/dev/"))
             continue;
         const qsizetype Dash = Fields[0].indexOf('-');
